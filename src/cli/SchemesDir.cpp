@@ -1,0 +1,7 @@
+#include "Cli.h"
+
+namespace tessarook::cli {
+
+std::string Context::SchemesDir() const { return schemesDirOption; }
+
+}  // namespace tessarook::cli

@@ -1,0 +1,7 @@
+#include "util/SamePath.h"
+
+namespace tessarook {
+
+bool SamePath(std::string_view a, std::string_view b) { return a == b; }
+
+}  // namespace tessarook
