@@ -1,7 +1,31 @@
+#include <filesystem>
+#include <system_error>
+
 #include "Cli.h"
+#include "library/SchemePaths.h"
+#include "settings/Settings.h"
 
 namespace tessarook::cli {
 
-std::string Context::SchemesDir() const { return schemesDirOption; }
+std::string Context::SchemesDir() const {
+  if (!schemesDirOption.empty()) return schemesDirOption;
+  // The desktop program's own reading: a missing or damaged settings file, or
+  // an empty dir_schemes, gives the default beside the executable.
+  CSettings settings = settingsFile.empty() ? CSettings() : CSettings(settingsFile);
+  settings.Load();
+  return settings.dir_schemes;
+}
+
+std::string Context::SchemeFile(const std::string& arg) const {
+  const bool isPath = arg.find('/') != std::string::npos ||
+                      (arg.size() >= kSchemeExtension.size() &&
+                       arg.compare(arg.size() - kSchemeExtension.size(), kSchemeExtension.size(),
+                                   kSchemeExtension) == 0);
+  if (!isPath) return SchemeFilePath(SchemesDir(), arg);
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(arg, ec);
+  if (ec) return arg;
+  return absolute.lexically_normal().string();
+}
 
 }  // namespace tessarook::cli

@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <iostream>
 
 #include "Cli.h"
@@ -45,14 +44,37 @@ void PrintUsage(std::ostream& out) {
 }
 
 void PrintCommandHelp(const Command& c) {
-  std::cout << "Usage: tessarook-cli [global options] " << c.synopsis << "\n\n" << c.summary << "\n";
+  std::cout << "Usage: tessarook-cli [global options] " << c.synopsis << "\n\n"
+            << c.summary << "\n";
   if (!c.help.empty()) std::cout << "\n" << c.help << "\n";
 }
 
 int Usage(const std::string& text) {
   Error(text);
-  std::cerr << "Try 'tessarook-cli --help'.\n";
+  Error("try 'tessarook-cli --help'");
   return kExitUsage;
+}
+
+// Takes a global option at argv[i] (and its value); false when argv[i] is not
+// one. On a missing value sets *failed.
+bool TakeGlobalOption(int argc, char** argv, int& i, Context& ctx, int* failed) {
+  const std::string a = argv[i];
+  if (a == "--quiet" || a == "-q") {
+    ctx.quiet = true;
+  } else if (a == "--schemes-dir" || a == "--settings") {
+    if (i + 1 >= argc) {
+      *failed = Usage(a + " needs a value");
+      return true;
+    }
+    (a == "--settings" ? ctx.settingsFile : ctx.schemesDirOption) = argv[++i];
+  } else if (a.rfind("--schemes-dir=", 0) == 0) {
+    ctx.schemesDirOption = a.substr(14);
+  } else if (a.rfind("--settings=", 0) == 0) {
+    ctx.settingsFile = a.substr(11);
+  } else {
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -69,15 +91,6 @@ std::atomic<bool>& InterruptFlag() {
 }
 
 bool Context::ShowProgress() const { return !quiet && isatty(STDERR_FILENO); }
-
-std::string Context::SchemeFile(const std::string& arg) const {
-  const bool isPath = arg.find('/') != std::string::npos ||
-                      (arg.size() >= 6 && arg.compare(arg.size() - 6, 6, ".tsbak") == 0);
-  if (isPath) return std::filesystem::absolute(arg).lexically_normal().string();
-  std::string dir = SchemesDir();
-  if (!dir.empty() && dir.back() != '/') dir += '/';
-  return dir + arg + ".tsbak";
-}
 
 ProgressBar::ProgressBar(const Context& ctx, std::string label)
     : enabled_(ctx.ShowProgress()), label_(std::move(label)) {}
@@ -123,15 +136,9 @@ int main(int argc, char** argv) {
       std::cout << "tessarook-cli " << TESSAROOK_VERSION << "\n";
       return kExitOk;
     }
-    if (a == "--quiet" || a == "-q") {
-      ctx.quiet = true;
-    } else if (a == "--schemes-dir" || a == "--settings") {
-      if (i + 1 >= argc) return Usage(a + " needs a value");
-      (a == "--settings" ? ctx.settingsFile : ctx.schemesDirOption) = argv[++i];
-    } else if (a.rfind("--schemes-dir=", 0) == 0) {
-      ctx.schemesDirOption = a.substr(14);
-    } else if (a.rfind("--settings=", 0) == 0) {
-      ctx.settingsFile = a.substr(11);
+    int failed = kExitOk;
+    if (TakeGlobalOption(argc, argv, i, ctx, &failed)) {
+      if (failed != kExitOk) return failed;
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage("unknown option " + a);
     } else {
@@ -157,6 +164,14 @@ int main(int argc, char** argv) {
     if (!endOfOptions && (a == "--help" || a == "-h")) {
       PrintCommandHelp(*cmd);
       return kExitOk;
+    }
+    if (!endOfOptions && (a == "-q" || a.rfind("--", 0) == 0)) {
+      // The program's own options may follow the command too.
+      int failed = kExitOk;
+      if (TakeGlobalOption(argc, argv, i, ctx, &failed)) {
+        if (failed != kExitOk) return failed;
+        continue;
+      }
     }
     if (!endOfOptions && a.size() > 2 && a.compare(0, 2, "--") == 0) {
       std::string value;
@@ -187,8 +202,17 @@ int main(int argc, char** argv) {
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnInterrupt;
+  // A second Ctrl+C ends the program at once, should a command not be polling.
+  sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
 
-  return cmd->run(ctx, args);
+  int status = cmd->run(ctx, args);
+  // Output that never reached its destination (a full disk, a closed pipe) is a failure.
+  std::cout.flush();
+  if (!std::cout || std::fflush(stdout) != 0) {
+    Error("could not write the output");
+    if (status == kExitOk || status == kExitSkipped) status = kExitFailure;
+  }
+  return status;
 }
