@@ -129,7 +129,8 @@ class CBiSplitterWnd : public wxWindow {
   void OnCaptureLost(wxMouseCaptureLostEvent& event);
   void OnSysColourChanged(wxSysColourChangedEvent& event);
   void OnDpiChanged(wxDPIChangedEvent& event);
-  void OnChildDestroyed(wxWindowDestroyEvent& event);
+  // Forgets a pane window that is destroyed or moved elsewhere.
+  void RemoveChild(wxWindowBase* child) override;
 
   void PlaceWindows();
   void EndTracking();
@@ -147,6 +148,8 @@ class CBiSplitterWnd : public wxWindow {
   int m_tracking = 0;
   int m_dragOffset = 0;  // pointer position minus the tracker's near edge
   int m_trackerPos = 0;
+  int m_buttonStates[4] = {0, 0, 0, 0};  // hits 2..5: 0 normal, 1 hot, 2 pressed
+  int m_cursorHit = -1;                  // the hit code the cursor was last chosen for
   wxWindow* m_tracker = nullptr;
   CSplitterLayout m_layout;
   SSplitterMetrics m_metrics;
