@@ -1,0 +1,265 @@
+#include "exchange/CsmReader.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+#include "exchange/RawFile.h"
+#include "library/SchemePaths.h"
+
+namespace tessarook {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reads the small fields of a .csm through a 64 KiB window and skips data by moving
+// its position. Never reads past the size the file had when it was opened.
+class FieldReader {
+ public:
+  explicit FieldReader(const CRawFile& file) : m_file(file), m_size(file.Size()) {}
+
+  uint64_t Pos() const { return m_pos; }
+  uint64_t Remaining() const { return m_size - m_pos; }
+  bool AtEnd() const { return m_pos == m_size; }
+
+  bool Read(void* data, size_t size) {
+    if (size > Remaining()) return false;
+    auto* out = static_cast<unsigned char*>(data);
+    while (size > 0) {
+      if (m_pos < m_bufStart || m_pos >= m_bufStart + m_buf.size()) {
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(kWindow, Remaining()));
+        m_buf.resize(want);
+        m_bufStart = m_pos;
+        if (!m_file.ReadAt(m_buf.data(), want, m_pos)) {
+          m_buf.clear();
+          return false;
+        }
+      }
+      const size_t at = static_cast<size_t>(m_pos - m_bufStart);
+      const size_t n = std::min(size, m_buf.size() - at);
+      std::memcpy(out, m_buf.data() + at, n);
+      out += n;
+      size -= n;
+      m_pos += n;
+    }
+    return true;
+  }
+
+  bool Skip(uint64_t size) {
+    if (size > Remaining()) return false;
+    m_pos += size;
+    return true;
+  }
+
+  bool ReadU32(uint32_t& value) {
+    unsigned char b[4];
+    if (!Read(b, 4)) return false;
+    value = GetU32(b);
+    return true;
+  }
+
+  // A length-prefixed name that can be used as a plain file name.
+  bool ReadName(std::string& name) {
+    uint32_t n = 0;
+    if (!ReadU32(n) || n == 0 || n > kCsmMaxNameBytes || n > Remaining()) return false;
+    name.resize(n);
+    return Read(name.data(), n) && IsCarriableName(name);
+  }
+
+  // A length-prefixed piece of data that lies wholly inside the file; the reader is
+  // left at its start.
+  bool ReadDataLength(uint32_t& length) { return ReadU32(length) && length <= Remaining(); }
+
+ private:
+  static constexpr size_t kWindow = 64 * 1024;
+  const CRawFile& m_file;
+  uint64_t m_size;
+  uint64_t m_pos = 0;
+  uint64_t m_bufStart = 0;
+  std::vector<unsigned char> m_buf;
+};
+
+// Checks the whole structure: every length inside the file, every name usable, no
+// bytes after the last record.
+bool Validate(const CRawFile& file, CsmSummary& summary) {
+  FieldReader r(file);
+  uint32_t count = 0;
+  if (!r.ReadName(summary.name) || !r.ReadDataLength(summary.schemeBytes) ||
+      !r.Skip(summary.schemeBytes) || !r.ReadU32(count))
+    return false;
+  // Each record takes at least kCsmMinRecordBytes: a larger count cannot fit.
+  if (count > r.Remaining() / kCsmMinRecordBytes) return false;
+  std::string name;
+  for (uint32_t i = 0; i < count; ++i) {
+    uint32_t length = 0;
+    if (!r.ReadName(name) || !r.ReadDataLength(length) || !r.Skip(length)) return false;
+  }
+  summary.records = count;
+  return r.AtEnd();
+}
+
+std::string RandomSuffix() {
+  static thread_local std::mt19937_64 gen{std::random_device{}()};
+  const char* digits = "0123456789abcdef";
+  std::string s;
+  uint64_t r = gen();
+  for (int i = 0; i < 12; ++i, r >>= 4) s += digits[r & 15];
+  return s;
+}
+
+// The hidden folder the Scheme is assembled in; removed with all it holds unless the
+// import completed and emptied it.
+struct StagingFolder {
+  std::string path;
+  ~StagingFolder() {
+    if (path.empty()) return;
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  bool Create(const std::string& schemesDir) {
+    for (int attempt = 0; attempt < 16; ++attempt) {
+      std::string candidate = schemesDir;
+      if (candidate.back() != '/') candidate += '/';
+      candidate += ".tessarook-import-" + RandomSuffix();
+      if (::mkdir(candidate.c_str(), 0777) == 0) {
+        path = candidate;
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+};
+
+struct HideOnExit {
+  CExchangeProgress* progress;
+  ~HideOnExit() {
+    if (progress) progress->Hide();
+  }
+};
+
+}  // namespace
+
+ImportResult CCsmReader::Inspect(const std::string& csmPath, CsmSummary& summary) {
+  summary = CsmSummary();
+  CRawFile file;
+  if (!file.OpenRead(csmPath)) return ImportResult::kCannotOpen;
+  if (!Validate(file, summary)) {
+    summary = CsmSummary();
+    return ImportResult::kDamaged;
+  }
+  return ImportResult::kDone;
+}
+
+ImportResult CCsmReader::Run(const std::string& csmPath) {
+  m_name.clear();
+  m_records = 0;
+  m_skipped.clear();
+  CExchangeProgress nullProgress;
+  CExchangeProgress& progress = m_progress ? *m_progress : nullProgress;
+  progress.SetPos(0);
+  progress.Show();
+  HideOnExit hide{&progress};
+
+  CRawFile file;
+  if (!file.OpenRead(csmPath)) return ImportResult::kCannotOpen;
+  CsmSummary summary;
+  if (!Validate(file, summary)) return ImportResult::kDamaged;
+  m_name = summary.name;
+
+  if (m_schemesDir.empty()) return ImportResult::kCannotCreateScheme;
+  const std::string schemeFile = SchemeFilePath(m_schemesDir, m_name);
+  const std::string backupsFolder = BackupsFolderFor(schemeFile);
+  std::error_code ec;
+  fs::create_directories(m_schemesDir, ec);  // usually there already
+
+  StagingFolder staging;
+  if (!staging.Create(m_schemesDir)) return ImportResult::kCannotCreateScheme;
+  const std::string stagedScheme = staging.path + "/scheme" + std::string(kSchemeExtension);
+  const std::string stagedBackups = staging.path + "/backups";
+
+  // Second pass over the same structure; the checks are repeated in case the file
+  // changed since it was validated.
+  FieldReader r(file);
+  std::vector<char> buffer;
+  std::string name;
+  uint32_t length = 0;
+  uint64_t offset = 0;
+  if (!r.ReadName(name) || name != m_name || !r.ReadDataLength(length))
+    return ImportResult::kDamaged;
+  {
+    CRawFile out;
+    if (!out.CreateNew(stagedScheme)) return ImportResult::kCannotCreateScheme;
+    offset = r.Pos();
+    const CopyOutcome c = CopyBytes(file.Fd(), &offset, out.Fd(), length, buffer);
+    if (c.status == CopyOutcome::kWriteError) return ImportResult::kCannotCreateScheme;
+    if (c.status == CopyOutcome::kReadError || c.copied != length) return ImportResult::kDamaged;
+    if (!out.Close()) return ImportResult::kCannotCreateScheme;
+    r.Skip(length);
+  }
+  if (StopRequested()) return ImportResult::kStopped;
+
+  uint32_t count = 0;
+  if (!r.ReadU32(count) || count != summary.records) return ImportResult::kDamaged;
+  progress.SetRange(count);
+  progress.SetPos(0);
+  if (::mkdir(stagedBackups.c_str(), 0777) != 0) return ImportResult::kCannotCreateScheme;
+
+  for (uint32_t i = 0; i < count; ++i) {
+    if (StopRequested()) return ImportResult::kStopped;
+    if (!r.ReadName(name) || !r.ReadDataLength(length)) return ImportResult::kDamaged;
+    CRawFile out;
+    // A later record of the same name replaces the earlier one.
+    if (!out.CreateTruncate(stagedBackups + "/" + name)) {
+      m_skipped.push_back(name);
+      r.Skip(length);
+      continue;
+    }
+    offset = r.Pos();
+    const CopyOutcome c = CopyBytes(file.Fd(), &offset, out.Fd(), length, buffer);
+    if (c.status == CopyOutcome::kWriteError) return ImportResult::kCannotCreateScheme;
+    if (c.status == CopyOutcome::kReadError || c.copied != length) return ImportResult::kDamaged;
+    if (!out.Close()) return ImportResult::kCannotCreateScheme;
+    r.Skip(length);
+    progress.Step();
+  }
+  if (!r.AtEnd()) return ImportResult::kDamaged;
+  file.Close();
+
+  // Complete: move it into place. The scheme file first; when that fails nothing of the
+  // old Scheme has changed.
+  if (::rename(stagedScheme.c_str(), schemeFile.c_str()) != 0)
+    return ImportResult::kCannotCreateScheme;
+
+  struct stat st;
+  if (::lstat(backupsFolder.c_str(), &st) != 0 && errno == ENOENT &&
+      ::rename(stagedBackups.c_str(), backupsFolder.c_str()) == 0) {
+    m_records = count - static_cast<uint32_t>(m_skipped.size());
+    return ImportResult::kDone;
+  }
+  // An existing Backups folder: carried files replace those of the same name, the
+  // others stay.
+  const bool isFolder = ::stat(backupsFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::vector<std::string> staged;
+  for (fs::directory_iterator it(stagedBackups, ec), end; !ec && it != end; it.increment(ec))
+    staged.push_back(it->path().filename().string());
+  uint32_t placed = 0;
+  for (const std::string& fileName : staged) {
+    const std::string from = stagedBackups + "/" + fileName;
+    const std::string dest = backupsFolder + "/" + fileName;
+    if (isFolder && ::rename(from.c_str(), dest.c_str()) == 0)
+      ++placed;
+    else
+      m_skipped.push_back(fileName);
+  }
+  m_records = placed;
+  return ImportResult::kDone;
+}
+
+}  // namespace tessarook

@@ -1,0 +1,164 @@
+#include "exchange/RawFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+namespace tessarook {
+
+namespace {
+
+constexpr size_t kBufferBytes = 1 << 20;
+// One kernel copy call moves at most this much, so a stop is never far away.
+constexpr uint64_t kKernelChunk = 64ull << 20;
+
+}  // namespace
+
+CRawFile::~CRawFile() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool CRawFile::OpenRead(const std::string& path) {
+  Close();
+  // Non-blocking so that opening a FIFO does not wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  m_fd = fd;
+  m_size = static_cast<uint64_t>(st.st_size);
+  return true;
+}
+
+bool CRawFile::CreateNew(const std::string& path) {
+  Close();
+  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  m_size = 0;
+  return m_fd >= 0;
+}
+
+bool CRawFile::CreateTruncate(const std::string& path) {
+  Close();
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return false;
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  m_fd = fd;
+  m_size = 0;
+  return true;
+}
+
+bool CRawFile::ReadAt(void* data, size_t size, uint64_t offset) const {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pread(m_fd, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool CRawFile::WriteAll(const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::write(m_fd, p, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool CRawFile::WriteAt(const void* data, size_t size, uint64_t offset) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t n = ::pwrite(m_fd, p, size, static_cast<off_t>(offset));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    size -= static_cast<size_t>(n);
+    offset += static_cast<uint64_t>(n);
+  }
+  return true;
+}
+
+bool CRawFile::TruncateTo(uint64_t offset) {
+  return ::ftruncate(m_fd, static_cast<off_t>(offset)) == 0 &&
+         ::lseek(m_fd, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool CRawFile::Close() {
+  if (m_fd < 0) return true;
+  const int rc = ::close(m_fd);
+  m_fd = -1;
+  return rc == 0;
+}
+
+CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t length,
+                      std::vector<char>& buffer) {
+  CopyOutcome out;
+  // In-kernel copy first; any refusal or error falls back to the buffered loop, which
+  // then tells a read fault from a write fault.
+  while (out.copied < length) {
+    const size_t want = static_cast<size_t>(std::min(length - out.copied, kKernelChunk));
+    off_t off = sourceOffset ? static_cast<off_t>(*sourceOffset) : 0;
+    const ssize_t n =
+        ::copy_file_range(source, sourceOffset ? &off : nullptr, target, nullptr, want, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) break;
+    if (n == 0) {
+      // End of the source, or a file system that copies nothing this way (some
+      // pseudo file systems report 0): let the buffered loop decide.
+      break;
+    }
+    out.copied += static_cast<uint64_t>(n);
+    if (sourceOffset) *sourceOffset += static_cast<uint64_t>(n);
+  }
+  if (out.copied >= length) return out;
+
+  if (buffer.size() < kBufferBytes) buffer.resize(kBufferBytes);
+  while (out.copied < length) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length - out.copied, buffer.size()));
+    const ssize_t n = sourceOffset
+                          ? ::pread(source, buffer.data(), want, static_cast<off_t>(*sourceOffset))
+                          : ::read(source, buffer.data(), want);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      out.status = CopyOutcome::kReadError;
+      return out;
+    }
+    if (n == 0) return out;  // end of the source
+    size_t done = 0;
+    while (done < static_cast<size_t>(n)) {
+      const ssize_t w = ::write(target, buffer.data() + done, static_cast<size_t>(n) - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) {
+        out.status = CopyOutcome::kWriteError;
+        return out;
+      }
+      done += static_cast<size_t>(w);
+    }
+    out.copied += static_cast<uint64_t>(n);
+    if (sourceOffset) *sourceOffset += static_cast<uint64_t>(n);
+  }
+  return out;
+}
+
+}  // namespace tessarook
