@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,14 @@ class CCsmReader {
  public:
   explicit CCsmReader(std::string schemesDir) : m_schemesDir(std::move(schemesDir)) {}
 
-  // Neither is owned; both may be null. The stop flag is only read, never cleared.
+  // Not owned; may be null.
   void SetProgress(CExchangeProgress* progress) { m_progress = progress; }
-  void SetStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
+  // How the job learns that it is to stop; asked on the job's thread at the stop points.
+  // The flag is only read, never cleared.
+  void SetStopCheck(std::function<bool()> stopRequested) { m_stop = std::move(stopRequested); }
+  void SetStopFlag(const std::atomic<bool>* stop) {
+    m_stop = stop ? std::function<bool()>([stop] { return stop->load(); }) : nullptr;
+  }
 
   // Imports the file at `csmPath`. Runs on the calling thread.
   ImportResult Run(const std::string& csmPath);
@@ -50,11 +56,11 @@ class CCsmReader {
   const std::vector<std::string>& Skipped() const { return m_skipped; }
 
  private:
-  bool StopRequested() const { return m_stop && m_stop->load(); }
+  bool StopRequested() const { return m_stop && m_stop(); }
 
   std::string m_schemesDir;
   CExchangeProgress* m_progress = nullptr;
-  const std::atomic<bool>* m_stop = nullptr;
+  std::function<bool()> m_stop;
   std::string m_name;
   uint32_t m_records = 0;
   std::vector<std::string> m_skipped;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -26,9 +27,14 @@ class CCsmWriter {
  public:
   explicit CCsmWriter(std::string schemesDir) : m_schemesDir(std::move(schemesDir)) {}
 
-  // Neither is owned; both may be null. The stop flag is only read, never cleared.
+  // Not owned; may be null.
   void SetProgress(CExchangeProgress* progress) { m_progress = progress; }
-  void SetStopFlag(const std::atomic<bool>* stop) { m_stop = stop; }
+  // How the job learns that it is to stop; asked on the job's thread at the stop points.
+  // The flag is only read, never cleared.
+  void SetStopCheck(std::function<bool()> stopRequested) { m_stop = std::move(stopRequested); }
+  void SetStopFlag(const std::atomic<bool>* stop) {
+    m_stop = stop ? std::function<bool()>([stop] { return stop->load(); }) : nullptr;
+  }
 
   // Exports the Scheme `name` to `targetPath`. Runs on the calling thread.
   ExportResult Run(std::string_view name, const std::string& targetPath);
@@ -42,11 +48,11 @@ class CCsmWriter {
   const std::vector<std::string>& Skipped() const { return m_skipped; }
 
  private:
-  bool StopRequested() const { return m_stop && m_stop->load(); }
+  bool StopRequested() const { return m_stop && m_stop(); }
 
   std::string m_schemesDir;
   CExchangeProgress* m_progress = nullptr;
-  const std::atomic<bool>* m_stop = nullptr;
+  std::function<bool()> m_stop;
   uint32_t m_records = 0;
   uint64_t m_bytes = 0;
   std::vector<std::string> m_skipped;

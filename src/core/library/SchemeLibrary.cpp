@@ -1,0 +1,171 @@
+#include "library/SchemeLibrary.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <filesystem>
+
+#include "library/SchemePaths.h"
+#include "util/PathUtil.h"
+#include "util/SamePath.h"
+
+namespace tessarook {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A name that may stand for an existing Scheme: any name the folder can hold, as long
+// as it stays one path component once ".tsbak" is appended.
+bool IsUsableName(std::string_view name) {
+  return !name.empty() && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
+}
+
+bool Present(const std::string& path) {
+  struct stat st;
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+// Copies a file to `target` through a temporary file beside it, so a failed copy
+// leaves whatever was at the target untouched.
+bool CopyFileReplacing(const std::string& source, const std::string& target) {
+  const std::string temp = target + ".tessarook-copy";
+  std::error_code ec;
+  fs::remove(temp, ec);
+  if (!fs::copy_file(source, temp, fs::copy_options::overwrite_existing, ec) || ec) {
+    fs::remove(temp, ec);
+    return false;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    fs::remove(temp, ec);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string CSchemeLibrary::SchemeFile(std::string_view name) const {
+  return SchemeFilePath(m_dir, name);
+}
+
+std::string CSchemeLibrary::BackupsFolder(std::string_view name) const {
+  return BackupsFolderFor(SchemeFile(name));
+}
+
+bool CSchemeLibrary::IsValidNewName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && !HasForbiddenNameChar(name) &&
+         name.find('\0') == std::string_view::npos;
+}
+
+std::vector<std::string> CSchemeLibrary::List() const {
+  std::vector<std::string> names;
+  if (m_dir.empty()) return names;
+  std::error_code ec;
+  fs::directory_iterator it(m_dir, ec);
+  for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+    const std::string file = it->path().filename().string();
+    if (file.size() > kSchemeExtension.size() &&
+        file.compare(file.size() - kSchemeExtension.size(), kSchemeExtension.size(),
+                     kSchemeExtension) == 0)
+      names.push_back(file.substr(0, file.size() - kSchemeExtension.size()));
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool CSchemeLibrary::Exists(std::string_view name) const {
+  return !m_dir.empty() && IsUsableName(name) && Present(SchemeFile(name));
+}
+
+std::string CSchemeLibrary::OpenPath() const {
+  return m_hooks.openSchemePath ? m_hooks.openSchemePath() : std::string();
+}
+
+bool CSchemeLibrary::IsOpen(std::string_view name) const {
+  const std::string open = OpenPath();
+  return !open.empty() && !m_dir.empty() && IsUsableName(name) && SamePath(open, SchemeFile(name));
+}
+
+LibraryResult CSchemeLibrary::Delete(std::string_view name) {
+  if (m_dir.empty() || !IsUsableName(name)) return LibraryResult::kBadName;
+  const std::string scheme = SchemeFile(name);
+  const std::string backups = BackupsFolderFor(scheme);
+  if (!Present(scheme) && !Present(backups)) return LibraryResult::kMissing;
+  if (IsOpen(name) && m_hooks.close) m_hooks.close();
+  DeleteFolderTree(backups);
+  // A folder that merely carries the ending is left alone.
+  if (::unlink(scheme.c_str()) != 0 && errno != ENOENT) return LibraryResult::kFailed;
+  return Present(backups) ? LibraryResult::kFailed : LibraryResult::kDone;
+}
+
+LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName) {
+  if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
+    return LibraryResult::kBadName;
+  const std::string oldPath = SchemeFile(oldName);
+  const std::string newPath = SchemeFile(newName);
+  if (SamePath(oldPath, newPath)) return LibraryResult::kUnchanged;
+  // Nothing at the new name is removed unless there is something to put in its place.
+  if (!Present(oldPath)) return LibraryResult::kMissing;
+
+  const bool wasOpen = IsOpen(oldName);
+  if (wasOpen) {
+    if (m_hooks.saveTo) m_hooks.saveTo(oldPath);
+    if (m_hooks.close) m_hooks.close();
+  }
+  // Replaces a file of the new name in one step; fails, touching nothing, when a folder
+  // is in the way.
+  if (::rename(oldPath.c_str(), newPath.c_str()) != 0) {
+    if (wasOpen && m_hooks.open) m_hooks.open(oldPath);
+    return LibraryResult::kFailed;
+  }
+  const std::string oldBackups = BackupsFolderFor(oldPath);
+  const std::string newBackups = BackupsFolderFor(newPath);
+  DeleteFolderTree(newBackups);
+  bool ok = true;
+  if (Present(oldBackups) && ::rename(oldBackups.c_str(), newBackups.c_str()) != 0) ok = false;
+  if (wasOpen && m_hooks.open && m_hooks.open(newPath) && m_hooks.saveTo) m_hooks.saveTo(newPath);
+  return ok ? LibraryResult::kDone : LibraryResult::kFailed;
+}
+
+LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_view newName) {
+  if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
+    return LibraryResult::kBadName;
+  const std::string oldPath = SchemeFile(oldName);
+  const std::string newPath = SchemeFile(newName);
+  if (SamePath(oldPath, newPath)) return LibraryResult::kUnchanged;
+  struct stat st;
+  if (::stat(oldPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return LibraryResult::kMissing;
+  if (!CopyFileReplacing(oldPath, newPath)) return LibraryResult::kFailed;
+  const std::string oldBackups = BackupsFolderFor(oldPath);
+  const std::string newBackups = BackupsFolderFor(newPath);
+  DeleteFolderTree(newBackups);
+  const bool hadBackups = Present(oldBackups);
+  const bool copied = CopyFolder(newBackups, oldBackups);
+  return (copied || !hadBackups) && FolderExists(newBackups) ? LibraryResult::kDone
+                                                             : LibraryResult::kFailed;
+}
+
+bool CSchemeLibrary::ClearBackups(std::string_view name) {
+  if (m_dir.empty() || !IsUsableName(name)) return false;
+  const std::string backups = BackupsFolder(name);
+  struct stat st;
+  if (::lstat(backups.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return true;
+  std::vector<fs::path> files;
+  std::error_code ec;
+  // Links to folders are not followed: the link itself is deleted like a file.
+  fs::recursive_directory_iterator it(backups, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code sec;
+    if (!it->is_directory(sec) || it->is_symlink(sec)) files.push_back(it->path());
+  }
+  bool ok = !ec;
+  for (const fs::path& f : files)
+    if (::unlink(f.c_str()) != 0) ok = false;
+  return ok;
+}
+
+}  // namespace tessarook

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "library/OpenSchemeHooks.h"
+
+namespace tessarook {
+
+enum class LibraryResult {
+  kDone,       // done (file-system steps after the first may still have failed: see below)
+  kUnchanged,  // the new name gives the same scheme file path: nothing was done
+  kBadName,    // a name that cannot name a Scheme here; nothing was done
+  kMissing,    // the Scheme is not in the My Schemes folder; nothing was done
+  kFailed,     // the scheme file could not be removed, moved or copied
+};
+
+// The My Schemes folder: each Scheme is "<name>.tsbak" there, with its Backups in
+// "<name>.tsbak.backups" beside it. These operations touch nothing outside the two paths
+// of the Schemes they name. Failures are reported by the result, never fatal; the caller
+// rebuilds what it shows from the folder afterwards.
+class CSchemeLibrary {
+ public:
+  explicit CSchemeLibrary(std::string schemesDir, OpenSchemeHooks hooks = {})
+      : m_dir(std::move(schemesDir)), m_hooks(std::move(hooks)) {}
+
+  const std::string& Dir() const { return m_dir; }
+  std::string SchemeFile(std::string_view name) const;
+  std::string BackupsFolder(std::string_view name) const;
+
+  // The Scheme names: every entry of the folder whose name ends in ".tsbak" (exactly; a
+  // folder named so counts too), without that ending, ascending by byte value. A missing
+  // folder gives an empty list.
+  std::vector<std::string> List() const;
+
+  // True when something exists at the Scheme's scheme file path.
+  bool Exists(std::string_view name) const;
+
+  // True when the Scheme is the one open in the program (same path, see SamePath).
+  bool IsOpen(std::string_view name) const;
+
+  // Closes the Scheme when it is open, deletes its Backups folder with everything in it,
+  // then its scheme file.
+  LibraryResult Delete(std::string_view name);
+
+  // Renames a Scheme with its Backups folder, replacing a Scheme of the new name (its
+  // scheme file and its whole Backups folder). An open Scheme is saved, closed, moved,
+  // opened again under its new name and saved there.
+  LibraryResult Rename(std::string_view oldName, std::string_view newName);
+
+  // Copies a Scheme and its Backups folder under a new name, replacing a Scheme of that
+  // name. The copy always gets a Backups folder (empty when the original has none).
+  LibraryResult Duplicate(std::string_view oldName, std::string_view newName);
+
+  // Deletes every file in the Scheme's Backups folder and in the folders below it; the
+  // folders stay. Done before importing over the open Scheme. False when a file stayed.
+  bool ClearBackups(std::string_view name);
+
+  // A name the user may give a new Scheme: not empty, not "." or "..", none of the nine
+  // characters \ / : * ? " < > |.
+  static bool IsValidNewName(std::string_view name);
+
+ private:
+  std::string OpenPath() const;
+
+  std::string m_dir;
+  OpenSchemeHooks m_hooks;
+};
+
+}  // namespace tessarook
