@@ -1,0 +1,127 @@
+#include "util/AtomicFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+namespace tessarook {
+
+namespace {
+
+// The process's umask, read without changing it (umask() itself would have
+// to set it, which races with other threads creating files).
+mode_t CurrentUmask() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Umask:", 0) == 0) {
+      return static_cast<mode_t>(std::strtoul(line.c_str() + 6, nullptr, 8) & 0777);
+    }
+  }
+  return 022;
+}
+
+// A link is replaced by writing to the file it names, so the link survives.
+std::string ResolveFinalLink(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : path.substr(0, slash));
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
+CAtomicFile::~CAtomicFile() { Abort(); }
+
+bool CAtomicFile::Open(const std::string& path) {
+  Abort();
+  if (path.empty() || path.back() == '/') return false;
+  path_ = ResolveFinalLink(path);
+  const std::size_t slash = path_.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
+  std::string pattern = folder + "." + name + ".tmp-XXXXXX";
+  fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
+  if (fd_ < 0) {
+    path_.clear();
+    return false;
+  }
+  temp_ = pattern;
+  failed_ = false;
+
+  struct stat st {};
+  const mode_t mode =
+      ::stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  ::fchmod(fd_, mode);
+  return true;
+}
+
+bool CAtomicFile::Write(std::string_view bytes) {
+  if (fd_ < 0 || failed_) return false;
+  const char* data = bytes.data();
+  std::size_t size = bytes.size();
+  while (size > 0) {
+    const ssize_t n = ::write(fd_, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      failed_ = true;
+      return false;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+bool CAtomicFile::Commit() {
+  if (fd_ < 0) return false;
+  bool ok = !failed_ && ::fsync(fd_) == 0;
+  if (::close(fd_) != 0) ok = false;
+  fd_ = -1;
+  if (ok && ::rename(temp_.c_str(), path_.c_str()) != 0) ok = false;
+  if (!ok) {
+    ::unlink(temp_.c_str());
+  } else {
+    SyncFolderOf(path_);
+  }
+  temp_.clear();
+  path_.clear();
+  return ok;
+}
+
+void CAtomicFile::Abort() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    fd_ = -1;
+    ::unlink(temp_.c_str());
+  }
+  temp_.clear();
+  path_.clear();
+  failed_ = false;
+}
+
+bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
+  CAtomicFile file;
+  return file.Open(path) && file.Write(bytes) && file.Commit();
+}
+
+}  // namespace tessarook
