@@ -1,0 +1,284 @@
+// The library and exchange commands: schemes, delete, rename, duplicate, export,
+// import, watch.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "Cli.h"
+#include "exchange/CsmReader.h"
+#include "exchange/CsmWriter.h"
+#include "library/SchemeLibrary.h"
+#include "library/SchemePaths.h"
+#include "monitor/FolderWatcher.h"
+#include "util/PathUtil.h"
+#include "util/SamePath.h"
+
+namespace tessarook::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kBadNameText =
+    "The name cannot contain the following characters: \\ / : * ? \" < > |";
+
+// The exchange jobs' progress on the terminal bar.
+class BarProgress : public CExchangeProgress {
+ public:
+  BarProgress(const Context& ctx, std::string label) : m_bar(ctx, std::move(label)) {}
+  void Hide() override { m_bar.Finish(); }
+  void SetRange(uint32_t upper) override {
+    m_upper = upper;
+    m_bar.Update(m_pos, m_upper);
+  }
+  void SetPos(uint32_t pos) override { m_pos = pos; }
+  void Step() override { m_bar.Update(++m_pos, m_upper); }
+
+ private:
+  ProgressBar m_bar;
+  uint32_t m_upper = 0;
+  uint32_t m_pos = 0;
+};
+
+bool ExistsAnything(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+int Missing(const CSchemeLibrary& lib, const std::string& name) {
+  Error("no Scheme named " + name + " in " + lib.Dir());
+  return kExitFailure;
+}
+
+int ExistsAlready(const std::string& name) {
+  Error("A Scheme with such name already exists in My Schemes folder: " + name +
+        " (use --force to overwrite it)");
+  return kExitFailure;
+}
+
+void NameSkipped(const std::vector<std::string>& skipped, const std::string& what) {
+  for (const std::string& s : skipped) Error(what + ": " + s);
+}
+
+int RunSchemes(const Context& ctx, const Args&) {
+  const CSchemeLibrary lib(ctx.SchemesDir());
+  for (const std::string& name : lib.List()) std::cout << name << "\n";
+  return kExitOk;
+}
+
+int RunDelete(const Context& ctx, const Args& args) {
+  CSchemeLibrary lib(ctx.SchemesDir());
+  const std::string& name = args.positional[0];
+  switch (lib.Delete(name)) {
+    case LibraryResult::kDone:
+    case LibraryResult::kUnchanged:
+      return kExitOk;
+    case LibraryResult::kBadName:
+      Error("not a Scheme name: " + name);
+      return kExitUsage;
+    case LibraryResult::kMissing:
+      return Missing(lib, name);
+    case LibraryResult::kFailed:
+      break;
+  }
+  Error("could not delete all of the Scheme " + name);
+  return kExitFailure;
+}
+
+// rename and duplicate: the same checks, then the library operation.
+int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
+  CSchemeLibrary lib(ctx.SchemesDir());
+  const std::string& oldName = args.positional[0];
+  const std::string& newName = args.positional[1];
+  if (!CSchemeLibrary::IsValidNewName(newName)) {
+    Error(newName.empty() || newName == "." || newName == ".." ? "not a Scheme name: " + newName
+                                                               : kBadNameText);
+    return kExitUsage;
+  }
+  if (!lib.Exists(oldName)) return Missing(lib, oldName);
+  const bool same = SamePath(lib.SchemeFile(oldName), lib.SchemeFile(newName));
+  if (!same && lib.Exists(newName) && !args.Has("--force")) return ExistsAlready(newName);
+  const LibraryResult result =
+      copy ? lib.Duplicate(oldName, newName) : lib.Rename(oldName, newName);
+  switch (result) {
+    case LibraryResult::kDone:
+    case LibraryResult::kUnchanged:
+      return kExitOk;
+    case LibraryResult::kBadName:
+      Error("not a Scheme name: " + oldName);
+      return kExitUsage;
+    case LibraryResult::kMissing:
+      return Missing(lib, oldName);
+    case LibraryResult::kFailed:
+      break;
+  }
+  Error(std::string("could not ") + (copy ? "duplicate" : "rename") + " all of the Scheme " +
+        oldName);
+  return kExitFailure;
+}
+
+int RunRename(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
+int RunDuplicate(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
+
+int RunExport(const Context& ctx, const Args& args) {
+  CSchemeLibrary lib(ctx.SchemesDir());
+  const std::string& name = args.positional[0];
+  const std::string& file = args.positional[1];
+  if (!lib.Exists(name)) return Missing(lib, name);
+  if (ExistsAnything(file) && !args.Has("--force")) {
+    Error(file + " exists already (use --force to replace it)");
+    return kExitFailure;
+  }
+  BarProgress progress(ctx, "Export");
+  CCsmWriter writer(lib.Dir());
+  writer.SetProgress(&progress);
+  writer.SetStopFlag(&InterruptFlag());
+  const ExportResult result = writer.Run(name, file);
+  if (result == ExportResult::kStopped) return kExitInterrupted;
+  if (result != ExportResult::kDone) {
+    Error(std::string(ExportMessage(result)) + ": " + file);
+    return kExitFailure;
+  }
+  std::cout << file << "\t" << writer.Records() << "\t" << writer.Bytes() << "\n";
+  NameSkipped(writer.Skipped(), "left out (cannot be read or carried)");
+  return writer.Skipped().empty() ? kExitOk : kExitSkipped;
+}
+
+int RunImport(const Context& ctx, const Args& args) {
+  CSchemeLibrary lib(ctx.SchemesDir());
+  const std::string& file = args.positional[0];
+  CsmSummary summary;
+  const ImportResult checked = CCsmReader::Inspect(file, summary);
+  if (checked != ImportResult::kDone) {
+    Error(std::string(ImportMessage(checked)) + ": " + file);
+    return kExitFailure;
+  }
+  if (lib.Exists(summary.name) && !args.Has("--force")) return ExistsAlready(summary.name);
+  BarProgress progress(ctx, "Import");
+  CCsmReader reader(lib.Dir());
+  reader.SetProgress(&progress);
+  reader.SetStopFlag(&InterruptFlag());
+  const ImportResult result = reader.Run(file);
+  if (result == ImportResult::kStopped) return kExitInterrupted;
+  if (result != ImportResult::kDone) {
+    Error(std::string(ImportMessage(result)) + ": " + file);
+    return kExitFailure;
+  }
+  std::cout << reader.Name() << "\n";
+  NameSkipped(reader.Skipped(), "not placed in the Backups folder");
+  return reader.Skipped().empty() ? kExitOk : kExitSkipped;
+}
+
+// Prints each reported change at once; runs on the watcher's thread.
+class PrintingWatcher : public CFolderWatcher {
+ public:
+  ~PrintingWatcher() override { Stop(); }
+
+ protected:
+  int OnChange(const CFileSnapshotItem& item, ChangeKind kind) override {
+    const char* word = kind == ChangeKind::kCreated   ? "created"
+                       : kind == ChangeKind::kDeleted ? "deleted"
+                       : kind == ChangeKind::kChanged ? "changed"
+                                                      : nullptr;
+    if (!word) return 0;
+    const std::string line = std::string(word) + "\t" + item.FullPath() + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+    return 0;
+  }
+};
+
+int RunWatch(const Context&, const Args& args) {
+  std::string dir = args.positional[0];
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  if (!FolderExists(dir)) {
+    Error("not a folder: " + dir);
+    return kExitFailure;
+  }
+  PrintingWatcher watcher;
+  watcher.SetPath(dir);
+  if (!watcher.Start()) {
+    Error("cannot watch " + dir);
+    return kExitFailure;
+  }
+  while (!InterruptFlag().load()) {
+    if (watcher.HasEnded()) {
+      watcher.Stop();
+      Error("stopped watching " + dir + ": the folder is gone or cannot be watched");
+      return kExitFailure;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  watcher.Stop();
+  return kExitInterrupted;
+}
+
+const CommandRegistrar kSchemes({"schemes",
+                                 "schemes",
+                                 "List the Schemes of the My Schemes folder",
+                                 "Prints one Scheme name per line, ascending.",
+                                 {},
+                                 0,
+                                 0,
+                                 RunSchemes});
+const CommandRegistrar kDelete(
+    {"delete", "delete NAME", "Delete a Scheme with its Backups folder", "", {}, 1, 1, RunDelete});
+const CommandRegistrar kRename({"rename",
+                                "rename OLD NEW [--force]",
+                                "Rename a Scheme with its Backups folder",
+                                "Refuses to replace an existing Scheme NEW unless --force, which "
+                                "replaces its scheme file and its whole Backups folder.",
+                                {{"--force", false}},
+                                2,
+                                2,
+                                RunRename});
+const CommandRegistrar kDuplicate({"duplicate",
+                                   "duplicate OLD NEW [--force]",
+                                   "Copy a Scheme with its Backups folder",
+                                   "Refuses to replace an existing Scheme NEW unless --force.",
+                                   {{"--force", false}},
+                                   2,
+                                   2,
+                                   RunDuplicate});
+const CommandRegistrar kExport(
+    {"export",
+     "export NAME FILE.csm [--force]",
+     "Write a Scheme and its Backups into a Compressed Scheme file",
+     "Prints FILE<TAB>RECORDS<TAB>BYTES. Refuses to replace an existing FILE unless --force. "
+     "Ctrl+C stops the export and leaves no file.",
+     {{"--force", false}},
+     2,
+     2,
+     RunExport});
+const CommandRegistrar kImport(
+    {"import",
+     "import FILE.csm [--force]",
+     "Recreate a Scheme and its Backups from a Compressed Scheme file",
+     "Prints the Scheme's name. Refuses to replace an existing Scheme of that name unless "
+     "--force; then carried Backups replace those of the same name. A damaged file changes "
+     "nothing. Ctrl+C stops the import and leaves the My Schemes folder as it was.",
+     {{"--force", false}},
+     1,
+     1,
+     RunImport});
+const CommandRegistrar kWatch(
+    {"watch",
+     "watch DIR",
+     "Print the changes of a folder until interrupted",
+     "Prints created|deleted|changed<TAB>PATH for each change found, as the desktop program's "
+     "change monitor sees it. Runs until Ctrl+C (exit status 130); exit status 3 when the "
+     "folder cannot be watched or goes away.",
+     {},
+     1,
+     1,
+     RunWatch});
+
+}  // namespace
+
+}  // namespace tessarook::cli
