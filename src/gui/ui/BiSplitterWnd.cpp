@@ -447,6 +447,10 @@ void CBiSplitterWnd::DrawEdge(wxDC& dc, const SRect& rect, bool raised, int dept
       topLeft = level == 0 ? m_highlight : Blend(m_highlight, m_face, 0.5);
       bottomRight = level == 0 ? m_darkShadow : m_shadow;
       if (depth == 1) bottomRight = m_shadow;
+    } else if (depth == 1) {
+      // A one-pixel sunken border: highlight on the lit side would vanish against a white
+      // pane, so the whole frame is drawn in the shadow colour.
+      topLeft = bottomRight = m_shadow;
     } else {
       topLeft = level == 0 ? m_shadow : m_darkShadow;
       bottomRight = level == 0 ? m_highlight : Blend(m_highlight, m_face, 0.5);
