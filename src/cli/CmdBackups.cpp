@@ -1,0 +1,410 @@
+// The Backups commands: backup, backups, contents, restore, extract, verify,
+// delete-backup, rename-backup, duplicate-backup.
+
+#include <ctime>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "backup/BackupArchive.h"
+#include "backup/BackupJob.h"
+#include "backup/BackupStore.h"
+#include "backup/BackupVerifier.h"
+#include "backup/RestoreJob.h"
+#include "library/SchemePaths.h"
+#include "scheme/Scheme.h"
+#include "util/SamePath.h"
+
+namespace tessarook::cli {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kBadNameText =
+    "The name cannot contain the following characters: \\ / : * ? \" < > |";
+const char* const kExistsText = "A Backup with such name already exists in this Scheme: ";
+
+class BarSink : public IProgressSink {
+ public:
+  BarSink(const Context& ctx, std::string label) : m_bar(ctx, std::move(label)) {}
+  // Called on the command's own thread.
+  void OnProgress(uint64_t done, uint64_t total) override { m_bar.Update(done, total); }
+  void Finish() { m_bar.Finish(); }
+
+ private:
+  ProgressBar m_bar;
+};
+
+// A BACKUP argument must be a plain name: it must not address a file outside
+// the Backups folder.
+bool CheckName(const std::string& name) {
+  if (name.empty()) {
+    Error("the Backup name is empty");
+    return false;
+  }
+  if (HasForbiddenNameChar(name)) {
+    Error(kBadNameText);
+    return false;
+  }
+  return true;
+}
+
+// The store of a SCHEME argument whose scheme file exists.
+bool OpenStore(const Context& ctx, const std::string& arg, std::string& schemeFile) {
+  schemeFile = ctx.SchemeFile(arg);
+  std::error_code ec;
+  if (!fs::is_regular_file(schemeFile, ec)) {
+    Error("no such Scheme: " + schemeFile);
+    return false;
+  }
+  return true;
+}
+
+bool RequireBackup(const CBackupStore& store, const std::string& name) {
+  if (store.Exists(name)) return true;
+  Error("no such Backup: " + name);
+  return false;
+}
+
+// Opens a Backup for reading with its manifest, reporting as the Backup
+// contents window does.
+bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchive& archive) {
+  if (!archive.Open(store.GetBackupPath(name))) {
+    Error("The Backup file doesn't exist: " + store.GetBackupPath(name));
+    return false;
+  }
+  if (!archive.ReadManifest()) {
+    Error("The Backup appears to be damaged or incomplete: " + store.GetBackupPath(name));
+    return false;
+  }
+  return true;
+}
+
+std::string DefaultBackupName() {
+  const time_t now = time(nullptr);
+  struct tm tm {};
+  localtime_r(&now, &tm);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S", &tm);
+  return text;
+}
+
+std::string AbsolutePath(const std::string& arg) {
+  std::error_code ec;
+  fs::path path = fs::absolute(arg, ec);
+  if (ec) path = arg;
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
+}
+
+// Manifest positions whose path is `given` (as typed, or made absolute).
+std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string& given) {
+  std::vector<size_t> out;
+  const std::string absolute = AbsolutePath(given);
+  for (size_t i = 0; i < archive.paths.size(); ++i)
+    if (SamePath(archive.paths[i], given) || SamePath(archive.paths[i], absolute)) out.push_back(i);
+  return out;
+}
+
+int RunBackup(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
+  if (!CheckName(name)) return kExitUsage;
+  CScheme scheme;
+  const SchemeError err = scheme.Load(schemeFile);
+  if (err != SchemeError::kOk) {
+    Error(SchemeErrorText(err, schemeFile));
+    return kExitFailure;
+  }
+  if (scheme.m_files.empty() && scheme.m_folders.empty()) {
+    Error("the Scheme lists no files or folders: " + schemeFile);
+    return kExitFailure;
+  }
+  const CBackupStore store(schemeFile);
+  if (store.Exists(name) && !args.Has("--force")) {
+    Error(kExistsText + name + " (use --force to replace it)");
+    return kExitFailure;
+  }
+  const CBackupJob job(scheme.m_files, scheme.m_folders);
+  BarSink bar(ctx, "Backup");
+  const BackupJobResult result = job.Run(store.GetBackupPath(name), InterruptFlag(), &bar);
+  bar.Finish();
+  switch (result.status) {
+    case BackupJobResult::Status::kCancelled:
+      Error("interrupted; the unfinished Backup was removed");
+      return kExitInterrupted;
+    case BackupJobResult::Status::kFailed:
+      Error("the Backup could not be written: " + result.error);
+      return kExitFailure;
+    case BackupJobResult::Status::kDone:
+      break;
+  }
+  for (const SkippedFile& s : result.skipped) Error("skipped " + s.path + ": " + s.reason);
+  std::cout << name << "\t" << result.filesStored << "\t" << result.archiveSize << "\n";
+  return result.skipped.empty() ? kExitOk : kExitSkipped;
+}
+
+int RunBackups(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  const std::string sort = args.Get("--sort", "time");
+  BackupSort order;
+  if (sort == "name")
+    order = BackupSort::kName;
+  else if (sort == "time")
+    order = BackupSort::kTime;
+  else if (sort == "size")
+    order = BackupSort::kSize;
+  else {
+    Error("--sort takes name, time or size");
+    return kExitUsage;
+  }
+  std::vector<BackupInfo> list = CBackupStore(schemeFile).List();
+  SortBackups(list, order);
+  for (const BackupInfo& b : list)
+    std::cout << b.name << "\t" << BackupTimeText(b) << "\t" << b.size << "\n";
+  return kExitOk;
+}
+
+int RunContents(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  CBackupArchive archive;
+  if (!OpenBackup(store, args.positional[1], archive)) return kExitFailure;
+  for (size_t i = 0; i < archive.paths.size(); ++i)
+    std::cout << i << "\t" << archive.paths[i] << "\n";
+  return kExitOk;
+}
+
+int RunRestore(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  CBackupArchive archive;
+  if (!OpenBackup(store, args.positional[1], archive)) return kExitFailure;
+
+  bool missing = false;
+  std::vector<size_t> positions;
+  if (args.positional.size() <= 2) {
+    for (size_t i = 0; i < archive.paths.size(); ++i) positions.push_back(i);
+  } else {
+    for (size_t a = 2; a < args.positional.size(); ++a) {
+      const std::vector<size_t> found = PositionsOf(archive, args.positional[a]);
+      if (found.empty()) {
+        Error("not in the Backup: " + args.positional[a]);
+        missing = true;
+      }
+      positions.insert(positions.end(), found.begin(), found.end());
+    }
+  }
+  std::string to;
+  if (args.Has("--to")) {
+    if (args.Get("--to").empty()) {
+      Error("--to needs a folder");
+      return kExitUsage;
+    }
+    to = AbsolutePath(args.Get("--to"));
+  }
+  std::vector<RestoreFailure> failed;
+  const std::vector<RestoreItem> items = CRestoreJob::Plan(archive, positions, to, failed);
+  BarSink bar(ctx, "Restore");
+  const RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar);
+  bar.Finish();
+  for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
+  failed.insert(failed.end(), result.failed.begin(), result.failed.end());
+  for (const RestoreFailure& f : failed)
+    Error("not restored " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) + ": " +
+          f.reason);
+  if (result.cancelled) {
+    Error("interrupted; the file being restored was left as it was");
+    return kExitInterrupted;
+  }
+  if (failed.empty() && !missing) return kExitOk;
+  return result.restored.empty() ? kExitFailure : kExitSkipped;
+}
+
+int RunExtract(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  CBackupArchive archive;
+  if (!OpenBackup(store, args.positional[1], archive)) return kExitFailure;
+  const std::vector<size_t> found = PositionsOf(archive, args.positional[2]);
+  if (found.empty()) {
+    Error("not in the Backup: " + args.positional[2]);
+    return kExitFailure;
+  }
+  archive.SetCancelFlag(&InterruptFlag());
+  std::string error;
+  if (!CRestoreJob::ExtractPosition(archive, found.front(), AbsolutePath(args.positional[3]),
+                                    error)) {
+    if (InterruptFlag().load()) return kExitInterrupted;
+    Error("could not extract " + args.positional[2] + ": " + error);
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int RunVerify(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  if (!RequireBackup(store, args.positional[1])) return kExitFailure;
+  BarSink bar(ctx, "Verify");
+  const VerifyResult result =
+      VerifyBackup(store.GetBackupPath(args.positional[1]), &InterruptFlag(), &bar);
+  bar.Finish();
+  switch (result.status) {
+    case VerifyResult::Status::kNotAZip:
+      Error("not a readable Backup: " + result.error);
+      return kExitFailure;
+    case VerifyResult::Status::kNoManifest:
+      Error("The Backup appears to be damaged or incomplete: no list.txt");
+      return kExitFailure;
+    case VerifyResult::Status::kCancelled:
+      Error("interrupted");
+      return kExitInterrupted;
+    case VerifyResult::Status::kChecked:
+      break;
+  }
+  if (result.faults.empty()) {
+    std::cout << "ok\t" << result.files << "\n";
+    return kExitOk;
+  }
+  for (const VerifyFault& f : result.faults)
+    std::cout << "bad\t" << (f.index < 0 ? std::string("-") : std::to_string(f.index)) << "\t"
+              << f.path << "\t" << f.reason << "\n";
+  return kExitFailure;
+}
+
+int RunDeleteBackup(const Context& ctx, const Args& args) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  if (!RequireBackup(store, args.positional[1])) return kExitFailure;
+  std::string error;
+  if (!store.Delete(args.positional[1], &error)) {
+    Error("could not delete the Backup: " + error);
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+// rename-backup and duplicate-backup.
+int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  const std::string& from = args.positional[1];
+  const std::string& to = args.positional[2];
+  if (!CheckName(from) || !CheckName(to)) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  if (!RequireBackup(store, from)) return kExitFailure;
+  if (SamePath(store.GetBackupPath(from), store.GetBackupPath(to))) return kExitOk;
+  if (store.Exists(to) && !args.Has("--force")) {
+    Error(kExistsText + to + " (use --force to replace it)");
+    return kExitFailure;
+  }
+  std::string error;
+  const bool ok = copy ? store.Duplicate(from, to, &error) : store.Rename(from, to, &error);
+  if (!ok) {
+    Error(std::string(copy ? "could not duplicate" : "could not rename") + " the Backup: " + error);
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
+int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
+
+const CommandRegistrar kBackup({"backup",
+                                "backup SCHEME [BACKUP] [--force]",
+                                "takes a Backup of the Scheme's files and folders",
+                                "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local "
+                                "time as YYYY-MM-DD hh.mm.ss.\nFiles that cannot be read are "
+                                "skipped, each named on stderr (exit status 1).",
+                                {{"--force"}},
+                                1,
+                                2,
+                                RunBackup});
+const CommandRegistrar kBackups({"backups",
+                                 "backups SCHEME [--sort name|time|size]",
+                                 "lists the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
+                                 "Sorted by creation time unless --sort says otherwise.",
+                                 {{"--sort", true}},
+                                 1,
+                                 1,
+                                 RunBackups});
+const CommandRegistrar kContents({"contents",
+                                  "contents SCHEME BACKUP",
+                                  "lists a Backup's files: INDEX<TAB>PATH",
+                                  "",
+                                  {},
+                                  2,
+                                  2,
+                                  RunContents});
+const CommandRegistrar kRestore(
+    {"restore",
+     "restore SCHEME BACKUP [PATH...] [--to DIR]",
+     "restores all files, or the given ones, to their source paths",
+     "With --to DIR each file goes to DIR followed by its source path.\nPrints each restored "
+     "file's source path; files that could not be restored are named on stderr.",
+     {{"--to", true}},
+     2,
+     SIZE_MAX,
+     RunRestore});
+const CommandRegistrar kExtract({"extract",
+                                 "extract SCHEME BACKUP PATH DEST",
+                                 "restores one file of a Backup to DEST (replaced if present)",
+                                 "",
+                                 {},
+                                 4,
+                                 4,
+                                 RunExtract});
+const CommandRegistrar kVerify({"verify",
+                                "verify SCHEME BACKUP",
+                                "checks every file of a Backup and its list",
+                                "Prints ok<TAB>FILES, or bad<TAB>INDEX<TAB>PATH<TAB>REASON per "
+                                "fault (exit status 3).",
+                                {},
+                                2,
+                                2,
+                                RunVerify});
+const CommandRegistrar kDeleteBackup({"delete-backup",
+                                      "delete-backup SCHEME BACKUP",
+                                      "deletes a Backup",
+                                      "",
+                                      {},
+                                      2,
+                                      2,
+                                      RunDeleteBackup});
+const CommandRegistrar kRenameBackup({"rename-backup",
+                                      "rename-backup SCHEME OLD NEW [--force]",
+                                      "renames a Backup",
+                                      "",
+                                      {{"--force"}},
+                                      3,
+                                      3,
+                                      RunRenameBackup});
+const CommandRegistrar kDuplicateBackup({"duplicate-backup",
+                                         "duplicate-backup SCHEME OLD NEW [--force]",
+                                         "copies a Backup under a new name",
+                                         "",
+                                         {{"--force"}},
+                                         3,
+                                         3,
+                                         RunDuplicateBackup});
+
+}  // namespace
+
+}  // namespace tessarook::cli

@@ -1,0 +1,97 @@
+#include "backup/BackupJob.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "backup/BackupArchive.h"
+
+namespace tessarook {
+
+namespace {
+
+BackupJobResult Finish(BackupJobResult result, CBackupArchive& archive,
+                       BackupJobResult::Status status, std::string error = {}) {
+  archive.Close();
+  ::unlink(result.backupPath.c_str());
+  result.status = status;
+  result.error = std::move(error);
+  result.filesStored = 0;
+  return result;
+}
+
+}  // namespace
+
+CBackupJob::CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder> folders)
+    : m_files(std::move(files)), m_folders(std::move(folders)) {}
+
+std::vector<std::string> CBackupJob::CollectFiles(std::vector<SkippedFile>& skipped,
+                                                  const std::atomic<bool>* cancel) const {
+  std::vector<std::string> list;
+  list.reserve(m_files.size());
+  for (const CSchemeFile& f : m_files) list.push_back(f.m_path);
+  for (const CSchemeFolder& folder : m_folders)
+    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel)) break;
+  return list;
+}
+
+BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic<bool>& cancel,
+                                IProgressSink* sink) const {
+  BackupJobResult result;
+  result.backupPath = backupPath;
+
+  // An old Backup of this name is replaced (the caller has asked about it).
+  ::unlink(backupPath.c_str());
+  const size_t slash = backupPath.rfind('/');
+  if (slash != std::string::npos && slash > 0)
+    ::mkdir(backupPath.substr(0, slash).c_str(), 0777);  // usually exists already
+
+  CBackupArchive archive;
+  if (!archive.Create(backupPath)) {
+    result.error = archive.LastError();
+    return result;
+  }
+  archive.SetCancelFlag(&cancel);
+
+  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel);
+  const uint64_t total = list.size();
+  if (sink) sink->OnProgress(0, total);
+  uint64_t done = 0;
+  for (const std::string& path : list) {
+    if (cancel.load())
+      return Finish(std::move(result), archive, BackupJobResult::Status::kCancelled);
+    if (!archive.AddBackupFile(path)) {
+      if (archive.IsBroken()) {
+        if (cancel.load())
+          return Finish(std::move(result), archive, BackupJobResult::Status::kCancelled);
+        const std::string why = archive.LastError();
+        return Finish(std::move(result), archive, BackupJobResult::Status::kFailed,
+                      path + ": " + why);
+      }
+      result.skipped.push_back({path, ManifestCanHold(path)
+                                          ? archive.LastError()
+                                          : "its name cannot be recorded in a Backup"});
+    }
+    ++done;
+    if (sink) sink->OnProgress(done, total);
+  }
+  if (cancel.load()) return Finish(std::move(result), archive, BackupJobResult::Status::kCancelled);
+
+  result.filesStored = archive.paths.size();
+  const bool manifestWritten = archive.WriteManifest();
+  const std::string manifestError = archive.LastError();
+  if (!manifestWritten)
+    return Finish(std::move(result), archive, BackupJobResult::Status::kFailed, manifestError);
+  if (archive.Close() != 0) {
+    const std::string why = archive.LastError();
+    return Finish(std::move(result), archive, BackupJobResult::Status::kFailed, why);
+  }
+  struct stat st {};
+  if (stat(backupPath.c_str(), &st) == 0) result.archiveSize = static_cast<uint64_t>(st.st_size);
+  result.status = BackupJobResult::Status::kDone;
+  return result;
+}
+
+}  // namespace tessarook

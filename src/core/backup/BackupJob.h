@@ -1,0 +1,59 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "backup/FolderWalk.h"
+#include "backup/ProgressSink.h"
+#include "scheme/SchemeFile.h"
+#include "scheme/SchemeFolder.h"
+
+namespace tessarook {
+
+// How a backup job ended.
+struct BackupJobResult {
+  enum class Status {
+    kDone,       // the Backup was written; `skipped` lists what it could not take
+    kCancelled,  // stopped by the cancel flag; the partial Backup was deleted
+    kFailed,     // the Backup could not be created or completely written; deleted
+  };
+  Status status = Status::kFailed;
+  std::string error;  // why, for kFailed
+  std::string backupPath;
+  uint64_t filesStored = 0;
+  uint64_t archiveSize = 0;  // bytes of the finished Backup file
+  std::vector<SkippedFile> skipped;
+};
+
+// Takes one Backup of a Scheme. The job holds its own copy of the Scheme's
+// lists, so the document may change while the job runs on a worker thread.
+//
+// Run: deletes an old Backup at the path, creates its folder, creates the ZIP,
+// collects every path first (the single files in order, then each folder's
+// walk with its excluded extensions), then adds file after file, polling the
+// cancel flag before each one, writes the manifest and closes the archive.
+// A file that cannot be read is skipped and listed in the result. A failure
+// of the archive itself (create, write, close, e.g. a full disk) and a
+// cancel both delete the partial file.
+class CBackupJob {
+ public:
+  CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder> folders);
+
+  // The file list the job would take now (single files first, then the folder
+  // walks), with the folders it could not read in `skipped`.
+  std::vector<std::string> CollectFiles(std::vector<SkippedFile>& skipped,
+                                        const std::atomic<bool>* cancel = nullptr) const;
+
+  // Writes the Backup to `backupPath`. `sink` may be null; it is called on the
+  // thread that calls Run.
+  BackupJobResult Run(const std::string& backupPath, const std::atomic<bool>& cancel,
+                      IProgressSink* sink) const;
+
+ private:
+  std::vector<CSchemeFile> m_files;
+  std::vector<CSchemeFolder> m_folders;
+};
+
+}  // namespace tessarook

@@ -1,0 +1,208 @@
+#include "backup/BackupStore.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "library/SchemePaths.h"
+#include "util/FormatTime.h"
+#include "util/SamePath.h"
+
+namespace tessarook {
+
+namespace {
+
+void SetError(std::string* error, std::string text) {
+  if (error) *error = std::move(text);
+}
+
+bool StatBackup(const std::string& path, BackupInfo& info) {
+  struct statx sx {};
+  if (statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_MTIME | STATX_SIZE | STATX_TYPE, &sx) !=
+      0)
+    return false;
+  if (!S_ISREG(sx.stx_mode)) return false;
+  const struct statx_timestamp& t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
+  info.creationTime = t.tv_sec * 1000000000LL + t.tv_nsec;
+  info.size = sx.stx_size;
+  info.path = path;
+  return true;
+}
+
+std::atomic<unsigned> g_copyCounter{0};
+
+bool CopyFileContents(const std::string& from, const std::string& to, std::string* error) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (in < 0) {
+    SetError(error, from + ": " + std::strerror(errno));
+    return false;
+  }
+  struct stat st {};
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(in);
+    SetError(error, from + ": not a Backup file");
+    return false;
+  }
+  fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
+  const std::string folder = to.substr(0, to.rfind('/') + 1);
+  const std::string temp = folder + ".tessarook-copy-" + std::to_string(getpid()) + "-" +
+                           std::to_string(g_copyCounter.fetch_add(1)) + ".part";
+  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  if (out < 0) {
+    SetError(error, to + ": " + std::strerror(errno));
+    ::close(in);
+    return false;
+  }
+  std::vector<char> buf(1 << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t r = ::read(in, buf.data(), buf.size());
+    if (r < 0 && errno == EINTR) continue;
+    if (r < 0) {
+      SetError(error, from + ": " + std::strerror(errno));
+      ok = false;
+      break;
+    }
+    if (r == 0) break;
+    const char* p = buf.data();
+    size_t left = static_cast<size_t>(r);
+    while (left > 0 && ok) {
+      const ssize_t w = ::write(out, p, left);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        SetError(error, to + ": " + std::strerror(errno));
+        ok = false;
+        break;
+      }
+      p += w;
+      left -= static_cast<size_t>(w);
+    }
+    if (!ok) break;
+  }
+  ::close(in);
+  if (::close(out) != 0 && ok) {
+    SetError(error, to + ": " + std::strerror(errno));
+    ok = false;
+  }
+  if (ok && ::rename(temp.c_str(), to.c_str()) != 0) {
+    SetError(error, to + ": " + std::strerror(errno));
+    ok = false;
+  }
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+CBackupStore::CBackupStore(std::string schemeFile) : m_schemeFile(std::move(schemeFile)) {}
+
+std::string CBackupStore::BackupsFolder() const { return BackupsFolderFor(m_schemeFile); }
+
+std::string CBackupStore::GetBackupPath(std::string_view name) const {
+  return BackupFilePath(BackupsFolder(), name);
+}
+
+std::vector<BackupInfo> CBackupStore::List() const {
+  std::vector<BackupInfo> out;
+  DIR* dir = opendir(BackupsFolder().c_str());
+  if (!dir) return out;
+  const std::string_view ext = kBackupExtension;
+  while (dirent* e = readdir(dir)) {
+    const std::string_view file = e->d_name;
+    if (file.size() <= ext.size() || file.substr(file.size() - ext.size()) != ext) continue;
+    BackupInfo info;
+    info.name = std::string(file.substr(0, file.size() - ext.size()));
+    if (StatBackup(GetBackupPath(info.name), info)) out.push_back(std::move(info));
+  }
+  closedir(dir);
+  return out;
+}
+
+bool CBackupStore::GetInfo(std::string_view name, BackupInfo& info) const {
+  info.name = std::string(name);
+  return StatBackup(GetBackupPath(name), info);
+}
+
+bool CBackupStore::Exists(std::string_view name) const {
+  struct stat st {};
+  return lstat(GetBackupPath(name).c_str(), &st) == 0;
+}
+
+bool CBackupStore::Delete(std::string_view name, std::string* error) const {
+  const std::string path = GetBackupPath(name);
+  if (::unlink(path.c_str()) != 0) {
+    SetError(error, path + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool CBackupStore::Rename(std::string_view oldName, std::string_view newName,
+                          std::string* error) const {
+  const std::string from = GetBackupPath(oldName);
+  const std::string to = GetBackupPath(newName);
+  if (SamePath(from, to)) return true;
+  struct stat st {};
+  if (lstat(from.c_str(), &st) != 0) {
+    SetError(error, from + ": " + std::strerror(errno));
+    return false;
+  }
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    SetError(error, to + ": " + std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool CBackupStore::Duplicate(std::string_view oldName, std::string_view newName,
+                             std::string* error) const {
+  const std::string from = GetBackupPath(oldName);
+  const std::string to = GetBackupPath(newName);
+  if (SamePath(from, to)) return true;
+  return CopyFileContents(from, to, error);
+}
+
+void SortBackups(std::vector<BackupInfo>& list, BackupSort order) {
+  auto byName = [](const BackupInfo& a, const BackupInfo& b) { return a.name < b.name; };
+  switch (order) {
+    case BackupSort::kNone:
+      std::stable_sort(list.begin(), list.end(),
+                       [](const BackupInfo& a, const BackupInfo& b) { return b.name < a.name; });
+      break;
+    case BackupSort::kName:
+      std::stable_sort(list.begin(), list.end(), byName);
+      break;
+    case BackupSort::kTime:
+      std::stable_sort(list.begin(), list.end(), [&](const BackupInfo& a, const BackupInfo& b) {
+        if (a.creationTime != b.creationTime) return a.creationTime < b.creationTime;
+        return byName(a, b);
+      });
+      break;
+    case BackupSort::kSize:
+      std::stable_sort(list.begin(), list.end(), [&](const BackupInfo& a, const BackupInfo& b) {
+        if (a.size != b.size) return a.size < b.size;
+        return byName(a, b);
+      });
+      break;
+  }
+}
+
+std::string BackupTimeText(const BackupInfo& info) {
+  struct timespec t {};
+  t.tv_sec = static_cast<time_t>(info.creationTime / 1000000000LL);
+  t.tv_nsec = static_cast<long>(info.creationTime % 1000000000LL);
+  if (t.tv_nsec < 0) {
+    t.tv_nsec += 1000000000L;
+    t.tv_sec -= 1;
+  }
+  return FormatTime("%a, %h:%m", ToSysTime(t));
+}
+
+}  // namespace tessarook

@@ -1,0 +1,624 @@
+#include "backup/ZipFile.h"
+
+#include <fcntl.h>
+#include <minizip/unzip.h>
+#include <minizip/zip.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "backup/ZipStream.h"
+
+namespace tessarook {
+
+namespace {
+
+constexpr size_t kIoChunk = 1 << 20;  // bytes read from or written to disk files at a time
+constexpr size_t kProbeSize = 64 << 10;
+// Entries whose data may reach 4 GiB get zip64 records. Deflate can grow
+// incompressible data a little, so the switch comes well before the limit.
+constexpr uint64_t kZip64Threshold = 0xF0000000ull;
+constexpr uint16_t kMadeByUnix = (3 << 8) | 20;
+constexpr uint16_t kTagExtendedTime = 0x5455;
+constexpr uint16_t kTagNtfsTime = 0x000a;
+constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;  // 1601 to 1970 in 100 ns
+
+std::string Errno(int err) { return std::strerror(err); }
+
+std::string FoldName(std::string_view name) {
+  std::string out(name);
+  for (char& c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return out;
+}
+
+void Put16(std::string& out, uint16_t v) {
+  out.push_back(static_cast<char>(v & 0xff));
+  out.push_back(static_cast<char>(v >> 8));
+}
+void Put32(std::string& out, uint32_t v) {
+  Put16(out, static_cast<uint16_t>(v & 0xffff));
+  Put16(out, static_cast<uint16_t>(v >> 16));
+}
+void Put64(std::string& out, uint64_t v) {
+  Put32(out, static_cast<uint32_t>(v & 0xffffffffu));
+  Put32(out, static_cast<uint32_t>(v >> 32));
+}
+uint64_t Get(const unsigned char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+int64_t ToFileTime(const struct timespec& t) {
+  return static_cast<int64_t>(t.tv_sec) * 10000000 + t.tv_nsec / 100 + kFileTimeEpochOffset;
+}
+
+// The extra fields recorded for a file: the extended timestamp (seconds, UTC)
+// that common unzip tools read, and the NTFS times with 100 ns resolution.
+std::string TimeExtraField(const struct stat& st) {
+  std::string extra;
+  Put16(extra, kTagExtendedTime);
+  Put16(extra, 5);
+  extra.push_back(1);  // modification time present
+  Put32(extra, static_cast<uint32_t>(static_cast<int32_t>(st.st_mtim.tv_sec)));
+  Put16(extra, kTagNtfsTime);
+  Put16(extra, 32);
+  Put32(extra, 0);
+  Put16(extra, 1);
+  Put16(extra, 24);
+  Put64(extra, static_cast<uint64_t>(ToFileTime(st.st_mtim)));
+  Put64(extra, static_cast<uint64_t>(ToFileTime(st.st_atim)));
+  Put64(extra, static_cast<uint64_t>(ToFileTime(st.st_ctim)));
+  return extra;
+}
+
+void FillDosTime(zip_fileinfo& info, time_t seconds) {
+  struct tm tm {};
+  if (!localtime_r(&seconds, &tm) || tm.tm_year < 80) {
+    tm = {};
+    tm.tm_year = 80;
+    tm.tm_mday = 1;
+  }
+  if (tm.tm_year > 207) tm.tm_year = 207;  // the DOS field ends in 2107
+  info.tmz_date.tm_sec = static_cast<uInt>(tm.tm_sec);
+  info.tmz_date.tm_min = static_cast<uInt>(tm.tm_min);
+  info.tmz_date.tm_hour = static_cast<uInt>(tm.tm_hour);
+  info.tmz_date.tm_mday = static_cast<uInt>(tm.tm_mday);
+  info.tmz_date.tm_mon = static_cast<uInt>(tm.tm_mon);
+  info.tmz_date.tm_year = static_cast<uInt>(tm.tm_year + 1900);
+}
+
+// The last-write time an entry records: NTFS times first, then the extended
+// timestamp, then the DOS date and time (local time, 2 s steps).
+struct timespec EntryTime(const unz_file_info64& info, const unsigned char* extra, size_t size) {
+  bool haveUnix = false;
+  struct timespec unixTime {};
+  size_t at = 0;
+  while (at + 4 <= size) {
+    const uint64_t tag = Get(extra + at, 2);
+    const uint64_t len = Get(extra + at + 2, 2);
+    const unsigned char* data = extra + at + 4;
+    if (at + 4 + len > size) break;
+    if (tag == kTagNtfsTime && len >= 32) {
+      size_t sub = 4;
+      while (sub + 4 <= len) {
+        const uint64_t subTag = Get(data + sub, 2);
+        const uint64_t subLen = Get(data + sub + 2, 2);
+        if (sub + 4 + subLen > len) break;
+        if (subTag == 1 && subLen >= 8) {
+          const int64_t ft = static_cast<int64_t>(Get(data + sub + 4, 8)) - kFileTimeEpochOffset;
+          struct timespec t {};
+          t.tv_sec = static_cast<time_t>(ft / 10000000);
+          t.tv_nsec = static_cast<long>((ft % 10000000) * 100);
+          if (t.tv_nsec < 0) {
+            t.tv_nsec += 1000000000L;
+            t.tv_sec -= 1;
+          }
+          return t;
+        }
+        sub += 4 + subLen;
+      }
+    } else if (tag == kTagExtendedTime && len >= 5 && (data[0] & 1)) {
+      unixTime.tv_sec = static_cast<int32_t>(static_cast<uint32_t>(Get(data + 1, 4)));
+      haveUnix = true;
+    }
+    at += 4 + len;
+  }
+  if (haveUnix) return unixTime;
+  struct tm tm {};
+  tm.tm_sec = static_cast<int>(info.tmu_date.tm_sec);
+  tm.tm_min = static_cast<int>(info.tmu_date.tm_min);
+  tm.tm_hour = static_cast<int>(info.tmu_date.tm_hour);
+  tm.tm_mday = static_cast<int>(info.tmu_date.tm_mday);
+  tm.tm_mon = static_cast<int>(info.tmu_date.tm_mon);
+  tm.tm_year = static_cast<int>(info.tmu_date.tm_year) - 1900;
+  tm.tm_isdst = -1;
+  struct timespec t {};
+  t.tv_sec = mktime(&tm);
+  if (t.tv_sec == static_cast<time_t>(-1)) t.tv_sec = 0;
+  return t;
+}
+
+bool AllZero(const char* p, size_t n) {
+  if (n == 0) return true;
+  return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
+}
+
+bool WriteAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    const ssize_t w = ::write(fd, p, n);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// Reads until `n` bytes or end of file; -1 on a read error.
+ssize_t ReadFull(int fd, char* p, size_t n) {
+  size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::read(fd, p + got, n - got);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return -1;
+    }
+    if (r == 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return static_cast<ssize_t>(got);
+}
+
+std::atomic<unsigned> g_tempCounter{0};
+
+}  // namespace
+
+CZipFile::CZipFile() = default;
+
+CZipFile::~CZipFile() {
+  CZipFile::Close();
+  if (m_probe) {
+    auto* z = static_cast<z_stream*>(m_probe);
+    deflateEnd(z);
+    delete z;
+  }
+}
+
+bool CZipFile::Fail(std::string text) {
+  m_lastError = std::move(text);
+  return false;
+}
+
+bool CZipFile::Succeed() {
+  m_lastError.clear();
+  return true;
+}
+
+bool CZipFile::Create(const std::string& path) {
+  if (m_writer || m_reader) return Fail("an archive is already open");
+  m_broken = false;
+  zlib_filefunc64_def io;
+  FillZipStreamFunctions(&io);
+  m_writer = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
+  if (!m_writer) return Fail("cannot create " + path + ": " + Errno(ZipStreamLastErrno()));
+  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
+  return Succeed();
+}
+
+int CZipFile::Close() {
+  int result = 0;
+  if (m_writer) {
+    result = zipClose(static_cast<zipFile>(m_writer), nullptr);
+    if (result == ZIP_OK && m_broken) result = ZIP_ERRNO;
+    if (result != ZIP_OK) {
+      if (m_lastError.empty() || !m_broken)
+        m_lastError = "cannot finish the archive: " + Errno(ZipStreamLastErrno());
+    }
+    m_writer = nullptr;
+  } else if (m_reader) {
+    result = unzClose(static_cast<unzFile>(m_reader));
+    m_reader = nullptr;
+    m_entries.clear();
+    m_firstByFoldedName.clear();
+  }
+  m_directoryComplete = true;
+  return result;
+}
+
+bool CZipFile::AbortEntry(const std::string& why) {
+  zipCloseFileInZip(static_cast<zipFile>(m_writer));
+  m_broken = true;
+  return Fail(why);
+}
+
+bool CZipFile::AddFromMemory(const void* data, uint64_t count, const std::string& name) {
+  if (!m_writer) return Fail("no archive is being written");
+  if (m_broken) return Fail("the archive could not be written");
+  zip_fileinfo info{};
+  FillDosTime(info, time(nullptr));
+  info.external_fa = static_cast<uLong>(S_IFREG | 0644) << 16;
+  const int zip64 = count >= kZip64Threshold ? 1 : 0;
+  if (zipOpenNewFileInZip4_64(static_cast<zipFile>(m_writer), name.c_str(), &info, nullptr, 0,
+                              nullptr, 0, nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS,
+                              DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0,
+                              zip64) != ZIP_OK) {
+    m_broken = true;
+    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  }
+  const char* p = static_cast<const char*>(data);
+  uint64_t left = count;
+  while (left > 0) {
+    const unsigned n = static_cast<unsigned>(std::min<uint64_t>(left, kIoChunk));
+    if (zipWriteInFileInZip(static_cast<zipFile>(m_writer), p, n) != ZIP_OK)
+      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    p += n;
+    left -= n;
+  }
+  if (zipCloseFileInZip(static_cast<zipFile>(m_writer)) != ZIP_OK) {
+    m_broken = true;
+    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  }
+  return Succeed();
+}
+
+bool CZipFile::AddFile(const std::string& diskPath, const std::string& name) {
+  if (!m_writer) return Fail("no archive is being written");
+  if (m_broken) return Fail("the archive could not be written");
+  // Non-blocking open, so that a FIFO without a writer cannot hang us.
+  const int fd = ::open(diskPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return Fail(Errno(errno));
+  struct stat st {};
+  if (fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return Fail(Errno(err));
+  }
+  if (!S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Fail(S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file");
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  const bool ok = WriteEntryFromFd(fd, name, static_cast<uint64_t>(st.st_size), &st);
+  ::close(fd);
+  return ok;
+}
+
+bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHint,
+                                const void* statBuf) {
+  const struct stat& st = *static_cast<const struct stat*>(statBuf);
+  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
+  char* buf = m_buffer.data();
+
+  // The first block is read before the entry is started: a file that cannot
+  // be read at all then leaves no trace in the archive.
+  ssize_t got = ReadFull(fd, buf, kIoChunk);
+  if (got < 0) return Fail(Errno(errno));
+
+  // Data that does not compress (already packed media, archives) is stored:
+  // deflating it costs time and saves nothing.
+  int method = Z_DEFLATED;
+  int level = Z_DEFAULT_COMPRESSION;
+  if (static_cast<size_t>(got) >= 4096) {
+    if (!m_probe) {
+      auto* z = new z_stream{};
+      if (deflateInit2(z, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK) {
+        m_probe = z;
+      } else {
+        delete z;
+      }
+    }
+    if (m_probe) {
+      auto* z = static_cast<z_stream*>(m_probe);
+      deflateReset(z);
+      const size_t sample = std::min<size_t>(static_cast<size_t>(got), kProbeSize);
+      std::vector<unsigned char> out(deflateBound(z, sample));
+      z->next_in = reinterpret_cast<Bytef*>(buf);
+      z->avail_in = static_cast<uInt>(sample);
+      z->next_out = out.data();
+      z->avail_out = static_cast<uInt>(out.size());
+      if (deflate(z, Z_FINISH) == Z_STREAM_END && z->total_out >= sample - sample / 50) {
+        method = 0;
+        level = 0;
+      }
+    }
+  }
+
+  zip_fileinfo info{};
+  FillDosTime(info, st.st_mtim.tv_sec);
+  info.external_fa = static_cast<uLong>(st.st_mode & 0xffff) << 16;
+  if (!(st.st_mode & S_IWUSR)) info.external_fa |= 1;  // DOS read-only bit
+  const std::string extra = TimeExtraField(st);
+  const int zip64 = sizeHint >= kZip64Threshold ? 1 : 0;
+  auto* zf = static_cast<zipFile>(m_writer);
+  if (zipOpenNewFileInZip4_64(
+          zf, name.c_str(), &info, extra.data(), static_cast<uInt>(extra.size()), extra.data(),
+          static_cast<uInt>(extra.size()), nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
+          Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0, zip64) != ZIP_OK) {
+    m_broken = true;
+    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  }
+  uint64_t total = 0;
+  while (got > 0) {
+    total += static_cast<uint64_t>(got);
+    if (!zip64 && total >= kZip64Threshold)
+      return AbortEntry("the file grew past 4 GiB while it was being stored");
+    if (zipWriteInFileInZip(zf, buf, static_cast<unsigned>(got)) != ZIP_OK)
+      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    if (static_cast<size_t>(got) < kIoChunk) break;
+    if (m_cancel && m_cancel->load()) return AbortEntry("cancelled");
+    got = ReadFull(fd, buf, kIoChunk);
+    if (got < 0) return AbortEntry("read error part-way through the file: " + Errno(errno));
+  }
+  if (zipCloseFileInZip(zf) != ZIP_OK) {
+    m_broken = true;
+    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  }
+  return Succeed();
+}
+
+bool CZipFile::Open(const std::string& path) {
+  if (m_writer || m_reader) return Fail("an archive is already open");
+  zlib_filefunc64_def io;
+  FillZipStreamFunctions(&io);
+  unzFile uf = unzOpen2_64(path.c_str(), &io);
+  if (!uf) {
+    const int err = ZipStreamLastErrno();
+    return Fail(err ? path + ": " + Errno(err) : path + " is not a readable ZIP file");
+  }
+  m_reader = uf;
+  m_entries.clear();
+  m_firstByFoldedName.clear();
+  m_directoryComplete = true;
+
+  unz_global_info64 gi{};
+  if (unzGetGlobalInfo64(uf, &gi) != UNZ_OK) {
+    Close();
+    return Fail(path + " is not a readable ZIP file");
+  }
+  if (gi.number_entry > 0) {
+    int r = unzGoToFirstFile(uf);
+    char name[1024];
+    while (r == UNZ_OK) {
+      unz_file_info64 info{};
+      if (unzGetCurrentFileInfo64(uf, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) {
+        r = UNZ_BADZIPFILE;
+        break;
+      }
+      unz64_file_pos pos{};
+      unzGetFilePos64(uf, &pos);
+      Entry e;
+      e.name.assign(name, std::min<size_t>(info.size_filename, sizeof name - 1));
+      e.size = info.uncompressed_size;
+      e.posInDirectory = pos.pos_in_zip_directory;
+      e.numFile = pos.num_of_file;
+      m_firstByFoldedName.emplace(FoldName(e.name), static_cast<int64_t>(m_entries.size()));
+      m_entries.push_back(std::move(e));
+      r = unzGoToNextFile(uf);
+    }
+    m_directoryComplete = r == UNZ_END_OF_LIST_OF_FILE && m_entries.size() == gi.number_entry;
+  }
+  return Succeed();
+}
+
+bool CZipFile::GoToEntry(int64_t index) {
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || static_cast<uint64_t>(index) >= m_entries.size()) return Fail("no such entry");
+  unz64_file_pos pos{};
+  pos.pos_in_zip_directory = m_entries[static_cast<size_t>(index)].posInDirectory;
+  pos.num_of_file = m_entries[static_cast<size_t>(index)].numFile;
+  if (unzGoToFilePos64(static_cast<unzFile>(m_reader), &pos) != UNZ_OK)
+    return Fail("the archive's directory is damaged");
+  return true;
+}
+
+bool CZipFile::ExtractToMemory(void* buffer, uint64_t& size, int64_t index) {
+  if (!GoToEntry(index)) return false;
+  const uint64_t entrySize = GetEntrySize(index);
+  if (size < entrySize) return Fail("buffer too small");
+  auto* uf = static_cast<unzFile>(m_reader);
+  if (unzOpenCurrentFile(uf) != UNZ_OK) return Fail("cannot read the entry");
+  size = entrySize;
+  char* p = static_cast<char*>(buffer);
+  uint64_t done = 0;
+  bool ok = true;
+  while (done < entrySize) {
+    const unsigned n = static_cast<unsigned>(std::min<uint64_t>(entrySize - done, kIoChunk));
+    const int r = unzReadCurrentFile(uf, p + done, n);
+    if (r <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<uint64_t>(r);
+  }
+  const int closed = unzCloseCurrentFile(uf);
+  if (!ok) return Fail("the entry's data is damaged or incomplete");
+  if (closed != UNZ_OK) return Fail("the entry's checksum does not match");
+  return Succeed();
+}
+
+bool CZipFile::ExtractToMemory(void* buffer, uint64_t& size, const std::string& name) {
+  const int64_t index = FindEntry(name);
+  if (index < 0) return Fail("no entry named " + name);
+  return ExtractToMemory(buffer, size, index);
+}
+
+bool CZipFile::ReadEntry(int64_t index, std::string& out, uint64_t limit) {
+  if (!GoToEntry(index)) return false;
+  auto* uf = static_cast<unzFile>(m_reader);
+  if (unzOpenCurrentFile(uf) != UNZ_OK) return Fail("cannot read the entry");
+  const uint64_t want = std::min(GetEntrySize(index), limit);
+  uint64_t done = 0;
+  bool ok = true;
+  while (done < want) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(want - done, 64 << 10));
+    const size_t at = out.size();
+    out.resize(at + n);
+    const int r = unzReadCurrentFile(uf, out.data() + at, static_cast<unsigned>(n));
+    out.resize(at + static_cast<size_t>(std::max(r, 0)));
+    if (r <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<uint64_t>(r);
+  }
+  const int closed = unzCloseCurrentFile(uf);
+  if (!ok) return Fail("the entry's data is damaged or incomplete");
+  if (want < GetEntrySize(index)) return Fail("the entry is larger than allowed");
+  if (closed != UNZ_OK) return Fail("the entry's checksum does not match");
+  return Succeed();
+}
+
+bool CZipFile::TestEntry(int64_t index, std::string& reason) {
+  if (!GoToEntry(index)) {
+    reason = m_lastError;
+    return false;
+  }
+  auto* uf = static_cast<unzFile>(m_reader);
+  if (unzOpenCurrentFile(uf) != UNZ_OK) {
+    reason = "cannot read the entry";
+    return Fail(reason);
+  }
+  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
+  const uint64_t size = GetEntrySize(index);
+  uint64_t done = 0;
+  int r = 0;
+  while ((r = unzReadCurrentFile(uf, m_buffer.data(), kIoChunk)) > 0) {
+    done += static_cast<uint64_t>(r);
+    if (m_cancel && m_cancel->load()) break;
+  }
+  const int closed = unzCloseCurrentFile(uf);
+  if (r < 0)
+    reason = "data damaged";
+  else if (m_cancel && m_cancel->load())
+    reason = "cancelled";
+  else if (done != size)
+    reason = "size mismatch";
+  else if (closed != UNZ_OK)
+    reason = "CRC mismatch";
+  else
+    return Succeed();
+  return Fail(reason);
+}
+
+bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
+  if (!GoToEntry(index)) return false;
+  auto* uf = static_cast<unzFile>(m_reader);
+  unz_file_info64 info{};
+  unsigned char extra[4096];
+  if (unzGetCurrentFileInfo64(uf, &info, nullptr, 0, extra, sizeof extra, nullptr, 0) != UNZ_OK)
+    return Fail("the archive's directory is damaged");
+  const size_t extraSize = std::min<size_t>(info.size_file_extra, sizeof extra);
+
+  namespace fs = std::filesystem;
+  const fs::path dest(diskPath);
+  if (!dest.has_filename()) return Fail(diskPath + ": not a file path");
+  fs::path folder = dest.parent_path();
+  if (folder.empty()) folder = ".";
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return Fail("cannot create " + folder.string() + ": " + ec.message());
+
+  if (unzOpenCurrentFile(uf) != UNZ_OK) return Fail("cannot read the entry");
+  const std::string temp = (folder / ".tessarook-").string() + std::to_string(getpid()) + "-" +
+                           std::to_string(g_tempCounter.fetch_add(1)) + ".part";
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    const int err = errno;
+    unzCloseCurrentFile(uf);
+    return Fail("cannot write in " + folder.string() + ": " + Errno(err));
+  }
+  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
+  char* buf = m_buffer.data();
+  std::string error;
+  uint64_t done = 0;
+  bool holeAtEnd = false;
+  for (;;) {
+    if (m_cancel && m_cancel->load()) {
+      error = "cancelled";
+      break;
+    }
+    const int r = unzReadCurrentFile(uf, buf, kIoChunk);
+    if (r < 0) {
+      error = "the entry's data is damaged";
+      break;
+    }
+    if (r == 0) break;
+    const size_t n = static_cast<size_t>(r);
+    // Blocks of zeros become holes, so sparse files stay sparse.
+    if (AllZero(buf, n)) {
+      if (lseek(fd, static_cast<off_t>(n), SEEK_CUR) < 0) {
+        error = Errno(errno);
+        break;
+      }
+      holeAtEnd = true;
+    } else {
+      if (!WriteAll(fd, buf, n)) {
+        error = "cannot write " + diskPath + ": " + Errno(errno);
+        break;
+      }
+      holeAtEnd = false;
+    }
+    done += n;
+  }
+  const int closed = unzCloseCurrentFile(uf);
+  if (error.empty() && done != info.uncompressed_size)
+    error = "the entry's data is incomplete";
+  else if (error.empty() && closed != UNZ_OK)
+    error = "the entry's checksum does not match";
+  if (error.empty() && holeAtEnd && ftruncate(fd, static_cast<off_t>(done)) != 0)
+    error = "cannot write " + diskPath + ": " + Errno(errno);
+  if (error.empty()) {
+    mode_t mode = 0644;
+    const uint32_t stored = static_cast<uint32_t>(info.external_fa >> 16);
+    if ((info.version >> 8) == 3 && (stored & 0777) != 0) mode = stored & 0777;
+    const struct timespec mtime = EntryTime(info, extra, extraSize);
+    const struct timespec times[2] = {{0, UTIME_OMIT}, mtime};
+    if (fchmod(fd, mode) != 0 || futimens(fd, times) != 0)
+      error = "cannot set the attributes of " + diskPath + ": " + Errno(errno);
+  }
+  if (::close(fd) != 0 && error.empty()) error = "cannot write " + diskPath + ": " + Errno(errno);
+  if (error.empty() && ::rename(temp.c_str(), diskPath.c_str()) != 0)
+    error = "cannot replace " + diskPath + ": " + Errno(errno);
+  if (!error.empty()) {
+    ::unlink(temp.c_str());
+    return Fail(error);
+  }
+  return Succeed();
+}
+
+bool CZipFile::ExtractToFile(const std::string& diskPath, const std::string& name) {
+  const int64_t index = FindEntry(name);
+  if (index < 0) return Fail("no entry named " + name);
+  return ExtractToFile(diskPath, index);
+}
+
+uint64_t CZipFile::GetEntrySize(int64_t index) {
+  if (!m_reader || index < 0 || static_cast<uint64_t>(index) >= m_entries.size()) return 0;
+  return m_entries[static_cast<size_t>(index)].size;
+}
+
+int64_t CZipFile::FindEntry(const std::string& name) {
+  if (!m_reader) return -1;
+  auto it = m_firstByFoldedName.find(FoldName(name));
+  return it == m_firstByFoldedName.end() ? -1 : it->second;
+}
+
+int64_t CZipFile::GetEntryCount() { return m_reader ? static_cast<int64_t>(m_entries.size()) : 0; }
+
+std::string CZipFile::GetEntryName(int64_t index) const {
+  if (!m_reader || index < 0 || static_cast<uint64_t>(index) >= m_entries.size()) return {};
+  return m_entries[static_cast<size_t>(index)].name;
+}
+
+}  // namespace tessarook
