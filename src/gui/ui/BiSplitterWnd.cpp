@@ -10,6 +10,8 @@
 
 namespace tessarook {
 
+wxDEFINE_EVENT(EVT_SPLITTER_PANE_ACTIVATED, wxCommandEvent);
+
 namespace {
 
 enum { kStateNormal = 0, kStateHot = 1, kStatePressed = 2 };
@@ -80,7 +82,7 @@ void CBiSplitterWnd::LoadResources() {
 
 bool CBiSplitterWnd::SetPane(int index, unsigned paneFlags, const wxString& title,
                              wxWindow* window) {
-  if (index != 0 && index != 1) return false;
+  if ((index != 0 && index != 1) || window == this) return false;
   m_layout.SetPaneFlags(index, paneFlags);
   m_titles[index] = title;
   if (window != nullptr) {
@@ -198,6 +200,10 @@ void CBiSplitterWnd::TogglePane(int index) {
 void CBiSplitterWnd::SetActivePane(int index) {
   if (index != 0 && index != 1) return;
   m_activePane = index;
+  wxCommandEvent activated(EVT_SPLITTER_PANE_ACTIVATED, GetId());
+  activated.SetEventObject(this);
+  activated.SetInt(index);
+  ProcessWindowEvent(activated);
   wxWindow* window = m_windows[index];
   if (window == nullptr || !window->IsShown()) return;
   if (auto* nested = dynamic_cast<CBiSplitterWnd*>(window)) {

@@ -22,6 +22,7 @@
 
 #include <wx/bitmap.h>
 #include <wx/colour.h>
+#include <wx/event.h>
 #include <wx/font.h>
 #include <wx/string.h>
 #include <wx/window.h>
@@ -31,6 +32,11 @@
 #include "ui/SplitterLayout.h"
 
 namespace tessarook {
+
+// Sent (and propagated up to the frame) whenever a splitter makes one of its panes active:
+// GetEventObject() is the splitter, GetInt() the pane index; the pane's window is
+// splitter->GetPane(index). A frame with document views activates the matching view on it.
+wxDECLARE_EVENT(EVT_SPLITTER_PANE_ACTIVATED, wxCommandEvent);
 
 class CBiSplitterWnd : public wxWindow {
  public:
@@ -50,7 +56,8 @@ class CBiSplitterWnd : public wxWindow {
 
   // Sets pane `index` (0 or 1): its flags and title; when `window` is given (it must be a child
   // of this splitter) it becomes the pane's window and is placed in the pane's client area.
-  // Shows the splitter if the pane is visible, and makes the pane active. False for a bad index.
+  // Shows the splitter if the pane is visible, and makes the pane active. False for a bad index
+  // or when `window` is the splitter itself.
   virtual bool SetPane(int index, unsigned paneFlags, const wxString& title,
                        wxWindow* window = nullptr);
 

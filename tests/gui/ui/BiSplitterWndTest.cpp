@@ -3,6 +3,9 @@
 #include <wx/frame.h>
 #include <wx/panel.h>
 
+#include <utility>
+#include <vector>
+
 #include "ui/BiSplitterWnd.h"
 
 namespace tessarook {
@@ -90,6 +93,32 @@ TEST_F(BiSplitterWndTest, PanesAreCreatedAndPlaced) {
   EXPECT_EQ(m_inner->GetRect(), wxRect(206, 0, 594, 600));
   EXPECT_EQ(m_top->GetSize().y, 250 - 2 - m_inner->GetLayout().Pane(0).caption.h);
   EXPECT_EQ(m_bottom->GetPosition().y, 252 + 1 + m_inner->GetLayout().Pane(1).caption.h);
+}
+
+TEST_F(BiSplitterWndTest, PaneActivationReachesTheFrame) {
+  std::vector<std::pair<wxObject*, int>> seen;
+  m_frame->Bind(EVT_SPLITTER_PANE_ACTIVATED,
+                [&seen](wxCommandEvent& e) { seen.emplace_back(e.GetEventObject(), e.GetInt()); });
+  BuildNested();
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), std::make_pair(static_cast<wxObject*>(m_inner), 1));
+
+  // Activating the outer pane that holds the inner splitter passes on to the inner's active pane.
+  seen.clear();
+  m_outer->SetActivePane(1);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0], std::make_pair(static_cast<wxObject*>(m_outer), 1));
+  EXPECT_EQ(seen[1], std::make_pair(static_cast<wxObject*>(m_inner), 1));
+
+  // Releasing the mouse after a drag gives the active pane back its activation.
+  seen.clear();
+  m_outer->SetActivePane(0);
+  Mouse(m_outer, wxEVT_LEFT_DOWN, 202, 20, true);
+  Mouse(m_outer, wxEVT_LEFT_UP, 222, 20, false);
+  EXPECT_EQ(m_outer->GetActivePane(), 0);
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[1], std::make_pair(static_cast<wxObject*>(m_outer), 0));
+  EXPECT_FALSE(m_outer->SetPane(0, 0x515, "x", m_outer));
 }
 
 TEST_F(BiSplitterWndTest, FoldButtonFoldsAndRestoresThePosition) {
