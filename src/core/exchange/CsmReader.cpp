@@ -173,7 +173,10 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
   if (!Validate(file, summary)) return ImportResult::kDamaged;
   m_name = summary.name;
 
-  if (m_schemesDir.empty()) return ImportResult::kCannotCreateScheme;
+  // The Backups folder's name is the longest of the two and must fit a file name.
+  if (m_schemesDir.empty() ||
+      m_name.size() + kSchemeExtension.size() + kBackupsSuffix.size() > kCsmMaxNameBytes)
+    return ImportResult::kCannotCreateScheme;
   const std::string schemeFile = SchemeFilePath(m_schemesDir, m_name);
   const std::string backupsFolder = BackupsFolderFor(schemeFile);
   std::error_code ec;
