@@ -350,7 +350,7 @@ void CBiSplitterWnd::OnMotion(wxMouseEvent& event) {
     if (cursorHit == kHitBar)
       SetCursor(wxCursor(m_layout.IsStacked() ? wxCURSOR_SIZENS : wxCURSOR_SIZEWE));
     else
-      SetCursor(wxCursor(wxCURSOR_ARROW));
+      SetCursor(wxNullCursor);  // the default arrow; pane windows do not inherit a sizing cursor
   }
   if (m_tracking == kHitBar) {
     MoveTracker(m_layout.IsStacked() ? pt.y : pt.x);
@@ -367,7 +367,10 @@ void CBiSplitterWnd::OnMotion(wxMouseEvent& event) {
 void CBiSplitterWnd::OnLeave(wxMouseEvent& event) {
   if (m_tracking == 0)
     for (int code = kHitClose0; code <= kHitFold1; ++code) SetButtonState(code, kStateNormal);
-  m_cursorHit = -1;
+  if (m_tracking != kHitBar) {
+    m_cursorHit = -1;
+    SetCursor(wxNullCursor);
+  }
   event.Skip();
 }
 
