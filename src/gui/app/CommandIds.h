@@ -1,0 +1,62 @@
+// Command ids of the desktop program. The program's own commands keep their
+// historic numbers; the framework's standard commands use wxWidgets' ids.
+#ifndef TESSAROOK_GUI_APP_COMMANDIDS_H
+#define TESSAROOK_GUI_APP_COMMANDIDS_H
+
+#include <wx/defs.h>
+
+namespace tessarook {
+
+enum CommandId : int {
+  ID_NEW_SCHEME = 32775,
+  ID_CLOSE_SCHEME = 154,
+  ID_SETTINGS = 133,
+  ID_VIEW_MY_SCHEMES = 131,
+  ID_VIEW_TOOLBAR = 59392,
+  ID_VIEW_STATUS_BAR = 59393,
+  ID_USER_MANUAL = 57667,
+  ID_HOMEPAGE = 32808,
+  ID_SUPPORT = 32809,
+  ID_CANCEL_OPERATION = 132,
+
+  // Pop-up commands of the backup properties dialog, forwarded by the frame.
+  ID_BPD_PREVIEW = 190,
+  ID_BPD_RESTORE_ELSEWHERE = 187,
+  ID_BPD_SELECT_ALL = 188,
+  ID_BPD_SELECT_NONE = 189,
+
+  // Tray menu.
+  ID_TRAY_SHOW = 201,
+  ID_TRAY_CLOSE = 202,
+  ID_NEW_BACKUP = 204,
+
+  // Window ids of the panes.
+  ID_SCHEMES_VIEW = 2,
+  ID_INNER_SPLITTER = 1,
+  ID_FILES_VIEW = 21,
+  ID_BACKUPS_VIEW = 22,
+  ID_OUTER_SPLITTER = 0xE900,
+
+  // Status bar fields.
+  STATUS_FIELD_PROMPT = 0,
+  STATUS_FIELD_PROGRESS_LABEL = 1,
+  STATUS_FIELD_PROGRESS_BAR = 2,
+  STATUS_FIELD_CANCEL = 3,
+  STATUS_FIELD_CAPS = 4,
+  STATUS_FIELD_NUM = 5,
+  STATUS_FIELD_SCROLL = 6,
+  STATUS_FIELD_COUNT = 7,
+};
+
+// The framework's standard commands used by the program.
+inline constexpr int ID_OPEN_SCHEME = wxID_OPEN;
+inline constexpr int ID_SAVE_SCHEME = wxID_SAVE;
+inline constexpr int ID_SAVE_SCHEME_AS = wxID_SAVEAS;
+inline constexpr int ID_EXIT = wxID_EXIT;
+inline constexpr int ID_ABOUT = wxID_ABOUT;
+inline constexpr int ID_RECENT_FIRST = wxID_FILE1;  // up to four recent Schemes
+inline constexpr int kRecentSchemeCount = 4;
+
+}  // namespace tessarook
+
+#endif  // TESSAROOK_GUI_APP_COMMANDIDS_H

@@ -1,0 +1,119 @@
+#include "app/ListPane.h"
+
+#include <wx/dcbuffer.h>
+#include <wx/settings.h>
+#include <wx/sizer.h>
+#include <wx/tokenzr.h>
+
+namespace tessarook {
+
+namespace {
+
+constexpr int kHintInset = 40;
+
+// Breaks `text` into lines no wider than `width`: at its own line breaks,
+// then between words; a word wider than the line stands alone.
+wxArrayString WrapLines(wxDC& dc, const wxString& text, int width) {
+  wxArrayString lines;
+  wxStringTokenizer paragraphs(text, "\n", wxTOKEN_RET_EMPTY_ALL);
+  while (paragraphs.HasMoreTokens()) {
+    const wxString paragraph = paragraphs.GetNextToken();
+    wxString line;
+    wxStringTokenizer words(paragraph, " ");
+    while (words.HasMoreTokens()) {
+      const wxString word = words.GetNextToken();
+      const wxString candidate = line.empty() ? word : line + " " + word;
+      if (!line.empty() && dc.GetTextExtent(candidate).x > width) {
+        lines.Add(line);
+        line = word;
+      } else {
+        line = candidate;
+      }
+    }
+    lines.Add(line);
+  }
+  return lines;
+}
+
+}  // namespace
+
+CListPane::CListPane(wxWindow* parent, wxWindowID id, CTessarookDoc* doc,
+                     const wxColour& background)
+    : wxPanel(parent, id, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE | wxTAB_TRAVERSAL),
+      m_doc(doc) {
+  m_list = new wxListCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+                          wxLC_REPORT | wxLC_SINGLE_SEL | wxBORDER_NONE);
+  m_list->SetBackgroundColour(background);
+  m_hintWindow = new wxWindow(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxBORDER_NONE);
+  m_hintWindow->SetBackgroundStyle(wxBG_STYLE_PAINT);
+  m_hintWindow->SetBackgroundColour(background);
+  m_hintWindow->Hide();
+  m_hintWindow->Bind(wxEVT_PAINT, &CListPane::OnHintPaint, this);
+  m_hintWindow->Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
+    m_hintWindow->Refresh();
+    e.Skip();
+  });
+  m_hintWindow->Bind(wxEVT_CONTEXT_MENU, &CListPane::OnHintContextMenu, this);
+  SetBackgroundColour(background);
+  Bind(wxEVT_SIZE, &CListPane::OnSize, this);
+}
+
+int CListPane::GetDisplayMode() const {
+  const long style = m_list->GetWindowStyleFlag();
+  if (style & wxLC_ICON) return 0;
+  if (style & wxLC_SMALL_ICON) return 2;
+  if (style & wxLC_LIST) return 3;
+  return 1;
+}
+
+void CListPane::SetDisplayMode(int mode) {
+  static const long kStyles[] = {wxLC_ICON, wxLC_REPORT, wxLC_SMALL_ICON, wxLC_LIST};
+  if (mode < 0 || mode > 3) return;
+  m_list->SetSingleStyle(kStyles[mode]);
+}
+
+void CListPane::UpdateHint() {
+  m_hint = m_list->GetItemCount() == 0 ? HintText() : wxString();
+  const bool showHint = !m_hint.empty();
+  if (showHint != m_hintWindow->IsShown() || showHint) {
+    m_list->Show(!showHint);
+    m_hintWindow->Show(showHint);
+    m_hintWindow->Refresh();
+  }
+}
+
+void CListPane::OnSize(wxSizeEvent& event) {
+  const wxSize size = GetClientSize();
+  m_list->SetSize(size);
+  m_hintWindow->SetSize(size);
+  event.Skip();
+}
+
+void CListPane::OnHintPaint(wxPaintEvent&) {
+  wxAutoBufferedPaintDC dc(m_hintWindow);
+  dc.SetBackground(wxBrush(m_hintWindow->GetBackgroundColour()));
+  dc.Clear();
+  wxFont font(wxFontInfo(wxSize(0, 16)).Family(wxFONTFAMILY_SWISS).FaceName("Arial"));
+  dc.SetFont(font);
+  dc.SetTextForeground(wxSystemSettings::GetColour(wxSYS_COLOUR_GRAYTEXT));
+  const wxSize size = m_hintWindow->GetClientSize();
+  const int width = size.x - 2 * kHintInset;
+  if (width <= 0 || size.y <= 2 * kHintInset) return;
+  const wxArrayString lines = WrapLines(dc, m_hint, width);
+  const int lineHeight = dc.GetCharHeight();
+  int y = kHintInset;
+  for (const wxString& line : lines) {
+    if (y + lineHeight > size.y - kHintInset) break;
+    dc.DrawText(line, kHintInset, y);
+    y += lineHeight;
+  }
+}
+
+void CListPane::OnHintContextMenu(wxContextMenuEvent& event) {
+  // The pane's own context menu serves the hint as it serves the list.
+  wxContextMenuEvent forwarded(wxEVT_CONTEXT_MENU, m_list->GetId(), event.GetPosition());
+  forwarded.SetEventObject(m_list);
+  m_list->GetEventHandler()->ProcessEvent(forwarded);
+}
+
+}  // namespace tessarook

@@ -1,0 +1,3 @@
+#include "app/TessarookApp.h"
+
+wxIMPLEMENT_APP(tessarook::CTessarookApp);

@@ -1,0 +1,481 @@
+#include "app/MainFrame.h"
+
+#include <wx/accel.h>
+#include <wx/config.h>
+#include <wx/display.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/statusbr.h>
+#include <wx/stdpaths.h>
+#include <wx/toolbar.h>
+#include <wx/utils.h>
+
+#include <filesystem>
+#include <system_error>
+
+#include "app/AboutDlg.h"
+#include "app/CommandIds.h"
+#include "app/CommandTexts.h"
+#include "app/NewSchemeDlg.h"
+#include "app/ProgramArt.h"
+#include "app/TessarookApp.h"
+#include "backup/BackupsView.h"
+#include "files/FilesView.h"
+#include "library/SchemesView.h"
+#include "monitor/NotifyIcon.h"
+#include "settings/SettingsDlg.h"
+#include "shell/Caption.h"
+#include "shell/Messages.h"
+#include "shell/NewSchemeFile.h"
+#include "shell/WindowPlacement.h"
+#include "ui/BiSplitterWnd.h"
+
+namespace tessarook {
+
+namespace {
+
+constexpr int kRecentPlaceholderId = wxID_FILE9;
+constexpr unsigned kTrayIconId = 987;
+const char kPlacementKey[] = "/Settings/wstatus";
+const char kHomepage[] = "https://www.tessarook.org/";
+const char kSupportPage[] = "https://www.tessarook.org/support/";
+
+wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), text.size()); }
+
+// A menu item whose status-bar prompt is the command's own.
+void AddItem(wxMenu* menu, int id, const wxString& text, wxItemKind kind = wxITEM_NORMAL) {
+  menu->Append(id, text, CommandPrompt(id), kind);
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CTessarookDoc* doc)
+    : wxFrame(nullptr, wxID_ANY, "Tessarook", wxDefaultPosition, wxDefaultSize),
+      m_doc(doc),
+      m_lockTimer(this) {
+  SetIcons(ProgramIcons());
+  CreateMenus();
+  CreateToolbar();
+  CreateStatusFields();
+  CreatePanes();
+  BindCommands();
+  SetSize(FromDIP(wxSize(960, 680)));
+  SetMinSize(FromDIP(wxSize(480, 360)));
+  Centre();
+  m_normalRect = GetRect();
+  m_doc->SetListener(this);
+  UpdateCaption();
+  RebuildRecentMenu();
+  m_lockTimer.Start(250);
+}
+
+CMainFrame::~CMainFrame() {
+  m_lockTimer.Stop();
+  SavePlacement();
+  CopyViewStateToSettings();
+  ShowTrayIcon(false);
+  if (m_doc) m_doc->SetListener(nullptr);
+  TheApp().OnMainFrameDestroyed(this);
+}
+
+void CMainFrame::CreateMenus() {
+  auto* bar = new wxMenuBar;
+  m_schemeMenu = new wxMenu;
+  AddItem(m_schemeMenu, ID_NEW_SCHEME, "&New...\tCtrl+N");
+  AddItem(m_schemeMenu, ID_OPEN_SCHEME, "&Open...\tCtrl+O");
+  AddItem(m_schemeMenu, ID_SAVE_SCHEME, "&Save\tCtrl+S");
+  AddItem(m_schemeMenu, ID_SAVE_SCHEME_AS, "Save &As...");
+  AddItem(m_schemeMenu, ID_CLOSE_SCHEME, "&Close");
+  m_schemeMenu->AppendSeparator();
+  m_schemeMenu->AppendSeparator();  // the recent Schemes go between the two separators
+  AddItem(m_schemeMenu, ID_EXIT, "E&xit");
+  bar->Append(m_schemeMenu, "&Scheme");
+
+  auto* tools = new wxMenu;
+  AddItem(tools, ID_SETTINGS, "&Settings...");
+  bar->Append(tools, "&Tools");
+
+  auto* view = new wxMenu;
+  AddItem(view, ID_VIEW_TOOLBAR, "&Toolbar", wxITEM_CHECK);
+  AddItem(view, ID_VIEW_STATUS_BAR, "&Status Bar", wxITEM_CHECK);
+  AddItem(view, ID_VIEW_MY_SCHEMES, "&My Schemes", wxITEM_CHECK);
+  bar->Append(view, "&View");
+
+  auto* help = new wxMenu;
+  AddItem(help, ID_USER_MANUAL, "User &Manual");
+  help->AppendSeparator();
+  AddItem(help, ID_HOMEPAGE, "Tessarook Homepage");
+  AddItem(help, ID_SUPPORT, "Support");
+  help->AppendSeparator();
+  AddItem(help, ID_ABOUT, "&About Tessarook...");
+  bar->Append(help, "&Help");
+  SetMenuBar(bar);
+
+  wxAcceleratorEntry keys[] = {
+      wxAcceleratorEntry(wxACCEL_NORMAL, WXK_F1, ID_USER_MANUAL),
+  };
+  SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
+}
+
+void CMainFrame::CreateToolbar() {
+  m_toolbar = CreateToolBar(wxTB_HORIZONTAL | wxTB_FLAT | wxTB_NODIVIDER);
+  m_toolbar->SetName("ToolBar");
+  auto add = [this](int id, Art art) {
+    m_toolbar->AddTool(id, CommandTooltip(id), ToolArt(art), CommandTooltip(id));
+    m_toolbar->SetToolLongHelp(id, CommandPrompt(id));
+  };
+  add(ID_NEW_SCHEME, Art::kNewScheme);
+  add(ID_OPEN_SCHEME, Art::kOpen);
+  add(ID_SAVE_SCHEME, Art::kSave);
+  add(ID_CLOSE_SCHEME, Art::kCloseScheme);
+  m_toolbar->AddSeparator();
+  add(ID_SETTINGS, Art::kSettings);
+  m_toolbar->AddSeparator();
+  add(ID_USER_MANUAL, Art::kManual);
+  add(ID_ABOUT, Art::kAbout);
+  m_toolbar->Realize();
+}
+
+void CMainFrame::CreateStatusFields() {
+  wxStatusBar* bar = CreateStatusBar(STATUS_FIELD_COUNT);
+  // Each field is as wide as the text it is made for.
+  const wxString sizing[STATUS_FIELD_COUNT] = {
+      wxString(), "Progress:", wxString(' ', 53), wxString(' ', 18), "CAP", "NUM", "SCRL"};
+  int widths[STATUS_FIELD_COUNT];
+  widths[0] = -1;
+  for (int i = 1; i < STATUS_FIELD_COUNT; ++i)
+    widths[i] = bar->GetTextExtent(sizing[i]).x + FromDIP(12);
+  bar->SetStatusWidths(STATUS_FIELD_COUNT, widths);
+  SetStatusBarPane(STATUS_FIELD_PROMPT);
+  SetStatusText("Ready", STATUS_FIELD_PROMPT);
+}
+
+void CMainFrame::CreatePanes() {
+  m_outer = new CBiSplitterWnd;
+  m_outer->Create(this, 0x25, ID_OUTER_SPLITTER);
+  m_schemesView = m_outer->CreateView<CSchemesView>(ID_SCHEMES_VIEW, m_doc);
+  m_outer->SetPane(0, 0x515, "My Schemes", m_schemesView);
+  m_inner = m_outer->CreateNestedSplitter(ID_INNER_SPLITTER, 0x26);
+  m_outer->SetPane(1, 0x100, wxString(), m_inner);
+  m_filesView = m_inner->CreateView<CFilesView>(ID_FILES_VIEW, m_doc);
+  m_inner->SetPane(0, 0x115, "Files and Folders to Backup", m_filesView);
+  m_backupsView = m_inner->CreateView<CBackupsView>(
+      ID_BACKUPS_VIEW, m_doc, [this] { return m_filesView ? m_filesView->GetItemCount() : 0; });
+  m_inner->SetPane(1, 0x115, "Available Backups", m_backupsView);
+  m_outer->SetSplitPos(200);
+  m_outer->SetBarWidth(6);
+  m_inner->SetSplitPos(250);
+  m_inner->SetBarWidth(2);
+}
+
+void CMainFrame::BindCommands() {
+  Bind(wxEVT_MENU, &CMainFrame::OnNewScheme, this, ID_NEW_SCHEME);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { m_doc->OpenWithDialog(); }, ID_OPEN_SCHEME);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { m_doc->SaveScheme(); }, ID_SAVE_SCHEME);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { m_doc->SaveSchemeAs(); }, ID_SAVE_SCHEME_AS);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        if (m_doc->CloseScheme()) m_filesView->StopMonitors();
+      },
+      ID_CLOSE_SCHEME);
+  auto needsScheme = [this](wxUpdateUIEvent& e) { e.Enable(m_doc->HasScheme()); };
+  for (int id : {int(ID_SAVE_SCHEME), int(ID_SAVE_SCHEME_AS), int(ID_CLOSE_SCHEME)})
+    Bind(wxEVT_UPDATE_UI, needsScheme, id);
+  Bind(wxEVT_MENU, &CMainFrame::OnRecentScheme, this, ID_RECENT_FIRST,
+       ID_RECENT_FIRST + kRecentSchemeCount - 1);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_EXIT);
+  Bind(wxEVT_MENU, &CMainFrame::OnSettings, this, ID_SETTINGS);
+
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        m_toolbar->Show(!m_toolbar->IsShown());
+        SendSizeEvent();
+      },
+      ID_VIEW_TOOLBAR);
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(m_toolbar->IsShown()); },
+      ID_VIEW_TOOLBAR);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        GetStatusBar()->Show(!GetStatusBar()->IsShown());
+        SendSizeEvent();
+      },
+      ID_VIEW_STATUS_BAR);
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(GetStatusBar()->IsShown()); },
+      ID_VIEW_STATUS_BAR);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { m_outer->TogglePane(0); }, ID_VIEW_MY_SCHEMES);
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Check(!m_outer->IsPaneFolded(0)); },
+      ID_VIEW_MY_SCHEMES);
+
+  Bind(wxEVT_MENU, &CMainFrame::OnUserManual, this, ID_USER_MANUAL);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        CAboutDlg about(this);
+        about.ShowModal();
+      },
+      ID_ABOUT);
+  Bind(
+      wxEVT_MENU, [](wxCommandEvent&) { wxLaunchDefaultBrowser(kHomepage); }, ID_HOMEPAGE);
+  Bind(
+      wxEVT_MENU, [](wxCommandEvent&) { wxLaunchDefaultBrowser(kSupportPage); }, ID_SUPPORT);
+
+  // The backup properties dialog's pop-up commands go on to that dialog.
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent& e) {
+        if (!m_propertiesDialog) return;
+        wxCommandEvent forwarded(wxEVT_MENU, e.GetId());
+        forwarded.SetEventObject(m_propertiesDialog);
+        wxPostEvent(m_propertiesDialog->GetEventHandler(), forwarded);
+      },
+      ID_BPD_RESTORE_ELSEWHERE, ID_BPD_PREVIEW);
+
+  Bind(wxEVT_MENU, &CMainFrame::OnTrayShow, this, ID_TRAY_SHOW);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_TRAY_CLOSE);
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanStartBackup()); }, ID_NEW_BACKUP);
+
+  Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+  Bind(wxEVT_ICONIZE, &CMainFrame::OnIconize, this);
+  Bind(wxEVT_SIZE, [this](wxSizeEvent& e) {
+    OnMoveOrSize();
+    e.Skip();
+  });
+  Bind(wxEVT_MOVE, [this](wxMoveEvent& e) {
+    OnMoveOrSize();
+    e.Skip();
+  });
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { UpdateLockIndicators(); });
+}
+
+bool CMainFrame::IsFileOperationRunning() const {
+  for (const auto& probe : m_operationProbes)
+    if (probe && probe()) return true;
+  return false;
+}
+
+void CMainFrame::AddOperationProbe(std::function<bool()> probe) {
+  m_operationProbes.push_back(std::move(probe));
+}
+
+bool CMainFrame::CanStartBackup() const {
+  return m_doc->HasScheme() && m_filesView->GetItemCount() > 0 && !IsFileOperationRunning();
+}
+
+bool CMainFrame::CanClose() {
+  if (!m_doc->OnSaveModified()) return false;
+  if (IsFileOperationRunning()) {
+    const int answer =
+        wxMessageBox(Text(msg::kOperationRunning), Text(msg::kOperationRunningCaption),
+                     wxYES_NO | wxICON_WARNING, this);
+    if (answer != wxYES) return false;
+  }
+  return true;
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event) {
+  if (event.CanVeto() && !CanClose()) {
+    event.Veto();
+    return;
+  }
+  Destroy();
+}
+
+void CMainFrame::UpdateCaption() {
+  SetTitle(wxString::FromUTF8(MakeCaption(m_doc->GetTitle().utf8_string()).c_str()));
+}
+
+void CMainFrame::RebuildRecentMenu() {
+  for (int id = ID_RECENT_FIRST; id < ID_RECENT_FIRST + kRecentSchemeCount; ++id)
+    if (m_schemeMenu->FindItem(id)) m_schemeMenu->Destroy(id);
+  if (m_schemeMenu->FindItem(kRecentPlaceholderId)) m_schemeMenu->Destroy(kRecentPlaceholderId);
+
+  // The list stands between the separator after "&Close" and the one before "E&xit".
+  size_t position = 0;
+  while (position < m_schemeMenu->GetMenuItemCount() &&
+         !m_schemeMenu->FindItemByPosition(position)->IsSeparator())
+    ++position;
+  ++position;
+  const wxFileHistory& recent = TheApp().GetRecentSchemes();
+  const size_t count = std::min<size_t>(recent.GetCount(), kRecentSchemeCount);
+  for (size_t i = 0; i < count; ++i) {
+    wxString path = recent.GetHistoryFile(i);
+    path.Replace("&", "&&");
+    m_schemeMenu->Insert(position + i, ID_RECENT_FIRST + int(i),
+                         wxString::Format("&%zu %s", i + 1, path), CommandPrompt(ID_RECENT_FIRST));
+  }
+  if (count == 0) {
+    m_schemeMenu->Insert(position, kRecentPlaceholderId, "Recent Schemes");
+    m_schemeMenu->Enable(kRecentPlaceholderId, false);
+  }
+}
+
+void CMainFrame::OnRecentScheme(wxCommandEvent& event) {
+  const size_t index = size_t(event.GetId() - ID_RECENT_FIRST);
+  wxFileHistory& recent = TheApp().GetRecentSchemes();
+  if (index >= recent.GetCount()) return;
+  const wxString path = recent.GetHistoryFile(index);
+  if (!m_doc->OnSaveModified()) return;
+  // A file that can no longer be read leaves the list.
+  if (!m_doc->OnOpenDocument(path)) {
+    recent.RemoveFileFromHistory(index);
+    RebuildRecentMenu();
+  }
+}
+
+void CMainFrame::OnNewScheme(wxCommandEvent&) {
+  const std::string schemesDir = TheApp().GetSettings().dir_schemes;
+  std::error_code ec;
+  if (!schemesDir.empty() && !std::filesystem::is_directory(schemesDir, ec))
+    std::filesystem::create_directory(schemesDir, ec);  // a failure shows at the save
+  if (!m_doc->NewPlaceholder()) return;
+  m_doc->SetDocumentTitle("New Scheme");
+
+  CNewSchemeDlg dialog(this);
+  dialog.m_strCaption = "New Scheme";
+  dialog.m_strLabel = "Scheme name:";
+  dialog.m_nMode = NAME_SCHEME;
+  if (dialog.ShowModal() != wxID_OK) {
+    m_doc->CloseScheme();
+    return;
+  }
+  const std::string path = PrepareNewSchemeFile(schemesDir, dialog.m_strName.utf8_string());
+  m_doc->SaveTo(path);
+  m_doc->OpenScheme(path);
+}
+
+void CMainFrame::OnSettings(wxCommandEvent&) {
+  {
+    CSettingsDlg dialog(this, TheApp().GetSettings());
+    dialog.ShowModal();
+  }
+  // OK or Cancel alike: every pane rebuilds.
+  m_schemesView->FillList();
+  m_filesView->OnDocumentUpdate();
+  m_filesView->StopMonitors();
+  m_backupsView->OnDocumentUpdate();
+}
+
+void CMainFrame::OnUserManual(wxCommandEvent&) {
+  const wxString manual = TheApp().ManualPath();
+  if (!wxFileName::FileExists(manual)) {
+    wxMessageBox("The user manual " + manual + " could not be found.", Text(kAppTitle),
+                 wxOK | wxICON_EXCLAMATION, this);
+    return;
+  }
+  wxLaunchDefaultBrowser(wxFileName::FileNameToURL(wxFileName(manual)));
+}
+
+void CMainFrame::OnDocumentUpdated() {
+  m_schemesView->OnDocumentUpdate();
+  m_filesView->OnDocumentUpdate();
+  m_backupsView->OnDocumentUpdate();  // after the files: its hint depends on them
+  UpdateCaption();
+}
+
+void CMainFrame::OnDocumentTitleChanged() { UpdateCaption(); }
+
+void CMainFrame::OnDocumentSaveAttempted() { m_schemesView->FillList(); }
+
+void CMainFrame::OnMoveOrSize() {
+  if (IsShown() && !IsIconized() && !IsMaximized() && !IsFullScreen()) m_normalRect = GetRect();
+}
+
+void CMainFrame::RestorePlacement() {
+  wxString text;
+  if (!wxConfigBase::Get()->Read(kPlacementKey, &text)) return;
+  const auto placement = CWindowPlacement::FromText(text.utf8_string());
+  if (!placement) return;
+  wxRect rect(placement->x, placement->y, placement->width, placement->height);
+  // A place no display shows any more (a monitor was removed) keeps the size only.
+  if (wxDisplay::GetFromPoint(rect.GetTopLeft() + wxPoint(rect.width / 2, 16)) == wxNOT_FOUND) {
+    SetSize(rect.GetSize());
+    Centre();
+  } else {
+    SetSize(rect);
+  }
+  m_normalRect = GetRect();
+  if (placement->maximised) Maximize();
+}
+
+void CMainFrame::SavePlacement() {
+  if (m_normalRect.IsEmpty()) return;
+  CWindowPlacement placement;
+  placement.x = m_normalRect.x;
+  placement.y = m_normalRect.y;
+  placement.width = m_normalRect.width;
+  placement.height = m_normalRect.height;
+  placement.maximised = IsMaximized();
+  wxConfigBase* config = wxConfigBase::Get();
+  config->Write(kPlacementKey, wxString::FromUTF8(placement.ToText().c_str()));
+  config->Flush();
+}
+
+void CMainFrame::CopyViewStateToSettings() {
+  CSettings& settings = TheApp().GetSettings();
+  settings.files_view = m_filesView->GetDisplayMode();
+  settings.files_sorting = m_filesView->GetArrangement();
+  settings.backups_view = m_backupsView->GetDisplayMode();
+  settings.backups_sorting = m_backupsView->GetArrangement();
+}
+
+void CMainFrame::ShowTrayIcon(bool show) {
+  if (show) {
+    if (TheApp().GetSettings().minimize_to_tray && !m_pTrayIcon)
+      m_pTrayIcon = new CNotifyIcon(this, kTrayIconId, ProgramIconArt(22), "Tessarook", true);
+    return;
+  }
+  if (m_pTrayIcon) {
+    m_pTrayIcon->Remove();
+    m_pTrayIcon->Destroy();  // deleted once its own events are done
+    m_pTrayIcon = nullptr;
+  }
+}
+
+void CMainFrame::OnIconize(wxIconizeEvent& event) {
+  event.Skip();
+  if (!TheApp().GetSettings().minimize_to_tray) return;
+  if (event.IsIconized()) {
+    ShowTrayIcon(true);
+    Hide();
+  } else {
+    ShowTrayIcon(false);
+    Show();
+    Raise();
+  }
+}
+
+void CMainFrame::OnTrayShow(wxCommandEvent&) {
+  Show();
+  if (IsIconized()) Iconize(false);
+  Raise();
+  ShowTrayIcon(false);
+}
+
+void CMainFrame::UpdateLockIndicators() {
+  static const wxKeyCode kKeys[3] = {WXK_CAPITAL, WXK_NUMLOCK, WXK_SCROLL};
+  static const char* const kTexts[3] = {"CAP", "NUM", "SCRL"};
+  wxStatusBar* bar = GetStatusBar();
+  if (!bar) return;
+  for (int i = 0; i < 3; ++i) {
+    const bool on = wxGetKeyState(kKeys[i]);
+    if (on == m_lockStates[i] && !bar->GetStatusText(STATUS_FIELD_CAPS + i).empty() == on) continue;
+    m_lockStates[i] = on;
+    bar->SetStatusText(on ? kTexts[i] : "", STATUS_FIELD_CAPS + i);
+  }
+}
+
+}  // namespace tessarook

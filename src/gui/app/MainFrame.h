@@ -1,0 +1,111 @@
+// The program's main window: menus, toolbar, status bar and the three panes.
+#ifndef TESSAROOK_GUI_APP_MAINFRAME_H
+#define TESSAROOK_GUI_APP_MAINFRAME_H
+
+#include <wx/frame.h>
+#include <wx/timer.h>
+
+#include <functional>
+#include <vector>
+
+#include "scheme/TessarookDoc.h"
+
+class wxToolBar;
+class wxMenu;
+
+namespace tessarook {
+
+class CBiSplitterWnd;
+class CSchemesView;
+class CFilesView;
+class CBackupsView;
+class CNotifyIcon;
+
+class CMainFrame : public wxFrame, public IDocumentListener {
+ public:
+  explicit CMainFrame(CTessarookDoc* doc);
+  ~CMainFrame() override;
+
+  // Shell access for the panes and dialogs.
+  CSchemesView* GetSchemesView() const { return m_schemesView; }
+  CFilesView* GetFilesView() const { return m_filesView; }
+  CBackupsView* GetBackupsView() const { return m_backupsView; }
+  CBiSplitterWnd* GetOuterSplitter() const { return m_outer; }
+  CBiSplitterWnd* GetInnerSplitter() const { return m_inner; }
+  CTessarookDoc* GetDocument() const { return m_doc; }
+
+  // True while any registered long file operation (backup, export, import)
+  // runs. The owners of those workers register a probe; each is called on the
+  // window thread and reads its worker's running flag.
+  bool IsFileOperationRunning() const;
+  void AddOperationProbe(std::function<bool()> probe);
+
+  // The backup properties dialog while it is open: the frame forwards the
+  // commands of its pop-up menu to it.
+  void SetPropertiesDialog(wxWindow* dialog) { m_propertiesDialog = dialog; }
+
+  // The close checks in their order: the save prompt, then the question
+  // about a running file operation. True when the window may close.
+  bool CanClose();
+
+  // The caption: document title, " - ", "Tessarook Backup".
+  void UpdateCaption();
+  // The recent Schemes in the "&Scheme" menu.
+  void RebuildRecentMenu();
+
+  // The placement kept in the profile store ("Settings/wstatus").
+  void RestorePlacement();
+  void SavePlacement();
+
+  // Puts the tray icon up (only with minimize_to_tray on) or takes it down.
+  void ShowTrayIcon(bool show);
+  CNotifyIcon* GetTrayIcon() const { return m_pTrayIcon; }
+
+  // Whether "&New Backup..." may run: a Scheme with files, nothing running.
+  bool CanStartBackup() const;
+
+  // IDocumentListener (window thread).
+  void OnDocumentUpdated() override;
+  void OnDocumentTitleChanged() override;
+  void OnDocumentSaveAttempted() override;
+
+  wxMenu* GetSchemeMenu() const { return m_schemeMenu; }
+
+ private:
+  void CreateMenus();
+  void CreateToolbar();
+  void CreateStatusFields();
+  void CreatePanes();
+  void BindCommands();
+  void UpdateLockIndicators();
+  void TrackNormalRect();
+  void CopyViewStateToSettings();
+
+  void OnNewScheme(wxCommandEvent& event);
+  void OnSettings(wxCommandEvent& event);
+  void OnUserManual(wxCommandEvent& event);
+  void OnRecentScheme(wxCommandEvent& event);
+  void OnTrayShow(wxCommandEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void OnIconize(wxIconizeEvent& event);
+  void OnMoveOrSize();
+
+  CTessarookDoc* m_doc;
+  CBiSplitterWnd* m_outer = nullptr;
+  CBiSplitterWnd* m_inner = nullptr;
+  CSchemesView* m_schemesView = nullptr;
+  CFilesView* m_filesView = nullptr;
+  CBackupsView* m_backupsView = nullptr;
+  wxToolBar* m_toolbar = nullptr;
+  wxMenu* m_schemeMenu = nullptr;
+  CNotifyIcon* m_pTrayIcon = nullptr;
+  wxWindow* m_propertiesDialog = nullptr;
+  std::vector<std::function<bool()>> m_operationProbes;
+  wxTimer m_lockTimer;
+  wxRect m_normalRect;
+  bool m_lockStates[3] = {false, false, false};
+};
+
+}  // namespace tessarook
+
+#endif  // TESSAROOK_GUI_APP_MAINFRAME_H

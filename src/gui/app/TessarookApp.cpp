@@ -1,0 +1,172 @@
+#include "app/TessarookApp.h"
+
+#include <wx/cmdline.h>
+#include <wx/config.h>
+#include <wx/filename.h>
+#include <wx/log.h>
+#include <wx/msgdlg.h>
+#include <wx/stdpaths.h>
+#include <wx/utils.h>
+
+#include "app/CommandIds.h"
+#include "app/MainFrame.h"
+#include "scheme/TessarookDoc.h"
+#include "shell/Caption.h"
+#include "shell/Messages.h"
+
+namespace tessarook {
+
+namespace {
+
+std::string& SettingsFileOverride() {
+  static std::string path;
+  return path;
+}
+
+const char kRecentGroup[] = "/Recent File List";
+
+}  // namespace
+
+CTessarookApp& TheApp() { return *static_cast<CTessarookApp*>(wxApp::GetInstance()); }
+
+CTessarookApp::CTessarookApp() : m_recent(kRecentSchemeCount, ID_RECENT_FIRST) {
+  SetAppName("Tessarook");
+  SetAppDisplayName(wxString::FromUTF8(kAppTitle.data(), kAppTitle.size()));
+}
+
+CTessarookApp::~CTessarookApp() = default;
+
+void CTessarookApp::UseSettingsFile(const std::string& path) { SettingsFileOverride() = path; }
+
+wxString CTessarookApp::InstanceName() { return "Tessarook Hidden Window-" + wxGetUserId(); }
+
+void CTessarookApp::OnInitCmdLine(wxCmdLineParser& parser) {
+  wxApp::OnInitCmdLine(parser);
+  parser.AddParam("scheme file", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
+}
+
+bool CTessarookApp::OnCmdLineParsed(wxCmdLineParser& parser) {
+  if (parser.GetParamCount() > 0) m_commandLineFile = parser.GetParam(0);
+  return wxApp::OnCmdLineParsed(parser);
+}
+
+bool CTessarookApp::OnInit() {
+  // A running instance wins: end silently, before anything else happens.
+  m_instance = std::make_unique<wxSingleInstanceChecker>();
+  wxLogNull quiet;  // a stale marker left by a crashed run is replaced without a word
+  if (!m_instance->Create(InstanceName()) || m_instance->IsAnotherRunning()) {
+    m_instance.reset();
+    return false;
+  }
+  if (!wxApp::OnInit()) return false;  // the command line
+  return StartShell(m_commandLineFile);
+}
+
+bool CTessarookApp::StartShell(const wxString& schemeFile) {
+  if (!m_settings) {
+    const std::string& path = SettingsFileOverride();
+    m_settings = path.empty() ? std::make_unique<CSettings>() : std::make_unique<CSettings>(path);
+    if (!m_settings->Load()) m_settings->SetDefaults();
+  }
+  LoadRecentSchemes();
+
+  m_docManager = new wxDocManager;
+  m_docManager->SetMaxDocsOpen(1);
+  m_template =
+      new wxDocTemplate(m_docManager, "Tessarook Schemes", "*.tsbak", wxString(), "tsbak",
+                        "Tessarook Scheme", "Tessarook Scheme", CLASSINFO(CTessarookDoc), nullptr);
+  m_doc = static_cast<CTessarookDoc*>(m_template->CreateDocument(wxString(), wxDOC_SILENT));
+  if (!m_doc) {
+    EndShell();
+    return false;
+  }
+  m_frame = new CMainFrame(m_doc);
+  SetTopWindow(m_frame);
+  if (schemeFile.empty()) {
+    m_doc->OnNewDocument();
+  } else if (!m_doc->OnOpenDocument(schemeFile)) {
+    // Its error has been shown; the program ends.
+    EndShell();
+    return false;
+  }
+  m_frame->RestorePlacement();
+  m_frame->Show();
+  m_frame->Update();
+  m_shellStarted = true;
+  return true;
+}
+
+void CTessarookApp::EndShell() {
+  if (m_frame) {
+    CMainFrame* frame = m_frame;
+    m_frame = nullptr;
+    frame->Destroy();
+    DeletePendingObjects();
+  }
+  if (m_docManager) {
+    // The document goes without a save prompt.
+    if (m_doc) m_doc->Modify(false);
+    delete m_docManager;  // deletes the template and the document
+    m_docManager = nullptr;
+    m_template = nullptr;
+    m_doc = nullptr;
+  }
+  m_shellStarted = false;
+}
+
+void CTessarookApp::OnMainFrameDestroyed(CMainFrame* frame) {
+  if (m_frame == frame) m_frame = nullptr;
+}
+
+int CTessarookApp::OnExit() {
+  if (m_docManager) {
+    if (m_doc) m_doc->Modify(false);
+    delete m_docManager;
+    m_docManager = nullptr;
+    m_doc = nullptr;
+  }
+  if (m_settings) SaveSettings();
+  SaveRecentSchemes();
+  m_instance.reset();
+  return wxApp::OnExit();
+}
+
+bool CTessarookApp::SaveSettings() {
+  if (m_settings->Save()) return true;
+  wxMessageBox(wxString::FromUTF8(msg::kSettingsNotSaved.data(), msg::kSettingsNotSaved.size()),
+               wxString::FromUTF8(msg::kSettingsNotSavedCaption.data(),
+                                  msg::kSettingsNotSavedCaption.size()),
+               wxOK | wxICON_WARNING, nullptr);
+  return false;
+}
+
+void CTessarookApp::AddRecentScheme(const wxString& path) {
+  m_recent.AddFileToHistory(path);
+  if (m_frame) m_frame->RebuildRecentMenu();
+}
+
+void CTessarookApp::LoadRecentSchemes() {
+  while (m_recent.GetCount() > 0) m_recent.RemoveFileFromHistory(0);
+  wxConfigBase* config = wxConfigBase::Get();
+  const wxString old = config->GetPath();
+  config->SetPath(kRecentGroup);
+  m_recent.Load(*config);
+  config->SetPath(old);
+}
+
+void CTessarookApp::SaveRecentSchemes() {
+  wxConfigBase* config = wxConfigBase::Get();
+  const wxString old = config->GetPath();
+  config->DeleteGroup(kRecentGroup);
+  config->SetPath(kRecentGroup);
+  m_recent.Save(*config);
+  config->SetPath(old);
+  config->Flush();
+}
+
+wxString CTessarookApp::ManualPath() const {
+  const wxFileName exe(wxStandardPaths::Get().GetExecutablePath());
+  return wxFileName(exe.GetPath(), "tessarook.html").GetFullPath();
+}
+
+}  // namespace tessarook

@@ -1,0 +1,85 @@
+// The application object: start-up, single instance, settings, shutdown.
+#ifndef TESSAROOK_GUI_APP_TESSAROOKAPP_H
+#define TESSAROOK_GUI_APP_TESSAROOKAPP_H
+
+#include <wx/app.h>
+#include <wx/docview.h>
+#include <wx/filehistory.h>
+#include <wx/snglinst.h>
+
+#include <memory>
+#include <string>
+
+#include "settings/Settings.h"
+
+namespace tessarook {
+
+class CMainFrame;
+class CTessarookDoc;
+
+class CTessarookApp : public wxApp {
+ public:
+  CTessarookApp();
+  ~CTessarookApp() override;
+
+  // Start-up: a second instance ends silently (false); then the settings, the
+  // document and the main frame (StartShell).
+  bool OnInit() override;
+  // Writes the settings ("Settings error" on failure) and the recent list.
+  int OnExit() override;
+  void OnInitCmdLine(wxCmdLineParser& parser) override;
+  bool OnCmdLineParsed(wxCmdLineParser& parser) override;
+
+  // The settings file to use instead of settings.xml beside the executable;
+  // call before OnInit (the test suite keeps its settings in a temporary folder).
+  static void UseSettingsFile(const std::string& path);
+
+  // The name under which a running instance is found.
+  static wxString InstanceName();
+
+  // Creates the document, the main frame and its panes, opens `schemeFile`
+  // (or the placeholder when empty) and shows the frame. False when the file
+  // could not be opened (its error was shown) — nothing is left behind then.
+  bool StartShell(const wxString& schemeFile);
+  // Destroys the main frame and the document (no prompts).
+  void EndShell();
+
+  // Saves the settings; on failure shows the "Settings error" message.
+  bool SaveSettings();
+
+  CSettings& GetSettings() { return *m_settings; }
+  CTessarookDoc* GetDocument() const { return m_doc; }
+  CMainFrame* GetMainFrame() const { return m_frame; }
+  wxDocTemplate* GetDocTemplate() const { return m_template; }
+
+  // The 4 most recently used scheme files.
+  wxFileHistory& GetRecentSchemes() { return m_recent; }
+  void AddRecentScheme(const wxString& path);
+
+  // The user manual: "tessarook.html" beside the executable.
+  wxString ManualPath() const;
+
+  // Called by the main frame when it is destroyed.
+  void OnMainFrameDestroyed(CMainFrame* frame);
+
+ private:
+  void LoadRecentSchemes();
+  void SaveRecentSchemes();
+
+  std::unique_ptr<wxSingleInstanceChecker> m_instance;
+  std::unique_ptr<CSettings> m_settings;
+  wxDocManager* m_docManager = nullptr;
+  wxDocTemplate* m_template = nullptr;
+  CTessarookDoc* m_doc = nullptr;
+  CMainFrame* m_frame = nullptr;
+  wxFileHistory m_recent;
+  wxString m_commandLineFile;
+  bool m_shellStarted = false;
+};
+
+// The running application object.
+CTessarookApp& TheApp();
+
+}  // namespace tessarook
+
+#endif  // TESSAROOK_GUI_APP_TESSAROOKAPP_H

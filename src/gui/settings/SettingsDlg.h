@@ -1,0 +1,46 @@
+// "Settings": the My Schemes folder, automatic refresh, minimising to the
+// tray and the path style of ZIP export.
+#ifndef TESSAROOK_GUI_SETTINGS_SETTINGSDLG_H
+#define TESSAROOK_GUI_SETTINGS_SETTINGSDLG_H
+
+#include <wx/checkbox.h>
+#include <wx/dialog.h>
+#include <wx/radiobut.h>
+#include <wx/textctrl.h>
+
+#include "settings/Settings.h"
+
+namespace tessarook {
+
+// Edits four fields of `settings` in memory; they reach settings.xml at exit.
+class CSettingsDlg : public wxDialog {
+ public:
+  CSettingsDlg(wxWindow* parent, CSettings& settings);
+
+  // The OK step: copies the controls, and applies them when the folder exists
+  // (true); otherwise explains "Invalid Folder" and stays open (false).
+  bool TryAccept();
+
+  // "...": lets the user pick the folder; only the folder field changes.
+  void BrowseForFolder();
+
+  wxTextCtrl* GetFolderEdit() const { return m_folderEdit; }
+  wxCheckBox* GetRefreshCheck() const { return m_refreshCheck; }
+  wxCheckBox* GetTrayCheck() const { return m_trayCheck; }
+  wxRadioButton* GetRelativeRadio() const { return m_relativeRadio; }
+  wxRadioButton* GetAbsoluteRadio() const { return m_absoluteRadio; }
+
+ private:
+  void OnOK(wxCommandEvent& event);
+
+  CSettings& m_settings;
+  wxTextCtrl* m_folderEdit;
+  wxCheckBox* m_refreshCheck;
+  wxCheckBox* m_trayCheck;
+  wxRadioButton* m_relativeRadio;
+  wxRadioButton* m_absoluteRadio;
+};
+
+}  // namespace tessarook
+
+#endif  // TESSAROOK_GUI_SETTINGS_SETTINGSDLG_H
