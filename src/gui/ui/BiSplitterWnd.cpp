@@ -37,6 +37,9 @@ bool CBiSplitterWnd::Create(wxWindow* parent, unsigned flags, wxWindowID id) {
   // Created hidden: the first SetPane of a visible pane shows it.
   Hide();
   SetBackgroundStyle(wxBG_STYLE_PAINT);
+  // Window ids above the toolkit's range (such as a frame's first pane id, 0xE900) would trip
+  // its id check; such a splitter gets a fresh id instead and is reached by pointer.
+  if (id >= 32767) id = wxID_ANY;
   if (!wxWindow::Create(parent, id, wxDefaultPosition, wxDefaultSize,
                         wxBORDER_NONE | wxCLIP_CHILDREN | wxFULL_REPAINT_ON_RESIZE))
     return false;

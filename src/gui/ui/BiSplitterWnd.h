@@ -52,6 +52,7 @@ class CBiSplitterWnd : public wxWindow {
   ~CBiSplitterWnd() override;
 
   // Creates the splitter as a hidden child of `parent`. SetPane of a visible pane shows it.
+  // An id of 32767 or more (outside the toolkit's range) is replaced by a generated one.
   virtual bool Create(wxWindow* parent, unsigned flags, wxWindowID id = wxID_ANY);
 
   // Sets pane `index` (0 or 1): its flags and title; when `window` is given (it must be a child

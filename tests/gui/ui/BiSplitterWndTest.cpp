@@ -95,6 +95,20 @@ TEST_F(BiSplitterWndTest, PanesAreCreatedAndPlaced) {
   EXPECT_EQ(m_bottom->GetPosition().y, 252 + 1 + m_inner->GetLayout().Pane(1).caption.h);
 }
 
+TEST_F(BiSplitterWndTest, FramePaneIdOutsideTheToolkitRangeIsAccepted) {
+  static int asserts = 0;
+  asserts = 0;
+  wxAssertHandler_t previous = wxSetAssertHandler(
+      [](const wxString&, int, const wxString&, const wxString&, const wxString&) { ++asserts; });
+  auto* splitter = new CBiSplitterWnd;
+  const bool created = splitter->Create(m_host, 0x25, 0xE900);
+  wxSetAssertHandler(previous);
+  EXPECT_TRUE(created);
+  EXPECT_EQ(asserts, 0);
+  EXPECT_FALSE(splitter->IsSplitterVisible());
+  EXPECT_EQ(splitter->GetFlags(), 0x25u);
+}
+
 TEST_F(BiSplitterWndTest, PaneActivationReachesTheFrame) {
   std::vector<std::pair<wxObject*, int>> seen;
   m_frame->Bind(EVT_SPLITTER_PANE_ACTIVATED,
