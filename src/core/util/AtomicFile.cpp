@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -27,13 +27,19 @@ mode_t CurrentUmask() {
   return 022;
 }
 
-// A link is replaced by writing to the file it names, so the link survives.
-std::string ResolveFinalLink(const std::string& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (::realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
+// Writing to a link writes the file it names (even one that does not exist
+// yet), so the link survives.
+std::string ResolveFinalLink(std::string path) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::read_symlink(path, ec);
+    if (ec) break;
+    path = target.is_absolute() ? target.string()
+                                : (std::filesystem::path(path).parent_path() / target).string();
+  }
+  return path;
 }
 
 void SyncFolderOf(const std::string& path) {
