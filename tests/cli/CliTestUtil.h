@@ -1,6 +1,13 @@
 #pragma once
 // Runs the built tessarook-cli in a temporary folder and captures what it says.
 
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,10 +22,17 @@ struct Result {
 // A temporary folder, removed with everything in it when the object goes.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
+  TempDir() {
+    std::random_device rd;
+    path_ = (std::filesystem::temp_directory_path() /
+             ("tessarook-cli-" + std::to_string(rd()) + std::to_string(rd())))
+                .string();
+    std::filesystem::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
   const std::string& path() const { return path_; }
 
@@ -26,10 +40,33 @@ class TempDir {
   std::string path_;
 };
 
-// Runs tessarook-cli with args from the folder cwd; stdin is empty.
-Result RunCli(const std::vector<std::string>& args, const std::string& cwd);
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+inline std::string ShellQuote(const std::string& arg) {
+  std::string q = "'";
+  for (char c : arg) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// Runs tessarook-cli with args in the folder cwd; stdin is empty.
+inline Result RunCli(const std::vector<std::string>& args, const std::string& cwd) {
+  TempDir capture;
+  std::string cmd = "cd " + ShellQuote(cwd) + " && " + ShellQuote(TESSAROOK_CLI);
+  for (const std::string& a : args) cmd += " " + ShellQuote(a);
+  cmd += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
+  const int raw = std::system(cmd.c_str());
+  Result r;
+  r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
+  r.out = ReadFile(capture / "out");
+  r.err = ReadFile(capture / "err");
+  return r;
+}
 
 }  // namespace tessarook::clitest
