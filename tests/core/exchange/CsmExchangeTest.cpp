@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "TestFiles.h"
 #include "exchange/CsmReader.h"
@@ -234,9 +233,7 @@ TEST_F(CsmExchange, ExportFailuresLeaveNoTarget) {
 TEST_F(CsmExchange, FileOfFourGibibytesRefusesTheWholeExport) {
   MakeScheme();
   const std::string big = tmp / "src/work.tsbak.backups/old/huge.zip";
-  {
-    std::ofstream touch(big);
-  }
+  { std::ofstream touch(big); }
   ASSERT_EQ(::truncate(big.c_str(), 0x100000000LL), 0);  // sparse: no disk space used
   WriteFile(Csm(), "an older file");
   EXPECT_EQ(CCsmWriter(Src()).Run("work", Csm()), ExportResult::kFileTooLarge);

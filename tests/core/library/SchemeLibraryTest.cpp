@@ -1,6 +1,6 @@
-#include <filesystem>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "../exchange/TestFiles.h"
 #include "library/SchemeLibrary.h"
@@ -35,7 +35,8 @@ class SchemeLibraryOps : public ::testing::Test {
       openPath.clear();
     };
     h.open = [this](const std::string& p) {
-      log.push_back("open " + fs::path(p).filename().string() + (fs::exists(p) ? "" : " (missing)"));
+      log.push_back("open " + fs::path(p).filename().string() +
+                    (fs::exists(p) ? "" : " (missing)"));
       openPath = p;
       return true;
     };

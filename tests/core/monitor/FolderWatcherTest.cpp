@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "../exchange/TestFiles.h"
 #include "monitor/FolderSnapshot.h"
@@ -57,17 +57,17 @@ TEST(FolderSnapshotTest, ListsDepthFirstAndSkipsHiddenAndTemporaryFiles) {
   TempDir tmp;
   WriteFile(tmp / "w/sub/inner.txt", "i");
   WriteFile(tmp / "w/.hiddendir/seen.txt", "s");
-  for (const char* ignored : {"~draft.doc", "notes.tmp", "a.TMP.txt", "report.bak", "x.bakery",
-                              ".hidden", "sub/~x"})
+  for (const char* ignored :
+       {"~draft.doc", "notes.tmp", "a.TMP.txt", "report.bak", "x.bakery", ".hidden", "sub/~x"})
     WriteFile(tmp / ("w/" + std::string(ignored)), "t");
   WriteFile(tmp / "w/keep.txt", "k");
   const CFolderSnapshot snap = Snap(tmp / "w");
   std::vector<std::string> paths;
   for (const auto& item : snap.Items()) paths.push_back(item.FullPath());
   std::sort(paths.begin(), paths.end());
-  EXPECT_EQ(paths, (std::vector<std::string>{tmp / "w/.hiddendir", tmp / "w/.hiddendir/seen.txt",
-                                             tmp / "w/keep.txt", tmp / "w/sub",
-                                             tmp / "w/sub/inner.txt"}));
+  EXPECT_EQ(paths,
+            (std::vector<std::string>{tmp / "w/.hiddendir", tmp / "w/.hiddendir/seen.txt",
+                                      tmp / "w/keep.txt", tmp / "w/sub", tmp / "w/sub/inner.txt"}));
   // A folder's contents follow it at once.
   for (size_t i = 0; i < snap.Items().size(); ++i)
     if (snap.Items()[i].m_name == "inner.txt") {
