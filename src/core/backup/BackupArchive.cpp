@@ -62,6 +62,8 @@ std::vector<std::string> ParseManifest(std::string_view text) {
     const size_t cr = text.find('\r', start);
     std::string_view line =
         text.substr(start, cr == std::string_view::npos ? std::string_view::npos : cr - start);
+    // After a CR LF separator the next line starts with the LF.
+    while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
     size_t digits = 0;
     while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
     std::string_view value = line;

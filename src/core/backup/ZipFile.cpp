@@ -1,7 +1,6 @@
 #include "backup/ZipFile.h"
 
 #include <fcntl.h>
-#include <minizip/unzip.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +12,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "backup/ZipReader.h"
 #include "backup/ZipStream.h"
 
 namespace tessarook {
@@ -95,57 +95,6 @@ void FillDosTime(zip_fileinfo& info, time_t seconds) {
   info.tmz_date.tm_year = static_cast<uInt>(tm.tm_year + 1900);
 }
 
-// The last-write time an entry records: NTFS times first, then the extended
-// timestamp, then the DOS date and time (local time, 2 s steps).
-struct timespec EntryTime(const unz_file_info64& info, const unsigned char* extra, size_t size) {
-  bool haveUnix = false;
-  struct timespec unixTime {};
-  size_t at = 0;
-  while (at + 4 <= size) {
-    const uint64_t tag = Get(extra + at, 2);
-    const uint64_t len = Get(extra + at + 2, 2);
-    const unsigned char* data = extra + at + 4;
-    if (at + 4 + len > size) break;
-    if (tag == kTagNtfsTime && len >= 32) {
-      size_t sub = 4;
-      while (sub + 4 <= len) {
-        const uint64_t subTag = Get(data + sub, 2);
-        const uint64_t subLen = Get(data + sub + 2, 2);
-        if (sub + 4 + subLen > len) break;
-        if (subTag == 1 && subLen >= 8) {
-          const int64_t ft = static_cast<int64_t>(Get(data + sub + 4, 8)) - kFileTimeEpochOffset;
-          struct timespec t {};
-          t.tv_sec = static_cast<time_t>(ft / 10000000);
-          t.tv_nsec = static_cast<long>((ft % 10000000) * 100);
-          if (t.tv_nsec < 0) {
-            t.tv_nsec += 1000000000L;
-            t.tv_sec -= 1;
-          }
-          return t;
-        }
-        sub += 4 + subLen;
-      }
-    } else if (tag == kTagExtendedTime && len >= 5 && (data[0] & 1)) {
-      unixTime.tv_sec = static_cast<int32_t>(static_cast<uint32_t>(Get(data + 1, 4)));
-      haveUnix = true;
-    }
-    at += 4 + len;
-  }
-  if (haveUnix) return unixTime;
-  struct tm tm {};
-  tm.tm_sec = static_cast<int>(info.tmu_date.tm_sec);
-  tm.tm_min = static_cast<int>(info.tmu_date.tm_min);
-  tm.tm_hour = static_cast<int>(info.tmu_date.tm_hour);
-  tm.tm_mday = static_cast<int>(info.tmu_date.tm_mday);
-  tm.tm_mon = static_cast<int>(info.tmu_date.tm_mon);
-  tm.tm_year = static_cast<int>(info.tmu_date.tm_year) - 1900;
-  tm.tm_isdst = -1;
-  struct timespec t {};
-  t.tv_sec = mktime(&tm);
-  if (t.tv_sec == static_cast<time_t>(-1)) t.tv_sec = 0;
-  return t;
-}
-
 bool AllZero(const char* p, size_t n) {
   if (n == 0) return true;
   return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
@@ -210,6 +159,8 @@ bool CZipFile::Create(const std::string& path) {
   zlib_filefunc64_def io;
   FillZipStreamFunctions(&io);
   m_writer = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
+  m_path = path;
+  m_entriesWritten = 0;
   if (!m_writer) return Fail("cannot create " + path + ": " + Errno(ZipStreamLastErrno()));
   if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
   return Succeed();
@@ -220,18 +171,16 @@ int CZipFile::Close() {
   if (m_writer) {
     result = zipClose(static_cast<zipFile>(m_writer), nullptr);
     if (result == ZIP_OK && m_broken) result = ZIP_ERRNO;
+    if (result == ZIP_OK && m_entriesWritten >= 0xFFFF && !AddZip64EndRecords()) result = ZIP_ERRNO;
     if (result != ZIP_OK) {
       if (m_lastError.empty() || !m_broken)
         m_lastError = "cannot finish the archive: " + Errno(ZipStreamLastErrno());
     }
     m_writer = nullptr;
   } else if (m_reader) {
-    result = unzClose(static_cast<unzFile>(m_reader));
-    m_reader = nullptr;
-    m_entries.clear();
+    m_reader.reset();
     m_firstByFoldedName.clear();
   }
-  m_directoryComplete = true;
   return result;
 }
 
@@ -255,6 +204,7 @@ bool CZipFile::AddFromMemory(const void* data, uint64_t count, const std::string
     m_broken = true;
     return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
   }
+  ++m_entriesWritten;
   const char* p = static_cast<const char*>(data);
   uint64_t left = count;
   while (left > 0) {
@@ -348,6 +298,7 @@ bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHi
     m_broken = true;
     return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
   }
+  ++m_entriesWritten;
   uint64_t total = 0;
   while (got > 0) {
     total += static_cast<uint64_t>(got);
@@ -367,84 +318,86 @@ bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHi
   return Succeed();
 }
 
+bool CZipFile::AddZip64EndRecords() {
+  // The library writes an entry count of 0xFFFF without the zip64 end records
+  // that carry the real count; add them in front of the end record.
+  const int fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) return Fail("cannot finish the archive: " + Errno(errno));
+  struct stat st {};
+  unsigned char end[22];
+  unsigned char locator[20];
+  bool ok = fstat(fd, &st) == 0 && st.st_size >= 42 &&
+            ::pread(fd, end, sizeof end, st.st_size - 22) == 22 &&
+            ::pread(fd, locator, sizeof locator, st.st_size - 42) == 20 &&
+            Get(end, 4) == 0x06054b50 && Get(end + 20, 2) == 0;
+  if (ok && Get(locator, 4) == 0x07064b50) {  // already there
+    ::close(fd);
+    return true;
+  }
+  const uint64_t cdSize = ok ? Get(end + 12, 4) : 0;
+  const uint64_t cdOffset = ok ? Get(end + 16, 4) : 0;
+  if (ok) {
+    const uint64_t at = static_cast<uint64_t>(st.st_size) - 22;
+    std::string tail;
+    Put32(tail, 0x06064b50);
+    Put64(tail, 44);
+    Put16(tail, 45 | (3 << 8));
+    Put16(tail, 45);
+    Put32(tail, 0);
+    Put32(tail, 0);
+    Put64(tail, m_entriesWritten);
+    Put64(tail, m_entriesWritten);
+    Put64(tail, cdSize);
+    Put64(tail, cdOffset);
+    Put32(tail, 0x07064b50);
+    Put32(tail, 0);
+    Put64(tail, at);
+    Put32(tail, 1);
+    tail.append(reinterpret_cast<const char*>(end), sizeof end);
+    ok = ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(at)) ==
+         static_cast<ssize_t>(tail.size());
+  }
+  if (::close(fd) != 0) ok = false;
+  return ok ? true : Fail("cannot finish the archive: " + Errno(errno));
+}
+
 bool CZipFile::Open(const std::string& path) {
   if (m_writer || m_reader) return Fail("an archive is already open");
-  zlib_filefunc64_def io;
-  FillZipStreamFunctions(&io);
-  unzFile uf = unzOpen2_64(path.c_str(), &io);
-  if (!uf) {
-    const int err = ZipStreamLastErrno();
-    return Fail(err ? path + ": " + Errno(err) : path + " is not a readable ZIP file");
-  }
-  m_reader = uf;
-  m_entries.clear();
+  auto reader = std::make_unique<CZipReader>();
+  std::string error;
+  if (!reader->Open(path, error)) return Fail(error);
+  m_reader = std::move(reader);
   m_firstByFoldedName.clear();
-  m_directoryComplete = true;
-
-  unz_global_info64 gi{};
-  if (unzGetGlobalInfo64(uf, &gi) != UNZ_OK) {
-    Close();
-    return Fail(path + " is not a readable ZIP file");
-  }
-  if (gi.number_entry > 0) {
-    int r = unzGoToFirstFile(uf);
-    char name[1024];
-    while (r == UNZ_OK) {
-      unz_file_info64 info{};
-      if (unzGetCurrentFileInfo64(uf, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) {
-        r = UNZ_BADZIPFILE;
-        break;
-      }
-      unz64_file_pos pos{};
-      unzGetFilePos64(uf, &pos);
-      Entry e;
-      e.name.assign(name, std::min<size_t>(info.size_filename, sizeof name - 1));
-      e.size = info.uncompressed_size;
-      e.posInDirectory = pos.pos_in_zip_directory;
-      e.numFile = pos.num_of_file;
-      m_firstByFoldedName.emplace(FoldName(e.name), static_cast<int64_t>(m_entries.size()));
-      m_entries.push_back(std::move(e));
-      r = unzGoToNextFile(uf);
-    }
-    m_directoryComplete = r == UNZ_END_OF_LIST_OF_FILE && m_entries.size() == gi.number_entry;
-  }
+  const auto& entries = m_reader->Entries();
+  for (size_t i = 0; i < entries.size(); ++i)
+    m_firstByFoldedName.emplace(FoldName(entries[i].name), static_cast<int64_t>(i));
   return Succeed();
 }
 
-bool CZipFile::GoToEntry(int64_t index) {
+bool CZipFile::IsDirectoryComplete() const { return !m_reader || m_reader->DirectoryComplete(); }
+
+bool CZipFile::ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink) {
   if (!m_reader) return Fail("no archive is open");
-  if (index < 0 || static_cast<uint64_t>(index) >= m_entries.size()) return Fail("no such entry");
-  unz64_file_pos pos{};
-  pos.pos_in_zip_directory = m_entries[static_cast<size_t>(index)].posInDirectory;
-  pos.num_of_file = m_entries[static_cast<size_t>(index)].numFile;
-  if (unzGoToFilePos64(static_cast<unzFile>(m_reader), &pos) != UNZ_OK)
-    return Fail("the archive's directory is damaged");
-  return true;
+  if (index < 0 || static_cast<uint64_t>(index) >= m_reader->Entries().size())
+    return Fail("no such entry");
+  std::string error;
+  if (!m_reader->Read(static_cast<size_t>(index), sink, error)) return Fail(error);
+  return Succeed();
 }
 
 bool CZipFile::ExtractToMemory(void* buffer, uint64_t& size, int64_t index) {
-  if (!GoToEntry(index)) return false;
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
   const uint64_t entrySize = GetEntrySize(index);
   if (size < entrySize) return Fail("buffer too small");
-  auto* uf = static_cast<unzFile>(m_reader);
-  if (unzOpenCurrentFile(uf) != UNZ_OK) return Fail("cannot read the entry");
   size = entrySize;
   char* p = static_cast<char*>(buffer);
   uint64_t done = 0;
-  bool ok = true;
-  while (done < entrySize) {
-    const unsigned n = static_cast<unsigned>(std::min<uint64_t>(entrySize - done, kIoChunk));
-    const int r = unzReadCurrentFile(uf, p + done, n);
-    if (r <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<uint64_t>(r);
-  }
-  const int closed = unzCloseCurrentFile(uf);
-  if (!ok) return Fail("the entry's data is damaged or incomplete");
-  if (closed != UNZ_OK) return Fail("the entry's checksum does not match");
-  return Succeed();
+  return ReadData(index, [&](const char* data, size_t n) {
+    std::memcpy(p + done, data, n);  // the reader never delivers more than entrySize
+    done += n;
+    return true;
+  });
 }
 
 bool CZipFile::ExtractToMemory(void* buffer, uint64_t& size, const std::string& name) {
@@ -454,71 +407,28 @@ bool CZipFile::ExtractToMemory(void* buffer, uint64_t& size, const std::string& 
 }
 
 bool CZipFile::ReadEntry(int64_t index, std::string& out, uint64_t limit) {
-  if (!GoToEntry(index)) return false;
-  auto* uf = static_cast<unzFile>(m_reader);
-  if (unzOpenCurrentFile(uf) != UNZ_OK) return Fail("cannot read the entry");
-  const uint64_t want = std::min(GetEntrySize(index), limit);
-  uint64_t done = 0;
-  bool ok = true;
-  while (done < want) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(want - done, 64 << 10));
-    const size_t at = out.size();
-    out.resize(at + n);
-    const int r = unzReadCurrentFile(uf, out.data() + at, static_cast<unsigned>(n));
-    out.resize(at + static_cast<size_t>(std::max(r, 0)));
-    if (r <= 0) {
-      ok = false;
-      break;
-    }
-    done += static_cast<uint64_t>(r);
-  }
-  const int closed = unzCloseCurrentFile(uf);
-  if (!ok) return Fail("the entry's data is damaged or incomplete");
-  if (want < GetEntrySize(index)) return Fail("the entry is larger than allowed");
-  if (closed != UNZ_OK) return Fail("the entry's checksum does not match");
-  return Succeed();
+  bool tooLarge = false;
+  const bool ok = ReadData(index, [&](const char* data, size_t n) {
+    const uint64_t room = limit - std::min<uint64_t>(limit, out.size());
+    out.append(data, static_cast<size_t>(std::min<uint64_t>(n, room)));
+    if (n > room) tooLarge = true;
+    return !tooLarge;
+  });
+  if (tooLarge) return Fail("the entry is larger than allowed");
+  return ok;
 }
 
 bool CZipFile::TestEntry(int64_t index, std::string& reason) {
-  if (!GoToEntry(index)) {
-    reason = m_lastError;
-    return false;
-  }
-  auto* uf = static_cast<unzFile>(m_reader);
-  if (unzOpenCurrentFile(uf) != UNZ_OK) {
-    reason = "cannot read the entry";
-    return Fail(reason);
-  }
-  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
-  const uint64_t size = GetEntrySize(index);
-  uint64_t done = 0;
-  int r = 0;
-  while ((r = unzReadCurrentFile(uf, m_buffer.data(), kIoChunk)) > 0) {
-    done += static_cast<uint64_t>(r);
-    if (m_cancel && m_cancel->load()) break;
-  }
-  const int closed = unzCloseCurrentFile(uf);
-  if (r < 0)
-    reason = "data damaged";
-  else if (m_cancel && m_cancel->load())
-    reason = "cancelled";
-  else if (done != size)
-    reason = "size mismatch";
-  else if (closed != UNZ_OK)
-    reason = "CRC mismatch";
-  else
-    return Succeed();
-  return Fail(reason);
+  const bool ok =
+      ReadData(index, [&](const char*, size_t) { return !(m_cancel && m_cancel->load()); });
+  if (!ok) reason = m_cancel && m_cancel->load() ? "cancelled" : m_lastError;
+  return ok;
 }
 
 bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
-  if (!GoToEntry(index)) return false;
-  auto* uf = static_cast<unzFile>(m_reader);
-  unz_file_info64 info{};
-  unsigned char extra[4096];
-  if (unzGetCurrentFileInfo64(uf, &info, nullptr, 0, extra, sizeof extra, nullptr, 0) != UNZ_OK)
-    return Fail("the archive's directory is damaged");
-  const size_t extraSize = std::min<size_t>(info.size_file_extra, sizeof extra);
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
+  const ZipEntryInfo& info = m_reader->Entries()[static_cast<size_t>(index)];
 
   namespace fs = std::filesystem;
   const fs::path dest(diskPath);
@@ -529,61 +439,44 @@ bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
   fs::create_directories(folder, ec);
   if (ec) return Fail("cannot create " + folder.string() + ": " + ec.message());
 
-  if (unzOpenCurrentFile(uf) != UNZ_OK) return Fail("cannot read the entry");
   const std::string temp = (folder / ".tessarook-").string() + std::to_string(getpid()) + "-" +
                            std::to_string(g_tempCounter.fetch_add(1)) + ".part";
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) {
-    const int err = errno;
-    unzCloseCurrentFile(uf);
-    return Fail("cannot write in " + folder.string() + ": " + Errno(err));
-  }
-  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
-  char* buf = m_buffer.data();
+  if (fd < 0) return Fail("cannot write in " + folder.string() + ": " + Errno(errno));
+
   std::string error;
   uint64_t done = 0;
   bool holeAtEnd = false;
-  for (;;) {
+  const bool read = ReadData(index, [&](const char* data, size_t n) {
     if (m_cancel && m_cancel->load()) {
       error = "cancelled";
-      break;
+      return false;
     }
-    const int r = unzReadCurrentFile(uf, buf, kIoChunk);
-    if (r < 0) {
-      error = "the entry's data is damaged";
-      break;
-    }
-    if (r == 0) break;
-    const size_t n = static_cast<size_t>(r);
     // Blocks of zeros become holes, so sparse files stay sparse.
-    if (AllZero(buf, n)) {
+    if (AllZero(data, n)) {
       if (lseek(fd, static_cast<off_t>(n), SEEK_CUR) < 0) {
-        error = Errno(errno);
-        break;
+        error = "cannot write " + diskPath + ": " + Errno(errno);
+        return false;
       }
       holeAtEnd = true;
     } else {
-      if (!WriteAll(fd, buf, n)) {
+      if (!WriteAll(fd, data, n)) {
         error = "cannot write " + diskPath + ": " + Errno(errno);
-        break;
+        return false;
       }
       holeAtEnd = false;
     }
     done += n;
-  }
-  const int closed = unzCloseCurrentFile(uf);
-  if (error.empty() && done != info.uncompressed_size)
-    error = "the entry's data is incomplete";
-  else if (error.empty() && closed != UNZ_OK)
-    error = "the entry's checksum does not match";
+    return true;
+  });
+  if (!read && error.empty()) error = m_lastError;
   if (error.empty() && holeAtEnd && ftruncate(fd, static_cast<off_t>(done)) != 0)
     error = "cannot write " + diskPath + ": " + Errno(errno);
   if (error.empty()) {
     mode_t mode = 0644;
-    const uint32_t stored = static_cast<uint32_t>(info.external_fa >> 16);
-    if ((info.version >> 8) == 3 && (stored & 0777) != 0) mode = stored & 0777;
-    const struct timespec mtime = EntryTime(info, extra, extraSize);
-    const struct timespec times[2] = {{0, UTIME_OMIT}, mtime};
+    const uint32_t stored = info.externalAttributes >> 16;
+    if ((info.madeBy >> 8) == 3 && (stored & 0777) != 0) mode = stored & 0777;
+    const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
     if (fchmod(fd, mode) != 0 || futimens(fd, times) != 0)
       error = "cannot set the attributes of " + diskPath + ": " + Errno(errno);
   }
@@ -604,8 +497,8 @@ bool CZipFile::ExtractToFile(const std::string& diskPath, const std::string& nam
 }
 
 uint64_t CZipFile::GetEntrySize(int64_t index) {
-  if (!m_reader || index < 0 || static_cast<uint64_t>(index) >= m_entries.size()) return 0;
-  return m_entries[static_cast<size_t>(index)].size;
+  if (!m_reader || index < 0 || index >= GetEntryCount()) return 0;
+  return m_reader->Entries()[static_cast<size_t>(index)].size;
 }
 
 int64_t CZipFile::FindEntry(const std::string& name) {
@@ -614,11 +507,14 @@ int64_t CZipFile::FindEntry(const std::string& name) {
   return it == m_firstByFoldedName.end() ? -1 : it->second;
 }
 
-int64_t CZipFile::GetEntryCount() { return m_reader ? static_cast<int64_t>(m_entries.size()) : 0; }
+int64_t CZipFile::GetEntryCount() {
+  return m_reader ? static_cast<int64_t>(m_reader->Entries().size()) : 0;
+}
 
 std::string CZipFile::GetEntryName(int64_t index) const {
-  if (!m_reader || index < 0 || static_cast<uint64_t>(index) >= m_entries.size()) return {};
-  return m_entries[static_cast<size_t>(index)].name;
+  if (!m_reader || index < 0 || static_cast<uint64_t>(index) >= m_reader->Entries().size())
+    return {};
+  return m_reader->Entries()[static_cast<size_t>(index)].name;
 }
 
 }  // namespace tessarook

@@ -2,11 +2,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 namespace tessarook {
+
+class CZipReader;
 
 // One ZIP archive, either being written (Create ... Close) or being read
 // (Open ... Close). The rest of the program never talks to the ZIP library
@@ -76,7 +80,7 @@ class CZipFile {
 
   // False when the archive's directory announced more entries than could be
   // read (a damaged archive); the readable ones are still offered.
-  bool IsDirectoryComplete() const { return m_directoryComplete; }
+  bool IsDirectoryComplete() const;
 
   // While writing: true once an error left the archive unusable (a write
   // failed, or an entry was cut off half-way). Such an archive must not be
@@ -91,24 +95,18 @@ class CZipFile {
   const std::string& LastError() const { return m_lastError; }
 
  private:
-  struct Entry {
-    std::string name;
-    uint64_t size = 0;
-    uint64_t posInDirectory = 0;
-    uint64_t numFile = 0;
-  };
-
   bool Fail(std::string text);
   bool Succeed();
-  bool GoToEntry(int64_t index);
+  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
   bool WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHint, const void* statBuf);
   bool AbortEntry(const std::string& why);
+  bool AddZip64EndRecords();
 
   void* m_writer = nullptr;  // zipFile
-  void* m_reader = nullptr;  // unzFile
-  std::vector<Entry> m_entries;
+  std::unique_ptr<CZipReader> m_reader;
+  std::string m_path;
+  uint64_t m_entriesWritten = 0;
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
-  bool m_directoryComplete = true;
   bool m_broken = false;
   const std::atomic<bool>* m_cancel = nullptr;
   std::string m_lastError;

@@ -1,0 +1,309 @@
+#include "backup/ZipReader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace tessarook {
+
+namespace {
+
+constexpr uint32_t kEndSig = 0x06054b50;
+constexpr uint32_t kEnd64Sig = 0x06064b50;
+constexpr uint32_t kLocator64Sig = 0x07064b50;
+constexpr uint32_t kCentralSig = 0x02014b50;
+constexpr uint32_t kLocalSig = 0x04034b50;
+constexpr size_t kInChunk = 256 << 10;
+constexpr size_t kOutChunk = 1 << 20;
+constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;
+
+uint64_t Get(const unsigned char* p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+struct timespec DosTime(uint16_t time, uint16_t date) {
+  struct tm tm {};
+  tm.tm_sec = (time & 0x1f) * 2;
+  tm.tm_min = (time >> 5) & 0x3f;
+  tm.tm_hour = time >> 11;
+  tm.tm_mday = date & 0x1f;
+  tm.tm_mon = ((date >> 5) & 0x0f) - 1;
+  tm.tm_year = (date >> 9) + 80;
+  tm.tm_isdst = -1;
+  struct timespec t {};
+  t.tv_sec = mktime(&tm);
+  if (t.tv_sec == static_cast<time_t>(-1)) t.tv_sec = 0;
+  return t;
+}
+
+// Applies the zip64 sizes and the time fields of a central extra field.
+void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& haveTime) {
+  bool haveNtfs = false;
+  size_t at = 0;
+  while (at + 4 <= size) {
+    const uint64_t tag = Get(p + at, 2);
+    const uint64_t len = Get(p + at + 2, 2);
+    if (at + 4 + len > size) break;
+    const unsigned char* d = p + at + 4;
+    if (tag == 0x0001) {
+      size_t k = 0;
+      if (e.size == 0xFFFFFFFFu && k + 8 <= len) e.size = Get(d + k, 8), k += 8;
+      if (e.compressedSize == 0xFFFFFFFFu && k + 8 <= len) e.compressedSize = Get(d + k, 8), k += 8;
+      if (e.localOffset == 0xFFFFFFFFu && k + 8 <= len) e.localOffset = Get(d + k, 8), k += 8;
+    } else if (tag == 0x000a && len >= 32) {
+      size_t sub = 4;
+      while (sub + 4 <= len) {
+        const uint64_t subTag = Get(d + sub, 2);
+        const uint64_t subLen = Get(d + sub + 2, 2);
+        if (sub + 4 + subLen > len) break;
+        if (subTag == 1 && subLen >= 8) {
+          const int64_t ft = static_cast<int64_t>(Get(d + sub + 4, 8)) - kFileTimeEpochOffset;
+          int64_t sec = ft / 10000000;
+          int64_t rest = ft % 10000000;
+          if (rest < 0) {
+            rest += 10000000;
+            sec -= 1;
+          }
+          e.mtime.tv_sec = static_cast<time_t>(sec);
+          e.mtime.tv_nsec = static_cast<long>(rest * 100);
+          haveTime = haveNtfs = true;
+        }
+        sub += 4 + subLen;
+      }
+    } else if (tag == 0x5455 && len >= 5 && (d[0] & 1) && !haveNtfs) {
+      e.mtime.tv_sec = static_cast<int32_t>(static_cast<uint32_t>(Get(d + 1, 4)));
+      e.mtime.tv_nsec = 0;
+      haveTime = true;
+    }
+    at += 4 + len;
+  }
+}
+
+}  // namespace
+
+CZipReader::~CZipReader() {
+  if (m_fd >= 0) ::close(m_fd);
+}
+
+bool CZipReader::ReadAt(uint64_t offset, void* buffer, size_t size) {
+  if (offset > m_fileSize || size > m_fileSize - offset) return false;
+  char* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t r = ::pread(m_fd, p, size, static_cast<off_t>(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    size -= static_cast<size_t>(r);
+    offset += static_cast<uint64_t>(r);
+  }
+  return true;
+}
+
+bool CZipReader::Open(const std::string& path, std::string& error) {
+  m_fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (m_fd < 0) {
+    error = path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat st {};
+  if (fstat(m_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    error = path + ": not a file";
+    return false;
+  }
+  fcntl(m_fd, F_SETFL, fcntl(m_fd, F_GETFL) & ~O_NONBLOCK);
+  m_fileSize = static_cast<uint64_t>(st.st_size);
+  if (!ParseDirectory(error)) {
+    error = path + " is not a readable ZIP file" + (error.empty() ? "" : ": " + error);
+    return false;
+  }
+  return true;
+}
+
+bool CZipReader::ParseDirectory(std::string& error) {
+  // The end record: the last signature whose comment reaches the file's end.
+  if (m_fileSize < 22) return false;
+  const uint64_t tailSize = std::min<uint64_t>(m_fileSize, 22 + 0xFFFF);
+  std::vector<unsigned char> tail(static_cast<size_t>(tailSize));
+  if (!ReadAt(m_fileSize - tailSize, tail.data(), tail.size())) return false;
+  int64_t endAt = -1;
+  for (int64_t i = static_cast<int64_t>(tail.size()) - 22; i >= 0; --i) {
+    const unsigned char* p = tail.data() + i;
+    if (Get(p, 4) == kEndSig && static_cast<uint64_t>(i) + 22 + Get(p + 20, 2) <= tail.size()) {
+      endAt = i;
+      break;
+    }
+  }
+  if (endAt < 0) return false;
+  const unsigned char* end = tail.data() + endAt;
+  const uint64_t endPos = m_fileSize - tailSize + static_cast<uint64_t>(endAt);
+  uint64_t count = Get(end + 10, 2);
+  uint64_t cdSize = Get(end + 12, 4);
+  uint64_t cdOffset = Get(end + 16, 4);
+  uint64_t cdLimit = endPos;
+  unsigned char loc[20];
+  if (endPos >= 20 && ReadAt(endPos - 20, loc, sizeof loc) && Get(loc, 4) == kLocator64Sig) {
+    unsigned char rec[56];
+    const uint64_t recAt = Get(loc + 8, 8);
+    if (!ReadAt(recAt, rec, sizeof rec) || Get(rec, 4) != kEnd64Sig) {
+      error = "damaged zip64 end record";
+      return false;
+    }
+    count = Get(rec + 32, 8);
+    cdSize = Get(rec + 40, 8);
+    cdOffset = Get(rec + 48, 8);
+    cdLimit = recAt;
+  }
+  if (cdOffset > cdLimit || cdSize > cdLimit - cdOffset) {
+    error = "the directory lies outside the file";
+    return false;
+  }
+  std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
+  if (!ReadAt(cdOffset, cd.data(), cd.size())) return false;
+
+  size_t at = 0;
+  while (m_entries.size() < count && at + 46 <= cd.size()) {
+    const unsigned char* p = cd.data() + at;
+    if (Get(p, 4) != kCentralSig) break;
+    const size_t nameLen = Get(p + 28, 2), extraLen = Get(p + 30, 2), commentLen = Get(p + 32, 2);
+    if (at + 46 + nameLen + extraLen + commentLen > cd.size()) break;
+    ZipEntryInfo e;
+    e.madeBy = static_cast<uint16_t>(Get(p + 4, 2));
+    e.flags = static_cast<uint16_t>(Get(p + 8, 2));
+    e.method = static_cast<uint16_t>(Get(p + 10, 2));
+    e.crc = static_cast<uint32_t>(Get(p + 16, 4));
+    e.compressedSize = Get(p + 20, 4);
+    e.size = Get(p + 24, 4);
+    e.externalAttributes = static_cast<uint32_t>(Get(p + 38, 4));
+    e.localOffset = Get(p + 42, 4);
+    e.name.assign(reinterpret_cast<const char*>(p + 46), nameLen);
+    bool haveTime = false;
+    ParseExtra(p + 46 + nameLen, extraLen, e, haveTime);
+    if (!haveTime)
+      e.mtime =
+          DosTime(static_cast<uint16_t>(Get(p + 12, 2)), static_cast<uint16_t>(Get(p + 14, 2)));
+    m_entries.push_back(std::move(e));
+    at += 46 + nameLen + extraLen + commentLen;
+  }
+  m_complete = m_entries.size() == count;
+  if (m_entries.empty() && count > 0) {
+    error = "damaged directory";
+    return false;
+  }
+  return true;
+}
+
+bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t)>& sink,
+                      std::string& error) {
+  if (index >= m_entries.size()) {
+    error = "no such entry";
+    return false;
+  }
+  const ZipEntryInfo& e = m_entries[index];
+  unsigned char local[30];
+  if (!ReadAt(e.localOffset, local, sizeof local) || Get(local, 4) != kLocalSig) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  if (e.flags & 1) {
+    error = "the entry is encrypted";
+    return false;
+  }
+  if (e.method != 0 && e.method != Z_DEFLATED) {
+    error = "unsupported compression method";
+    return false;
+  }
+  uint64_t pos = e.localOffset + 30 + Get(local + 26, 2) + Get(local + 28, 2);
+  if (pos > m_fileSize || e.compressedSize > m_fileSize - pos) {
+    error = "the entry's data lies outside the file";
+    return false;
+  }
+  if (m_in.size() < kInChunk) m_in.resize(kInChunk);
+  if (m_out.size() < kOutChunk) m_out.resize(kOutChunk);
+
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uint64_t delivered = 0;
+  uint64_t left = e.compressedSize;
+  auto deliver = [&](const char* data, size_t n) {
+    if (n > e.size - delivered) {
+      error = "the entry holds more data than recorded";
+      return false;
+    }
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data), n);
+    delivered += n;
+    if (!sink(data, n)) {
+      error = "stopped";
+      return false;
+    }
+    return true;
+  };
+
+  if (e.method == 0) {
+    while (left > 0) {
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kOutChunk));
+      if (!ReadAt(pos, m_out.data(), n)) {
+        error = "read error";
+        return false;
+      }
+      if (!deliver(m_out.data(), n)) return false;
+      pos += n;
+      left -= n;
+    }
+  } else {
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+      error = "out of memory";
+      return false;
+    }
+    int r = Z_OK;
+    bool ok = true;
+    while (ok && r != Z_STREAM_END) {
+      if (z.avail_in == 0) {
+        if (left == 0) {
+          error = "the entry's data is incomplete";
+          ok = false;
+          break;
+        }
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kInChunk));
+        if (!ReadAt(pos, m_in.data(), n)) {
+          error = "read error";
+          ok = false;
+          break;
+        }
+        pos += n;
+        left -= n;
+        z.next_in = reinterpret_cast<Bytef*>(m_in.data());
+        z.avail_in = static_cast<uInt>(n);
+      }
+      z.next_out = reinterpret_cast<Bytef*>(m_out.data());
+      z.avail_out = static_cast<uInt>(m_out.size());
+      r = inflate(&z, Z_NO_FLUSH);
+      if (r != Z_OK && r != Z_STREAM_END) {
+        error = "the entry's data is damaged";
+        ok = false;
+        break;
+      }
+      const size_t produced = m_out.size() - z.avail_out;
+      if (produced > 0 && !deliver(m_out.data(), produced)) ok = false;
+    }
+    inflateEnd(&z);
+    if (!ok) return false;
+  }
+  if (delivered != e.size) {
+    error = "size mismatch";
+    return false;
+  }
+  if (crc != e.crc) {
+    error = "CRC mismatch";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace tessarook

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace tessarook {
+
+// What the central directory says about one entry.
+struct ZipEntryInfo {
+  std::string name;
+  uint64_t size = 0;  // uncompressed
+  uint64_t compressedSize = 0;
+  uint64_t localOffset = 0;  // of the entry's local header
+  uint32_t crc = 0;
+  uint16_t method = 0;
+  uint16_t flags = 0;
+  uint16_t madeBy = 0;
+  uint32_t externalAttributes = 0;
+  struct timespec mtime {};  // from the NTFS or extended-timestamp field, else DOS time
+};
+
+// Reads ZIP archives on its own, with zlib for inflating: the central
+// directory (zip64 end records and zip64 extra fields included) and the data
+// of stored and deflated entries, checking sizes and CRCs as it streams.
+// Nothing it reads is trusted: every length is checked against the file, and
+// no allocation exceeds what the file itself holds.
+class CZipReader {
+ public:
+  CZipReader() = default;
+  ~CZipReader();
+  CZipReader(const CZipReader&) = delete;
+  CZipReader& operator=(const CZipReader&) = delete;
+
+  // Opens a regular file and reads its directory. On failure `error` says why.
+  bool Open(const std::string& path, std::string& error);
+
+  const std::vector<ZipEntryInfo>& Entries() const { return m_entries; }
+
+  // False when the directory announced more entries than could be read.
+  bool DirectoryComplete() const { return m_complete; }
+
+  // Hands the entry's data to `sink` piece by piece, in order; `sink` returns
+  // false to stop (the result is then false with `error` = "stopped"). True
+  // when all data was delivered and its size and CRC match the directory.
+  bool Read(size_t index, const std::function<bool(const char*, size_t)>& sink, std::string& error);
+
+ private:
+  bool ReadAt(uint64_t offset, void* buffer, size_t size);
+  bool ParseDirectory(std::string& error);
+
+  int m_fd = -1;
+  uint64_t m_fileSize = 0;
+  bool m_complete = true;
+  std::vector<ZipEntryInfo> m_entries;
+  std::vector<char> m_in;
+  std::vector<char> m_out;
+};
+
+}  // namespace tessarook

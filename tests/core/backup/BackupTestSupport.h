@@ -1,0 +1,111 @@
+#pragma once
+// Helpers for the Backups suites: scratch folders, files, and the independent
+// ZIP readers (Info-ZIP's `unzip -t` and Python's zipfile) used as oracles.
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace backup_test {
+
+namespace fs = std::filesystem;
+
+// A scratch folder removed when the object goes.
+class TempDir {
+ public:
+  TempDir() {
+    std::random_device rd;
+    path_ = fs::temp_directory_path() /
+            ("tessarook-backup-test-" + std::to_string(getpid()) + "-" + std::to_string(rd()));
+    fs::create_directories(path_);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+  std::string operator/(const std::string& rel) const { return (path_ / rel).string(); }
+  std::string str() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+inline std::string Quote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
+struct RunResult {
+  int status = -1;  // exit status, or 128 + signal
+  std::string out;
+};
+
+// Runs a shell command, capturing stdout (stderr goes to `errFile` if given).
+inline RunResult Shell(const std::string& command) {
+  RunResult r;
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int st = pclose(p);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+  return r;
+}
+
+// Info-ZIP's verdict on an archive.
+inline bool UnzipAccepts(const std::string& zip) {
+  return Shell("unzip -tqq " + Quote(zip) + " >/dev/null 2>&1").status == 0;
+}
+
+// Python's zipfile reads the archive, checks every CRC and extracts it into
+// `into`; returns the entry names in archive order, one per line. The status
+// is non-zero when Python finds the archive bad.
+inline RunResult PythonExtract(const std::string& zip, const std::string& into) {
+  return Shell("python3 -c " +
+               Quote("import sys, zipfile\n"
+                     "z = zipfile.ZipFile(sys.argv[1])\n"
+                     "bad = z.testzip()\n"
+                     "if bad is not None: sys.exit('bad entry ' + bad)\n"
+                     "z.extractall(sys.argv[2])\n"
+                     "print('\\n'.join(z.namelist()))\n") +
+               " " + Quote(zip) + " " + Quote(into) + " 2>/dev/null");
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) out.push_back(line);
+  return out;
+}
+
+}  // namespace backup_test
