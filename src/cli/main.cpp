@@ -181,14 +181,14 @@ int main(int argc, char** argv) {
         value = a.substr(eq + 1);
         a = a.substr(0, eq);
       }
-      const OptionSpec* spec = nullptr;
+      const OptionSpec* option = nullptr;
       for (const OptionSpec& o : cmd->options)
-        if (o.name == a) spec = &o;
-      if (!spec) return Usage(name + ": unknown option " + a);
-      if (spec->takesValue && !inlineValue) {
+        if (o.name == a) option = &o;
+      if (!option) return Usage(name + ": unknown option " + a);
+      if (option->takesValue && !inlineValue) {
         if (i + 1 >= argc) return Usage(name + ": " + a + " needs a value");
         value = argv[++i];
-      } else if (!spec->takesValue && inlineValue) {
+      } else if (!option->takesValue && inlineValue) {
         return Usage(name + ": " + a + " takes no value");
       }
       args.options[a] = value;
