@@ -95,7 +95,14 @@ bool CBiSplitterWnd::SetPane(int index, unsigned paneFlags, const wxString& titl
     m_windows[index] = window;
   }
   RecalcLayout();
-  if (m_layout.IsVisible(index) && !IsShown()) Show();
+  // A splitter nested in a pane its parent splitter hides or folds stays hidden: showing it
+  // there would lay it over the parent's other pane.
+  bool mayShow = true;
+  if (CBiSplitterWnd* parent = ParentSplitter()) {
+    const int holder = parent->FindPane(this);
+    mayShow = holder < 0 || (parent->m_layout.IsVisible(holder) && !parent->IsPaneFolded(holder));
+  }
+  if (m_layout.IsVisible(index) && !IsShown() && mayShow) Show();
   SetActivePane(index);
   return true;
 }

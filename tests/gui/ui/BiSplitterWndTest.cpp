@@ -238,6 +238,11 @@ TEST_F(BiSplitterWndTest, HidingBothInnerPanesHidesTheOuterPane) {
   EXPECT_EQ(m_left->GetRect().GetRight(), 800 - 2);  // pane 0 fills the splitter
   EXPECT_FALSE(m_outer->GetLayout().IsBarShown());
 
+  // Setting up an inner pane again does not lay the hidden inner splitter over pane 0.
+  m_inner->SetPane(0, 0x115, "Files", m_top);
+  EXPECT_FALSE(m_inner->IsShown());
+  EXPECT_EQ(m_inner->GetPaneTitle(0), "Files");
+
   // Showing an inner pane brings the inner splitter back into the outer one.
   m_inner->ShowPane(1);
   EXPECT_TRUE(m_inner->IsShown());
