@@ -1,0 +1,223 @@
+#include "backup/BackupJob.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <csignal>
+#include <thread>
+
+#include "BackupTestSupport.h"
+#include "backup/BackupArchive.h"
+
+using namespace backup_test;
+using tessarook::BackupJobResult;
+using tessarook::CBackupArchive;
+using tessarook::CBackupJob;
+using tessarook::CSchemeFile;
+using tessarook::CSchemeFolder;
+using Status = tessarook::BackupJobResult::Status;
+
+namespace {
+
+struct Recorder : tessarook::IProgressSink {
+  std::vector<std::pair<uint64_t, uint64_t>> calls;
+  std::atomic<bool>* cancelAt = nullptr;
+  uint64_t cancelAfter = 0;
+  void OnProgress(uint64_t done, uint64_t total) override {
+    calls.emplace_back(done, total);
+    if (cancelAt && done >= cancelAfter) cancelAt->store(true);
+  }
+};
+
+CSchemeFolder Folder(const std::string& path, std::vector<std::string> excluded = {}) {
+  CSchemeFolder f(path);
+  f.m_excludedExtensions = std::move(excluded);
+  return f;
+}
+
+// The manifest of a written Backup, read by Python's zipfile (which also
+// checks every CRC): the source paths in order.
+std::vector<std::string> PythonManifest(const std::string& zip, const TempDir& dir) {
+  const RunResult r = PythonExtract(zip, dir / "py-manifest");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(UnzipAccepts(zip));
+  const std::string text = ReadFile(dir / "py-manifest/list.txt");
+  std::vector<std::string> out = tessarook::ParseManifest(text);
+  EXPECT_EQ(tessarook::BuildManifest(out), text);  // the exact bytes the writer makes
+  fs::remove_all(dir / "py-manifest");
+  return out;
+}
+
+}  // namespace
+
+TEST(BackupJob, WalkAppliesExcludedExtensionsAtEveryDepth) {
+  TempDir dir;
+  const std::string src = dir / "src";
+  for (const char* name : {"a.TXT", "b.txt", "c.doc", "txt", "deep/d.Txt", "deep/e.doc",
+                           "arch.tar.gz", "keep.tar.gz.bak", ".txt"})
+    WriteFile(src + "/" + name, name);
+  std::vector<tessarook::SkippedFile> skipped;
+  auto collect = [&](std::vector<std::string> excluded) {
+    CBackupJob job({}, {Folder(src, std::move(excluded))});
+    auto list = job.CollectFiles(skipped);
+    std::vector<std::string> rel;
+    for (auto& p : list) rel.push_back(p.substr(src.size() + 1));
+    std::sort(rel.begin(), rel.end());
+    return rel;
+  };
+  EXPECT_EQ(collect({"txt"}), (std::vector<std::string>{"arch.tar.gz", "c.doc", "deep/e.doc",
+                                                         "keep.tar.gz.bak"}));
+  EXPECT_EQ(collect({"gz", "BAK"}),
+            (std::vector<std::string>{".txt", "a.TXT", "b.txt", "c.doc", "deep/d.Txt",
+                                      "deep/e.doc", "txt"}));
+  // Only the part after the last dot counts: "tar.gz" excludes nothing.
+  EXPECT_EQ(collect({"tar.gz"}).size(), 9u);
+  EXPECT_TRUE(skipped.empty());
+}
+
+TEST(BackupJob, WalkIsDepthFirstAndSkipsSpecialFilesAndFolderLinks) {
+  TempDir dir;
+  const std::string src = dir / "src";
+  WriteFile(src + "/sub/inner/file.txt", "x");
+  WriteFile(src + "/target.txt", "target");
+  ASSERT_EQ(mkfifo((src + "/pipe").c_str(), 0600), 0);
+  ASSERT_EQ(symlink(src.c_str(), (src + "/sub/loop").c_str()), 0);   // a cycle
+  ASSERT_EQ(symlink("target.txt", (src + "/link.txt").c_str()), 0);  // link to a file
+  ASSERT_EQ(symlink("nowhere", (src + "/dangling").c_str()), 0);
+  std::vector<tessarook::SkippedFile> skipped;
+  CBackupJob job({}, {Folder(src)});
+  auto list = job.CollectFiles(skipped);
+  std::sort(list.begin(), list.end());
+  EXPECT_EQ(list, (std::vector<std::string>{src + "/link.txt", src + "/sub/inner/file.txt",
+                                            src + "/target.txt"}));
+  EXPECT_TRUE(skipped.empty());
+
+  // The whole job with the FIFO present finishes (nothing waits on the pipe).
+  std::atomic<bool> cancel{false};
+  const auto result = job.Run(dir / "out/b.zip", cancel, nullptr);
+  EXPECT_EQ(result.status, Status::kDone);
+  EXPECT_EQ(result.filesStored, 3u);
+}
+
+TEST(BackupJob, SingleFilesComeFirstAndMissingOnesAreReported) {
+  TempDir dir;
+  WriteFile(dir / "one.txt", "one");
+  WriteFile(dir / "folder/two.txt", "two");
+  CBackupJob job({CSchemeFile(dir / "one.txt"), CSchemeFile(dir / "gone.txt"),
+                  CSchemeFile(dir / "one.txt")},
+                 {Folder(dir / "folder"), Folder(dir / "no-such-folder")});
+  std::atomic<bool> cancel{false};
+  Recorder progress;
+  const auto result = job.Run(dir / "S.tsbak.backups/b.zip", cancel, &progress);
+  ASSERT_EQ(result.status, Status::kDone);
+  EXPECT_EQ(result.filesStored, 3u);
+  ASSERT_EQ(result.skipped.size(), 2u);
+  EXPECT_EQ(result.skipped[0].path, dir / "no-such-folder");
+  EXPECT_EQ(result.skipped[1].path, dir / "gone.txt");
+  EXPECT_EQ(result.archiveSize, fs::file_size(dir / "S.tsbak.backups/b.zip"));
+  // Progress counts every listed file, also the one that could not be added.
+  ASSERT_FALSE(progress.calls.empty());
+  EXPECT_EQ(progress.calls.front(), std::make_pair(uint64_t{0}, uint64_t{4}));
+  EXPECT_EQ(progress.calls.back(), std::make_pair(uint64_t{4}, uint64_t{4}));
+  EXPECT_EQ(PythonManifest(dir / "S.tsbak.backups/b.zip", dir),
+            (std::vector<std::string>{dir / "one.txt", dir / "one.txt", dir / "folder/two.txt"}));
+}
+
+TEST(BackupJob, OnlyAMissingFileGivesAValidEmptyBackup) {
+  TempDir dir;
+  CBackupJob job({CSchemeFile(dir / "missing")}, {});
+  std::atomic<bool> cancel{false};
+  const auto result = job.Run(dir / "b.zip", cancel, nullptr);
+  ASSERT_EQ(result.status, Status::kDone);
+  EXPECT_EQ(result.filesStored, 0u);
+  EXPECT_EQ(result.skipped.size(), 1u);
+  EXPECT_TRUE(PythonManifest(dir / "b.zip", dir).empty());
+}
+
+TEST(BackupJob, CancelRemovesThePartialBackup) {
+  TempDir dir;
+  for (int i = 0; i < 5; ++i) WriteFile(dir / ("src/f" + std::to_string(i)), "data");
+  WriteFile(dir / "b.zip", "an older Backup of this name");
+  CBackupJob job({}, {Folder(dir / "src")});
+  {
+    std::atomic<bool> cancel{true};  // before the first file
+    const auto result = job.Run(dir / "b.zip", cancel, nullptr);
+    EXPECT_EQ(result.status, Status::kCancelled);
+    EXPECT_FALSE(fs::exists(dir / "b.zip"));
+  }
+  {
+    std::atomic<bool> cancel{false};
+    Recorder progress;
+    progress.cancelAt = &cancel;
+    progress.cancelAfter = 2;
+    const auto result = job.Run(dir / "b.zip", cancel, &progress);
+    EXPECT_EQ(result.status, Status::kCancelled);
+    EXPECT_FALSE(fs::exists(dir / "b.zip"));
+    EXPECT_EQ(progress.calls.back().first, 2u);  // stopped before the third file
+  }
+}
+
+TEST(BackupJob, JobKeepsItsOwnCopyOfTheLists) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "a");
+  std::vector<CSchemeFile> files = {CSchemeFile(dir / "a.txt")};
+  CBackupJob job(files, {});
+  files.clear();
+  std::atomic<bool> cancel{false};
+  EXPECT_EQ(job.Run(dir / "b.zip", cancel, nullptr).filesStored, 1u);
+}
+
+TEST(BackupJob, CreateFailureIsReported) {
+  TempDir dir;
+  WriteFile(dir / "a.txt", "a");
+  CBackupJob job({CSchemeFile(dir / "a.txt")}, {});
+  std::atomic<bool> cancel{false};
+  const auto result = job.Run(dir / "missing/deeper/b.zip", cancel, nullptr);
+  EXPECT_EQ(result.status, Status::kFailed);
+  EXPECT_FALSE(result.error.empty());
+}
+
+// A full disk, simulated by a file size limit in a child process: the job must
+// report failure and leave no Backup file behind.
+TEST(BackupJob, FullDiskFailsAndDeletesThePartialBackup) {
+  TempDir dir;
+  std::string noise(1 << 20, '\0');
+  std::mt19937 rng(3);
+  for (char& c : noise) c = static_cast<char>(rng());
+  for (int i = 0; i < 3; ++i) WriteFile(dir / ("src/n" + std::to_string(i)), noise);
+  const std::string zip = dir / "b.zip";
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    struct rlimit limit = {1 << 20, 1 << 20};  // the Backup cannot grow past 1 MiB
+    setrlimit(RLIMIT_FSIZE, &limit);
+    CBackupJob job({}, {Folder(dir / "src")});
+    std::atomic<bool> cancel{false};
+    const auto result = job.Run(zip, cancel, nullptr);
+    const bool gone = access(zip.c_str(), F_OK) != 0;
+    _exit(result.status == Status::kFailed && !result.error.empty() && gone ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_FALSE(fs::exists(zip));
+}
+
+TEST(BackupJob, UnreadableFileIsSkippedAndNamed) {
+  if (geteuid() == 0) GTEST_SKIP() << "root reads every file";
+  TempDir dir;
+  WriteFile(dir / "src/open.txt", "open");
+  WriteFile(dir / "src/locked.txt", "locked");
+  chmod((dir / "src/locked.txt").c_str(), 0);
+  CBackupJob job({}, {Folder(dir / "src")});
+  std::atomic<bool> cancel{false};
+  const auto result = job.Run(dir / "b.zip", cancel, nullptr);
+  ASSERT_EQ(result.status, Status::kDone);
+  EXPECT_EQ(result.filesStored, 1u);
+  ASSERT_EQ(result.skipped.size(), 1u);
+  EXPECT_EQ(result.skipped[0].path, dir / "src/locked.txt");
+}
