@@ -1,8 +1,7 @@
-#include "backup/BackupArchive.h"
-
 #include <gtest/gtest.h>
 
 #include "BackupTestSupport.h"
+#include "backup/BackupArchive.h"
 
 using namespace backup_test;
 using tessarook::BuildManifest;
@@ -127,8 +126,8 @@ TEST(Manifest, RoundTripsWhatTheWriterWrites) {
 
 TEST(Manifest, FuzzFoundLineAfterCrLfKeepsItsNumber) {
   // A line that follows CR LF begins with the LF; its number prefix must still count.
-  const std::string text = ReadFile(std::string(TESSAROOK_TEST_DATA) +
-                                    "/backup/manifest-crlf-numbered.txt");
+  const std::string text =
+      ReadFile(std::string(TESSAROOK_TEST_DATA) + "/backup/manifest-crlf-numbered.txt");
   ASSERT_FALSE(text.empty());
   const auto parsed = ParseManifest(text);
   std::vector<std::string> holdable;

@@ -1,5 +1,3 @@
-#include "backup/BackupJob.h"
-
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -10,6 +8,7 @@
 
 #include "BackupTestSupport.h"
 #include "backup/BackupArchive.h"
+#include "backup/BackupJob.h"
 
 using namespace backup_test;
 using tessarook::BackupJobResult;
@@ -67,11 +66,10 @@ TEST(BackupJob, WalkAppliesExcludedExtensionsAtEveryDepth) {
     std::sort(rel.begin(), rel.end());
     return rel;
   };
-  EXPECT_EQ(collect({"txt"}), (std::vector<std::string>{"arch.tar.gz", "c.doc", "deep/e.doc",
-                                                         "keep.tar.gz.bak"}));
-  EXPECT_EQ(collect({"gz", "BAK"}),
-            (std::vector<std::string>{".txt", "a.TXT", "b.txt", "c.doc", "deep/d.Txt",
-                                      "deep/e.doc", "txt"}));
+  EXPECT_EQ(collect({"txt"}),
+            (std::vector<std::string>{"arch.tar.gz", "c.doc", "deep/e.doc", "keep.tar.gz.bak"}));
+  EXPECT_EQ(collect({"gz", "BAK"}), (std::vector<std::string>{".txt", "a.TXT", "b.txt", "c.doc",
+                                                              "deep/d.Txt", "deep/e.doc", "txt"}));
   // Only the part after the last dot counts: "tar.gz" excludes nothing.
   EXPECT_EQ(collect({"tar.gz"}).size(), 9u);
   EXPECT_TRUE(skipped.empty());
@@ -105,9 +103,9 @@ TEST(BackupJob, SingleFilesComeFirstAndMissingOnesAreReported) {
   TempDir dir;
   WriteFile(dir / "one.txt", "one");
   WriteFile(dir / "folder/two.txt", "two");
-  CBackupJob job({CSchemeFile(dir / "one.txt"), CSchemeFile(dir / "gone.txt"),
-                  CSchemeFile(dir / "one.txt")},
-                 {Folder(dir / "folder"), Folder(dir / "no-such-folder")});
+  CBackupJob job(
+      {CSchemeFile(dir / "one.txt"), CSchemeFile(dir / "gone.txt"), CSchemeFile(dir / "one.txt")},
+      {Folder(dir / "folder"), Folder(dir / "no-such-folder")});
   std::atomic<bool> cancel{false};
   Recorder progress;
   const auto result = job.Run(dir / "S.tsbak.backups/b.zip", cancel, &progress);

@@ -1,9 +1,8 @@
-#include "backup/BackupStore.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "BackupTestSupport.h"
+#include "backup/BackupStore.h"
 
 using namespace backup_test;
 using tessarook::BackupInfo;

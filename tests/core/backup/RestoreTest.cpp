@@ -1,11 +1,10 @@
-#include "backup/RestoreJob.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include "BackupTestSupport.h"
 #include "backup/BackupJob.h"
 #include "backup/BackupVerifier.h"
+#include "backup/RestoreJob.h"
 
 using namespace backup_test;
 using tessarook::CBackupArchive;
@@ -40,7 +39,7 @@ TEST(Restore, PutsFilesBackCreatingFoldersAndReplacingOldOnes) {
   WriteFile(dir / "home/docs/a.txt", "version one");
   WriteFile(dir / "home/b.txt", "bee");
   MakeBackup(dir / "b.zip", {dir / "home/docs/a.txt", dir / "home/b.txt"});
-  fs::remove_all(dir / "home/docs");          // a folder that no longer exists
+  fs::remove_all(dir / "home/docs");               // a folder that no longer exists
   WriteFile(dir / "home/b.txt", "changed since");  // a file to be replaced
 
   CBackupArchive archive;

@@ -1,0 +1,216 @@
+// End-to-end tests of the Backups commands of tessarook-cli.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <regex>
+#include <thread>
+
+#include "BackupTestSupport.h"
+
+using namespace backup_test;
+
+namespace {
+
+class Cli : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(Tool("new S").status, 0);
+    schemes_ = dir_ / "schemes";
+  }
+
+  // Runs the CLI on the test's My Schemes folder; stderr goes to err_.
+  RunResult Tool(const std::string& args) {
+    return Shell(std::string(TESSAROOK_CLI) + " --schemes-dir " + Quote(dir_ / "schemes") + " " +
+                 args + " 2>" + Quote(dir_ / "stderr.txt"));
+  }
+  std::string Err() { return ReadFile(dir_ / "stderr.txt"); }
+  std::string BackupPath(const std::string& name) {
+    return dir_ / ("schemes/S.tsbak.backups/" + name + ".zip");
+  }
+
+  TempDir dir_;
+  std::string schemes_;
+};
+
+struct stat Stat(const std::string& path) {
+  struct stat st {};
+  stat(path.c_str(), &st);
+  return st;
+}
+
+}  // namespace
+
+TEST_F(Cli, BackupRestoreRoundTripKeepsBytesModesAndTimes) {
+  const std::string src = dir_ / "src";
+  std::string text;
+  for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
+  WriteFile(src + "/docs/a.txt", text);
+  WriteFile(src + "/docs/deeper/b.bin", std::string("\0\1\2\3binary", 10));
+  WriteFile(src + "/run.sh", "#!/bin/sh\necho hi\n");
+  WriteFile(src + "/empty", "");
+  WriteFile(dir_ / "single.txt", "single file");
+  chmod((src + "/run.sh").c_str(), 0755);
+  chmod((src + "/docs/a.txt").c_str(), 0600);
+  struct timespec t[2] = {{0, UTIME_OMIT}, {946684800, 500000000}};
+  utimensat(AT_FDCWD, (src + "/docs/deeper/b.bin").c_str(), t, 0);
+  ASSERT_EQ(Tool("add S " + Quote(src) + " " + Quote(dir_ / "single.txt")).status, 0);
+
+  const RunResult backup = Tool("backup S first");
+  ASSERT_EQ(backup.status, 0) << Err();
+  EXPECT_EQ(backup.out, "first\t5\t" + std::to_string(fs::file_size(BackupPath("first"))) + "\n");
+  ASSERT_TRUE(UnzipAccepts(BackupPath("first")));
+  const RunResult py = PythonExtract(BackupPath("first"), dir_ / "py");
+  ASSERT_EQ(py.status, 0);
+  EXPECT_EQ(py.out, "0\n1\n2\n3\n4\nlist.txt\n");
+
+  const RunResult contents = Tool("contents S first");
+  ASSERT_EQ(contents.status, 0);
+  const auto lines = Lines(contents.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], "0\t" + (dir_ / "single.txt"));
+  // The manifest bytes, as Python read them, are the contents lines joined by CR LF.
+  std::string manifest;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string line = lines[i];
+    manifest += (i ? "\r\n" : "") + line.replace(line.find('\t'), 1, ": ");
+  }
+  EXPECT_EQ(ReadFile(dir_ / "py/list.txt"), manifest);
+
+  EXPECT_EQ(Tool("verify S first").out, "ok\t5\n");
+
+  const RunResult restore = Tool("restore S first --to " + Quote(dir_ / "out"));
+  ASSERT_EQ(restore.status, 0) << Err();
+  EXPECT_EQ(Lines(restore.out).size(), 5u);
+  for (const char* rel : {"docs/a.txt", "docs/deeper/b.bin", "run.sh", "empty"}) {
+    const std::string from = src + "/" + rel;
+    const std::string to = dir_ / ("out" + from);
+    EXPECT_EQ(ReadFile(to), ReadFile(from)) << rel;
+    EXPECT_EQ(Stat(to).st_mode, Stat(from).st_mode) << rel;
+    EXPECT_EQ(Stat(to).st_mtim.tv_sec, Stat(from).st_mtim.tv_sec) << rel;
+    EXPECT_EQ(Stat(to).st_mtim.tv_nsec / 100, Stat(from).st_mtim.tv_nsec / 100) << rel;
+  }
+
+  // Restoring chosen files to their own places, and extracting one elsewhere.
+  WriteFile(src + "/run.sh", "overwritten");
+  const RunResult one = Tool("restore S first " + Quote(src + "/run.sh"));
+  EXPECT_EQ(one.status, 0);
+  EXPECT_EQ(one.out, src + "/run.sh\n");
+  EXPECT_EQ(ReadFile(src + "/run.sh"), "#!/bin/sh\necho hi\n");
+  EXPECT_EQ(
+      Tool("extract S first " + Quote(dir_ / "single.txt") + " " + Quote(dir_ / "x/y.txt")).status,
+      0);
+  EXPECT_EQ(ReadFile(dir_ / "x/y.txt"), "single file");
+  EXPECT_EQ(Tool("restore S first /not/in/backup").status, 3);
+  EXPECT_EQ(Tool("extract S first /not/in/backup " + Quote(dir_ / "z")).status, 3);
+}
+
+TEST_F(Cli, BackupNamesExitStatusesAndSkippedFiles) {
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt") + " " + Quote(dir_ / "gone.txt")).status, 0);
+  const RunResult skipped = Tool("backup S one");
+  EXPECT_EQ(skipped.status, 1);
+  EXPECT_EQ(skipped.out.substr(0, 6), "one\t1\t");
+  EXPECT_NE(Err().find(dir_ / "gone.txt"), std::string::npos);
+
+  EXPECT_EQ(Tool("backup S one").status, 3);  // exists
+  EXPECT_NE(Err().find("already exists"), std::string::npos);
+  EXPECT_EQ(Tool("backup S one --force").status, 1);
+  EXPECT_EQ(Tool("backup S 'a/b'").status, 2);
+  EXPECT_EQ(Tool("backup S 'x?'").status, 2);
+  EXPECT_EQ(Tool("backup NoSuchScheme").status, 3);
+
+  const RunResult dflt = Tool("backup S");
+  EXPECT_EQ(dflt.status, 1);
+  EXPECT_TRUE(std::regex_match(
+      dflt.out, std::regex("\\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\t1\t\\d+\n")))
+      << dflt.out;
+}
+
+TEST_F(Cli, ListingRenamingDuplicatingDeleting) {
+  WriteFile(dir_ / "a.txt", std::string(5000, 'a'));
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S small").status, 0);
+  WriteFile(dir_ / "b.txt", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "b.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S big").status, 0);
+
+  const auto byName = Lines(Tool("backups S --sort name").out);
+  ASSERT_EQ(byName.size(), 2u);
+  EXPECT_TRUE(
+      std::regex_match(byName[0], std::regex("big\t\\d\\d\\.\\d\\d\\.\\d{4}, \\d\\d:\\d\\d\t\\d+")))
+      << byName[0];
+  EXPECT_EQ(Lines(Tool("backups S --sort size").out)[0].substr(0, 6), "small\t");
+  EXPECT_EQ(Tool("backups S --sort colour").status, 2);
+
+  EXPECT_EQ(Tool("rename-backup S small big").status, 3);  // exists, no --force
+  EXPECT_EQ(Tool("rename-backup S small tiny").status, 0);
+  EXPECT_EQ(Tool("duplicate-backup S tiny copy").status, 0);
+  EXPECT_EQ(ReadFile(BackupPath("copy")), ReadFile(BackupPath("tiny")));
+  EXPECT_EQ(Tool("rename-backup S missing other").status, 3);
+  EXPECT_EQ(Tool("rename-backup S copy big --force").status, 0);
+  EXPECT_EQ(Lines(Tool("backups S --sort name").out).size(), 2u);  // big, tiny
+  EXPECT_EQ(Tool("delete-backup S tiny").status, 0);
+  EXPECT_EQ(Tool("delete-backup S tiny").status, 3);
+  EXPECT_EQ(Tool("delete-backup S ../S").status, 2);
+  EXPECT_EQ(Lines(Tool("backups S").out).size(), 1u);
+}
+
+TEST_F(Cli, DamagedBackupsAreReported) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) text += std::to_string(i) + " bottles\n";
+  WriteFile(dir_ / "a.txt", text);
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S good").status, 0);
+  std::string bytes = ReadFile(BackupPath("good"));
+  bytes[150] ^= 0x01;  // inside entry 0's compressed data
+  WriteFile(BackupPath("flipped"), bytes);
+  const RunResult verify = Tool("verify S flipped");
+  EXPECT_EQ(verify.status, 3);
+  EXPECT_EQ(verify.out.substr(0, 6 + (dir_ / "a.txt").size()), "bad\t0\t" + (dir_ / "a.txt"));
+
+  WriteFile(BackupPath("text"), "not a zip");
+  EXPECT_EQ(Tool("verify S text").status, 3);
+  EXPECT_EQ(Tool("contents S text").status, 3);
+  EXPECT_NE(Err().find("The Backup file doesn't exist"), std::string::npos);
+  Shell("cd " + Quote(dir_.str()) + " && echo x > 0 && zip -q " + Quote(BackupPath("nolist")) +
+        " 0");
+  EXPECT_EQ(Tool("contents S nolist").status, 3);
+  EXPECT_NE(Err().find("The Backup appears to be damaged or incomplete"), std::string::npos);
+  EXPECT_EQ(Tool("restore S nolist --to " + Quote(dir_ / "o")).status, 3);
+}
+
+TEST_F(Cli, InterruptRemovesThePartialBackup) {
+  // Enough compressible data that deflating it takes a moment.
+  std::string text;
+  for (int i = 0; text.size() < (24u << 20); ++i) text += std::to_string(i * 2654435761u) + ",";
+  for (int i = 0; i < 4; ++i) WriteFile(dir_ / ("big/" + std::to_string(i)), text);
+  ASSERT_EQ(Tool("add-folder S " + Quote(dir_ / "big")).status, 0);
+  const std::string schemes = dir_ / "schemes";
+  const char* argv[] = {TESSAROOK_CLI, "--schemes-dir", schemes.c_str(), "--quiet", "backup",
+                        "S",           "cut",           nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  ASSERT_EQ(posix_spawn(&pid, TESSAROOK_CLI, &actions, nullptr, const_cast<char**>(argv), environ),
+            0);
+  posix_spawn_file_actions_destroy(&actions);
+  // Wait until the Backup file exists, then interrupt.
+  for (int i = 0; i < 400 && !fs::exists(BackupPath("cut")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  kill(pid, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the Backup finished before the interrupt";
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_FALSE(fs::exists(BackupPath("cut")));
+}
