@@ -13,8 +13,9 @@ namespace tessarook {
 class CZipReader;
 
 // One ZIP archive, either being written (Create ... Close) or being read
-// (Open ... Close). The rest of the program never talks to the ZIP library
-// directly; everything goes through this class.
+// (Open ... Close). The rest of the program never talks to ZIP code directly;
+// everything goes through this class. Archives are written with minizip;
+// they are read by CZipReader, which handles zip64 records fully.
 //
 // Entries are deflated (or stored when their data does not compress), in the
 // standard ZIP layout. Sizes are 64-bit throughout; entries of 4 GiB and more,

@@ -15,17 +15,8 @@ namespace tessarook {
 namespace {
 
 constexpr size_t kWriteBuffer = 1 << 20;
-constexpr size_t kReadBlock = 64 << 10;
-constexpr int kReadBlocks = 2;
 
 thread_local int t_lastErrno = 0;
-
-struct Block {
-  uint64_t start = 0;
-  size_t len = 0;
-  uint64_t lastUse = 0;
-  std::vector<char> data;
-};
 
 struct Stream {
   int fd = -1;
@@ -35,8 +26,6 @@ struct Stream {
   uint64_t size = 0;  // known end of the file
   std::vector<char> out;
   uint64_t outStart = 0;
-  Block blocks[kReadBlocks];
-  uint64_t tick = 0;
 };
 
 void SetError(Stream* s, int err) {
@@ -106,45 +95,11 @@ voidpf ZCALLBACK OpenFile(voidpf, const void* filename, int mode) {
 
 uLong ZCALLBACK ReadFile(voidpf, voidpf stream, void* buf, uLong size) {
   auto* s = static_cast<Stream*>(stream);
-  char* p = static_cast<char*>(buf);
-  if (s->writing) {
-    if (!Flush(s)) return 0;
-    const ssize_t r = Pread(s, p, size, s->pos);
-    if (r <= 0) return 0;
-    s->pos += static_cast<uint64_t>(r);
-    return static_cast<uLong>(r);
-  }
-  uLong done = 0;
-  while (done < size) {
-    Block* hit = nullptr;
-    for (Block& b : s->blocks)
-      if (!b.data.empty() && s->pos >= b.start && s->pos < b.start + b.len) hit = &b;
-    if (!hit) {
-      const size_t want = size - done;
-      if (want >= kReadBlock) {
-        const ssize_t r = Pread(s, p + done, want, s->pos);
-        if (r <= 0) break;
-        s->pos += static_cast<uint64_t>(r);
-        done += static_cast<uLong>(r);
-        continue;
-      }
-      hit = &s->blocks[0];
-      for (Block& b : s->blocks)
-        if (b.lastUse < hit->lastUse) hit = &b;
-      hit->data.resize(kReadBlock);
-      const ssize_t r = Pread(s, hit->data.data(), kReadBlock, s->pos);
-      hit->start = s->pos;
-      hit->len = r > 0 ? static_cast<size_t>(r) : 0;
-      if (hit->len == 0) break;
-    }
-    hit->lastUse = ++s->tick;
-    const size_t at = static_cast<size_t>(s->pos - hit->start);
-    const size_t n = std::min<size_t>(hit->len - at, size - done);
-    std::memcpy(p + done, hit->data.data() + at, n);
-    s->pos += n;
-    done += static_cast<uLong>(n);
-  }
-  return done;
+  if (!Flush(s)) return 0;
+  const ssize_t r = Pread(s, static_cast<char*>(buf), size, s->pos);
+  if (r <= 0) return 0;
+  s->pos += static_cast<uint64_t>(r);
+  return static_cast<uLong>(r);
 }
 
 uLong ZCALLBACK WriteFile(voidpf, voidpf stream, const void* buf, uLong size) {

@@ -4,12 +4,11 @@
 
 namespace tessarook {
 
-// The file functions the ZIP library uses for archives: plain file
-// descriptors with a large write buffer and a small read cache, so that
-// many small entries cost few system calls. Opening for reading accepts
-// regular files only and never blocks (a FIFO is refused, not waited on).
-// A write error is remembered: every later write fails too, and so does
-// closing the file.
+// The file functions the ZIP library writes archives through: plain file
+// descriptors with a large write buffer, so that many small entries cost few
+// system calls. Only regular files are opened, never blocking (a FIFO is
+// refused, not waited on). A write error is remembered: every later write
+// fails too, and so does closing the file.
 void FillZipStreamFunctions(zlib_filefunc64_def* functions);
 
 // The errno of the latest failure of these functions on this thread
