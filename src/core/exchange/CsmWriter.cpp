@@ -51,15 +51,15 @@ void ListFiles(const fs::path& folder, std::vector<ListedFile>& out) {
   }
 }
 
-// A fresh name beside `target` for the file being written.
+// A fresh name beside `target` for the file being written (short, so that it fits
+// wherever the target's own name fits).
 std::string TempPathBeside(const fs::path& target, unsigned attempt) {
   static thread_local std::mt19937_64 gen{std::random_device{}()};
   const char* digits = "0123456789abcdef";
   std::string suffix;
   uint64_t r = gen() ^ attempt;
   for (int i = 0; i < 12; ++i, r >>= 4) suffix += digits[r & 15];
-  fs::path dir = target.parent_path();
-  return (dir / ("." + target.filename().string() + "." + suffix + ".part")).string();
+  return (target.parent_path() / (".tessarook-export-" + suffix + ".part")).string();
 }
 
 // Hides the progress display on every way out.

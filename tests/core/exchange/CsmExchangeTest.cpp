@@ -272,16 +272,5 @@ TEST_F(CsmExchange, FileGoneAfterTheListingIsLeftOutAndTheCountCorrected) {
               ReadFile(tmp / ("src/work.tsbak.backups/" + e.path().filename().string())));
 }
 
-TEST_F(CsmExchange, ParameterSplitsAtTheFirstBar) {
-  std::string name, path;
-  ASSERT_TRUE(CCsmWriter::SplitParameter("name|/tmp/x.csm|rest", name, path));
-  EXPECT_EQ(name, "name");
-  EXPECT_EQ(path, "/tmp/x.csm");
-  ASSERT_TRUE(CCsmWriter::SplitParameter("|/a", name, path));
-  EXPECT_EQ(name, "");
-  EXPECT_EQ(path, "/a");
-  EXPECT_FALSE(CCsmWriter::SplitParameter("no bar", name, path));
-}
-
 }  // namespace
 }  // namespace tessarook
