@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "monitor/FolderSnapshot.h"
 
@@ -132,9 +133,8 @@ void CFolderWatcher::ThreadMain() {
 
   CFolderSnapshot before;
   CFolderSnapshot after;
+  before.Take(path);
   while (m_running.load()) {
-    before.Take(path);
-
     // Wait for a notification, a slice at a time.
     bool notified = false;
     while (m_running.load()) {
@@ -158,6 +158,10 @@ void CFolderWatcher::ThreadMain() {
     CFileSnapshotItem item = CFileSnapshotItem::Default();
     const ChangeKind kind = CFolderSnapshot::Compare(before, after, item);
     if (kind != ChangeKind::kNone && Report(item, kind) != 0) break;
+    // The next comparison starts from this listing, not from a new one taken after the
+    // report: a change made meanwhile has its notification queued and is found then,
+    // instead of slipping into the "before" listing unreported.
+    std::swap(before, after);
     if (gone) {
       Trace(Diagnostic("inotify watch removed", ENOENT));
       break;

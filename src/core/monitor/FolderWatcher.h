@@ -13,8 +13,9 @@ namespace tessarook {
 
 // Watches one folder (not its subfolders) on a thread of its own. After each change
 // notification it lists the folder (recursively, see CFolderSnapshot) and compares that
-// listing with the one taken before the notification; the first created, deleted or
-// changed item is reported, at most one report per notification.
+// listing with the previous one; the first created, deleted or changed item is
+// reported, at most one report per notification. Each listing is the "before" of the
+// next comparison, so a change made while a report runs is not lost.
 //
 // Reports go, in this order of preference, to the poster (a "something changed" signal,
 // e.g. a queued GUI event), else to the callback, else to OnChange. All three are called
