@@ -19,6 +19,7 @@
 #include "app/CommandTexts.h"
 #include "app/NewSchemeDlg.h"
 #include "app/ProgramArt.h"
+#include "app/ProgressDisplay.h"
 #include "app/TessarookApp.h"
 #include "backup/BackupsView.h"
 #include "files/FilesView.h"
@@ -30,6 +31,7 @@
 #include "shell/NewSchemeFile.h"
 #include "shell/WindowPlacement.h"
 #include "ui/BiSplitterWnd.h"
+#include "util/WorkerThread.h"
 
 namespace tessarook {
 
@@ -149,6 +151,7 @@ void CMainFrame::CreateStatusFields() {
   bar->SetStatusWidths(STATUS_FIELD_COUNT, widths);
   SetStatusBarPane(STATUS_FIELD_PROMPT);
   SetStatusText("Ready", STATUS_FIELD_PROMPT);
+  m_progress = std::make_unique<CProgressDisplay>(bar);
 }
 
 void CMainFrame::CreatePanes() {
@@ -242,6 +245,16 @@ void CMainFrame::BindCommands() {
       },
       ID_BPD_RESTORE_ELSEWHERE, ID_BPD_PREVIEW);
 
+  // "Cancel" in the status bar: every running file operation is asked to stop.
+  Bind(
+      wxEVT_BUTTON,
+      [this](wxCommandEvent&) {
+        for (CWorkerThread* worker : m_fileOperations)
+          if (worker->IsRunning()) worker->RequestStop();
+        m_progress->HideProgress();
+      },
+      ID_CANCEL_OPERATION);
+
   Bind(wxEVT_MENU, &CMainFrame::OnTrayShow, this, ID_TRAY_SHOW);
   Bind(
       wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_TRAY_CLOSE);
@@ -262,9 +275,15 @@ void CMainFrame::BindCommands() {
 }
 
 bool CMainFrame::IsFileOperationRunning() const {
+  for (const CWorkerThread* worker : m_fileOperations)
+    if (worker->IsRunning()) return true;
   for (const auto& probe : m_operationProbes)
     if (probe && probe()) return true;
   return false;
+}
+
+void CMainFrame::AddFileOperation(CWorkerThread* worker) {
+  if (worker) m_fileOperations.push_back(worker);
 }
 
 void CMainFrame::AddOperationProbe(std::function<bool()> probe) {
@@ -450,7 +469,13 @@ void CMainFrame::OnIconize(wxIconizeEvent& event) {
   if (!TheApp().GetSettings().minimize_to_tray) return;
   if (event.IsIconized()) {
     ShowTrayIcon(true);
-    Hide();
+    // Hide only behind an icon that is really there: with no notification
+    // area the window stays an ordinary minimised window, or it could never
+    // be brought back.
+    if (m_pTrayIcon && m_pTrayIcon->IsShown())
+      Hide();
+    else
+      ShowTrayIcon(false);
   } else {
     ShowTrayIcon(false);
     Show();

@@ -6,6 +6,7 @@
 #include <wx/timer.h>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "scheme/TessarookDoc.h"
@@ -20,6 +21,8 @@ class CSchemesView;
 class CFilesView;
 class CBackupsView;
 class CNotifyIcon;
+class CProgressDisplay;
+class CWorkerThread;
 
 class CMainFrame : public wxFrame, public IDocumentListener {
  public:
@@ -39,6 +42,13 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   // window thread and reads its worker's running flag.
   bool IsFileOperationRunning() const;
   void AddOperationProbe(std::function<bool()> probe);
+  // Registers a file operation's worker (backup, export, import): it counts
+  // for IsFileOperationRunning, and "Cancel" asks it to stop. The worker must
+  // outlive the frame's use of it (the views' workers do).
+  void AddFileOperation(CWorkerThread* worker);
+
+  // The status bar's progress bar, label and "Cancel" button.
+  CProgressDisplay* GetProgressDisplay() const { return m_progress.get(); }
 
   // The backup properties dialog while it is open: the frame forwards the
   // commands of its pop-up menu to it.
@@ -101,6 +111,8 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   CNotifyIcon* m_pTrayIcon = nullptr;
   wxWindow* m_propertiesDialog = nullptr;
   std::vector<std::function<bool()>> m_operationProbes;
+  std::vector<CWorkerThread*> m_fileOperations;
+  std::unique_ptr<CProgressDisplay> m_progress;
   wxTimer m_lockTimer;
   wxRect m_normalRect;
   bool m_lockStates[3] = {false, false, false};
