@@ -1,5 +1,8 @@
 // Command ids of the desktop program. The program's own commands keep their
 // historic numbers; the framework's standard commands use wxWidgets' ids.
+// wxWidgets menus take ids below 0x7fff only, so the few historic numbers above
+// that (New 32775, the web pages 32808/32809, the manual 57667 and the bar
+// toggles 59392/59393) use a standard id or a number of their own.
 #ifndef TESSAROOK_GUI_APP_COMMANDIDS_H
 #define TESSAROOK_GUI_APP_COMMANDIDS_H
 
@@ -8,15 +11,13 @@
 namespace tessarook {
 
 enum CommandId : int {
-  ID_NEW_SCHEME = 32775,
   ID_CLOSE_SCHEME = 154,
   ID_SETTINGS = 133,
   ID_VIEW_MY_SCHEMES = 131,
-  ID_VIEW_TOOLBAR = 59392,
-  ID_VIEW_STATUS_BAR = 59393,
-  ID_USER_MANUAL = 57667,
-  ID_HOMEPAGE = 32808,
-  ID_SUPPORT = 32809,
+  ID_VIEW_TOOLBAR = 1301,
+  ID_VIEW_STATUS_BAR = 1302,
+  ID_HOMEPAGE = 1303,
+  ID_SUPPORT = 1304,
   ID_CANCEL_OPERATION = 132,
 
   // Pop-up commands of the backup properties dialog, forwarded by the frame.
@@ -35,7 +36,7 @@ enum CommandId : int {
   ID_INNER_SPLITTER = 1,
   ID_FILES_VIEW = 21,
   ID_BACKUPS_VIEW = 22,
-  ID_OUTER_SPLITTER = 0xE900,
+  ID_OUTER_SPLITTER = 3,  // window ids too stay below 0x7fff
 
   // Status bar fields.
   STATUS_FIELD_PROMPT = 0,
@@ -49,6 +50,8 @@ enum CommandId : int {
 };
 
 // The framework's standard commands used by the program.
+inline constexpr int ID_NEW_SCHEME = wxID_NEW;
+inline constexpr int ID_USER_MANUAL = wxID_HELP_CONTENTS;
 inline constexpr int ID_OPEN_SCHEME = wxID_OPEN;
 inline constexpr int ID_SAVE_SCHEME = wxID_SAVE;
 inline constexpr int ID_SAVE_SCHEME_AS = wxID_SAVEAS;

@@ -50,7 +50,9 @@ void CLinkLabel::Changed(bool fontChanged) {
 }
 
 CLinkLabel& CLinkLabel::SetFontName(const wxString& face) {
-  m_font.SetFaceName(face);
+  // A face the system lacks keeps the current one.
+  wxFont candidate = m_font;
+  if (candidate.SetFaceName(face) && candidate.IsOk()) m_font = candidate;
   Changed(true);
   return *this;
 }
@@ -100,6 +102,12 @@ CLinkLabel& CLinkLabel::SetMailLink(bool on) {
 
 CLinkLabel& CLinkLabel::SetLinkCursor(const wxCursor& cursor) {
   m_linkCursor = cursor;
+  return *this;
+}
+
+CLinkLabel& CLinkLabel::SetBackgroundFill(const wxColour& colour) {
+  m_background = colour;
+  Changed(false);
   return *this;
 }
 

@@ -5,8 +5,8 @@
 #define TESSAROOK_GUI_APP_LINKLABEL_H
 
 #include <wx/control.h>
-#include <wx/stattext.h>
 #include <wx/cursor.h>
+#include <wx/stattext.h>
 
 #include <functional>
 
@@ -34,6 +34,9 @@ class CLinkLabel : public wxControl {
   CLinkLabel& SetLink(bool on);
   CLinkLabel& SetMailLink(bool on);
   CLinkLabel& SetLinkCursor(const wxCursor& cursor);
+  // A background of its own instead of the button face (until the system
+  // colours change).
+  CLinkLabel& SetBackgroundFill(const wxColour& colour);
 
   LinkMode GetLinkMode() const { return m_linkMode; }
   const wxColour& GetTextColor() const { return m_textColour; }

@@ -66,10 +66,22 @@ int CListPane::GetDisplayMode() const {
   return 1;
 }
 
+void CListPane::AddColumn(const wxString& title, int width) {
+  m_columns.push_back({title, width});
+  if (IsTableMode())
+    m_list->InsertColumn(m_list->GetColumnCount(), title, wxLIST_FORMAT_LEFT, width);
+}
+
 void CListPane::SetDisplayMode(int mode) {
   static const long kStyles[] = {wxLC_ICON, wxLC_REPORT, wxLC_SMALL_ICON, wxLC_LIST};
-  if (mode < 0 || mode > 3) return;
+  if (mode < 0 || mode > 3 || mode == GetDisplayMode()) return;
+  // Changing the mode empties the control, columns included: rebuild.
   m_list->SetSingleStyle(kStyles[mode]);
+  if (mode == 1 && m_list->GetColumnCount() == 0)
+    for (const Column& column : m_columns)
+      m_list->InsertColumn(m_list->GetColumnCount(), column.title, wxLIST_FORMAT_LEFT,
+                           column.width);
+  OnDocumentUpdate();
 }
 
 void CListPane::UpdateHint() {

@@ -6,6 +6,8 @@
 #include <wx/listctrl.h>
 #include <wx/panel.h>
 
+#include <vector>
+
 namespace tessarook {
 
 class CTessarookDoc;
@@ -27,6 +29,10 @@ class CListPane : public wxPanel {
   int GetDisplayMode() const;
   void SetDisplayMode(int mode);
 
+  // Adds a column shown in the table mode (kept across mode changes).
+  void AddColumn(const wxString& title, int width);
+  bool IsTableMode() const { return GetDisplayMode() == 1; }
+
   // Rebuilds after the document changed (open, new, close, edits).
   virtual void OnDocumentUpdate() = 0;
 
@@ -45,6 +51,11 @@ class CListPane : public wxPanel {
   wxListCtrl* m_list;
   wxWindow* m_hintWindow;
   wxString m_hint;
+  struct Column {
+    wxString title;
+    int width;
+  };
+  std::vector<Column> m_columns;
 };
 
 }  // namespace tessarook

@@ -29,7 +29,10 @@ bool CNotifyIcon::ChangeIcon(const wxBitmapBundle& icon, const wxString* tooltip
 }
 
 bool CNotifyIcon::Add() {
+  m_shown = false;
   if (!m_owner || !m_icon.IsOk()) return false;
+  // Without a notification area the toolkit would wait for one forever.
+  if (!wxTaskBarIcon::IsAvailable()) return false;
   m_shown = SetIcon(m_icon, GetShellTooltip());
   return m_shown;
 }

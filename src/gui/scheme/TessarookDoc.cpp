@@ -112,7 +112,9 @@ bool CTessarookDoc::OnOpenDocument(const wxString& path) {
     wxMessageBox(wxString::FromUTF8(SchemeErrorText(error, file).c_str()),
                  wxString::FromUTF8(kAppTitle.data()), wxOK | wxICON_EXCLAMATION, DialogParent());
     // Never keep the previous file's path and title with emptied lists: a
-    // later save would write nothing over that file.
+    // later save would write nothing over that file. The placeholder that
+    // takes its place holds no Scheme, whatever was open before.
+    m_nOpenLevel = 0;
     OnNewDocument();
     return false;
   }

@@ -1,0 +1,73 @@
+// The application: one instance only, the settings written at exit.
+#include <sys/wait.h>
+#include <unistd.h>
+#include <wx/app.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <thread>
+
+#include "GuiTestSupport.h"
+
+namespace fs = std::filesystem;
+using namespace tessarook;
+
+TEST(Application, SecondStartEndsSilently) {
+  // This test program runs as the first instance (same HOME); start the real
+  // program once more.
+  CTempFolder out;
+  const std::string log = (out / "stderr.txt").string();
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    FILE* err = freopen(log.c_str(), "w", stderr);
+    (void)err;
+    freopen("/dev/null", "w", stdout);
+    execl(TESSAROOK_GUI_EXE, TESSAROOK_GUI_EXE, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  int status = 0;
+  pid_t done = 0;
+  for (int i = 0; i < 200 && done == 0; ++i) {
+    done = waitpid(child, &status, WNOHANG);
+    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  if (done == 0) {
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    FAIL() << "the second instance kept running";
+  }
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_NE(WEXITSTATUS(status), 127) << "could not start " << TESSAROOK_GUI_EXE;
+  EXPECT_EQ(ReadFile(log), "");  // not a word
+}
+
+TEST_F(ShellTest, SettingsAreWrittenAtExit) {
+  const std::string file = TheApp().GetSettings().GetSettingsPath();
+  Settings().dir_schemes = "/srv/schemes & more";
+  Settings().minimize_to_tray = true;
+  Frame()->GetFilesView();
+  ASSERT_TRUE(TheApp().SaveSettings());
+  const std::string xml = ReadFile(file);
+  EXPECT_NE(xml.find("<minimize_to_tray>1</minimize_to_tray>"), std::string::npos) << xml;
+  // Another XML reader agrees.
+  const std::string command =
+      "python3 -c \"import sys,xml.etree.ElementTree as E;"
+      "r=E.parse(sys.argv[1]).getroot();"
+      "sys.exit(0 if r.find('dir_schemes').text=='/srv/schemes & more' "
+      "else 1)\" '" +
+      file + "'";
+  EXPECT_EQ(std::system(command.c_str()), 0) << xml;
+
+  // A settings file that cannot be written is reported once.
+  fs::remove(file);
+  fs::create_directories(file);  // a folder stands where the file goes
+  bool saved = true;
+  wxTEST_DIALOG(saved = TheApp().SaveSettings(),
+                CExpectMessage("Tessarook is unable to save the program settings.\n"
+                               "Please reboot before re-starting Tessarook.",
+                               "Settings error", wxID_OK, wxICON_WARNING));
+  EXPECT_FALSE(saved);
+  fs::remove_all(file);
+}
