@@ -1,7 +1,6 @@
 #include "exchange/RawFile.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,10 +12,9 @@ namespace tessarook {
 namespace {
 
 constexpr size_t kBufferBytes = 1 << 20;
-// The part of a source mapped at one time.
-constexpr uint64_t kWindowBytes = 8ull << 20;
-// Smaller pieces are not worth a mapping.
-constexpr uint64_t kMapThreshold = 256ull << 10;
+constexpr uint64_t kPageBytes = 4096;
+// One kernel copy call moves at most this much, so a stop is never far away.
+constexpr uint64_t kKernelChunk = 64ull << 20;
 
 }  // namespace
 
@@ -146,52 +144,6 @@ CopyOutcome CopyBuffered(int source, uint64_t& offset, int target, uint64_t leng
   return out;
 }
 
-// Writes straight from a read-only mapping of the source, a window at a time, so the
-// data is copied once and only one window is ever mapped. The kernel copies the data
-// into the target at a page boundary (the first bytes up to it go through the buffer):
-// page caches whose pages do not line up are much slower to fill. Only the kernel reads
-// the mapping, so a source that shrinks meanwhile gives EFAULT, never a signal.
-// When the source cannot be mapped it returns early with kOk; the caller carries on.
-CopyOutcome CopyMapped(int source, uint64_t& offset, int target, uint64_t length,
-                       std::vector<char>& buffer) {
-  CopyOutcome out;
-  const off_t targetPos = ::lseek(target, 0, SEEK_CUR);
-  if (targetPos < 0) return out;
-  const uint64_t page = static_cast<uint64_t>(::sysconf(_SC_PAGESIZE));
-  const uint64_t head =
-      std::min<uint64_t>(length, (page - static_cast<uint64_t>(targetPos) % page) % page);
-  if (head > 0) {
-    out = CopyBuffered(source, offset, target, head, buffer);
-    if (out.status != CopyOutcome::kOk || out.copied < head) return out;
-  }
-  while (out.copied < length) {
-    const uint64_t n = std::min<uint64_t>(length - out.copied, kWindowBytes);
-    const uint64_t base = offset - offset % page;
-    const size_t skew = static_cast<size_t>(offset - base);
-    void* map = ::mmap(nullptr, skew + n, PROT_READ, MAP_SHARED | MAP_POPULATE, source,
-                       static_cast<off_t>(base));
-    if (map == MAP_FAILED) return out;
-    const char* from = static_cast<const char*>(map) + skew;
-    uint64_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::write(target, from + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) {
-        // A fault on the mapping means the source lost the bytes under it.
-        out.status =
-            (w < 0 && errno == EFAULT) ? CopyOutcome::kReadError : CopyOutcome::kWriteError;
-        break;
-      }
-      done += static_cast<uint64_t>(w);
-    }
-    ::munmap(map, skew + n);
-    out.copied += done;
-    offset += done;
-    if (out.status != CopyOutcome::kOk) return out;
-  }
-  return out;
-}
-
 }  // namespace
 
 CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t length,
@@ -206,16 +158,25 @@ CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t l
     if (pos < 0) return CopyOutcome{CopyOutcome::kReadError, 0};
     offset = static_cast<uint64_t>(pos);
   }
-  // Only what the source holds now is mapped; the buffered loop takes anything beyond
-  // (a file that grew) up to the end of file.
-  struct stat st;
-  const uint64_t size =
-      ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
-  const uint64_t mappable = size > offset ? std::min(length, size - offset) : 0;
-
+  // A source read from a page boundary (a whole file, on export) is copied by the kernel
+  // without passing through this process. A source read from the middle of a page (a
+  // record inside a .csm, on import) goes through the buffer: the kernel copy is much
+  // slower there than a plain read and write. Either way a refusal or an error of the
+  // kernel copy leaves the rest to the buffered loop, which tells a read fault from a
+  // write fault.
   CopyOutcome out;
-  if (mappable >= kMapThreshold) out = CopyMapped(source, offset, target, mappable, buffer);
-  if (out.status == CopyOutcome::kOk && out.copied < length) {
+  if (offset % kPageBytes == 0) {
+    while (out.copied < length) {
+      const size_t want = static_cast<size_t>(std::min(length - out.copied, kKernelChunk));
+      off_t off = static_cast<off_t>(offset);
+      const ssize_t n = ::copy_file_range(source, &off, target, nullptr, want, 0);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;  // 0: end of the source, or nothing copied this way
+      out.copied += static_cast<uint64_t>(n);
+      offset += static_cast<uint64_t>(n);
+    }
+  }
+  if (out.copied < length) {
     const CopyOutcome rest = CopyBuffered(source, offset, target, length - out.copied, buffer);
     out.status = rest.status;
     out.copied += rest.copied;

@@ -56,9 +56,8 @@ struct CopyOutcome {
 // Copies at most `length` bytes from `source` to the current position of `target`.
 // With `sourceOffset` the source is read from there (and the offset advanced);
 // without it, from the source's current position. Ends early, with kOk, at the source's
-// end of file. Maps the source a window at a time where it can, otherwise goes through
-// `buffer` (resized to a fixed 1 MiB at most), so memory stays bounded whatever the
-// length.
+// end of file. Lets the kernel copy where that is fast; otherwise goes through `buffer`
+// (resized to a fixed 1 MiB), so memory stays bounded whatever the length.
 CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t length,
                       std::vector<char>& buffer);
 
