@@ -70,12 +70,13 @@ mkdir -p "$S"
 "$CLI" --schemes-dir "$S" new Bench
 "$CLI" --schemes-dir "$S" add-folder Bench "$C"
 
-# measure LABEL COMMAND... : prints "seconds max_rss_kib" of the best of 3 runs.
+# measure COMMAND... : prints "seconds max_rss_kib": the best time of 3 runs, the
+# largest peak memory.
 measure() {
   local best="" rss=0
   for _ in 1 2 3; do
     "$PREPARE" >/dev/null 2>&1 || true
-    /usr/bin/time -f "%e %M" -o "$W/time.txt" "$@" >/dev/null 2>"$W/err.txt" ||
+    /usr/bin/time -f "%e %M" -o "$W/time.txt" "$@" </dev/null >/dev/null 2>"$W/err.txt" ||
       { cat "$W/err.txt" >&2; exit 1; }
     read -r secs kib <"$W/time.txt"
     if [ -z "$best" ] || python3 -c "import sys; sys.exit(not $secs < $best)"; then best=$secs; fi
@@ -85,7 +86,8 @@ measure() {
 }
 ratio() { python3 -c "print(f'{$1 / max($2, 0.001):.2f}')"; }
 
-clean_backup() { rm -f "$S/Bench.tsbak.backups/b.zip" "$W/ref.zip"; }
+# Each run starts with no dirty pages left by the one before (sync is not timed).
+clean_backup() { rm -f "$S/Bench.tsbak.backups/b.zip" "$W/ref.zip"; sync; }
 PREPARE=clean_backup
 read -r ours_b ours_b_rss < <(measure "$CLI" --schemes-dir "$S" --quiet backup Bench b --force)
 read -r ref_b ref_b_rss < <(cd "$W" && measure zip -r -q -6 "$W/ref.zip" corpus)
@@ -93,7 +95,7 @@ read -r ref_b ref_b_rss < <(cd "$W" && measure zip -r -q -6 "$W/ref.zip" corpus)
 (cd "$W" && zip -r -q -6 "$W/ref.zip" corpus)
 unzip -tq "$S/Bench.tsbak.backups/b.zip" >/dev/null
 
-clean_restore() { rm -rf "$W/out1" "$W/out2"; }
+clean_restore() { rm -rf "$W/out1" "$W/out2"; sync; }
 PREPARE=clean_restore
 read -r ours_r ours_r_rss < <(measure "$CLI" --schemes-dir "$S" --quiet restore Bench b --to "$W/out1")
 read -r ref_r ref_r_rss < <(measure unzip -q "$W/ref.zip" -d "$W/out2")

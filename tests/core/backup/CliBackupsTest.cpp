@@ -17,7 +17,7 @@ using namespace backup_test;
 
 namespace {
 
-class Cli : public ::testing::Test {
+class CliBackups : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(Tool("new S").status, 0);
@@ -46,7 +46,7 @@ struct stat Stat(const std::string& path) {
 
 }  // namespace
 
-TEST_F(Cli, BackupRestoreRoundTripKeepsBytesModesAndTimes) {
+TEST_F(CliBackups, BackupRestoreRoundTripKeepsBytesModesAndTimes) {
   const std::string src = dir_ / "src";
   std::string text;
   for (int i = 0; i < 20000; ++i) text += "line " + std::to_string(i) + "\n";
@@ -110,7 +110,7 @@ TEST_F(Cli, BackupRestoreRoundTripKeepsBytesModesAndTimes) {
   EXPECT_EQ(Tool("extract S first /not/in/backup " + Quote(dir_ / "z")).status, 3);
 }
 
-TEST_F(Cli, BackupNamesExitStatusesAndSkippedFiles) {
+TEST_F(CliBackups, BackupNamesExitStatusesAndSkippedFiles) {
   WriteFile(dir_ / "a.txt", "a");
   ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt") + " " + Quote(dir_ / "gone.txt")).status, 0);
   const RunResult skipped = Tool("backup S one");
@@ -132,7 +132,7 @@ TEST_F(Cli, BackupNamesExitStatusesAndSkippedFiles) {
       << dflt.out;
 }
 
-TEST_F(Cli, ListingRenamingDuplicatingDeleting) {
+TEST_F(CliBackups, ListingRenamingDuplicatingDeleting) {
   WriteFile(dir_ / "a.txt", std::string(5000, 'a'));
   ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
   ASSERT_EQ(Tool("backup S small").status, 0);
@@ -161,7 +161,7 @@ TEST_F(Cli, ListingRenamingDuplicatingDeleting) {
   EXPECT_EQ(Lines(Tool("backups S").out).size(), 1u);
 }
 
-TEST_F(Cli, DamagedBackupsAreReported) {
+TEST_F(CliBackups, DamagedBackupsAreReported) {
   std::string text;
   for (int i = 0; i < 3000; ++i) text += std::to_string(i) + " bottles\n";
   WriteFile(dir_ / "a.txt", text);
@@ -185,7 +185,7 @@ TEST_F(Cli, DamagedBackupsAreReported) {
   EXPECT_EQ(Tool("restore S nolist --to " + Quote(dir_ / "o")).status, 3);
 }
 
-TEST_F(Cli, InterruptRemovesThePartialBackup) {
+TEST_F(CliBackups, InterruptRemovesThePartialBackup) {
   // Enough compressible data that deflating it takes a moment.
   std::string text;
   for (int i = 0; text.size() < (24u << 20); ++i) text += std::to_string(i * 2654435761u) + ",";
