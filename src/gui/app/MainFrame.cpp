@@ -249,8 +249,13 @@ void CMainFrame::BindCommands() {
   Bind(
       wxEVT_BUTTON,
       [this](wxCommandEvent&) {
-        for (CWorkerThread* worker : m_fileOperations)
-          if (worker->IsRunning()) worker->RequestStop();
+        for (const FileOperation& operation : m_fileOperations) {
+          if (!operation.worker->IsRunning()) continue;
+          if (operation.stop)
+            operation.stop();
+          else
+            operation.worker->RequestStop();
+        }
         m_progress->HideProgress();
       },
       ID_CANCEL_OPERATION);
@@ -260,6 +265,12 @@ void CMainFrame::BindCommands() {
       wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, ID_TRAY_CLOSE);
   Bind(
       wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanStartBackup()); }, ID_NEW_BACKUP);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        if (CanStartBackup()) m_backupsView->NewBackup();
+      },
+      ID_NEW_BACKUP);
 
   Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
   Bind(wxEVT_ICONIZE, &CMainFrame::OnIconize, this);
@@ -275,15 +286,15 @@ void CMainFrame::BindCommands() {
 }
 
 bool CMainFrame::IsFileOperationRunning() const {
-  for (const CWorkerThread* worker : m_fileOperations)
-    if (worker->IsRunning()) return true;
+  for (const FileOperation& operation : m_fileOperations)
+    if (operation.worker->IsRunning()) return true;
   for (const auto& probe : m_operationProbes)
     if (probe && probe()) return true;
   return false;
 }
 
-void CMainFrame::AddFileOperation(CWorkerThread* worker) {
-  if (worker) m_fileOperations.push_back(worker);
+void CMainFrame::AddFileOperation(CWorkerThread* worker, std::function<void()> stop) {
+  if (worker) m_fileOperations.push_back({worker, std::move(stop)});
 }
 
 void CMainFrame::AddOperationProbe(std::function<bool()> probe) {

@@ -43,9 +43,10 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   bool IsFileOperationRunning() const;
   void AddOperationProbe(std::function<bool()> probe);
   // Registers a file operation's worker (backup, export, import): it counts
-  // for IsFileOperationRunning, and "Cancel" asks it to stop. The worker must
-  // outlive the frame's use of it (the views' workers do).
-  void AddFileOperation(CWorkerThread* worker);
+  // for IsFileOperationRunning, and "Cancel" asks it to stop: with `stop` when
+  // given, else with RequestStop. The worker must outlive the frame's use of
+  // it (the views' workers do).
+  void AddFileOperation(CWorkerThread* worker, std::function<void()> stop = {});
 
   // The status bar's progress bar, label and "Cancel" button.
   CProgressDisplay* GetProgressDisplay() const { return m_progress.get(); }
@@ -111,7 +112,11 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   CNotifyIcon* m_pTrayIcon = nullptr;
   wxWindow* m_propertiesDialog = nullptr;
   std::vector<std::function<bool()>> m_operationProbes;
-  std::vector<CWorkerThread*> m_fileOperations;
+  struct FileOperation {
+    CWorkerThread* worker;
+    std::function<void()> stop;
+  };
+  std::vector<FileOperation> m_fileOperations;
   std::unique_ptr<CProgressDisplay> m_progress;
   wxTimer m_lockTimer;
   wxRect m_normalRect;

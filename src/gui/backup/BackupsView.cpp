@@ -1,35 +1,503 @@
 #include "backup/BackupsView.h"
 
+#include <wx/artprov.h>
+#include <wx/filedlg.h>
+#include <wx/imaglist.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+
+#include "app/MainFrame.h"
+#include "app/NewSchemeDlg.h"
+#include "app/ProgressDisplay.h"
 #include "app/TessarookApp.h"
+#include "backup/BackupCommandIds.h"
+#include "backup/BackupPropsDlg.h"
+#include "files/FilesView.h"
+#include "library/SchemePaths.h"
 #include "scheme/TessarookDoc.h"
+#include "shell/Messages.h"
+#include "util/SamePath.h"
 
 namespace tessarook {
+
+namespace {
+
+wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), text.size()); }
+wxString Utf8(const std::string& text) { return wxString::FromUTF8(text.c_str()); }
+
+const char kDeleteQuestion[] =
+    "All contents of this Backup will be lost and you won't be able to undo this action.\n"
+    "Are you sure you want to delete the Backup \"%s\"?";
+
+// Passes a worker's progress on and turns the frame's "Cancel" (the thread's
+// stop request) into the cancel flag the core job polls. Worker thread.
+class CCancelAwareSink : public IProgressSink {
+ public:
+  CCancelAwareSink(CTaskWorker& worker, std::unique_ptr<IProgressSink> inner)
+      : m_worker(worker), m_inner(std::move(inner)) {}
+  void OnProgress(uint64_t done, uint64_t total) override {
+    if (m_worker.IsStopRequested()) m_worker.CancelFlag().store(true);
+    if (m_inner) m_inner->OnProgress(done, total);
+  }
+
+ private:
+  CTaskWorker& m_worker;
+  std::unique_ptr<IProgressSink> m_inner;
+};
+
+// Up to ten "path: reason" lines, then how many more there are.
+wxString ListSkipped(const std::vector<SkippedFile>& skipped) {
+  wxString text;
+  size_t shown = 0;
+  for (const SkippedFile& file : skipped) {
+    if (shown == 10) {
+      text += wxString::Format("... and %zu more\n", skipped.size() - shown);
+      break;
+    }
+    text += Utf8(file.path) + ": " + Utf8(file.reason) + "\n";
+    ++shown;
+  }
+  return text;
+}
+
+}  // namespace
 
 CBackupsView::CBackupsView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc,
                            std::function<int()> filesInScheme)
     : CListPane(parent, id, doc, wxColour(242, 243, 244)),
       m_filesInScheme(std::move(filesInScheme)) {
+  AddColumn("Name", 200);
+  AddColumn("Time", 140);
+  AddColumn("Size (bytes)", 180);
   wxListCtrl* list = GetList();
-  list->InsertColumn(0, "Name", wxLIST_FORMAT_LEFT, 200);
-  list->InsertColumn(1, "Time", wxLIST_FORMAT_LEFT, 140);
-  list->InsertColumn(2, "Size (bytes)", wxLIST_FORMAT_LEFT, 180);
+  list->SetWindowStyleFlag(list->GetWindowStyleFlag() | wxLC_EDIT_LABELS);
+  SetUpImages();
   const CSettings& settings = TheApp().GetSettings();
   SetDisplayMode(settings.backups_view);
   m_arrangement = settings.backups_sorting;
+  // Window thread only after the watcher's poster has posted.
+  m_watcher.SetPoster([this] { CallAfter([this] { RefreshList(); }); });
+  BindCommands();
   UpdateHint();
 }
 
+CBackupsView::~CBackupsView() {
+  m_watcher.Stop();
+  m_worker.Cancel();
+  m_worker.Wait();
+  delete m_largeImages;
+  delete m_smallImages;
+}
+
+void CBackupsView::SetUpImages() {
+  m_largeImages = new wxImageList(32, 32, true, 1);
+  m_smallImages = new wxImageList(16, 16, true, 1);
+  m_largeImages->Add(wxArtProvider::GetBitmap(wxART_HARDDISK, wxART_OTHER, wxSize(32, 32)));
+  m_smallImages->Add(wxArtProvider::GetBitmap(wxART_HARDDISK, wxART_OTHER, wxSize(16, 16)));
+  GetList()->SetImageList(m_largeImages, wxIMAGE_LIST_NORMAL);
+  GetList()->SetImageList(m_smallImages, wxIMAGE_LIST_SMALL);
+}
+
+CMainFrame* CBackupsView::Frame() const {
+  return dynamic_cast<CMainFrame*>(wxGetTopLevelParent(const_cast<CBackupsView*>(this)));
+}
+
+bool CBackupsView::NoOperationRunning() const {
+  const CMainFrame* frame = Frame();
+  return frame ? !frame->IsFileOperationRunning() : !m_worker.IsRunning();
+}
+
+bool CBackupsView::HasFilesToBackUp() const {
+  return GetDocument() && GetDocument()->HasScheme() && m_filesInScheme && m_filesInScheme() > 0;
+}
+
+std::string CBackupsView::GetBackupsFolder() const {
+  if (!GetDocument() || !GetDocument()->HasScheme()) return std::string();
+  const std::string scheme = GetDocument()->GetPathName();
+  return scheme.empty() ? std::string() : BackupsFolderFor(scheme);
+}
+
+std::string CBackupsView::GetBackupPath(const std::string& name) const {
+  const std::string folder = GetBackupsFolder();
+  return folder.empty() ? std::string() : BackupFilePath(folder, name);
+}
+
 void CBackupsView::OnDocumentUpdate() {
-  GetList()->DeleteAllItems();
+  RestartWatcher();
+  RefreshList();
+}
+
+void CBackupsView::RestartWatcher() {
+  const std::string folder = TheApp().GetSettings().autorefresh ? GetBackupsFolder() : "";
+  if (folder == m_watchedFolder && (folder.empty() || !m_watcher.HasEnded())) return;
+  m_watcher.Stop();
+  m_watchedFolder = folder;
+  if (folder.empty()) return;
+  m_watcher.SetPath(folder + "/");
+  m_watcher.Start();  // a folder not made yet cannot be watched: no refresh by itself
+}
+
+void CBackupsView::RefreshList() {
+  const std::string selected = GetSelectedName();
+  wxListCtrl* list = GetList();
+  list->DeleteAllItems();
+  m_backups.clear();
+  const std::string folder = GetBackupsFolder();
+  if (!folder.empty()) {
+    CBackupStore store(GetDocument()->GetPathName());
+    m_backups = store.List();
+    const int order = m_arrangement >= 0 && m_arrangement <= 3 ? m_arrangement : 0;
+    SortBackups(m_backups, BackupSort(order));
+  }
+  const bool table = IsTableMode();
+  for (size_t i = 0; i < m_backups.size(); ++i) {
+    const BackupInfo& info = m_backups[i];
+    const long row = list->InsertItem(long(i), Utf8(info.name), 0);
+    if (table) {
+      list->SetItem(row, 1, Utf8(BackupTimeText(info)));
+      list->SetItem(row, 2, wxString::Format("%llu", static_cast<unsigned long long>(info.size)));
+    }
+    list->SetItemData(row, long(i));
+  }
+  if (!selected.empty()) SelectName(selected);
   UpdateHint();
+}
+
+void CBackupsView::SetArrangement(int arrangement) {
+  m_arrangement = arrangement;
+  RefreshList();
+}
+
+std::vector<std::string> CBackupsView::GetListedNames() const {
+  std::vector<std::string> names;
+  for (long row = 0; row < GetList()->GetItemCount(); ++row)
+    names.push_back(GetList()->GetItemText(row).utf8_string());
+  return names;
+}
+
+std::string CBackupsView::GetSelectedName() const {
+  const long row = GetList()->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+  return row < 0 ? std::string() : GetList()->GetItemText(row).utf8_string();
+}
+
+bool CBackupsView::SelectName(const std::string& name) {
+  wxListCtrl* list = GetList();
+  for (long row = 0; row < list->GetItemCount(); ++row) {
+    if (list->GetItemText(row).utf8_string() != name) continue;
+    list->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    return true;
+  }
+  return false;
 }
 
 wxString CBackupsView::HintText() const {
   // Only a Scheme with files to back up invites its first Backup.
-  if (!GetDocument() || !GetDocument()->HasScheme() || !m_filesInScheme || m_filesInScheme() == 0)
-    return wxString();
+  if (!HasFilesToBackUp()) return wxString();
   return "Currently, there are no backups of files attached to the Scheme.\n"
          "Right-click here and select \"New Backup...\" to create a new backup.";
+}
+
+// --- commands ---
+
+void CBackupsView::BindCommands() {
+  auto menu = [this](int id, std::function<void()> action) {
+    Bind(
+        wxEVT_MENU, [action](wxCommandEvent&) { action(); }, id);
+  };
+  auto whenIdle = [this](wxUpdateUIEvent& e) { e.Enable(NoOperationRunning()); };
+  menu(ID_BACKUP_NEW, [this] {
+    if (HasFilesToBackUp() && NoOperationRunning()) NewBackup();
+  });
+  Bind(
+      wxEVT_UPDATE_UI,
+      [this](wxUpdateUIEvent& e) { e.Enable(HasFilesToBackUp() && NoOperationRunning()); },
+      ID_BACKUP_NEW);
+  // The item commands wait while a file operation runs.
+  const std::pair<int, std::function<void()>> itemCommands[] = {
+      {ID_BACKUP_DELETE, [this] { DeleteSelected(); }},
+      {ID_BACKUP_PROPERTIES, [this] { ShowProperties(false); }},
+      {ID_BACKUP_RESTORE, [this] { ShowProperties(true); }},
+      {ID_BACKUP_DUPLICATE, [this] { DuplicateSelected(); }},
+      {ID_BACKUP_RENAME, [this] { RenameSelected(); }},
+      {ID_BACKUP_EXPORT_ZIP, [this] { ExportSelectedToZip(); }},
+  };
+  for (const auto& [id, action] : itemCommands) {
+    menu(id, [this, action = action] {
+      if (NoOperationRunning()) action();
+    });
+    Bind(wxEVT_UPDATE_UI, whenIdle, id);
+  }
+  menu(ID_BACKUP_REFRESH, [this] { RefreshList(); });
+  const std::pair<int, int> arrangements[] = {
+      {ID_BACKUP_BY_NAME, 1}, {ID_BACKUP_BY_TIME, 2}, {ID_BACKUP_BY_SIZE, 3}};
+  for (const auto& [id, code] : arrangements) {
+    menu(id, [this, code = code] { SetArrangement(code); });
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this, code = code](wxUpdateUIEvent& e) { e.Check(m_arrangement == code); }, id);
+  }
+  const std::pair<int, int> modes[] = {{ID_BACKUP_LARGE_ICONS, 0},
+                                       {ID_BACKUP_TABLE, 1},
+                                       {ID_BACKUP_SMALL_ICONS, 2},
+                                       {ID_BACKUP_LIST, 3}};
+  for (const auto& [id, code] : modes) {
+    menu(id, [this, code = code] { SetDisplayMode(code); });
+    Bind(
+        wxEVT_UPDATE_UI,
+        [this, code = code](wxUpdateUIEvent& e) { e.Check(GetDisplayMode() == code); }, id);
+  }
+
+  wxListCtrl* list = GetList();
+  list->Bind(wxEVT_CONTEXT_MENU, &CBackupsView::OnContextMenu, this);
+  list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) {
+    if (NoOperationRunning()) CallAfter([this] { ShowProperties(false); });
+  });
+  list->Bind(wxEVT_LIST_KEY_DOWN, [this](wxListEvent& e) {
+    if (e.GetKeyCode() == WXK_DELETE && NoOperationRunning())
+      DeleteSelected();
+    else
+      e.Skip();
+  });
+  list->Bind(wxEVT_LIST_BEGIN_LABEL_EDIT, [this](wxListEvent& e) {
+    if (!NoOperationRunning()) e.Veto();
+  });
+  list->Bind(wxEVT_LIST_END_LABEL_EDIT, &CBackupsView::OnEndLabelEdit, this);
+}
+
+wxMenu* CBackupsView::BuildPopupMenu(bool onItem) const {
+  auto* menu = new wxMenu;
+  if (onItem) {
+    menu->Append(ID_BACKUP_RESTORE, "&Restore Backup...");
+    menu->Append(ID_BACKUP_PROPERTIES, "&Properties...");
+    menu->Append(ID_BACKUP_RENAME, "Rena&me Backup...");
+    menu->Append(ID_BACKUP_DUPLICATE, "Dup&licate Backup...");
+    menu->Append(ID_BACKUP_EXPORT_ZIP, "Export to &ZIP...");
+    menu->Append(ID_BACKUP_DELETE, "&Delete Backup");
+    menu->AppendSeparator();
+  }
+  menu->Append(ID_BACKUP_NEW, "&New Backup...");
+  menu->AppendSeparator();
+  menu->Append(ID_BACKUP_REFRESH, "Re&fresh");
+  menu->AppendSeparator();
+  auto* view = new wxMenu;
+  view->AppendCheckItem(ID_BACKUP_LARGE_ICONS, "Large &Icons");
+  view->AppendCheckItem(ID_BACKUP_SMALL_ICONS, "&Small Icons");
+  view->AppendCheckItem(ID_BACKUP_LIST, "&List");
+  view->AppendCheckItem(ID_BACKUP_TABLE, "&Table");
+  menu->AppendSubMenu(view, "&View");
+  auto* arrange = new wxMenu;
+  arrange->AppendCheckItem(ID_BACKUP_BY_NAME, "by &name");
+  arrange->AppendCheckItem(ID_BACKUP_BY_TIME, "by &time");
+  arrange->AppendCheckItem(ID_BACKUP_BY_SIZE, "by &size");
+  menu->AppendSubMenu(arrange, "&Arrange");
+  return menu;
+}
+
+void CBackupsView::OnContextMenu(wxContextMenuEvent& event) {
+  if (!GetDocument() || !GetDocument()->HasScheme()) return;
+  wxListCtrl* list = GetList();
+  wxPoint point = event.GetPosition();
+  if (point == wxDefaultPosition) {
+    point = wxPoint(0, 0);
+  } else {
+    point = list->ScreenToClient(point);
+  }
+  int flags = 0;
+  long row = list->IsShown() ? list->HitTest(point, flags) : wxNOT_FOUND;
+  if (row != wxNOT_FOUND)
+    list->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+  std::unique_ptr<wxMenu> menu(BuildPopupMenu(row != wxNOT_FOUND));
+  PopupMenu(menu.get(),
+            ScreenToClient(event.GetPosition() == wxDefaultPosition ? list->ClientToScreen(point)
+                                                                    : event.GetPosition()));
+}
+
+void CBackupsView::OnEndLabelEdit(wxListEvent& event) {
+  // The list never keeps the edited text: the refresh shows what is on disk.
+  event.Veto();
+  if (event.IsEditCancelled()) return;
+  const std::string newName = event.GetLabel().utf8_string();
+  const std::string oldName = GetList()->GetItemText(event.GetIndex()).utf8_string();
+  if (newName.empty() || newName == oldName) return;
+  SelectName(oldName);
+  // The edit control is still on its way out: rename once it has gone.
+  CallAfter([this, oldName, newName] {
+    if (SelectName(oldName)) RenameBackup(newName);
+  });
+}
+
+void CBackupsView::NewBackup() {
+  if (!GetDocument() || !GetDocument()->HasScheme()) return;
+  CNewSchemeDlg dialog(Frame());
+  dialog.m_strCaption = "New Backup";
+  dialog.m_strLabel = "Backup name:";
+  dialog.m_nMode = NAME_BACKUP;
+  if (dialog.ShowModal() != wxID_OK) return;
+  StartBackup(dialog.m_strName.utf8_string());
+}
+
+void CBackupsView::DeleteSelected() {
+  const std::string name = GetSelectedName();
+  if (name.empty()) return;
+  const int answer = wxMessageBox(wxString::Format(kDeleteQuestion, Utf8(name)), "Delete Backup?",
+                                  wxYES_NO | wxICON_WARNING, Frame());
+  if (answer == wxYES) CBackupStore(GetDocument()->GetPathName()).Delete(name);
+  RefreshList();
+}
+
+void CBackupsView::RenameSelected() {
+  const std::string name = GetSelectedName();
+  if (name.empty()) return;
+  CNewSchemeDlg dialog(Frame());
+  dialog.m_strCaption = "Rename Backup";
+  dialog.m_strLabel = "Backup name:";
+  dialog.m_nMode = NAME_BACKUP;
+  dialog.m_strName = Utf8(name);
+  if (dialog.ShowModal() != wxID_OK) return;
+  // The dialog has checked the name and asked about replacing a Backup.
+  CBackupStore(GetDocument()->GetPathName()).Rename(name, dialog.m_strName.utf8_string());
+  RefreshList();
+}
+
+void CBackupsView::RenameBackup(const std::string& newName) {
+  const std::string oldName = GetSelectedName();
+  if (oldName.empty() || newName.empty()) return;
+  // A name typed in place goes through the same character rule as the
+  // dialog's: a "/" would move the Backup out of its folder.
+  if (HasForbiddenNameChar(newName)) {
+    wxMessageBox(Text(msg::kInvalidName), Text(msg::kInvalidNameCaption), wxOK | wxICON_INFORMATION,
+                 Frame());
+    return;
+  }
+  CBackupStore store(GetDocument()->GetPathName());
+  if (SamePath(store.GetBackupPath(oldName), store.GetBackupPath(newName))) return;
+  if (store.Exists(newName)) {
+    const int answer = wxMessageBox(Text(msg::kBackupExists), Text(msg::kBackupExistsCaption),
+                                    wxYES_NO | wxICON_INFORMATION, Frame());
+    if (answer != wxYES) return;
+  }
+  store.Rename(oldName, newName);
+  RefreshList();
+}
+
+void CBackupsView::DuplicateSelected() {
+  const std::string name = GetSelectedName();
+  if (name.empty()) return;
+  CNewSchemeDlg dialog(Frame());
+  dialog.m_strCaption = "Duplicate Backup";
+  dialog.m_strLabel = "Backup name:";
+  dialog.m_nMode = NAME_BACKUP;
+  dialog.m_strName = Utf8(name);
+  if (dialog.ShowModal() != wxID_OK) return;
+  CBackupStore(GetDocument()->GetPathName()).Duplicate(name, dialog.m_strName.utf8_string());
+  RefreshList();
+}
+
+void CBackupsView::ShowProperties(bool restoreMode) {
+  const std::string name = GetSelectedName();
+  if (name.empty() || m_dialog) return;
+  CMainFrame* frame = Frame();
+  {
+    CBackupPropsDlg dialog(frame);
+    dialog.m_strName = Utf8(name);
+    dialog.m_backupPath = GetBackupPath(name);
+    dialog.m_bRestoreMode = restoreMode;
+    m_dialog = &dialog;
+    if (frame) frame->SetPropertiesDialog(&dialog);
+    dialog.ShowModal();
+    if (frame) frame->SetPropertiesDialog(nullptr);
+    m_dialog = nullptr;
+  }
+  // Files may have been restored: the files view shows what is there now.
+  if (frame && frame->GetFilesView()) frame->GetFilesView()->OnDocumentUpdate();
+}
+
+void CBackupsView::ExportSelectedToZip() {
+  const std::string name = GetSelectedName();
+  if (name.empty()) return;
+  wxFileDialog dialog(Frame(), "Export to ZIP", wxString(), Utf8(name) + ".zip",
+                      "ZIP archives (*.zip)|*.zip|All Files (*.*)|*",
+                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() != wxID_OK) return;
+  StartExport(name, dialog.GetPath().utf8_string());
+}
+
+// --- the worker ---
+
+void CBackupsView::ShowProgress() {
+  CMainFrame* frame = Frame();
+  if (!frame) return;
+  if (!m_workerRegistered) {
+    frame->AddFileOperation(&m_worker, [this] { m_worker.Cancel(); });
+    m_workerRegistered = true;
+  }
+  frame->GetProgressDisplay()->ShowProgress();
+}
+
+std::unique_ptr<IProgressSink> CBackupsView::MakeSink() {
+  CMainFrame* frame = Frame();
+  return std::make_unique<CCancelAwareSink>(
+      m_worker, frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
+}
+
+bool CBackupsView::StartBackup(const std::string& name) {
+  const std::string path = GetBackupPath(name);
+  if (path.empty() || m_worker.IsRunning()) return false;
+  // The job keeps its own copy of the lists: the Scheme may change meanwhile.
+  const CScheme& scheme = GetDocument()->GetScheme();
+  auto job = std::make_shared<CBackupJob>(scheme.m_files, scheme.m_folders);
+  std::shared_ptr<IProgressSink> sink = MakeSink();
+  ShowProgress();
+  return m_worker.StartTask([this, job, sink, path] {
+    // Worker thread.
+    auto result =
+        std::make_shared<BackupJobResult>(job->Run(path, m_worker.CancelFlag(), sink.get()));
+    CallAfter([this, result] {
+      // Window thread.
+      m_lastBackup = *result;
+      OnWorkerDone();
+      if (result->status == BackupJobResult::Status::kFailed)
+        wxMessageBox("The Backup could not be written.\n" + Utf8(result->error), "Error",
+                     wxOK | wxICON_ERROR, Frame());
+    });
+    return result->status == BackupJobResult::Status::kFailed ? 1 : 0;
+  });
+}
+
+bool CBackupsView::StartExport(const std::string& name, const std::string& target) {
+  const std::string path = GetBackupPath(name);
+  if (path.empty() || target.empty() || m_worker.IsRunning()) return false;
+  const ZipPathStyle style =
+      TheApp().GetSettings().zip_absolute ? ZipPathStyle::kAbsolute : ZipPathStyle::kRelative;
+  std::shared_ptr<IProgressSink> sink = MakeSink();
+  ShowProgress();
+  return m_worker.StartTask([this, sink, path, target, style] {
+    // Worker thread.
+    auto result = std::make_shared<ZipExportResult>(
+        CZipExport::Run(path, target, style, &m_worker.CancelFlag(), sink.get()));
+    CallAfter([this, result] {
+      // Window thread.
+      OnWorkerDone();
+      if (result->status == ZipExportResult::Status::kFailed)
+        wxMessageBox("The ZIP archive could not be written.\n" + Utf8(result->error), "Error",
+                     wxOK | wxICON_ERROR, Frame());
+      else if (result->status == ZipExportResult::Status::kDone && !result->skipped.empty())
+        wxMessageBox(
+            "These files of the Backup were not exported:\n" + ListSkipped(result->skipped),
+            "Export to ZIP", wxOK | wxICON_WARNING, Frame());
+    });
+    return result->status == ZipExportResult::Status::kFailed ? 1 : 0;
+  });
+}
+
+void CBackupsView::OnWorkerDone() {
+  // Window thread; the worker thread is about to end.
+  m_worker.Wait();
+  if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->HideProgress();
+  RefreshList();
+  ++m_finishedRuns;
 }
 
 }  // namespace tessarook

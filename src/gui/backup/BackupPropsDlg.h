@@ -1,0 +1,101 @@
+// "Backup contents: NAME": the source paths of one Backup's files, each with a
+// check box; preview, restore one file elsewhere, restore the checked files.
+#ifndef TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
+#define TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
+
+#include <wx/dialog.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "backup/BackupArchive.h"
+#include "backup/RestoreJob.h"
+#include "backup/TaskWorker.h"
+
+class wxCheckListBox;
+class wxGauge;
+class wxButton;
+class wxMenu;
+
+namespace tessarook {
+
+class CBackupPropsDlg : public wxDialog {
+ public:
+  // Set the Backup name, its path and the restore mode before ShowModal.
+  explicit CBackupPropsDlg(wxWindow* parent);
+  ~CBackupPropsDlg() override;
+
+  // Opens the Backup and reads its manifest; on failure shows the "Error"
+  // message and returns wxID_NONE without showing the dialog.
+  int ShowModal() override;
+
+  // Opens the archive and fills the list (ShowModal does this). False with
+  // the user's message in `error` when the Backup cannot be read.
+  bool Load(wxString& error);
+
+  // The rows: source paths sorted byte-wise, each keeping its manifest
+  // position, so a path stored twice restores each copy from its own entry.
+  int GetRowCount() const;
+  std::string GetRowPath(int row) const;
+  size_t GetRowPosition(int row) const { return m_rowPositions[size_t(row)]; }
+  bool IsRowChecked(int row) const;
+  void CheckRow(int row, bool check);
+  int GetSelectedRow() const;
+  void SelectRow(int row);
+
+  // The commands of the pop-up menu (also reached through the main frame).
+  void SelectAll(bool check);
+  void Preview();
+  void RestoreElsewhere();
+  // Starts restoring the checked rows to their source paths. False while a
+  // restore runs.
+  bool StartRestore();
+  // Close, or while restoring: stop the restore and stay open.
+  void CancelOrClose();
+
+  // The controls follow the restore worker: list and restore button only
+  // while idle, "Cancel" instead of "Close" and the progress bar while busy.
+  void SyncControls();
+  bool IsRestoring() const { return m_worker.IsRunning() || m_busy; }
+  // Counts the restores whose end the window thread has handled.
+  int GetFinishedRestores() const { return m_finishedRestores; }
+  // What the latest restore could not write.
+  const RestoreResult& GetLastRestore() const { return m_lastRestore; }
+
+  // The pop-up menu for a click on a row (true) or beside the rows.
+  static wxMenu* BuildPopupMenu(bool onRow);
+
+  wxCheckListBox* GetList() const { return m_list; }
+  wxButton* GetRestoreButton() const { return m_restore; }
+  wxButton* GetCloseButton() const { return m_close; }
+  wxGauge* GetGauge() const { return m_gauge; }
+
+  // How a preview copy is opened; the desktop's default application unless
+  // replaced (the tests do, so nothing is launched).
+  static void SetLauncher(std::function<void(const std::string&)> launcher);
+
+  wxString m_strName;        // the Backup's name, for the caption
+  std::string m_backupPath;  // its file
+  bool m_bRestoreMode = false;
+
+ private:
+  void OnContextMenu(wxContextMenuEvent& event);
+  void OnRestoreDone(RestoreResult result);
+  void OnClose(wxCloseEvent& event);
+
+  CBackupArchive m_archive;
+  wxCheckListBox* m_list = nullptr;
+  wxGauge* m_gauge = nullptr;
+  wxButton* m_restore = nullptr;
+  wxButton* m_close = nullptr;
+  std::vector<size_t> m_rowPositions;
+  CTaskWorker m_worker;
+  bool m_busy = false;  // from the start of a restore until its end is handled
+  int m_finishedRestores = 0;
+  RestoreResult m_lastRestore;
+};
+
+}  // namespace tessarook
+
+#endif  // TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
