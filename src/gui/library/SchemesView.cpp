@@ -1,31 +1,435 @@
 #include "library/SchemesView.h"
 
+#include <wx/bmpbndl.h>
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/listctrl.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+
+#include "app/CommandIds.h"
+#include "app/MainFrame.h"
+#include "app/NewSchemeDlg.h"
+#include "app/ProgressDisplay.h"
+#include "app/TessarookApp.h"
+#include "backup/BackupsView.h"
+#include "exchange/CsmFormat.h"
+#include "exchange/CsmReader.h"
+#include "files/FilesView.h"
+#include "library/SchemePaths.h"
+#include "library/SchemesCommandIds.h"
+#include "scheme/TessarookDoc.h"
+#include "shell/Messages.h"
+#include "util/PathUtil.h"
+
 namespace tessarook {
 
+namespace {
+
+const char kCsmFilter[] = "Compressed Scheme (*.csm)|*.csm|All Files (*.*)|*.*";
+const char kDeleteCaption[] = "Delete Scheme?";
+const char kDeleteText[] =
+    "All backups for this Scheme will be lost and you won't be able to undo this action. Are "
+    "you sure you want to delete the Scheme \"%s\"?";
+const char kDeleteOpenText[] =
+    "The Scheme you are about to delete is currently open in Tessarook. Proceeding will close "
+    "the Scheme and delete it.\n";
+
+// The Scheme icon: a sheet with a folded corner and a green tick.
+const char kSchemeIconSvg[] =
+    R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16" viewBox="0 0 16 16">)"
+    R"(<path d="M3 1.5h7l3 3v10H3z" fill="#f4f6f8" stroke="#5a6b7d"/>)"
+    R"(<path d="M10 1.5v3h3" fill="none" stroke="#5a6b7d"/>)"
+    R"(<path d="M5 9.5l2 2 4-4.5" fill="none" stroke="#2e8b3d" stroke-width="1.6"/></svg>)";
+
+wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
+wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), text.size()); }
+
+// The workers report their errors in a box of their own, owned by no window.
+void ShowWorkerError(const char* text) {
+  if (text) wxMessageBox(wxString::FromUTF8(text), "Error", wxOK | wxICON_WARNING, nullptr);
+}
+
+// The chosen file. Some toolkits only know the path once the dialog has been
+// on screen; the folder and the name are always there.
+wxString ChosenPath(const wxFileDialog& dialog) {
+  const wxString path = dialog.GetPath();
+  if (!path.empty()) return path;
+  if (dialog.GetFilename().empty()) return wxString();
+  return wxFileName(dialog.GetDirectory(), dialog.GetFilename()).GetFullPath();
+}
+
+bool EndsWithCsm(const wxString& path) { return path.Lower().EndsWith(".csm"); }
+
+}  // namespace
+
 CSchemesView::CSchemesView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc)
-    : CListPane(parent, id, doc, wxColour(223, 226, 230)) {
+    : CListPane(parent, id, doc, wxColour(223, 226, 230)), m_images(16, 16, true, 1) {
   wxListCtrl* list = GetList();
   list->SetWindowStyleFlag(wxLC_REPORT | wxLC_NO_HEADER | wxLC_SINGLE_SEL | wxLC_SORT_ASCENDING |
                            wxLC_EDIT_LABELS | wxBORDER_NONE);
-  list->InsertColumn(0, wxString(), wxLIST_FORMAT_LEFT, 180);
-  list->Bind(wxEVT_SIZE, &CSchemesView::OnSize, this);
+  AddColumn(wxString(), 180);
+  const wxBitmapBundle icon =
+      wxBitmapBundle::FromSVG(kSchemeIconSvg, wxSize(16, 16));  // never empty: the SVG is ours
+  m_images.Add(icon.GetBitmap(wxSize(16, 16)));
+  list->SetImageList(&m_images, wxIMAGE_LIST_SMALL);
+  BindEvents();
   FillList();
 }
 
+CSchemesView::~CSchemesView() {
+  // Nothing may reach this view from another thread once it is going.
+  m_watcher.Stop();
+  m_export.StopAndWait();
+  m_import.StopAndWait();
+  GetList()->SetImageList(nullptr, wxIMAGE_LIST_SMALL);
+}
+
+void CSchemesView::BindEvents() {
+  wxListCtrl* list = GetList();
+  list->Bind(wxEVT_SIZE, &CSchemesView::OnSize, this);
+  list->Bind(wxEVT_LIST_ITEM_ACTIVATED, [this](wxListEvent&) { OpenSelected(); });
+  list->Bind(wxEVT_LIST_KEY_DOWN, [this](wxListEvent& e) {
+    if (e.GetKeyCode() == WXK_DELETE)
+      DeleteSelected();
+    else
+      e.Skip();
+  });
+  list->Bind(wxEVT_LIST_END_LABEL_EDIT, &CSchemesView::OnEndLabelEdit, this);
+  list->Bind(wxEVT_CONTEXT_MENU, &CSchemesView::OnContextMenu, this);
+
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { OpenSelected(); }, ID_SCHEMES_OPEN);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { RenameScheme(wxString()); }, ID_SCHEMES_RENAME);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { DuplicateSelected(); }, ID_SCHEMES_DUPLICATE);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { ExportSelected(); }, ID_SCHEMES_EXPORT);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { DeleteSelected(); }, ID_SCHEMES_DELETE);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { ImportScheme(); }, ID_SCHEMES_IMPORT);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { FillList(); }, ID_SCHEMES_REFRESH);
+
+  auto needsSelection = [this](wxUpdateUIEvent& e) { e.Enable(GetSelectedIndex() >= 0); };
+  Bind(wxEVT_UPDATE_UI, needsSelection, ID_SCHEMES_RENAME);
+  Bind(wxEVT_UPDATE_UI, needsSelection, ID_SCHEMES_DUPLICATE);
+  auto needsIdle = [this](wxUpdateUIEvent& e) { e.Enable(CanExchange()); };
+  Bind(wxEVT_UPDATE_UI, needsIdle, ID_SCHEMES_EXPORT);
+  Bind(wxEVT_UPDATE_UI, needsIdle, ID_SCHEMES_IMPORT);
+}
+
+CMainFrame* CSchemesView::Frame() const {
+  return dynamic_cast<CMainFrame*>(wxGetTopLevelParent(const_cast<CSchemesView*>(this)));
+}
+
+std::string CSchemesView::SchemesDir() const { return TheApp().GetSettings().dir_schemes; }
+
+CSchemeLibrary CSchemesView::Library() const {
+  CTessarookDoc* doc = GetDocument();
+  OpenSchemeHooks hooks;
+  hooks.openSchemePath = [doc] { return doc->HasScheme() ? doc->GetPathName() : std::string(); };
+  hooks.saveTo = [doc](const std::string& path) { return doc->SaveTo(path); };
+  hooks.close = [this, doc] {
+    if (doc->CloseScheme())
+      if (CMainFrame* frame = Frame()) frame->GetFilesView()->StopMonitors();
+  };
+  hooks.open = [doc](const std::string& path) { return doc->OpenScheme(path); };
+  return CSchemeLibrary(SchemesDir(), std::move(hooks));
+}
+
 void CSchemesView::FillList() {
-  GetList()->DeleteAllItems();
+  wxListCtrl* list = GetList();
+  const wxString selected = GetSelectedName();
+  list->DeleteAllItems();
+  for (const std::string& name : Library().List())
+    list->InsertItem(list->GetItemCount(), FromUtf8(name), 0);
+  if (!selected.empty()) SelectName(selected);
   UpdateHint();
 }
 
-void CSchemesView::OnDocumentUpdate() { FillList(); }
+void CSchemesView::OnDocumentUpdate() {
+  RegisterWorkers();
+  FillList();
+  StartWatcher();
+}
+
+void CSchemesView::StartWatcher() {
+  if (!TheApp().GetSettings().autorefresh) {
+    // Automatic refresh is off: nothing is watched.
+    m_watcher.Stop();
+    return;
+  }
+  // A watcher that still runs keeps its folder; one that ended by itself (its
+  // folder went away) may start again.
+  if (m_watcher.IsRunning() && !m_watcher.HasEnded()) return;
+  m_watcher.Stop();
+  m_watcher.SetPath(SchemesDir());
+  m_watcher.SetPoster([this] { QueueFill(); });
+  m_watcher.Start();
+}
+
+// Called on the watcher's thread: only queues one rebuild for the window thread.
+void CSchemesView::QueueFill() {
+  if (m_fillQueued.exchange(true)) return;
+  CallAfter([this] {
+    m_fillQueued = false;
+    FillList();
+  });
+}
 
 wxString CSchemesView::HintText() const { return "(no schemes)"; }
+
+long CSchemesView::GetSelectedIndex() const {
+  return GetList()->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED);
+}
+
+wxString CSchemesView::GetItemName(long index) const {
+  return index >= 0 && index < GetList()->GetItemCount() ? GetList()->GetItemText(index)
+                                                         : wxString();
+}
+
+wxString CSchemesView::GetSelectedName() const { return GetItemName(GetSelectedIndex()); }
+
+bool CSchemesView::SelectName(const wxString& name) {
+  wxListCtrl* list = GetList();
+  for (long i = 0; i < list->GetItemCount(); ++i) {
+    if (list->GetItemText(i) != name) continue;
+    list->SetItemState(i, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    return true;
+  }
+  return false;
+}
 
 void CSchemesView::OnSize(wxSizeEvent& event) {
   // One column as wide as the list.
   const int width = GetList()->GetClientSize().x - 1;
-  if (width > 0) GetList()->SetColumnWidth(0, width);
+  if (width > 0 && GetList()->GetColumnCount() > 0) GetList()->SetColumnWidth(0, width);
   event.Skip();
+}
+
+void CSchemesView::OnContextMenu(wxContextMenuEvent& event) {
+  wxListCtrl* list = GetList();
+  wxPoint at = event.GetPosition();
+  at = at == wxDefaultPosition ? wxPoint(0, 0) : list->ScreenToClient(at);
+  int flags = 0;
+  const long item = list->GetItemCount() > 0 ? list->HitTest(at, flags) : -1;
+  wxMenu menu;
+  if (item >= 0) {
+    list->SetItemState(item, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
+                       wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
+    menu.Append(ID_SCHEMES_OPEN, "&Open Scheme");
+    menu.Append(ID_SCHEMES_RENAME, "&Rename Scheme...");
+    menu.Append(ID_SCHEMES_DUPLICATE, "Du&plicate Scheme...");
+    menu.Append(ID_SCHEMES_EXPORT, "&Export Scheme");
+    menu.Append(ID_SCHEMES_DELETE, "&Delete Scheme");
+    menu.AppendSeparator();
+  }
+  menu.Append(ID_NEW_SCHEME, "&New Scheme...");
+  menu.Append(ID_SCHEMES_IMPORT, "&Import Scheme");
+  menu.Append(ID_CLOSE_SCHEME, "Close Scheme");
+  menu.AppendSeparator();
+  menu.Append(ID_SCHEMES_REFRESH, "Re&fresh");
+  // The frame's own commands (New, Close) reach it through the parents.
+  PopupMenu(&menu, ScreenToClient(list->ClientToScreen(at)));
+}
+
+void CSchemesView::OpenSelected() {
+  const wxString name = GetSelectedName();
+  if (name.empty()) return;
+  GetDocument()->OpenScheme(SchemeFilePath(SchemesDir(), name.utf8_string()));
+}
+
+void CSchemesView::DeleteSelected() {
+  const wxString name = GetSelectedName();
+  if (name.empty()) return;
+  CSchemeLibrary library = Library();
+  const bool open = library.IsOpen(name.utf8_string());
+  wxString text = wxString::Format(kDeleteText, name);
+  if (open) text = wxString(kDeleteOpenText) + text;
+  const int answer = wxMessageBox(text, kDeleteCaption, wxYES_NO | wxICON_WARNING, Frame());
+  if (answer == wxYES) {
+    // A Scheme whose save prompt was cancelled stays open, and is not deleted.
+    if (open) {
+      CTessarookDoc* doc = GetDocument();
+      if (!doc->CloseScheme()) {
+        FillList();
+        return;
+      }
+      if (CMainFrame* frame = Frame()) frame->GetFilesView()->StopMonitors();
+    }
+    library.Delete(name.utf8_string());
+  }
+  FillList();
+}
+
+void CSchemesView::RenameScheme(const wxString& typed) {
+  const wxString oldName = GetSelectedName();
+  if (oldName.empty()) return;
+  wxString newName = typed;
+  if (newName.empty()) {
+    CNewSchemeDlg dialog(Frame());
+    dialog.m_strCaption = "Rename Scheme";
+    dialog.m_strLabel = "Scheme name:";
+    dialog.m_nMode = NAME_SCHEME;
+    dialog.m_strName = oldName;
+    if (dialog.ShowModal() != wxID_OK) return;
+    newName = dialog.m_strName;
+  } else {
+    // A name typed in place gets the same checks the name dialog makes.
+    if (!CSchemeLibrary::IsValidNewName(newName.utf8_string())) {
+      wxMessageBox(Text(msg::kInvalidName), Text(msg::kInvalidNameCaption),
+                   wxOK | wxICON_EXCLAMATION, Frame());
+      return;
+    }
+    if (newName != oldName && Library().Exists(newName.utf8_string())) {
+      const int answer = wxMessageBox(Text(msg::kSchemeExists), Text(msg::kSchemeExistsCaption),
+                                      wxYES_NO | wxICON_INFORMATION, Frame());
+      if (answer != wxYES) return;
+    }
+  }
+  const LibraryResult result = Library().Rename(oldName.utf8_string(), newName.utf8_string());
+  if (result == LibraryResult::kUnchanged) return;
+  FillList();
+  SelectName(newName);
+}
+
+void CSchemesView::OnEndLabelEdit(wxListEvent& event) {
+  // The list never takes the typed text itself: the rename rebuilds it.
+  event.Veto();
+  if (event.IsEditCancelled()) return;
+  const wxString typed = event.GetLabel();
+  const long index = event.GetIndex();
+  if (typed.empty() || typed == GetItemName(index)) return;
+  // After the edit box has gone: the rename may ask questions.
+  CallAfter([this, typed, name = GetItemName(index)] {
+    if (SelectName(name)) RenameScheme(typed);
+  });
+}
+
+void CSchemesView::DuplicateSelected() {
+  const wxString oldName = GetSelectedName();
+  if (oldName.empty()) return;  // nothing to copy
+  CNewSchemeDlg dialog(Frame());
+  dialog.m_strCaption = "Duplicate Scheme";
+  dialog.m_strLabel = "Scheme name:";
+  dialog.m_nMode = NAME_SCHEME;
+  dialog.m_strName = oldName;
+  if (dialog.ShowModal() != wxID_OK) return;
+  const LibraryResult result =
+      Library().Duplicate(oldName.utf8_string(), dialog.m_strName.utf8_string());
+  if (result == LibraryResult::kUnchanged) return;
+  FillList();
+}
+
+bool CSchemesView::CanExchange() const {
+  const CMainFrame* frame = Frame();
+  if (frame) return !frame->IsFileOperationRunning();
+  return !m_export.IsRunning() && !m_import.IsRunning();
+}
+
+void CSchemesView::RegisterWorkers() {
+  if (m_registered) return;
+  CMainFrame* frame = Frame();
+  if (!frame) return;
+  frame->AddFileOperation(&m_export);
+  frame->AddFileOperation(&m_import);
+  m_export.SetOnEnded([this] { CallAfter(&CSchemesView::OnExportEnded); });
+  m_import.SetOnEnded([this] { CallAfter(&CSchemesView::OnImportEnded); });
+  m_registered = true;
+}
+
+void CSchemesView::ShowProgress() {
+  if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowProgress();
+}
+
+void CSchemesView::HideProgress() {
+  CMainFrame* frame = Frame();
+  // Another operation may still be showing its progress.
+  if (frame && !frame->IsFileOperationRunning()) frame->GetProgressDisplay()->HideProgress();
+}
+
+void CSchemesView::ExportSelected() {
+  RegisterWorkers();
+  if (!CanExchange()) return;
+  const wxString name = GetSelectedName();
+  wxFileDialog dialog(Frame(), "Export Scheme", wxString(), name + ".csm", kCsmFilter,
+                      wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+  if (dialog.ShowModal() != wxID_OK) return;
+  wxString path = ChosenPath(dialog);
+  if (path.empty()) return;
+  if (dialog.GetFilterIndex() == 0 && !EndsWithCsm(path)) {
+    path += ".csm";
+    if (wxFileName::Exists(path)) {
+      const int answer = wxMessageBox(
+          wxFileName(path).GetFullName() + " already exists.\nDo you want to replace it?",
+          "Export Scheme", wxYES_NO | wxICON_WARNING, Frame());
+      if (answer != wxYES) return;
+    }
+  }
+  CMainFrame* frame = Frame();
+  m_exportProgress.Reset(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
+  if (!m_export.StartExport(SchemesDir(), name.utf8_string(), path.utf8_string(),
+                            &m_exportProgress))
+    return;
+  ShowProgress();
+}
+
+void CSchemesView::OnExportEnded() {
+  m_export.Wait();
+  HideProgress();
+  ShowWorkerError(ExportMessage(m_export.Result()));
+  if (CMainFrame* frame = Frame()) frame->GetBackupsView()->OnDocumentUpdate();
+  ++m_endedRuns;
+}
+
+void CSchemesView::ImportScheme() {
+  RegisterWorkers();
+  if (!CanExchange()) return;
+  wxFileDialog dialog(Frame(), "Import Scheme", wxString(), wxString(), kCsmFilter,
+                      wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+  if (dialog.ShowModal() != wxID_OK) return;
+  const std::string csmPath = ChosenPath(dialog).utf8_string();
+
+  // The name comes from the file itself; a damaged file changes nothing.
+  CsmSummary summary;
+  const ImportResult inspected = CCsmReader::Inspect(csmPath, summary);
+  if (inspected != ImportResult::kDone) {
+    wxMessageBox(wxString::FromUTF8(ImportMessage(inspected)), "Error", wxOK | wxICON_WARNING,
+                 Frame());
+    return;
+  }
+
+  CSchemeLibrary library = Library();
+  if (library.Exists(summary.name)) {
+    const int answer = wxMessageBox(Text(msg::kSchemeExists), Text(msg::kSchemeExistsCaption),
+                                    wxYES_NO | wxICON_QUESTION, Frame());
+    if (answer != wxYES) return;
+    if (library.IsOpen(summary.name)) {
+      // The open Scheme makes way: saved, closed, and its old Backups emptied.
+      CTessarookDoc* doc = GetDocument();
+      doc->SaveTo(library.SchemeFile(summary.name));
+      if (!doc->CloseScheme()) return;
+      if (CMainFrame* frame = Frame()) frame->GetFilesView()->StopMonitors();
+      library.ClearBackups(summary.name);
+    }
+  }
+
+  CMainFrame* frame = Frame();
+  m_importProgress.Reset(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
+  if (!m_import.StartImport(SchemesDir(), csmPath, &m_importProgress)) return;
+  ShowProgress();
+}
+
+void CSchemesView::OnImportEnded() {
+  m_import.Wait();
+  HideProgress();
+  ShowWorkerError(ImportMessage(m_import.Result()));
+  FillList();
+  ++m_endedRuns;
 }
 
 }  // namespace tessarook

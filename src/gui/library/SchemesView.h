@@ -1,24 +1,94 @@
-// "My Schemes": the Schemes of the My Schemes folder.
+// "My Schemes": the Schemes of the My Schemes folder, with the library's
+// commands (open, rename, duplicate, delete, export, import, refresh).
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEMESVIEW_H
 #define TESSAROOK_GUI_LIBRARY_SCHEMESVIEW_H
 
+#include <wx/imaglist.h>
+
+#include <atomic>
+#include <string>
+
 #include "app/ListPane.h"
+#include "library/ExchangeProgressBridge.h"
+#include "library/SchemeExportWorker.h"
+#include "library/SchemeImportWorker.h"
+#include "library/SchemeLibrary.h"
+#include "monitor/FolderWatcher.h"
+
+class wxListEvent;
 
 namespace tessarook {
+
+class CMainFrame;
 
 class CSchemesView : public CListPane {
  public:
   CSchemesView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc);
+  ~CSchemesView() override;
 
-  // Rebuilds the list of Schemes.
+  // Rebuilds the list of Schemes from the My Schemes folder.
   void FillList();
+  // A Scheme was opened, created or closed: rebuild, and (with autorefresh on)
+  // start watching the My Schemes folder unless a watcher still runs.
   void OnDocumentUpdate() override;
+
+  // Index of the selected item, or -1.
+  long GetSelectedIndex() const;
+  // The selected Scheme's name; empty when nothing is selected.
+  wxString GetSelectedName() const;
+  // Selects the Scheme of that name; false when it is not listed.
+  bool SelectName(const wxString& name);
+  wxString GetItemName(long index) const;
+
+  // The commands (window thread).
+  void OpenSelected();
+  void DeleteSelected();
+  // With an empty name: asks for one with the name dialog. With a name (an
+  // in-place edit): checks it and asks before replacing another Scheme.
+  void RenameScheme(const wxString& newName);
+  void DuplicateSelected();
+  void ExportSelected();
+  void ImportScheme();
+
+  // Whether export and import may start (no file operation runs).
+  bool CanExchange() const;
+
+  CSchemeExportWorker& GetExportWorker() { return m_export; }
+  CSchemeImportWorker& GetImportWorker() { return m_import; }
+  const CFolderWatcher& GetWatcher() const { return m_watcher; }
+  // How many exports and imports have ended and been reported so far.
+  unsigned GetEndedRuns() const { return m_endedRuns; }
 
  protected:
   wxString HintText() const override;
 
  private:
+  void BindEvents();
   void OnSize(wxSizeEvent& event);
+  void OnContextMenu(wxContextMenuEvent& event);
+  void OnEndLabelEdit(wxListEvent& event);
+  void OnExportEnded();
+  void OnImportEnded();
+  void QueueFill();
+  void StartWatcher();
+
+  CMainFrame* Frame() const;
+  CSchemeLibrary Library() const;
+  std::string SchemesDir() const;
+  // Registers the workers with the frame's busy rules and "Cancel" (once).
+  void RegisterWorkers();
+  void ShowProgress();
+  void HideProgress();
+
+  wxImageList m_images;
+  CSchemeExportWorker m_export;
+  CSchemeImportWorker m_import;
+  CExchangeProgressBridge m_exportProgress;
+  CExchangeProgressBridge m_importProgress;
+  CFolderWatcher m_watcher;
+  std::atomic<bool> m_fillQueued{false};
+  bool m_registered = false;
+  unsigned m_endedRuns = 0;
 };
 
 }  // namespace tessarook

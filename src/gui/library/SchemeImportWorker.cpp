@@ -1,0 +1,14 @@
+#include "library/SchemeImportWorker.h"
+
+namespace tessarook {
+
+CSchemeImportWorker::~CSchemeImportWorker() { StopAndWait(); }
+
+// Worker thread.
+int CSchemeImportWorker::Run() {
+  const int code = CImportWorker::Run();
+  if (m_onEnded) m_onEnded();
+  return code;
+}
+
+}  // namespace tessarook
