@@ -475,7 +475,10 @@ bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
   if (error.empty()) {
     mode_t mode = 0644;
     const uint32_t stored = info.externalAttributes >> 16;
-    if ((info.madeBy >> 8) == 3 && (stored & 0777) != 0) mode = stored & 0777;
+    // Unix permission bits when the entry has them (type bits mark them as
+    // set, so even a mode of 000 comes back as it was).
+    if ((info.madeBy >> 8) == 3 && ((stored & S_IFMT) != 0 || (stored & 0777) != 0))
+      mode = stored & 0777;
     const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
     if (fchmod(fd, mode) != 0 || futimens(fd, times) != 0)
       error = "cannot set the attributes of " + diskPath + ": " + Errno(errno);
