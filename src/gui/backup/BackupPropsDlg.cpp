@@ -4,6 +4,7 @@
 #include <wx/button.h>
 #include <wx/checklst.h>
 #include <wx/filedlg.h>
+#include <wx/filename.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
@@ -77,6 +78,15 @@ wxString ListFailures(const std::vector<RestoreFailure>& failures) {
 }
 
 }  // namespace
+
+std::string ChosenPath(const wxFileDialog& dialog) {
+  // The GTK dialog may leave the full path empty when the file was chosen by
+  // other means than its own widgets; folder and name are always kept.
+  wxString path = dialog.GetPath();
+  if (path.empty() && !dialog.GetFilename().empty())
+    path = wxFileName(dialog.GetDirectory(), dialog.GetFilename()).GetFullPath();
+  return path.utf8_string();
+}
 
 void CBackupPropsDlg::SetLauncher(std::function<void(const std::string&)> launcher) {
   Launcher() = std::move(launcher);
@@ -241,8 +251,7 @@ void CBackupPropsDlg::RestoreElsewhere() {
                       "All Files (*.*)|*", wxFD_SAVE);
   if (dialog.ShowModal() != wxID_OK) return;
   std::string error;
-  if (!CRestoreJob::ExtractPosition(m_archive, GetRowPosition(row), dialog.GetPath().utf8_string(),
-                                    error))
+  if (!CRestoreJob::ExtractPosition(m_archive, GetRowPosition(row), ChosenPath(dialog), error))
     wxMessageBox("The file could not be restored.\n" + Utf8(error), "Error", wxOK | wxICON_ERROR,
                  this);
 }

@@ -17,6 +17,7 @@ class wxCheckListBox;
 class wxGauge;
 class wxButton;
 class wxMenu;
+class wxFileDialog;
 
 namespace tessarook {
 
@@ -95,6 +96,9 @@ class CBackupPropsDlg : public wxDialog {
   int m_finishedRestores = 0;
   RestoreResult m_lastRestore;
 };
+
+// The path a save dialog ended with.
+std::string ChosenPath(const wxFileDialog& dialog);
 
 }  // namespace tessarook
 

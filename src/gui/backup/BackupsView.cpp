@@ -421,7 +421,7 @@ void CBackupsView::ExportSelectedToZip() {
                       "ZIP archives (*.zip)|*.zip|All Files (*.*)|*",
                       wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   if (dialog.ShowModal() != wxID_OK) return;
-  StartExport(name, dialog.GetPath().utf8_string());
+  StartExport(name, ChosenPath(dialog));
 }
 
 // --- the worker ---

@@ -1,0 +1,189 @@
+// The "Backup contents" dialog: its rows, the check marks of the two ways of
+// opening it, the pop-up commands through the main frame, preview, restore
+// elsewhere, and restoring the checked files on its worker.
+#include <wx/button.h>
+#include <wx/checklst.h>
+#include <wx/filedlg.h>
+#include <wx/gauge.h>
+
+#include <filesystem>
+
+#include "../GuiTestSupport.h"
+#include "BackupGuiTestSupport.h"
+#include "app/CommandIds.h"
+#include "backup/BackupArchive.h"
+#include "backup/BackupCommandIds.h"
+#include "backup/ZipFile.h"
+
+namespace fs = std::filesystem;
+using namespace tessarook;
+
+namespace {
+
+class BackupPropsTest : public BackupsTest {
+ protected:
+  void SetUp() override {
+    BackupsTest::SetUp();
+    CBackupPropsDlg::SetLauncher([this](const std::string& path) { m_launched.push_back(path); });
+  }
+  void TearDown() override {
+    CBackupPropsDlg::SetLauncher([](const std::string&) {});
+    BackupsTest::TearDown();
+  }
+
+  // Takes the Backup "b" of the tree Scheme and selects it.
+  void TakeBackup() {
+    OpenTreeScheme();
+    const int before = View()->GetFinishedRuns();
+    ASSERT_TRUE(View()->StartBackup("b"));
+    ASSERT_TRUE(WaitForRuns(before + 1));
+    ASSERT_TRUE(View()->SelectName("b"));
+  }
+
+  // The dialog as the pane sets it up, loaded but not shown.
+  std::unique_ptr<CBackupPropsDlg> OpenDialog(bool restoreMode) {
+    auto dialog = std::make_unique<CBackupPropsDlg>(Frame());
+    dialog->m_strName = "b";
+    dialog->m_backupPath = BackupFile("b").string();
+    dialog->m_bRestoreMode = restoreMode;
+    wxString error;
+    EXPECT_TRUE(dialog->Load(error)) << error;
+    return dialog;
+  }
+
+  std::vector<std::string> m_launched;
+};
+
+}  // namespace
+
+TEST_F(BackupPropsTest, RestoreModeChecksEveryRowAndPropertiesNone) {
+  TakeBackup();
+  int rows = 0;
+  wxTEST_DIALOG(RunViewCommand(ID_BACKUP_RESTORE),
+                wxExpectModal<CBackupPropsDlg>([&rows](CBackupPropsDlg& d) {
+                  EXPECT_EQ(d.GetTitle(), "Backup contents: b");
+                  rows = d.GetRowCount();
+                  for (int row = 0; row < d.GetRowCount(); ++row) EXPECT_TRUE(d.IsRowChecked(row));
+                  return wxID_CANCEL;
+                }));
+  EXPECT_EQ(rows, 3);
+  wxTEST_DIALOG(RunViewCommand(ID_BACKUP_PROPERTIES),
+                wxExpectModal<CBackupPropsDlg>([](CBackupPropsDlg& d) {
+                  EXPECT_EQ(d.GetRowCount(), 3);
+                  for (int row = 0; row < d.GetRowCount(); ++row) EXPECT_FALSE(d.IsRowChecked(row));
+                  // Rows are sorted by path.
+                  for (int row = 1; row < d.GetRowCount(); ++row)
+                    EXPECT_LT(d.GetRowPath(row - 1), d.GetRowPath(row));
+                  return wxID_CANCEL;
+                }));
+  EXPECT_EQ(View()->GetPropertiesDialog(), nullptr);
+}
+
+TEST_F(BackupPropsTest, MissingAndDamagedBackupsAreReportedAndTheDialogCloses) {
+  OpenTreeScheme();
+  PutBackup("gone", "placeholder");
+  View()->RefreshList();
+  ASSERT_TRUE(View()->SelectName("gone"));
+  fs::remove(BackupFile("gone"));
+  wxTEST_DIALOG(RunViewCommand(ID_BACKUP_PROPERTIES),
+                CExpectMessage("The Backup file doesn't exist", "Error", wxID_OK, wxICON_ERROR));
+
+  // A ZIP without its manifest.
+  {
+    CZipFile zip;
+    ASSERT_TRUE(zip.Create(BackupFile("nomanifest").string()));
+    ASSERT_TRUE(zip.AddFromMemory("x", 1, "0"));
+    ASSERT_EQ(zip.Close(), 0);
+  }
+  View()->RefreshList();
+  ASSERT_TRUE(View()->SelectName("nomanifest"));
+  wxTEST_DIALOG(RunViewCommand(ID_BACKUP_RESTORE),
+                CExpectMessage("The Backup appears to be damaged or incomplete", "Error", wxID_OK));
+}
+
+TEST_F(BackupPropsTest, SelectAllAndNoneThroughTheMainFrameKeepTheSelection) {
+  TakeBackup();
+  auto dialog = OpenDialog(false);
+  Frame()->SetPropertiesDialog(dialog.get());
+  dialog->SelectRow(1);
+  Command(ID_BPD_SELECT_ALL);
+  Flush();
+  for (int row = 0; row < dialog->GetRowCount(); ++row) EXPECT_TRUE(dialog->IsRowChecked(row));
+  Command(ID_BPD_SELECT_NONE);
+  Flush();
+  for (int row = 0; row < dialog->GetRowCount(); ++row) EXPECT_FALSE(dialog->IsRowChecked(row));
+  EXPECT_EQ(dialog->GetSelectedRow(), 1);
+  Frame()->SetPropertiesDialog(nullptr);
+
+  std::unique_ptr<wxMenu> onRow(CBackupPropsDlg::BuildPopupMenu(true));
+  std::unique_ptr<wxMenu> beside(CBackupPropsDlg::BuildPopupMenu(false));
+  EXPECT_EQ(onRow->GetLabel(ID_BPD_PREVIEW), "&Preview the file");
+  EXPECT_EQ(onRow->GetLabel(ID_BPD_RESTORE_ELSEWHERE), "&Restore the file elsewhere...");
+  EXPECT_EQ(beside->GetMenuItemCount(), 2u);
+  EXPECT_EQ(beside->FindItem(ID_BPD_PREVIEW), nullptr);
+}
+
+TEST_F(BackupPropsTest, RestoreOfCheckedFilesRecreatesMissingFolders) {
+  TakeBackup();
+  fs::remove_all(Data() / "tree");
+  WriteFile(Data() / "single.txt", "changed since");
+
+  auto dialog = OpenDialog(false);
+  // Check only the files under the tree.
+  for (int row = 0; row < dialog->GetRowCount(); ++row)
+    dialog->CheckRow(row, dialog->GetRowPath(row).find("/tree/") != std::string::npos);
+  ASSERT_TRUE(dialog->StartRestore());
+  // Busy: only "Cancel" is active.
+  EXPECT_EQ(dialog->GetCloseButton()->GetLabel(), "Cancel");
+  EXPECT_FALSE(dialog->GetRestoreButton()->IsEnabled());
+  EXPECT_FALSE(dialog->GetList()->IsEnabled());
+  EXPECT_FALSE(dialog->StartRestore());
+  ASSERT_TRUE(WaitForRestore(*dialog, 1));
+  EXPECT_EQ(dialog->GetCloseButton()->GetLabel(), "Close");
+  EXPECT_TRUE(dialog->GetRestoreButton()->IsEnabled());
+  EXPECT_FALSE(dialog->GetGauge()->IsShown());
+
+  EXPECT_EQ(ReadFile(Data() / "tree" / "docs" / "report.txt"), "report");
+  EXPECT_EQ(ReadFile(Data() / "tree" / "photo.jpg"), std::string(5000, 'p'));
+  EXPECT_EQ(ReadFile(Data() / "single.txt"), "changed since") << "unchecked: left alone";
+  EXPECT_EQ(dialog->GetLastRestore().restored.size(), 2u);
+}
+
+TEST_F(BackupPropsTest, RestoreReportsWhatItCouldNotWrite) {
+  TakeBackup();
+  // A folder where the file should go cannot be replaced by the file.
+  fs::remove(Data() / "single.txt");
+  fs::create_directories(Data() / "single.txt" / "blocked");
+  auto dialog = OpenDialog(true);
+  ASSERT_TRUE(dialog->StartRestore());
+  wxTEST_DIALOG(ASSERT_TRUE(WaitForRestore(*dialog, 1)),
+                CExpectMessageStart(wxString::FromUTF8("These files could not be restored:\n" +
+                                                       (Data() / "single.txt").string() + ": "),
+                                    "Error"));
+  // The other files were restored all the same.
+  EXPECT_EQ(dialog->GetLastRestore().restored.size(), 2u);
+  EXPECT_EQ(dialog->GetLastRestore().failed.size(), 1u);
+}
+
+TEST_F(BackupPropsTest, PreviewAndRestoreElsewhereWriteTheSelectedFile) {
+  TakeBackup();
+  auto dialog = OpenDialog(false);
+  int reportRow = -1;
+  for (int row = 0; row < dialog->GetRowCount(); ++row)
+    if (dialog->GetRowPath(row).find("report.txt") != std::string::npos) reportRow = row;
+  ASSERT_GE(reportRow, 0);
+  dialog->SelectRow(reportRow);
+
+  dialog->Preview();
+  ASSERT_EQ(m_launched.size(), 1u);
+  EXPECT_EQ(fs::path(m_launched[0]).filename(), "report.txt");
+  EXPECT_EQ(ReadFile(m_launched[0]), "report");
+  fs::remove(m_launched[0]);
+
+  const fs::path elsewhere = m_temp.Path() / "elsewhere" / "copy.txt";
+  fs::create_directories(elsewhere.parent_path());
+  WriteFile(elsewhere, "replaced without a question");
+  wxTEST_DIALOG(dialog->RestoreElsewhere(),
+                wxExpectModal<wxFileDialog>(wxString::FromUTF8(elsewhere.string())));
+  EXPECT_EQ(ReadFile(elsewhere), "report");
+}
