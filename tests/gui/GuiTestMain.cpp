@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "GuiTestSupport.h"
 #include "app/TessarookApp.h"
 
 namespace {
@@ -20,8 +21,10 @@ namespace {
 class CNoDialogHook : public wxModalDialogHook {
  protected:
   int Enter(wxDialog* dialog) override {
-    ADD_FAILURE() << "unexpected dialog \"" << dialog->GetTitle().utf8_string() << "\"";
-    return wxID_CANCEL;
+    wxString text = dialog->GetTitle();
+    if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) text += ": " + box->GetMessage();
+    ADD_FAILURE() << "unexpected dialog \"" << text.utf8_string() << "\"";
+    return SafestAnswer(dialog);
   }
 };
 

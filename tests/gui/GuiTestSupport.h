@@ -22,6 +22,18 @@ class CTestModalHook;
 #include "scheme/TessarookDoc.h"
 #include "settings/SettingsDlg.h"
 
+// How an unexpected dialog is dismissed: the answer that changes least
+// (Cancel, No, or OK for a box that has nothing else).
+inline int SafestAnswer(wxDialog* dialog) {
+  if (auto* box = dynamic_cast<wxMessageDialog*>(dialog)) {
+    const long style = box->GetMessageDialogStyle();
+    if (style & wxCANCEL) return wxID_CANCEL;
+    if (style & wxYES_NO) return wxID_NO;
+    return wxID_OK;
+  }
+  return wxID_CANCEL;
+}
+
 class CTestModalHook : public wxTestingModalHook {
  public:
   CTestModalHook(const char* file, int line, const char* func)
@@ -30,7 +42,7 @@ class CTestModalHook : public wxTestingModalHook {
  protected:
   int Enter(wxDialog* dialog) override {
     const int answer = wxTestingModalHook::Enter(dialog);
-    return answer == wxID_NONE ? wxID_CANCEL : answer;
+    return answer == wxID_NONE ? SafestAnswer(dialog) : answer;
   }
   void ReportFailure(const wxString& message) override { ADD_FAILURE() << message.utf8_string(); }
 };
