@@ -420,3 +420,23 @@ TEST_F(SchemesViewTest, AutomaticRefreshFollowsTheFolderOnlyWhenSwitchedOn) {
   View()->OnDocumentUpdate();
   EXPECT_FALSE(View()->GetWatcher().IsRunning());
 }
+
+TEST_F(SchemesViewTest, AutomaticRefreshReachesTheBackupsPaneOfTheOpenScheme) {
+  MakeScheme("Home");
+  fs::create_directories(BackupsDir("Home"));
+  CBackupsView* backups = Frame()->GetBackupsView();
+
+  Settings().autorefresh = false;
+  ASSERT_TRUE(Doc()->OpenScheme(SchemeFile("Home").string()));
+  WriteFile(BackupsDir("Home") / "quiet.zip", "not looked at");
+  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  Flush();
+  EXPECT_TRUE(backups->GetListedNames().empty());
+
+  Settings().autorefresh = true;
+  ASSERT_TRUE(Doc()->OpenScheme(SchemeFile("Home").string()));
+  ASSERT_EQ(backups->GetListedNames().size(), 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  WriteFile(BackupsDir("Home") / "dropped.zip", "made by another program");
+  EXPECT_TRUE(PumpUntil([&] { return backups->GetListedNames().size() == 2; }));
+}
