@@ -1,8 +1,10 @@
 // The main frame: menus, toolbar, status bar, panes, close checks, tray,
 // placement and the view state kept in the settings.
 #include <wx/config.h>
+#include <wx/filename.h>
 #include <wx/menu.h>
 #include <wx/statusbr.h>
+#include <wx/stdpaths.h>
 #include <wx/taskbar.h>
 #include <wx/toolbar.h>
 
@@ -272,4 +274,17 @@ TEST_F(ShellTest, PlacementAndViewModesOutliveTheFrame) {
   wxConfigBase::Get()->Write("/Settings/wstatus", "v1 10 10 700 -5 0");
   ASSERT_TRUE(TheApp().StartShell(wxString()));
   EXPECT_EQ(Frame()->GetSize(), defaultSize);
+}
+
+TEST_F(ShellTest, UserManualIsLookedForBesideTheProgram) {
+  const wxString manual = TheApp().ManualPath();
+  EXPECT_TRUE(manual.EndsWith("/tessarook.html"));
+  EXPECT_EQ(wxFileName(manual).GetPath(),
+            wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath());
+  // The test program has no manual beside it: the user is told, nothing opens.
+  if (!wxFileName::FileExists(manual)) {
+    wxTEST_DIALOG(Command(ID_USER_MANUAL),
+                  CExpectMessage("The user manual " + manual + " could not be found.",
+                                 "Tessarook Backup", wxID_OK, wxICON_EXCLAMATION));
+  }
 }
