@@ -103,7 +103,8 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
   m_close = new wxButton(this, wxID_CANCEL, "Close");
 
   auto* bottom = new wxBoxSizer(wxHORIZONTAL);
-  bottom->Add(m_gauge, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, FromDIP(10));
+  bottom->Add(m_gauge, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT | wxRESERVE_SPACE_EVEN_IF_HIDDEN,
+              FromDIP(10));
   bottom->Add(m_restore, 0, wxRIGHT, FromDIP(6));
   bottom->Add(m_close, 0);
   auto* top = new wxBoxSizer(wxVERTICAL);

@@ -303,8 +303,15 @@ void CBackupsView::OnContextMenu(wxContextMenuEvent& event) {
   } else {
     point = list->ScreenToClient(point);
   }
-  int flags = 0;
-  long row = list->IsShown() ? list->HitTest(point, flags) : wxNOT_FOUND;
+  // The row under the mouse, by the rows' rectangles in the list's own
+  // coordinates (its hit test counts from below the table header).
+  long row = wxNOT_FOUND;
+  if (list->IsShown()) {
+    for (long i = 0; i < list->GetItemCount() && row == wxNOT_FOUND; ++i) {
+      wxRect rect;
+      if (list->GetItemRect(i, rect) && rect.Contains(point)) row = i;
+    }
+  }
   if (row != wxNOT_FOUND)
     list->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                        wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
