@@ -394,13 +394,16 @@ void CFilesView::OnMouseDoubleClick(wxMouseEvent& event) {
 }
 
 wxWindow* CFilesView::RowArea() const {
-  // The list's rows live in an inner window below its header; hit tests take
-  // that window's coordinates.
-  for (wxWindow* child : GetList()->GetChildren())
-    if (child->GetClassInfo() &&
-        wxString(child->GetClassInfo()->GetClassName()) == "wxListMainWindow")
-      return child;
-  return GetList();
+  // The list's rows live in an inner window below its header, the tallest of
+  // its children; hit tests take that window's coordinates.
+  wxWindow* area = GetList();
+  int height = -1;
+  for (wxWindow* child : GetList()->GetChildren()) {
+    if (!child->IsShown() || child->GetSize().y <= height) continue;
+    height = child->GetSize().y;
+    area = child;
+  }
+  return area;
 }
 
 void CFilesView::OnProperties() {

@@ -310,6 +310,44 @@ TEST_F(FilesViewTest, OpenUsesTheFullPathAndLocationColumnsOpenTheFolder) {
                                       (m_temp / "data").string() + "/"}));
 }
 
+TEST_F(FilesViewTest, DoubleClickOnLocationOpensTheFolderOnNameOpensTheEntry) {
+  WriteFile(Data("a.txt"), "x");
+  WriteFile(Data("b.txt"), "x");
+  OpenScheme({Data("a.txt"), Data("b.txt")}, {});
+  ViewCommand(ID_VIEW_TABLE);
+  Frame()->SendSizeEvent();
+  Flush();
+  std::vector<std::string> opened;
+  View()->SetLauncher([&opened](const std::string& path) {
+    opened.push_back(path);
+    return true;
+  });
+  wxListCtrl* list = View()->GetList();
+  // The rows' own window: the tallest inner window of the list.
+  wxWindow* area = list;
+  for (wxWindow* child : list->GetChildren())
+    if (child->IsShown() && (area == list || child->GetSize().y > area->GetSize().y)) area = child;
+  auto doubleClick = [&](long row, int x) {
+    wxRect rect;
+    ASSERT_TRUE(list->GetItemRect(row, rect));
+    const wxPoint at =
+        area->ScreenToClient(list->ClientToScreen(wxPoint(x, rect.y + rect.height / 2)));
+    // A double-click arrives as press, release, double-click, release.
+    for (wxEventType type : {wxEVT_LEFT_DOWN, wxEVT_LEFT_UP, wxEVT_LEFT_DCLICK, wxEVT_LEFT_UP}) {
+      wxMouseEvent click(type);
+      click.SetEventObject(area);
+      click.SetPosition(at);
+      click.m_leftDown = type != wxEVT_LEFT_UP;
+      area->ProcessWindowEvent(click);
+    }
+  };
+  const long b = RowOf("b.txt");
+  View()->SelectRow(b);
+  doubleClick(b, list->GetColumnWidth(0) + 5);  // Location
+  doubleClick(b, 5);                            // Name: activates the row
+  EXPECT_EQ(opened, (std::vector<std::string>{Data(""), Data("b.txt")}));
+}
+
 TEST_F(FilesViewTest, FolderPropertiesEditTheExcludedExtensionsOnlyOnOk) {
   fs::create_directories(Data("dir"));
   WriteFile(Data("file.txt"), "x");
