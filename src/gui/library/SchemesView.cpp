@@ -8,6 +8,7 @@
 #include <wx/msgdlg.h>
 
 #include "app/CommandIds.h"
+#include "app/CommandTexts.h"
 #include "app/MainFrame.h"
 #include "app/NewSchemeDlg.h"
 #include "app/ProgressDisplay.h"
@@ -218,21 +219,23 @@ void CSchemesView::OnContextMenu(wxContextMenuEvent& event) {
   int flags = 0;
   const long item = list->GetItemCount() > 0 ? list->HitTest(at, flags) : -1;
   wxMenu menu;
+  // Each item carries its status-bar prompt.
+  auto add = [&menu](int id, const char* text) { menu.Append(id, text, CommandPrompt(id)); };
   if (item >= 0) {
     list->SetItemState(item, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                        wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
-    menu.Append(ID_SCHEMES_OPEN, "&Open Scheme");
-    menu.Append(ID_SCHEMES_RENAME, "&Rename Scheme...");
-    menu.Append(ID_SCHEMES_DUPLICATE, "Du&plicate Scheme...");
-    menu.Append(ID_SCHEMES_EXPORT, "&Export Scheme");
-    menu.Append(ID_SCHEMES_DELETE, "&Delete Scheme");
+    add(ID_SCHEMES_OPEN, "&Open Scheme");
+    add(ID_SCHEMES_RENAME, "&Rename Scheme...");
+    add(ID_SCHEMES_DUPLICATE, "Du&plicate Scheme...");
+    add(ID_SCHEMES_EXPORT, "&Export Scheme");
+    add(ID_SCHEMES_DELETE, "&Delete Scheme");
     menu.AppendSeparator();
   }
-  menu.Append(ID_NEW_SCHEME, "&New Scheme...");
-  menu.Append(ID_SCHEMES_IMPORT, "&Import Scheme");
-  menu.Append(ID_CLOSE_SCHEME, "Close Scheme");
+  add(ID_NEW_SCHEME, "&New Scheme...");
+  add(ID_SCHEMES_IMPORT, "&Import Scheme");
+  add(ID_CLOSE_SCHEME, "Close Scheme");
   menu.AppendSeparator();
-  menu.Append(ID_SCHEMES_REFRESH, "Re&fresh");
+  add(ID_SCHEMES_REFRESH, "Re&fresh");
   // The frame's own commands (New, Close) reach it through the parents.
   PopupMenu(&menu, ScreenToClient(list->ClientToScreen(at)));
 }
