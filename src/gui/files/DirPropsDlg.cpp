@@ -15,7 +15,7 @@ namespace tessarook {
 
 CDirPropsDlg::CDirPropsDlg(wxWindow* parent, const wxString& title, CSchemeFolder& folder)
     : wxDialog(parent, wxID_ANY, title), m_folder(folder) {
-  const int width = FromDIP(220);
+  const int width = FromDIP(280);
   auto* sizer = new wxBoxSizer(wxVERTICAL);
   auto* intro = new wxStaticText(
       this, wxID_ANY,
