@@ -12,10 +12,21 @@ namespace tessarook {
 
 namespace {
 
+// The archive is written under a hidden name beside the Backup and renamed over
+// it only when complete, so an old Backup of the same name survives a cancel or
+// a failure (a full disk, say) of its replacement.
+std::string PartialPathFor(const std::string& backupPath) {
+  const size_t slash = backupPath.rfind('/');
+  const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+  return backupPath.substr(0, nameAt) + "." + backupPath.substr(nameAt) + "." +
+         std::to_string(::getpid()) + ".partial";
+}
+
 BackupJobResult Finish(BackupJobResult result, CBackupArchive& archive,
-                       BackupJobResult::Status status, std::string error = {}) {
+                       const std::string& partialPath, BackupJobResult::Status status,
+                       std::string error = {}) {
   archive.Close();
-  ::unlink(result.backupPath.c_str());
+  ::unlink(partialPath.c_str());
   result.status = status;
   result.error = std::move(error);
   result.filesStored = 0;
@@ -42,14 +53,15 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   BackupJobResult result;
   result.backupPath = backupPath;
 
-  // An old Backup of this name is replaced (the caller has asked about it).
-  ::unlink(backupPath.c_str());
+  // An old Backup of this name is replaced (the caller has asked about it),
+  // but only once the new one is complete.
+  const std::string partialPath = PartialPathFor(backupPath);
   const size_t slash = backupPath.rfind('/');
   if (slash != std::string::npos && slash > 0)
     ::mkdir(backupPath.substr(0, slash).c_str(), 0777);  // usually exists already
 
   CBackupArchive archive;
-  if (!archive.Create(backupPath)) {
+  if (!archive.Create(partialPath)) {
     result.error = archive.LastError();
     return result;
   }
@@ -61,13 +73,14 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   uint64_t done = 0;
   for (const std::string& path : list) {
     if (cancel.load())
-      return Finish(std::move(result), archive, BackupJobResult::Status::kCancelled);
+      return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kCancelled);
     if (!archive.AddBackupFile(path)) {
       if (archive.IsBroken()) {
         if (cancel.load())
-          return Finish(std::move(result), archive, BackupJobResult::Status::kCancelled);
+          return Finish(std::move(result), archive, partialPath,
+                        BackupJobResult::Status::kCancelled);
         const std::string why = archive.LastError();
-        return Finish(std::move(result), archive, BackupJobResult::Status::kFailed,
+        return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kFailed,
                       path + ": " + why);
       }
       result.skipped.push_back({path, ManifestCanHold(path)
@@ -77,16 +90,26 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     ++done;
     if (sink) sink->OnProgress(done, total);
   }
-  if (cancel.load()) return Finish(std::move(result), archive, BackupJobResult::Status::kCancelled);
+  if (cancel.load())
+    return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kCancelled);
 
   result.filesStored = archive.paths.size();
   const bool manifestWritten = archive.WriteManifest();
   const std::string manifestError = archive.LastError();
   if (!manifestWritten)
-    return Finish(std::move(result), archive, BackupJobResult::Status::kFailed, manifestError);
+    return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kFailed,
+                  manifestError);
   if (archive.Close() != 0) {
     const std::string why = archive.LastError();
-    return Finish(std::move(result), archive, BackupJobResult::Status::kFailed, why);
+    return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kFailed, why);
+  }
+  if (::rename(partialPath.c_str(), backupPath.c_str()) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(partialPath.c_str());
+    result.status = BackupJobResult::Status::kFailed;
+    result.error = why;
+    result.filesStored = 0;
+    return result;
   }
   struct stat st {};
   if (stat(backupPath.c_str(), &st) == 0) result.archiveSize = static_cast<uint64_t>(st.st_size);

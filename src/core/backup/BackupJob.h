@@ -30,13 +30,14 @@ struct BackupJobResult {
 // Takes one Backup of a Scheme. The job holds its own copy of the Scheme's
 // lists, so the document may change while the job runs on a worker thread.
 //
-// Run: deletes an old Backup at the path, creates its folder, creates the ZIP,
+// Run: creates the Backups folder, writes the ZIP under a hidden temporary name,
 // collects every path first (the single files in order, then each folder's
 // walk with its excluded extensions), then adds file after file, polling the
 // cancel flag before each one, writes the manifest and closes the archive.
 // A file that cannot be read is skipped and listed in the result. A failure
 // of the archive itself (create, write, close, e.g. a full disk) and a
-// cancel both delete the partial file.
+// cancel both delete the partial file; only a complete archive replaces an
+// old Backup of the same name.
 class CBackupJob {
  public:
   CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder> folders);

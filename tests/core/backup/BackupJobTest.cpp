@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <csignal>
 #include <thread>
 
@@ -134,16 +135,27 @@ TEST(BackupJob, OnlyAMissingFileGivesAValidEmptyBackup) {
   EXPECT_TRUE(PythonManifest(dir / "b.zip", dir).empty());
 }
 
-TEST(BackupJob, CancelRemovesThePartialBackup) {
+// Only the Backups folder's own entries: no partial archive may be left behind.
+std::vector<std::string> FolderNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST(BackupJob, CancelRemovesThePartialBackupAndKeepsTheOldOne) {
   TempDir dir;
   for (int i = 0; i < 5; ++i) WriteFile(dir / ("src/f" + std::to_string(i)), "data");
-  WriteFile(dir / "b.zip", "an older Backup of this name");
+  const std::string older = "an older Backup of this name";
+  WriteFile(dir / "b.zip", older);
   CBackupJob job({}, {Folder(dir / "src")});
+  const std::vector<std::string> expected = {"b.zip", "src"};
   {
     std::atomic<bool> cancel{true};  // before the first file
     const auto result = job.Run(dir / "b.zip", cancel, nullptr);
     EXPECT_EQ(result.status, Status::kCancelled);
-    EXPECT_FALSE(fs::exists(dir / "b.zip"));
+    EXPECT_EQ(ReadFile(dir / "b.zip"), older);
+    EXPECT_EQ(FolderNames(dir.str()), expected);
   }
   {
     std::atomic<bool> cancel{false};
@@ -152,8 +164,15 @@ TEST(BackupJob, CancelRemovesThePartialBackup) {
     progress.cancelAfter = 2;
     const auto result = job.Run(dir / "b.zip", cancel, &progress);
     EXPECT_EQ(result.status, Status::kCancelled);
-    EXPECT_FALSE(fs::exists(dir / "b.zip"));
+    EXPECT_EQ(ReadFile(dir / "b.zip"), older);
+    EXPECT_EQ(FolderNames(dir.str()), expected);
     EXPECT_EQ(progress.calls.back().first, 2u);  // stopped before the third file
+  }
+  {
+    std::atomic<bool> cancel{false};
+    ASSERT_EQ(job.Run(dir / "b.zip", cancel, nullptr).status, Status::kDone);
+    EXPECT_NE(ReadFile(dir / "b.zip"), older);  // a complete Backup replaces it
+    EXPECT_EQ(FolderNames(dir.str()), expected);
   }
 }
 
@@ -178,14 +197,16 @@ TEST(BackupJob, CreateFailureIsReported) {
 }
 
 // A full disk, simulated by a file size limit in a child process: the job must
-// report failure and leave no Backup file behind.
-TEST(BackupJob, FullDiskFailsAndDeletesThePartialBackup) {
+// report failure, leave no partial file behind and keep the Backup it was to replace.
+TEST(BackupJob, FullDiskFailsDeletesThePartialBackupAndKeepsTheOldOne) {
   TempDir dir;
   std::string noise(1 << 20, '\0');
   std::mt19937 rng(3);
   for (char& c : noise) c = static_cast<char>(rng());
   for (int i = 0; i < 3; ++i) WriteFile(dir / ("src/n" + std::to_string(i)), noise);
   const std::string zip = dir / "b.zip";
+  const std::string older = "an older Backup of this name";
+  WriteFile(zip, older);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -195,14 +216,14 @@ TEST(BackupJob, FullDiskFailsAndDeletesThePartialBackup) {
     CBackupJob job({}, {Folder(dir / "src")});
     std::atomic<bool> cancel{false};
     const auto result = job.Run(zip, cancel, nullptr);
-    const bool gone = access(zip.c_str(), F_OK) != 0;
-    _exit(result.status == Status::kFailed && !result.error.empty() && gone ? 0 : 1);
+    _exit(result.status == Status::kFailed && !result.error.empty() ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_FALSE(fs::exists(zip));
+  EXPECT_EQ(ReadFile(zip), older);  // the old Backup survives its failed replacement
+  EXPECT_EQ(FolderNames(dir.str()), (std::vector<std::string>{"b.zip", "src"}));
 }
 
 TEST(BackupJob, UnreadableFilesAreSkippedAndNamed) {
