@@ -163,9 +163,10 @@ void CSchemesView::StartWatcher() {
     m_watcher.Stop();
     return;
   }
-  // A watcher that still runs keeps its folder; one that ended by itself (its
-  // folder went away) may start again.
-  if (m_watcher.IsRunning() && !m_watcher.HasEnded()) return;
+  // A watcher that still runs on the My Schemes folder goes on; one that ended
+  // by itself (its folder went away) starts again, and so does one left on a
+  // folder that is no longer the My Schemes folder.
+  if (m_watcher.IsRunning() && !m_watcher.HasEnded() && m_watcher.GetPath() == SchemesDir()) return;
   m_watcher.Stop();
   m_watcher.SetPath(SchemesDir());
   m_watcher.SetPoster([this] { QueueFill(); });

@@ -416,6 +416,16 @@ TEST_F(SchemesViewTest, AutomaticRefreshFollowsTheFolderOnlyWhenSwitchedOn) {
   fs::remove(SchemeFile("Quiet"));
   EXPECT_TRUE(PumpUntil([&] { return Listed().size() == 1; }));
 
+  // A new My Schemes folder is watched from the next update on.
+  const fs::path moved = m_temp / "Moved";
+  fs::create_directories(moved);
+  Settings().dir_schemes = moved.string();
+  View()->OnDocumentUpdate();
+  EXPECT_TRUE(Listed().empty());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  WriteFile(moved / "Arrived.tsbak", std::string(8, '\0'));
+  EXPECT_TRUE(PumpUntil([&] { return Listed().size() == 1; }));
+
   Settings().autorefresh = false;
   View()->OnDocumentUpdate();
   EXPECT_FALSE(View()->GetWatcher().IsRunning());
