@@ -65,15 +65,25 @@ class SchemesViewTest : public ShellTest {
     ASSERT_TRUE(View()->SelectName(wxString::FromUTF8(name)));
   }
 
-  // Pumps events until `done` holds or five seconds have gone by.
-  bool PumpUntil(const std::function<bool()>& done) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  // Pumps events until `done` holds or `seconds` have gone by.
+  bool PumpUntil(const std::function<bool()>& done, int seconds = 5) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
     while (!done()) {
       if (std::chrono::steady_clock::now() > end) return false;
       Flush();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return true;
+  }
+  // Another program writes `path` until the pane shows it: a watcher that has
+  // only just started may not be looking yet, so the file is written again
+  // (one byte longer each time) a few times before giving up.
+  bool DropUntilShown(const fs::path& path, const std::function<bool()>& shown) {
+    for (int attempt = 0; attempt < 4; ++attempt) {
+      WriteFile(path, std::string(8 + attempt, '\0'));
+      if (PumpUntil(shown, 2)) return true;
+    }
+    return false;
   }
   // Waits for the export or import started last to end and be reported.
   bool WaitForExchange(unsigned endedBefore) {
@@ -409,9 +419,7 @@ TEST_F(SchemesViewTest, AutomaticRefreshFollowsTheFolderOnlyWhenSwitchedOn) {
   EXPECT_TRUE(View()->GetWatcher().IsRunning());
   EXPECT_EQ(Listed(), (std::vector<std::string>{"Quiet"}));
   // Another program drops a Scheme into the folder (once the watcher has looked).
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  WriteFile(SchemeFile("Dropped"), std::string(8, '\0'));
-  EXPECT_TRUE(PumpUntil([&] { return Listed().size() == 2; }));
+  EXPECT_TRUE(DropUntilShown(SchemeFile("Dropped"), [&] { return Listed().size() == 2; }));
   EXPECT_EQ(Listed(), (std::vector<std::string>{"Dropped", "Quiet"}));
   fs::remove(SchemeFile("Quiet"));
   EXPECT_TRUE(PumpUntil([&] { return Listed().size() == 1; }));
@@ -422,9 +430,7 @@ TEST_F(SchemesViewTest, AutomaticRefreshFollowsTheFolderOnlyWhenSwitchedOn) {
   Settings().dir_schemes = moved.string();
   View()->OnDocumentUpdate();
   EXPECT_TRUE(Listed().empty());
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  WriteFile(moved / "Arrived.tsbak", std::string(8, '\0'));
-  EXPECT_TRUE(PumpUntil([&] { return Listed().size() == 1; }));
+  EXPECT_TRUE(DropUntilShown(moved / "Arrived.tsbak", [&] { return Listed().size() == 1; }));
 
   Settings().autorefresh = false;
   View()->OnDocumentUpdate();
@@ -446,7 +452,6 @@ TEST_F(SchemesViewTest, AutomaticRefreshReachesTheBackupsPaneOfTheOpenScheme) {
   Settings().autorefresh = true;
   ASSERT_TRUE(Doc()->OpenScheme(SchemeFile("Home").string()));
   ASSERT_EQ(backups->GetListedNames().size(), 1u);
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  WriteFile(BackupsDir("Home") / "dropped.zip", "made by another program");
-  EXPECT_TRUE(PumpUntil([&] { return backups->GetListedNames().size() == 2; }));
+  EXPECT_TRUE(DropUntilShown(BackupsDir("Home") / "dropped.zip",
+                             [&] { return backups->GetListedNames().size() == 2; }));
 }
