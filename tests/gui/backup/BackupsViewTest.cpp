@@ -79,9 +79,9 @@ TEST_F(BackupsTest, NewBackupOfARealTreeIsListedAndReadsWithUnzip) {
 TEST_F(BackupsTest, CancelDuringABackupOfManyFilesLeavesNoFile) {
   const fs::path many = Data() / "many";
   fs::create_directories(many);
-  for (int i = 0; i < 4000; ++i) WriteFile(many / ("f" + std::to_string(i) + ".txt"), "x");
+  for (int i = 0; i < 6000; ++i) WriteFile(many / ("f" + std::to_string(i) + ".txt"), "x");
   OpenScheme({}, {many.string()});
-  // An earlier Backup of the same name is replaced, so it is gone after a cancel.
+  // An earlier Backup of the same name is replaced only by a complete one.
   fs::create_directories(BackupFile("big").parent_path());
   WriteFile(BackupFile("big"), "older Backup");
   WriteFile(BackupFile("keep"), "another Backup");
@@ -101,12 +101,19 @@ TEST_F(BackupsTest, CancelDuringABackupOfManyFilesLeavesNoFile) {
   wxCommandEvent cancel(wxEVT_BUTTON, ID_CANCEL_OPERATION);
   Frame()->GetProgressDisplay()->GetCancelButton()->GetEventHandler()->ProcessEvent(cancel);
   EXPECT_FALSE(Frame()->GetProgressDisplay()->IsProgressShown()) << "hidden at once";
+  // The half-written Backup is never offered in the list.
+  View()->RefreshList();
+  EXPECT_EQ(View()->GetListedNames(), (std::vector<std::string>{"big", "keep"}));
   ASSERT_TRUE(WaitForRuns(before + 1));
   EXPECT_EQ(View()->GetLastBackupResult().status, BackupJobResult::Status::kCancelled);
-  EXPECT_FALSE(fs::exists(BackupFile("big")));
-  EXPECT_EQ(View()->GetListedNames(), std::vector<std::string>{"keep"});
-  for (const auto& entry : fs::directory_iterator(BackupFile("big").parent_path()))
-    EXPECT_EQ(entry.path().filename(), "keep.zip") << "no partial file is left";
+  EXPECT_EQ(ReadFile(BackupFile("big")), "older Backup");
+  EXPECT_EQ(View()->GetListedNames(), (std::vector<std::string>{"big", "keep"}));
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(BackupFile("big").parent_path())) {
+    ++files;
+    EXPECT_EQ(entry.path().extension(), ".zip") << "no partial file is left: " << entry.path();
+  }
+  EXPECT_EQ(files, 2);
   EXPECT_TRUE(IsViewEnabled(ID_BACKUP_NEW));
 }
 
