@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "files/FilesView.h"
 
 namespace fs = std::filesystem;
 using namespace tessarook;
@@ -70,4 +71,37 @@ TEST_F(ShellTest, SettingsAreWrittenAtExit) {
                                "Settings error", wxID_OK, wxICON_WARNING));
   EXPECT_FALSE(saved);
   fs::remove_all(file);
+}
+
+TEST_F(ShellTest, StartingWithASchemeFileOpensIt) {
+  const std::string path = MakeScheme("Work - Photos", "/etc/hostname");
+  TheApp().EndShell();
+  ASSERT_TRUE(TheApp().StartShell(wxString::FromUTF8(path.c_str())));
+  EXPECT_EQ(Frame()->GetTitle(), "Work - Photos - Tessarook Backup");
+  EXPECT_TRUE(Doc()->HasScheme());
+  EXPECT_EQ(Doc()->GetOpenLevel(), 2);  // the open's +2 without a placeholder first
+  EXPECT_EQ(Frame()->GetFilesView()->GetItemCount(), 1);
+
+  // A file that cannot be read: its error, then no window stays.
+  TheApp().EndShell();
+  const std::string missing = SchemesDir() + "/Missing.tsbak";
+  bool started = true;
+  wxTEST_DIALOG(started = TheApp().StartShell(wxString::FromUTF8(missing.c_str())),
+                CExpectMessage(missing + " was not found.", "Tessarook Backup", wxID_OK));
+  EXPECT_FALSE(started);
+  EXPECT_EQ(TheApp().GetMainFrame(), nullptr);
+  EXPECT_EQ(TheApp().GetDocument(), nullptr);
+  ASSERT_TRUE(TheApp().StartShell(wxString()));  // for the rest of the run
+}
+
+TEST_F(ShellTest, PropertiesDialogCommandsAreForwardedToTheOpenDialog) {
+  for (int id : {190, 187, 188, 189}) Command(id);  // no dialog: nothing happens
+  wxDialog dialog(Frame(), wxID_ANY, "contents");
+  std::vector<int> received;
+  dialog.Bind(wxEVT_MENU, [&received](wxCommandEvent& e) { received.push_back(e.GetId()); });
+  Frame()->SetPropertiesDialog(&dialog);
+  for (int id : {190, 187, 188, 189}) Command(id);
+  Flush();
+  Frame()->SetPropertiesDialog(nullptr);
+  EXPECT_EQ(received, (std::vector<int>{190, 187, 188, 189}));
 }
