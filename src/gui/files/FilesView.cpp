@@ -8,6 +8,7 @@
 #include <wx/mimetype.h>
 #include <wx/utils.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
@@ -174,8 +175,10 @@ void CFilesView::BindEvents() {
       },
       ID_FILES_PROPERTIES);
 
-  static const std::pair<int, int> kModes[] = {
-      {ID_VIEW_LARGE_ICONS, 0}, {ID_VIEW_TABLE, 1}, {ID_VIEW_SMALL_ICONS, 2}, {ID_VIEW_LIST, 3}};
+  static const std::pair<int, int> kModes[] = {{ID_FILES_LARGE_ICONS, 0},
+                                               {ID_FILES_TABLE, 1},
+                                               {ID_FILES_SMALL_ICONS, 2},
+                                               {ID_FILES_LIST, 3}};
   for (const auto& [command, mode] : kModes) {
     Bind(
         wxEVT_MENU, [this, mode](wxCommandEvent&) { SetDisplayMode(mode); }, command);
@@ -183,8 +186,8 @@ void CFilesView::BindEvents() {
         wxEVT_UPDATE_UI, [this, mode](wxUpdateUIEvent& e) { e.Check(GetDisplayMode() == mode); },
         command);
   }
-  static const std::pair<int, int> kArrangements[] = {{ID_ARRANGE_BY_NAME, 1},
-                                                      {ID_ARRANGE_BY_LOCATION, 2}};
+  static const std::pair<int, int> kArrangements[] = {{ID_FILES_BY_NAME, 1},
+                                                      {ID_FILES_BY_LOCATION, 2}};
   for (const auto& [command, arrangement] : kArrangements) {
     Bind(
         wxEVT_MENU,
@@ -433,14 +436,14 @@ wxMenu* CFilesView::MakeContextMenu(bool onRow) const {
   menu->Append(ID_FILES_REFRESH, "Re&fresh");
   menu->AppendSeparator();
   auto* view = new wxMenu;
-  view->AppendCheckItem(ID_VIEW_LARGE_ICONS, "Large &Icons");
-  view->AppendCheckItem(ID_VIEW_SMALL_ICONS, "&Small Icons");
-  view->AppendCheckItem(ID_VIEW_LIST, "&List");
-  view->AppendCheckItem(ID_VIEW_TABLE, "&Table");
+  view->AppendCheckItem(ID_FILES_LARGE_ICONS, "Large &Icons");
+  view->AppendCheckItem(ID_FILES_SMALL_ICONS, "&Small Icons");
+  view->AppendCheckItem(ID_FILES_LIST, "&List");
+  view->AppendCheckItem(ID_FILES_TABLE, "&Table");
   menu->AppendSubMenu(view, "&View");
   auto* arrange = new wxMenu;
-  arrange->AppendCheckItem(ID_ARRANGE_BY_NAME, "by &name");
-  arrange->AppendCheckItem(ID_ARRANGE_BY_LOCATION, "&by location");
+  arrange->AppendCheckItem(ID_FILES_BY_NAME, "by &name");
+  arrange->AppendCheckItem(ID_FILES_BY_LOCATION, "&by location");
   menu->AppendSubMenu(arrange, "&Arrange");
   return menu;
 }

@@ -108,7 +108,7 @@ TEST_F(FilesViewTest, MissingFileAndFolderShowTheirIconsAndNoSize) {
   WriteFile(Data("present.txt"), "12345");
   fs::create_directories(Data("here"));
   OpenScheme({Data("present.txt"), Data("lost.txt")}, {Data("here"), Data("vanished")});
-  ViewCommand(ID_VIEW_TABLE);
+  ViewCommand(ID_FILES_TABLE);
   ASSERT_EQ(View()->GetItemCount(), 4);
   EXPECT_FALSE(View()->IsHintShown());
 
@@ -239,20 +239,22 @@ TEST_F(FilesViewTest, ArrangementsAndDisplayModesAreCheckedAndApplied) {
   OpenScheme({Data("c.txt"), Data("a.txt"), (m_temp / "other" / "a.txt").string(), Data("B.txt")},
              {Data("zdir")});
 
-  ViewCommand(ID_ARRANGE_BY_NAME);
-  EXPECT_TRUE(ViewUpdate(ID_ARRANGE_BY_NAME).GetChecked());
-  EXPECT_FALSE(ViewUpdate(ID_ARRANGE_BY_LOCATION).GetChecked());
+  ViewCommand(ID_FILES_BY_NAME);
+  EXPECT_TRUE(ViewUpdate(ID_FILES_BY_NAME).GetChecked());
+  EXPECT_FALSE(ViewUpdate(ID_FILES_BY_LOCATION).GetChecked());
   // Byte order: "B" before "a"; equal names by location ("/data/" before "/other/").
   EXPECT_EQ(Names(), (std::vector<std::string>{"zdir", "B.txt", "a.txt", "a.txt", "c.txt"}));
   EXPECT_EQ(View()->GetRows()[2].m_location, (m_temp / "data").string() + "/");
 
-  ViewCommand(ID_ARRANGE_BY_LOCATION);
+  ViewCommand(ID_FILES_BY_LOCATION);
   EXPECT_EQ(View()->GetArrangement(), 2);
-  EXPECT_TRUE(ViewUpdate(ID_ARRANGE_BY_LOCATION).GetChecked());
+  EXPECT_TRUE(ViewUpdate(ID_FILES_BY_LOCATION).GetChecked());
   EXPECT_EQ(Names(), (std::vector<std::string>{"zdir", "B.txt", "a.txt", "c.txt", "a.txt"}));
 
-  const std::pair<int, int> modes[] = {
-      {ID_VIEW_LARGE_ICONS, 0}, {ID_VIEW_TABLE, 1}, {ID_VIEW_SMALL_ICONS, 2}, {ID_VIEW_LIST, 3}};
+  const std::pair<int, int> modes[] = {{ID_FILES_LARGE_ICONS, 0},
+                                       {ID_FILES_TABLE, 1},
+                                       {ID_FILES_SMALL_ICONS, 2},
+                                       {ID_FILES_LIST, 3}};
   for (const auto& [command, mode] : modes) {
     ViewCommand(command);
     EXPECT_EQ(View()->GetDisplayMode(), mode);
@@ -314,7 +316,7 @@ TEST_F(FilesViewTest, DoubleClickOnLocationOpensTheFolderOnNameOpensTheEntry) {
   WriteFile(Data("a.txt"), "x");
   WriteFile(Data("b.txt"), "x");
   OpenScheme({Data("a.txt"), Data("b.txt")}, {});
-  ViewCommand(ID_VIEW_TABLE);
+  ViewCommand(ID_FILES_TABLE);
   Frame()->SendSizeEvent();
   Flush();
   std::vector<std::string> opened;
