@@ -41,7 +41,10 @@ TEST_F(FolderMonitorsTest, OneWatcherPerFolder) {
   EXPECT_FALSE(monitors.Watch(Folder("a"), poster));
   EXPECT_TRUE(monitors.Watch(Folder("b"), poster));
   EXPECT_FALSE(monitors.Watch("", poster));
-  EXPECT_EQ(monitors.Count(), 2u);
+  // A folder that cannot be watched stays listed and is not tried again.
+  EXPECT_TRUE(monitors.Watch(Folder("missing"), poster));
+  EXPECT_FALSE(monitors.Watch(Folder("missing"), poster));
+  EXPECT_EQ(monitors.Count(), 3u);
   EXPECT_TRUE(monitors.IsWatched(Folder("b")));
 
   monitors.StopAll();
@@ -65,13 +68,6 @@ TEST_F(FolderMonitorsTest, ChangeReachesThePosterUntilStopped) {
   std::ofstream(m_dir / "a" / "later.txt") << "y";
   std::this_thread::sleep_for(800ms);
   EXPECT_EQ(calls.load(), afterStop);
-}
-
-TEST_F(FolderMonitorsTest, MissingFolderIsRememberedNotRetried) {
-  CFolderMonitors monitors;
-  EXPECT_TRUE(monitors.Watch(Folder("missing"), [] {}));
-  EXPECT_FALSE(monitors.Watch(Folder("missing"), [] {}));
-  EXPECT_EQ(monitors.Count(), 1u);
 }
 
 }  // namespace

@@ -130,17 +130,6 @@ TEST_F(FilesViewTest, MissingFileAndFolderShowTheirIconsAndNoSize) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"here", "vanished", "lost.txt", "present.txt"}));
 }
 
-TEST_F(FilesViewTest, HintDependsOnWhetherASchemeIsOpen) {
-  EXPECT_TRUE(View()->IsHintShown());
-  EXPECT_TRUE(View()->GetHint().StartsWith("Please create a new Scheme (Ctrl + N)"));
-  OpenScheme({}, {});
-  EXPECT_TRUE(View()->IsHintShown());
-  EXPECT_TRUE(View()->GetHint().StartsWith("There are no files attached to the Scheme."));
-  Command(ID_CLOSE_SCHEME);
-  EXPECT_EQ(View()->GetItemCount(), 0);
-  EXPECT_TRUE(View()->GetHint().StartsWith("Please create a new Scheme"));
-}
-
 TEST_F(FilesViewTest, AddingAListedPathAddsNoRowButMarksTheSchemeModified) {
   WriteFile(Data("a.txt"), "a");
   WriteFile(Data("b.txt"), "b");
@@ -184,6 +173,7 @@ TEST_F(FilesViewTest, DroppedLinksAddTheirTargetsAsTheKindTheyAre) {
   fs::create_symlink(Data("real folder"), Data("folder link"));
   fs::create_symlink("real.txt", Data("file link"));  // relative to its own folder
   OpenScheme({}, {});
+  EXPECT_TRUE(View()->GetHint().StartsWith("There are no files attached to the Scheme."));
 
   View()->AddDroppedPaths({Data("folder link"), Data("file link"), Data("not there")});
   const CScheme& scheme = Doc()->GetScheme();
@@ -199,6 +189,7 @@ TEST_F(FilesViewTest, DroppedLinksAddTheirTargetsAsTheKindTheyAre) {
   Command(ID_CLOSE_SCHEME);
   View()->AddDroppedPaths({Data("real.txt")});
   EXPECT_EQ(View()->GetItemCount(), 0);
+  EXPECT_TRUE(View()->GetHint().StartsWith("Please create a new Scheme (Ctrl + N)"));
   EXPECT_TRUE(Doc()->GetScheme().m_files.empty());
 }
 
@@ -244,7 +235,6 @@ TEST_F(FilesViewTest, ArrangementsAndDisplayModesAreCheckedAndApplied) {
   EXPECT_FALSE(ViewUpdate(ID_FILES_BY_LOCATION).GetChecked());
   // Byte order: "B" before "a"; equal names by location ("/data/" before "/other/").
   EXPECT_EQ(Names(), (std::vector<std::string>{"zdir", "B.txt", "a.txt", "a.txt", "c.txt"}));
-  EXPECT_EQ(View()->GetRows()[2].m_location, (m_temp / "data").string() + "/");
 
   ViewCommand(ID_FILES_BY_LOCATION);
   EXPECT_EQ(View()->GetArrangement(), 2);
