@@ -221,17 +221,17 @@ int RunWatch(const Context&, const Args& args) {
 
 const CommandRegistrar kSchemes({"schemes",
                                  "schemes",
-                                 "List the Schemes of the My Schemes folder",
+                                 "list the Schemes of the My Schemes folder",
                                  "Prints one Scheme name per line, ascending.",
                                  {},
                                  0,
                                  0,
                                  RunSchemes});
 const CommandRegistrar kDelete(
-    {"delete", "delete NAME", "Delete a Scheme with its Backups folder", "", {}, 1, 1, RunDelete});
+    {"delete", "delete NAME", "delete a Scheme with its Backups folder", "", {}, 1, 1, RunDelete});
 const CommandRegistrar kRename({"rename",
                                 "rename OLD NEW [--force]",
-                                "Rename a Scheme with its Backups folder",
+                                "rename a Scheme with its Backups folder",
                                 "Refuses to replace an existing Scheme NEW unless --force, which "
                                 "replaces its scheme file and its whole Backups folder.",
                                 {{"--force", false}},
@@ -240,7 +240,7 @@ const CommandRegistrar kRename({"rename",
                                 RunRename});
 const CommandRegistrar kDuplicate({"duplicate",
                                    "duplicate OLD NEW [--force]",
-                                   "Copy a Scheme with its Backups folder",
+                                   "copy a Scheme with its Backups folder",
                                    "Refuses to replace an existing Scheme NEW unless --force.",
                                    {{"--force", false}},
                                    2,
@@ -249,7 +249,7 @@ const CommandRegistrar kDuplicate({"duplicate",
 const CommandRegistrar kExport(
     {"export",
      "export NAME FILE.csm [--force]",
-     "Write a Scheme and its Backups into a Compressed Scheme file",
+     "write a Scheme and its Backups into a Compressed Scheme file",
      "Prints FILE<TAB>RECORDS<TAB>BYTES. Refuses to replace an existing FILE unless --force. "
      "Ctrl+C stops the export and leaves no file.",
      {{"--force", false}},
@@ -259,7 +259,7 @@ const CommandRegistrar kExport(
 const CommandRegistrar kImport(
     {"import",
      "import FILE.csm [--force]",
-     "Recreate a Scheme and its Backups from a Compressed Scheme file",
+     "recreate a Scheme and its Backups from a Compressed Scheme file",
      "Prints the Scheme's name. Refuses to replace an existing Scheme of that name unless "
      "--force; then carried Backups replace those of the same name. A damaged file changes "
      "nothing. Ctrl+C stops the import and leaves the My Schemes folder as it was.",
@@ -270,7 +270,7 @@ const CommandRegistrar kImport(
 const CommandRegistrar kWatch(
     {"watch",
      "watch DIR",
-     "Print the changes of a folder until interrupted",
+     "print the changes of a folder until interrupted",
      "Prints created|deleted|changed<TAB>PATH for each change found, as the desktop program's "
      "change monitor sees it. Runs until Ctrl+C (exit status 130); exit status 3 when the "
      "folder cannot be watched or goes away.",

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -30,7 +31,24 @@ void PrintUsage(std::ostream& out) {
   out << "Usage: tessarook-cli [--schemes-dir DIR] [--settings FILE] [--quiet] COMMAND [ARGS...]\n"
          "       tessarook-cli --help | --version | COMMAND --help\n\n"
          "Commands:\n";
-  for (const Command& c : Commands()) {
+  // Commands register themselves in link order; list them by topic instead.
+  static const char* const kOrder[] = {
+      "new",     "show",          "add",           "add-file",         "add-folder", "remove",
+      "exclude", "backup",        "backups",       "contents",         "restore",    "extract",
+      "verify",  "delete-backup", "rename-backup", "duplicate-backup", "schemes",    "delete",
+      "rename",  "duplicate",     "export",        "import",           "watch"};
+  auto rank = [](const std::string& name) {
+    for (size_t i = 0; i < std::size(kOrder); ++i)
+      if (name == kOrder[i]) return i;
+    return std::size(kOrder);
+  };
+  std::vector<const Command*> listed;
+  for (const Command& c : Commands()) listed.push_back(&c);
+  std::stable_sort(listed.begin(), listed.end(), [&](const Command* a, const Command* b) {
+    return rank(a->name) < rank(b->name);
+  });
+  for (const Command* command : listed) {
+    const Command& c = *command;
     std::string head = "  " + c.synopsis;
     out << head;
     if (head.size() < 48)
