@@ -503,6 +503,7 @@ void CBackupsView::OnWorkerDone() {
   // Window thread; the worker thread is about to end.
   m_worker.Wait();
   if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->HideProgress();
+  RestartWatcher();  // the first Backup may have made the folder to watch
   RefreshList();
   ++m_finishedRuns;
 }

@@ -6,6 +6,7 @@
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -267,4 +268,24 @@ TEST_F(BackupsTest, ThePopupMenusHoldTheItemCommandsOnlyOnARow) {
   EXPECT_EQ(onSpace->FindItem(ID_BACKUP_DELETE), nullptr);
   EXPECT_NE(onSpace->FindItem(ID_BACKUP_NEW), nullptr);
   EXPECT_EQ(onItem->GetMenuItemCount(), onSpace->GetMenuItemCount() + 7);
+}
+
+TEST_F(BackupsTest, WithAutorefreshTheListFollowsTheBackupsFolder) {
+  Settings().autorefresh = true;
+  OpenTreeScheme();
+  // The folder appears with the first Backup; the watcher follows it there.
+  const int before = View()->GetFinishedRuns();
+  ASSERT_TRUE(View()->StartBackup("first"));
+  ASSERT_TRUE(WaitForRuns(before + 1));
+  PutBackup("copied-in", "made by another program");
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (View()->GetListedNames().size() < 2 && std::chrono::steady_clock::now() < end) {
+    wxTheApp->ProcessPendingEvents();
+    wxTheApp->Yield(true);
+    wxMilliSleep(20);
+  }
+  // No refresh by hand: the watcher's report rebuilt the list.
+  std::vector<std::string> names = View()->GetListedNames();
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"copied-in", "first"}));
 }
