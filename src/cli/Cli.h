@@ -68,6 +68,10 @@ struct CommandRegistrar {
 
 const std::vector<Command>& Commands();
 
+// A path argument made absolute against the current folder, without "." and
+// ".." parts and without a trailing "/" (the root stays "/").
+std::string AbsolutePath(const std::string& arg);
+
 // "tessarook-cli: <text>" on stderr.
 void Error(const std::string& text);
 

@@ -92,15 +92,6 @@ std::string DefaultBackupName() {
   return text;
 }
 
-std::string AbsolutePath(const std::string& arg) {
-  std::error_code ec;
-  fs::path path = fs::absolute(arg, ec);
-  if (ec) path = arg;
-  std::string text = path.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 // Manifest positions whose path is `given` (as typed, or made absolute).
 std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string& given) {
   std::vector<size_t> out;

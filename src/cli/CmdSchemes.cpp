@@ -32,17 +32,6 @@ bool SaveScheme(const std::string& file, const CScheme& scheme) {
   return false;
 }
 
-// A PATH argument as an entry path: absolute, without "." and ".." parts and
-// without a trailing "/" (the root stays "/").
-std::string EntryPath(const std::string& arg) {
-  std::error_code ec;
-  fs::path path = fs::absolute(arg, ec);
-  if (ec) path = arg;
-  std::string text = path.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  return text;
-}
-
 // As a dropped item: a symbolic link stands for its target.
 std::string ResolveLink(const std::string& path) {
   std::error_code ec;
@@ -59,7 +48,7 @@ int AddEntries(const Context& ctx, const Args& args, AddKind kind) {
   if (!LoadScheme(file, scheme)) return kExitFailure;
   bool changed = false;
   for (size_t i = 1; i < args.positional.size(); ++i) {
-    const std::string path = ResolveLink(EntryPath(args.positional[i]));
+    const std::string path = ResolveLink(AbsolutePath(args.positional[i]));
     const bool folder =
         kind == AddKind::kFolder || (kind == AddKind::kByType && FolderExists(path));
     // An entry already listed is left as it is.
@@ -129,7 +118,7 @@ int RunRemove(const Context& ctx, const Args& args) {
   bool skipped = false;
   for (size_t i = 1; i < args.positional.size(); ++i) {
     const std::string& given = args.positional[i];
-    const std::string path = EntryPath(given);
+    const std::string path = AbsolutePath(given);
     bool found = false;
     // The text as given first (entries need not be absolute), then as an absolute path.
     for (const std::string& candidate : {given, path}) {
@@ -153,7 +142,7 @@ int RunExclude(const Context& ctx, const Args& args) {
   if (!LoadScheme(file, scheme)) return kExitFailure;
   const std::string& given = args.positional[1];
   int index = scheme.FindFolderEntry(given);
-  if (index < 0) index = scheme.FindFolderEntry(EntryPath(given));
+  if (index < 0) index = scheme.FindFolderEntry(AbsolutePath(given));
   if (index < 0) {
     Error("not a folder of the Scheme: " + given);
     return kExitFailure;

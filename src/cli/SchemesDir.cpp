@@ -22,10 +22,16 @@ std::string Context::SchemeFile(const std::string& arg) const {
                        arg.compare(arg.size() - kSchemeExtension.size(), kSchemeExtension.size(),
                                    kSchemeExtension) == 0);
   if (!isPath) return SchemeFilePath(SchemesDir(), arg);
+  return AbsolutePath(arg);
+}
+
+std::string AbsolutePath(const std::string& arg) {
   std::error_code ec;
-  const std::filesystem::path absolute = std::filesystem::absolute(arg, ec);
-  if (ec) return arg;
-  return absolute.lexically_normal().string();
+  std::filesystem::path path = std::filesystem::absolute(arg, ec);
+  if (ec) path = arg;
+  std::string text = path.lexically_normal().string();
+  while (text.size() > 1 && text.back() == '/') text.pop_back();
+  return text;
 }
 
 }  // namespace tessarook::cli
