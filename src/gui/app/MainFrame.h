@@ -4,6 +4,7 @@
 
 #include <wx/frame.h>
 #include <wx/timer.h>
+#include <wx/weakref.h>
 
 #include <functional>
 #include <memory>
@@ -101,7 +102,9 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void OnIconize(wxIconizeEvent& event);
   void OnMoveOrSize();
 
-  CTessarookDoc* m_doc;
+  // Weak: at program exit the document manager deletes the document before the
+  // frame, whose destruction is delayed.
+  wxWeakRef<CTessarookDoc> m_doc;
   CBiSplitterWnd* m_outer = nullptr;
   CBiSplitterWnd* m_inner = nullptr;
   CSchemesView* m_schemesView = nullptr;
