@@ -83,6 +83,15 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
   return true;
 }
 
+// The Backup named by "SCHEME BACKUP ..." opened with its manifest read; an exit
+// status other than kExitOk when that cannot be done (the reason is on stderr).
+int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive) {
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  return OpenBackup(CBackupStore(schemeFile), args.positional[1], archive) ? kExitOk : kExitFailure;
+}
+
 std::string DefaultBackupName() {
   const time_t now = time(nullptr);
   struct tm tm {};
@@ -163,24 +172,16 @@ int RunBackups(const Context& ctx, const Args& args) {
 }
 
 int RunContents(const Context& ctx, const Args& args) {
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  if (!CheckName(args.positional[1])) return kExitUsage;
-  const CBackupStore store(schemeFile);
   CBackupArchive archive;
-  if (!OpenBackup(store, args.positional[1], archive)) return kExitFailure;
+  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
   for (size_t i = 0; i < archive.paths.size(); ++i)
     std::cout << i << "\t" << archive.paths[i] << "\n";
   return kExitOk;
 }
 
 int RunRestore(const Context& ctx, const Args& args) {
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  if (!CheckName(args.positional[1])) return kExitUsage;
-  const CBackupStore store(schemeFile);
   CBackupArchive archive;
-  if (!OpenBackup(store, args.positional[1], archive)) return kExitFailure;
+  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
 
   bool missing = false;
   std::vector<size_t> positions;
@@ -223,12 +224,8 @@ int RunRestore(const Context& ctx, const Args& args) {
 }
 
 int RunExtract(const Context& ctx, const Args& args) {
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  if (!CheckName(args.positional[1])) return kExitUsage;
-  const CBackupStore store(schemeFile);
   CBackupArchive archive;
-  if (!OpenBackup(store, args.positional[1], archive)) return kExitFailure;
+  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
   const std::vector<size_t> found = PositionsOf(archive, args.positional[2]);
   if (found.empty()) {
     Error("not in the Backup: " + args.positional[2]);
