@@ -16,6 +16,21 @@ constexpr uint64_t kPageBytes = 4096;
 // One kernel copy call moves at most this much, so a stop is never far away.
 constexpr uint64_t kKernelChunk = 64ull << 20;
 
+// Opens a regular file only. The open is non-blocking, so a FIFO in its place
+// cannot wait for a peer; blocking I/O is switched back on for the file.
+// Returns the descriptor, or -1.
+int OpenRegularFile(const std::string& path, int flags, struct stat& st) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+  if (fd < 0) return -1;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -1;
+  }
+  const int current = ::fcntl(fd, F_GETFL);
+  if (current >= 0) ::fcntl(fd, F_SETFL, current & ~O_NONBLOCK);
+  return fd;
+}
+
 }  // namespace
 
 CRawFile::~CRawFile() {
@@ -24,19 +39,10 @@ CRawFile::~CRawFile() {
 
 bool CRawFile::OpenRead(const std::string& path) {
   Close();
-  // Non-blocking so that opening a FIFO does not wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  m_fd = fd;
-  m_size = static_cast<uint64_t>(st.st_size);
-  return true;
+  m_fd = OpenRegularFile(path, O_RDONLY, st);
+  m_size = m_fd >= 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  return m_fd >= 0;
 }
 
 bool CRawFile::CreateNew(const std::string& path) {
@@ -48,18 +54,10 @@ bool CRawFile::CreateNew(const std::string& path) {
 
 bool CRawFile::CreateTruncate(const std::string& path) {
   Close();
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) return false;
   struct stat st;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  const int flags = ::fcntl(fd, F_GETFL);
-  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-  m_fd = fd;
+  m_fd = OpenRegularFile(path, O_WRONLY | O_CREAT | O_TRUNC, st);
   m_size = 0;
-  return true;
+  return m_fd >= 0;
 }
 
 bool CRawFile::ReadAt(void* data, size_t size, uint64_t offset) const {
