@@ -2,19 +2,70 @@
 
 #include <filesystem>
 
+#include "util/OpenBeneath.h"
+
 namespace tessarook {
 
 namespace {
 
-bool HasDotDot(std::string_view path) {
+bool IsLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// "C:\..." (or "C:/..."): a full path on a Windows drive.
+bool IsDrivePath(std::string_view path) {
+  return path.size() >= 3 && IsLetter(path[0]) && path[1] == ':' &&
+         (path[2] == '\\' || path[2] == '/');
+}
+
+// "\\server\share\...": a Windows network path.
+bool IsSharePath(std::string_view path) {
+  return path.size() >= 2 && path[0] == '\\' && path[1] == '\\';
+}
+
+bool IsWindowsPath(std::string_view path) { return IsDrivePath(path) || IsSharePath(path); }
+
+// The components of `text` between any of the `separators`, without empty
+// ones and without ".".
+void AppendComponents(std::string_view text, std::string_view separators,
+                      std::vector<std::string>& out) {
   size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (path.substr(start, end - start) == "..") return true;
+  while (start <= text.size()) {
+    size_t end = text.find_first_of(separators, start);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view part = text.substr(start, end - start);
+    if (!part.empty() && part != ".") out.emplace_back(part);
     start = end + 1;
   }
-  return false;
+}
+
+// The place of a source path below a target folder, as components: "/a/b"
+// gives a, b; "C:\a\b" gives C, a, b; "\\srv\share\a" gives UNC, srv, share,
+// a. Returns why the path cannot be restored safely, or "".
+std::string PlaceOf(std::string_view source, bool toFolder, std::vector<std::string>& parts) {
+  if (source.find('\0') != std::string_view::npos) return "the path holds a NUL byte";
+  const bool windows = IsWindowsPath(source);
+  const std::string_view separators = windows ? "\\/" : "/";
+  if (IsDrivePath(source)) {
+    parts.emplace_back(1, source[0]);
+    AppendComponents(source.substr(3), separators, parts);
+    if (parts.size() < 2) return "not a file path";
+  } else if (IsSharePath(source)) {
+    AppendComponents(source.substr(2), separators, parts);
+    // A server, a share, and at least a name; "\\?\" and "\\.\" name devices.
+    if (parts.size() < 3) return "not a file path";
+    if (parts[0] == "?" || parts[0] == ".") return "a Windows device path";
+    parts.insert(parts.begin(), "UNC");
+  } else if (!source.empty() && source.front() == '/') {
+    AppendComponents(source, separators, parts);
+  } else {
+    return "not a full path";
+  }
+  const std::string_view last = source.substr(source.find_last_of(separators) + 1);
+  if (parts.empty() || last.empty() || last == ".") return "not a file path";
+  for (const std::string& part : parts)
+    if (part == "..")
+      return toFolder ? "the path leads out of the target folder"
+                      : "the path holds a \"..\" component";
+  return "";
 }
 
 }  // namespace
@@ -23,6 +74,8 @@ std::vector<RestoreItem> CRestoreJob::Plan(const CBackupArchive& archive,
                                            const std::vector<size_t>& positions,
                                            const std::string& toFolder,
                                            std::vector<RestoreFailure>& refused) {
+  std::string folder = toFolder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   std::vector<RestoreItem> items;
   for (size_t position : positions) {
     if (position >= archive.paths.size()) {
@@ -30,29 +83,63 @@ std::vector<RestoreItem> CRestoreJob::Plan(const CBackupArchive& archive,
       continue;
     }
     const std::string& source = archive.paths[position];
-    if (source.empty() || source.front() != '/') {
-      refused.push_back({position, source, "not a full path"});
+    std::vector<std::string> parts;
+    const std::string why = PlaceOf(source, !folder.empty(), parts);
+    if (!why.empty()) {
+      refused.push_back({position, source, why});
       continue;
     }
-    if (toFolder.empty()) {
-      items.push_back({position, source});
+    if (folder.empty()) {
+      if (IsWindowsPath(source)) {
+        RestoreFailure f{position, source,
+                         "made on Windows: it can be restored only into a folder"};
+        f.needsFolder = true;
+        refused.push_back(f);
+      } else {
+        items.push_back({position, source, "", ""});
+      }
       continue;
     }
-    if (HasDotDot(source)) {
-      refused.push_back({position, source, "the path leads out of the target folder"});
-      continue;
-    }
-    std::string dest = toFolder;
-    while (dest.size() > 1 && dest.back() == '/') dest.pop_back();
-    if (dest == "/") dest.clear();
-    dest += source;
-    items.push_back({position, dest});
+    std::string relative;
+    for (const std::string& part : parts) relative = JoinPath(relative, part);
+    items.push_back({position, JoinPath(folder, relative), folder, relative});
   }
   return items;
 }
 
+namespace {
+
+bool ExtractItem(CBackupArchive& archive, const RestoreItem& item, std::string& error,
+                 bool& skipped) {
+  skipped = false;
+  if (item.position >= archive.paths.size()) {
+    error = "no such file in the Backup";
+    return false;
+  }
+  const int64_t index = archive.EntryIndexFor(item.position);
+  if (index < 0) {
+    error = "the Backup holds no entry " + EntryNameOf(item.position);
+    return false;
+  }
+  const bool ok = item.folder.empty() ? archive.ExtractToFile(item.destination, index)
+                                      : archive.ExtractBeneath(item.folder, item.relative, index);
+  if (!ok) {
+    error = archive.LastError();
+    skipped = archive.DestinationProtected();
+  }
+  return ok;
+}
+
+}  // namespace
+
 bool CRestoreJob::ExtractPosition(CBackupArchive& archive, size_t position,
                                   const std::string& destination, std::string& error) {
+  bool skipped = false;
+  return ExtractItem(archive, {position, destination, "", ""}, error, skipped);
+}
+
+bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position, std::string& path,
+                                     std::string& error) {
   if (position >= archive.paths.size()) {
     error = "no such file in the Backup";
     return false;
@@ -62,11 +149,10 @@ bool CRestoreJob::ExtractPosition(CBackupArchive& archive, size_t position,
     error = "the Backup holds no entry " + EntryNameOf(position);
     return false;
   }
-  if (!archive.ExtractToFile(destination, index)) {
-    error = archive.LastError();
-    return false;
-  }
-  return true;
+  path = PreviewTempPath(archive.paths[position]);
+  if (archive.ExtractReplacing(path, index)) return true;
+  error = archive.LastError();
+  return false;
 }
 
 RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<RestoreItem>& items,
@@ -82,7 +168,8 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
       break;
     }
     std::string error;
-    if (ExtractPosition(archive, item.position, item.destination, error)) {
+    bool skipped = false;
+    if (ExtractItem(archive, item, error, skipped)) {
       result.restored.push_back(item.position);
     } else if (cancel && cancel->load()) {
       result.cancelled = true;
@@ -90,7 +177,9 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     } else {
       const std::string path =
           item.position < archive.paths.size() ? archive.paths[item.position] : std::string();
-      result.failed.push_back({item.position, path, error});
+      RestoreFailure f{item.position, path, error};
+      f.skipped = skipped;
+      result.failed.push_back(f);
     }
     ++done;
     if (sink) sink->OnProgress(done, total);
@@ -99,14 +188,16 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   return result;
 }
 
+std::string LastPathComponent(std::string_view sourcePath) {
+  const size_t cut = sourcePath.find_last_of(IsWindowsPath(sourcePath) ? "\\/" : "/");
+  return std::string(cut == std::string_view::npos ? sourcePath : sourcePath.substr(cut + 1));
+}
+
 std::string PreviewTempPath(std::string_view sourcePath) {
   std::error_code ec;
   std::string folder = std::filesystem::temp_directory_path(ec).string();
   if (ec || folder.empty()) folder = "/tmp";
-  if (folder.back() != '/') folder += '/';
-  const size_t slash = sourcePath.rfind('/');
-  return folder +
-         std::string(slash == std::string_view::npos ? sourcePath : sourcePath.substr(slash + 1));
+  return JoinPath(folder, LastPathComponent(sourcePath));
 }
 
 }  // namespace tessarook

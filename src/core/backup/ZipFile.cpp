@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <minizip/zip.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -14,6 +15,7 @@
 
 #include "backup/ZipReader.h"
 #include "backup/ZipStream.h"
+#include "util/OpenBeneath.h"
 
 namespace tessarook {
 
@@ -179,6 +181,7 @@ int CZipFile::Close() {
     m_writer = nullptr;
   } else if (m_reader) {
     m_reader.reset();
+    m_readDevice = m_readInode = 0;
     m_firstByFoldedName.clear();
   }
   return result;
@@ -367,6 +370,10 @@ bool CZipFile::Open(const std::string& path) {
   std::string error;
   if (!reader->Open(path, error)) return Fail(error);
   m_reader = std::move(reader);
+  struct stat st {};
+  const bool known = ::stat(path.c_str(), &st) == 0;
+  m_readDevice = known ? st.st_dev : 0;
+  m_readInode = known ? st.st_ino : 0;
   m_firstByFoldedName.clear();
   const auto& entries = m_reader->Entries();
   for (size_t i = 0; i < entries.size(); ++i)
@@ -425,26 +432,115 @@ bool CZipFile::TestEntry(int64_t index, std::string& reason) {
   return ok;
 }
 
-bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
-  if (!m_reader) return Fail("no archive is open");
-  if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
-  const ZipEntryInfo& info = m_reader->Entries()[static_cast<size_t>(index)];
+namespace {
 
-  namespace fs = std::filesystem;
-  const fs::path dest(diskPath);
-  if (!dest.has_filename()) return Fail(diskPath + ": not a file path");
-  fs::path folder = dest.parent_path();
-  if (folder.empty()) folder = ".";
+std::string TempName() {
+  return ".tessarook-" + std::to_string(getpid()) + "-" +
+         std::to_string(g_tempCounter.fetch_add(1)) + ".part";
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The permission bits an extracted file gets: the entry's Unix bits when it
+// has them (type bits mark them as set, so even a mode of 000 comes back as
+// it was), else 0644.
+mode_t EntryMode(const ZipEntryInfo& info) {
+  const uint32_t stored = info.externalAttributes >> 16;
+  if ((info.madeBy >> 8) == 3 && ((stored & S_IFMT) != 0 || (stored & 0777) != 0))
+    return stored & 0777;
+  return 0644;
+}
+
+// An unnamed file in the folder for a temporary copy, or, where the file
+// system has no unnamed files, a named one removed at once.
+CFileHandle UnnamedFileIn(int folder) {
+  int fd = openat(folder, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
+    return CFileHandle(fd);
+  const std::string name = TempName();
+  fd = openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd >= 0) unlinkat(folder, name.c_str(), 0);
+  return CFileHandle(fd);
+}
+
+// Room for the checked copy of an entry that goes into an existing file: in
+// the file's own folder, or, when this user may not write there, in the
+// temporary folder.
+CFileHandle ScratchFileFor(int folder) {
+  CFileHandle file = UnnamedFileIn(folder);
+  if (file.IsOpen()) return file;
+  const int err = errno;
   std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) return Fail("cannot create " + folder.string() + ": " + ec.message());
+  std::string temp = std::filesystem::temp_directory_path(ec).string();
+  if (ec || temp.empty()) temp = "/tmp";
+  const CFileHandle tempFolder(::open(temp.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (tempFolder.IsOpen()) file = UnnamedFileIn(tempFolder.Get());
+  if (!file.IsOpen()) errno = err;
+  return file;
+}
 
-  const std::string temp = (folder / ".tessarook-").string() + std::to_string(getpid()) + "-" +
-                           std::to_string(g_tempCounter.fetch_add(1)) + ".part";
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return Fail("cannot write in " + folder.string() + ": " + Errno(errno));
+// Calls `fn(offset, length)` for each stretch of data of the file below
+// `size`, in order; holes are skipped. Stops early when `fn` returns false.
+template <typename Fn>
+bool ForEachDataStretch(int fd, uint64_t size, Fn fn) {
+  const off_t end = static_cast<off_t>(size);
+  off_t pos = 0;
+  while (pos < end) {
+    off_t data = lseek(fd, pos, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) return true;  // only a hole is left
+      data = pos;                       // no hole support: all of it is data
+    }
+    if (data >= end) return true;
+    off_t hole = lseek(fd, data, SEEK_HOLE);
+    if (hole < 0 || hole > end) hole = end;
+    if (!fn(data, hole - data)) return false;
+    pos = hole;
+  }
+  return true;
+}
 
-  std::string error;
+bool WriteAllAt(int fd, const char* p, size_t n, off_t at) {
+  while (n > 0) {
+    const ssize_t w = ::pwrite(fd, p, n, at);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+    at += w;
+  }
+  return true;
+}
+
+// Makes [begin, end) of the file read as zeros, where it held old data.
+bool ZeroRange(int fd, off_t begin, off_t end, off_t oldSize) {
+  end = std::min(end, oldSize);
+  if (begin >= end) return true;
+  if (fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, begin, end - begin) == 0)
+    return true;
+  static const char zeros[64 << 10] = {};
+  while (begin < end) {
+    const size_t n = static_cast<size_t>(std::min<off_t>(end - begin, sizeof zeros));
+    if (!WriteAllAt(fd, zeros, n, begin)) return false;
+    begin += static_cast<off_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool CZipFile::Protected(std::string text) {
+  m_protected = true;
+  return Fail(std::move(text));
+}
+
+bool CZipFile::WriteEntryTo(int fd, int64_t index, const std::string& shown, std::string& error) {
   uint64_t done = 0;
   bool holeAtEnd = false;
   const bool read = ReadData(index, [&](const char* data, size_t n) {
@@ -455,13 +551,13 @@ bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
     // Blocks of zeros become holes, so sparse files stay sparse.
     if (AllZero(data, n)) {
       if (lseek(fd, static_cast<off_t>(n), SEEK_CUR) < 0) {
-        error = "cannot write " + diskPath + ": " + Errno(errno);
+        error = "cannot write " + shown + ": " + Errno(errno);
         return false;
       }
       holeAtEnd = true;
     } else {
       if (!WriteAll(fd, data, n)) {
-        error = "cannot write " + diskPath + ": " + Errno(errno);
+        error = "cannot write " + shown + ": " + Errno(errno);
         return false;
       }
       holeAtEnd = false;
@@ -471,24 +567,239 @@ bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
   });
   if (!read && error.empty()) error = m_lastError;
   if (error.empty() && holeAtEnd && ftruncate(fd, static_cast<off_t>(done)) != 0)
-    error = "cannot write " + diskPath + ": " + Errno(errno);
-  if (error.empty()) {
-    mode_t mode = 0644;
-    const uint32_t stored = info.externalAttributes >> 16;
-    // Unix permission bits when the entry has them (type bits mark them as
-    // set, so even a mode of 000 comes back as it was).
-    if ((info.madeBy >> 8) == 3 && ((stored & S_IFMT) != 0 || (stored & 0777) != 0))
-      mode = stored & 0777;
-    const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
-    if (fchmod(fd, mode) != 0 || futimens(fd, times) != 0)
-      error = "cannot set the attributes of " + diskPath + ": " + Errno(errno);
+    error = "cannot write " + shown + ": " + Errno(errno);
+  return error.empty();
+}
+
+bool CZipFile::OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize,
+                             const std::string& shown, std::string& error) {
+  // Room for the new data is reserved before the first byte of the file
+  // changes, so a full disk fails with the file as it was. Where the file
+  // system cannot reserve, the free space must cover the growth.
+  bool noRoom = false;
+  bool reserved = ForEachDataStretch(from, size, [&](off_t at, off_t length) {
+    if (fallocate(to, FALLOC_FL_KEEP_SIZE, at, length) == 0) return true;
+    noRoom = errno == ENOSPC || errno == EDQUOT || errno == EFBIG;
+    if (noRoom) error = "no room to restore " + shown + ": " + Errno(errno);
+    return false;
+  });
+  if (!reserved && !noRoom) {
+    struct statvfs fs {};
+    const uint64_t growth = size > oldSize ? size - oldSize : 0;
+    if (fstatvfs(to, &fs) == 0 && uint64_t(fs.f_bavail) * fs.f_frsize < growth) {
+      noRoom = true;
+      error = "no room to restore " + shown + ": " + Errno(ENOSPC);
+    }
   }
-  if (::close(fd) != 0 && error.empty()) error = "cannot write " + diskPath + ": " + Errno(errno);
-  if (error.empty() && ::rename(temp.c_str(), diskPath.c_str()) != 0)
-    error = "cannot replace " + diskPath + ": " + Errno(errno);
-  if (!error.empty()) {
-    ::unlink(temp.c_str());
-    return Fail(error);
+  if (noRoom) return false;
+
+  // From here on the old data is being replaced: a failure leaves the file
+  // part new, part old, and says so.
+  const off_t old = static_cast<off_t>(oldSize);
+  off_t pos = 0;
+  bool kernelCopy = true;
+  const bool copied = ForEachDataStretch(from, size, [&](off_t at, off_t length) {
+    if (!ZeroRange(to, pos, at, old)) return false;
+    off_t in = at;
+    off_t out = at;
+    off_t left = length;
+    while (left > 0 && kernelCopy) {
+      const ssize_t n = copy_file_range(from, &in, to, &out, static_cast<size_t>(left), 0);
+      if (n > 0) {
+        left -= n;
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
+                 errno != EOPNOTSUPP && errno != EBADF && errno != EPERM) {
+        return false;
+      } else {
+        kernelCopy = false;  // not offered here: copy through the buffer
+      }
+    }
+    if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
+    while (left > 0) {
+      const size_t want = static_cast<size_t>(std::min<off_t>(left, kIoChunk));
+      const ssize_t n = ::pread(from, m_buffer.data(), want, in);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (n == 0) errno = EIO;
+        return false;
+      }
+      if (!WriteAllAt(to, m_buffer.data(), static_cast<size_t>(n), out)) return false;
+      in += n;
+      out += n;
+      left -= n;
+    }
+    pos = at + length;
+    return true;
+  });
+  if (!copied || !ZeroRange(to, pos, static_cast<off_t>(size), old) ||
+      ftruncate(to, static_cast<off_t>(size)) != 0) {
+    error = "cannot write " + shown + " (it now holds part of the old data): " + Errno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::string& shown,
+                           int64_t index, LeafRule rule) {
+  const ZipEntryInfo& info = m_reader->Entries()[static_cast<size_t>(index)];
+
+  // What is at the destination decides how the data gets there.
+  struct stat st {};
+  bool exists = false;
+  CFileHandle dest;
+  if (fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode) && rule == LeafRule::kRefuseLink)
+      return Fail(shown + ": is a symbolic link; links inside the target folder are not followed");
+    if (S_ISLNK(st.st_mode) && rule == LeafRule::kFollowLink &&
+        fstatat(folder, leaf.c_str(), &st, 0) != 0)
+      return Fail(shown + ": is a symbolic link to " +
+                  (errno == ENOENT ? std::string("nothing") : Errno(errno)));
+    if (S_ISDIR(st.st_mode)) return Fail(shown + ": is a folder");
+    exists = rule != LeafRule::kReplace;
+  } else if (errno != ENOENT) {
+    return Fail(shown + ": " + Errno(errno));
+  }
+  if (exists) {
+    if (!S_ISREG(st.st_mode)) return Fail(shown + ": is not a regular file");
+    if (!(st.st_mode & S_IWUSR)) return Protected(shown + ": is read-only");
+    if (st.st_dev == m_readDevice && st.st_ino == m_readInode)
+      return Fail(shown + ": is the Backup being read");
+    const int flags = O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC |
+                      (rule == LeafRule::kRefuseLink ? O_NOFOLLOW : 0);
+    dest = CFileHandle(openat(folder, leaf.c_str(), flags));
+    if (!dest.IsOpen()) {
+      const int err = errno;
+      if (err == EACCES || err == EPERM || err == EROFS || err == ETXTBSY)
+        return Protected(shown + ": " + Errno(err));
+      return Fail("cannot write " + shown + ": " + Errno(err));
+    }
+    struct stat now {};
+    if (fstat(dest.Get(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)
+      return Fail(shown + ": changed while it was being restored");
+  }
+
+  // The entry is read into a temporary file and checked before anything at
+  // the destination changes.
+  std::string tempName;
+  CFileHandle temp;
+  if (exists) {
+    temp = ScratchFileFor(folder);
+    if (!temp.IsOpen()) return Fail("cannot make a copy for " + shown + ": " + Errno(errno));
+  } else {
+    tempName = TempName();
+    temp =
+        CFileHandle(openat(folder, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+    if (!temp.IsOpen()) return Fail("cannot write in " + FolderOf(shown) + ": " + Errno(errno));
+  }
+  std::string error;
+  bool ok = WriteEntryTo(temp.Get(), index, shown, error);
+  const mode_t mode = EntryMode(info);
+  const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
+
+  if (ok && exists) {
+    // The existing file receives the data; it stays the same file.
+    struct stat copy {};
+    ok = fstat(temp.Get(), &copy) == 0;
+    if (!ok) error = "cannot write " + shown + ": " + Errno(errno);
+    if (ok)
+      ok = OverwriteWith(temp.Get(), dest.Get(), static_cast<uint64_t>(copy.st_size),
+                         static_cast<uint64_t>(st.st_size), shown, error);
+    // Only the owner (or the superuser) may set mode and times; a file of
+    // another user that this one may write keeps its mode.
+    const bool owner = geteuid() == 0 || st.st_uid == geteuid();
+    if (ok && owner && (fchmod(dest.Get(), mode) != 0 || futimens(dest.Get(), times) != 0)) {
+      ok = false;
+      error = "cannot set the attributes of " + shown + ": " + Errno(errno);
+    }
+    if (!dest.Close() && ok) {
+      ok = false;
+      error = "cannot write " + shown + ": " + Errno(errno);
+    }
+    return ok ? true : Fail(error);
+  }
+
+  bool placed = false;
+  if (ok && (fchmod(temp.Get(), mode) != 0 || futimens(temp.Get(), times) != 0)) {
+    ok = false;
+    error = "cannot set the attributes of " + shown + ": " + Errno(errno);
+  }
+  if (!temp.Close() && ok) {
+    ok = false;
+    error = "cannot write " + shown + ": " + Errno(errno);
+  }
+  if (ok && rule == LeafRule::kReplace) {
+    placed = renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
+  } else if (ok) {
+    // Something that appeared at the path meanwhile is not replaced.
+    placed = renameat2(folder, tempName.c_str(), folder, leaf.c_str(), RENAME_NOREPLACE) == 0;
+    if (!placed && (errno == EINVAL || errno == ENOSYS)) {
+      struct stat again {};
+      placed = fstatat(folder, leaf.c_str(), &again, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
+               renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
+      if (!placed && errno == 0) errno = EEXIST;
+    }
+  }
+  if (ok && !placed) {
+    ok = false;
+    error = errno == EEXIST ? shown + ": appeared while it was being restored"
+                            : "cannot replace " + shown + ": " + Errno(errno);
+  }
+  if (!placed) unlinkat(folder, tempName.c_str(), 0);
+  return ok ? true : Fail(error);
+}
+
+bool CZipFile::ExtractByPath(const std::string& diskPath, int64_t index, LeafRule rule) {
+  m_protected = false;
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
+  const size_t slash = diskPath.rfind('/');
+  const std::string leaf = slash == std::string::npos ? diskPath : diskPath.substr(slash + 1);
+  if (leaf.empty() || leaf == "." || leaf == "..") return Fail(diskPath + ": not a file path");
+  CMadeFolders made;
+  std::string error;
+  const CFileHandle folder = OpenFolderMaking(FolderOf(diskPath), made, error);
+  const bool ok =
+      folder.IsOpen() ? ExtractInto(folder.Get(), leaf, diskPath, index, rule) : Fail(error);
+  if (!ok) {
+    made.RemoveEmpty();
+    return false;
+  }
+  return Succeed();
+}
+
+bool CZipFile::ExtractToFile(const std::string& diskPath, int64_t index) {
+  return ExtractByPath(diskPath, index, LeafRule::kFollowLink);
+}
+
+bool CZipFile::ExtractReplacing(const std::string& diskPath, int64_t index) {
+  return ExtractByPath(diskPath, index, LeafRule::kReplace);
+}
+
+bool CZipFile::ExtractBeneath(const std::string& root, const std::string& relative, int64_t index) {
+  m_protected = false;
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
+  std::vector<std::string> parts = PathComponents(relative);
+  std::string shown = root;
+  for (const std::string& part : parts) shown = JoinPath(shown, part);
+  if (parts.empty() || parts.back() == "." || parts.back() == "..")
+    return Fail(shown + ": not a file path");
+  const std::string leaf = parts.back();
+  parts.pop_back();
+  CMadeFolders made;
+  std::string error;
+  CFileHandle folder;
+  const CFileHandle top = OpenFolderMaking(root, made, error);
+  if (top.IsOpen())
+    folder = OpenFolderBelow(top.Get(), parts, LinkRule::kRefuse, made, root, error);
+  const bool ok = folder.IsOpen()
+                      ? ExtractInto(folder.Get(), leaf, shown, index, LeafRule::kRefuseLink)
+                      : Fail(error);
+  if (!ok) {
+    made.RemoveEmpty();
+    return false;
   }
   return Succeed();
 }

@@ -49,13 +49,32 @@ class CZipFile {
   // `size` is smaller than the entry; otherwise sets `size` to the entry size.
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, int64_t index);
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, const std::string& name);
-  // Writes the entry to a disk file, creating missing folders. The data goes to
-  // a temporary file beside the destination, which replaces the destination
-  // only once the entry was read completely with a good checksum; a failed
-  // extraction leaves an existing destination untouched. The file gets the
-  // entry's permission bits and last-write time.
+  // Writes the entry to a disk file, creating missing folders. The entry is
+  // first read into a temporary file and checked (size and CRC); nothing at
+  // the destination changes before that has succeeded. A new file is then
+  // renamed into place. An existing file keeps what makes it that file: its
+  // data is replaced in place, so its owner, group, hard links and a
+  // symbolic link at the path (whose target receives the data) all stay. A
+  // file marked read-only or not writable by this user is not replaced (see
+  // DestinationProtected). The file gets the entry's permission bits and
+  // last-write time. On failure the folders this call made are removed again.
   virtual bool ExtractToFile(const std::string& diskPath, int64_t index);
   virtual bool ExtractToFile(const std::string& diskPath, const std::string& name);
+  // As ExtractToFile (by index), for the file at `relative` ("a/b/c") below the
+  // folder `root`; nothing is written outside `root`. The root itself is made
+  // when missing and may be reached through links (it is the caller's
+  // choice); below it every folder is opened or made without following a
+  // symbolic link, and a link met on the way or at the file is a failure.
+  bool ExtractBeneath(const std::string& root, const std::string& relative, int64_t index);
+  // As ExtractToFile (by index), except that whatever is at the path (a file
+  // of any mode, a symbolic link) is replaced by the new file: for scratch
+  // copies, where a link planted at the path must not be written through.
+  bool ExtractReplacing(const std::string& diskPath, int64_t index);
+  // True when the latest extraction failed because the destination may not be
+  // replaced (marked read-only, or this user may not write it); the
+  // destination was left as it was.
+  bool DestinationProtected() const { return m_protected; }
+
   // The entry's uncompressed size; 0 for an index out of range.
   virtual uint64_t GetEntrySize(int64_t index);
   // Index of the first entry whose name equals `name` ignoring the case of
@@ -99,6 +118,14 @@ class CZipFile {
   bool Fail(std::string text);
   bool Succeed();
   bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
+  enum class LeafRule { kFollowLink, kRefuseLink, kReplace };
+  bool ExtractInto(int folder, const std::string& leaf, const std::string& shown, int64_t index,
+                   LeafRule rule);
+  bool ExtractByPath(const std::string& diskPath, int64_t index, LeafRule rule);
+  bool WriteEntryTo(int fd, int64_t index, const std::string& shown, std::string& error);
+  bool OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize, const std::string& shown,
+                     std::string& error);
+  bool Protected(std::string text);
   bool WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHint, const void* statBuf);
   bool AbortEntry(const std::string& why);
   bool AddZip64EndRecords();
@@ -109,6 +136,9 @@ class CZipFile {
   uint64_t m_entriesWritten = 0;
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
   bool m_broken = false;
+  bool m_protected = false;
+  uint64_t m_readDevice = 0;  // identity of the archive being read
+  uint64_t m_readInode = 0;
   const std::atomic<bool>* m_cancel = nullptr;
   std::string m_lastError;
   std::vector<char> m_buffer;

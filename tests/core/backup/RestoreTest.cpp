@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "BackupTestSupport.h"
 #include "backup/BackupJob.h"
 #include "backup/BackupVerifier.h"
@@ -188,4 +190,255 @@ TEST(Verify, FindsFlippedDataMissingEntriesAndStrays) {
   ASSERT_EQ(bare.Close(), 0);
   EXPECT_EQ(tessarook::VerifyBackup(dir / "bare.zip", nullptr, nullptr).status,
             tessarook::VerifyResult::Status::kNoManifest);
+}
+
+namespace {
+
+// A Backup whose manifest lists `files` (path, contents) as given, whatever
+// the paths look like.
+void MakeListedBackup(const std::string& zip,
+                      const std::vector<std::pair<std::string, std::string>>& files) {
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Create(zip));
+  std::vector<std::string> paths;
+  for (size_t i = 0; i < files.size(); ++i) {
+    const std::string& data = files[i].second;
+    ASSERT_TRUE(archive.AddFromMemory(data.data(), data.size(), std::to_string(i)));
+    paths.push_back(files[i].first);
+  }
+  const std::string list = tessarook::BuildManifest(paths);
+  ASSERT_TRUE(archive.AddFromMemory(list.data(), list.size(), "list.txt"));
+  ASSERT_EQ(archive.Close(), 0);
+}
+
+struct Outcome {
+  std::vector<RestoreFailure> refused;
+  tessarook::RestoreResult result;
+};
+
+// Plans and runs the restore of every position of the Backup.
+Outcome RestoreAll(const std::string& zip, const std::string& toFolder) {
+  Outcome out;
+  CBackupArchive archive;
+  EXPECT_TRUE(archive.Open(zip));
+  EXPECT_TRUE(archive.ReadManifest());
+  std::vector<size_t> all(archive.paths.size());
+  for (size_t i = 0; i < all.size(); ++i) all[i] = i;
+  const auto items = CRestoreJob::Plan(archive, all, toFolder, out.refused);
+  out.result = CRestoreJob::Run(archive, items, nullptr, nullptr);
+  return out;
+}
+
+struct stat LStat(const std::string& path) {
+  struct stat st {};
+  lstat(path.c_str(), &st);
+  return st;
+}
+
+// The files and links below a folder, as relative paths.
+std::vector<std::string> TreeOf(const std::string& folder) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    out.push_back(fs::relative(e.path(), folder).string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+}  // namespace
+
+TEST(Restore, ReadOnlyDestinationIsSkippedAndReported) {
+  TempDir dir;
+  MakeListedBackup(dir / "b.zip",
+                   {{dir / "ro.txt", "new"}, {dir / "rw.txt", "new"}, {dir / "b.zip", "self"}});
+  const std::string archiveBytes = ReadFile(dir / "b.zip");
+  WriteFile(dir / "ro.txt", "old");
+  WriteFile(dir / "rw.txt", "old");
+  ASSERT_EQ(chmod((dir / "ro.txt").c_str(), 0444), 0);
+  // Marked read-only counts for every user, the superuser included.
+  const Outcome out = RestoreAll(dir / "b.zip", "");
+  EXPECT_EQ(out.result.restored, (std::vector<size_t>{1}));
+  ASSERT_EQ(out.result.failed.size(), 2u);
+  EXPECT_EQ(out.result.failed[0].path, dir / "ro.txt");
+  EXPECT_TRUE(out.result.failed[0].skipped);
+  EXPECT_NE(out.result.failed[0].reason.find("read-only"), std::string::npos)
+      << out.result.failed[0].reason;
+  EXPECT_EQ(ReadFile(dir / "ro.txt"), "old");
+  EXPECT_EQ(LStat(dir / "ro.txt").st_mode & 07777, 0444u);
+  EXPECT_EQ(ReadFile(dir / "rw.txt"), "new");
+  // The Backup being read is not written over while it is read.
+  EXPECT_EQ(out.result.failed[1].path, dir / "b.zip");
+  EXPECT_TRUE(ReadFile(dir / "b.zip") == archiveBytes);
+}
+
+TEST(Restore, ExistingFileKeepsItsInodeOwnerAndHardLinks) {
+  TempDir dir;
+  std::string big;
+  for (int i = 0; i < 30000; ++i) big += "row " + std::to_string(i) + "\n";
+  MakeListedBackup(dir / "b.zip", {{dir / "f.txt", big}, {dir / "short.txt", "ab"}});
+  WriteFile(dir / "f.txt", "old");
+  ASSERT_EQ(link((dir / "f.txt").c_str(), (dir / "other-name.txt").c_str()), 0);
+  WriteFile(dir / "short.txt", std::string(100000, 'z'));  // longer than what comes back
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown((dir / "f.txt").c_str(), 65534, 65534), 0);
+  }
+  const struct stat before = LStat(dir / "f.txt");
+
+  const Outcome out = RestoreAll(dir / "b.zip", "");
+  for (const auto& f : out.result.failed) ADD_FAILURE() << f.path << ": " << f.reason;
+  const struct stat after = LStat(dir / "f.txt");
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_nlink, 2u);
+  EXPECT_TRUE(ReadFile(dir / "other-name.txt") == big);  // the other name sees the data
+  EXPECT_TRUE(ReadFile(dir / "f.txt") == big);
+  EXPECT_EQ(ReadFile(dir / "short.txt"), "ab");
+  if (root) {
+    EXPECT_EQ(after.st_uid, 65534u);
+    EXPECT_EQ(after.st_gid, 65534u);
+  }
+  // No temporary file stays behind.
+  EXPECT_EQ(TreeOf(dir.str()),
+            (std::vector<std::string>{"b.zip", "f.txt", "other-name.txt", "short.txt"}));
+
+  // A damaged entry leaves the existing file and its other name untouched.
+  std::string bytes = ReadFile(dir / "b.zip");
+  bytes[100] ^= 0x55;  // inside entry 0's compressed data
+  WriteFile(dir / "bad.zip", bytes);
+  WriteFile(dir / "f.txt", "kept");
+  const Outcome bad = RestoreAll(dir / "bad.zip", "");
+  ASSERT_EQ(bad.result.failed.size(), 1u);
+  EXPECT_FALSE(bad.result.failed[0].skipped);
+  EXPECT_EQ(ReadFile(dir / "other-name.txt"), "kept");
+}
+
+TEST(Restore, LinkAtTheDestinationStaysAndItsTargetReceivesTheData) {
+  TempDir dir;
+  MakeListedBackup(dir / "b.zip", {{dir / "link.txt", "new"}, {dir / "dangling.txt", "new"}});
+  WriteFile(dir / "real/target.txt", "old");
+  ASSERT_EQ(symlink("real/target.txt", (dir / "link.txt").c_str()), 0);
+  ASSERT_EQ(symlink("real/missing.txt", (dir / "dangling.txt").c_str()), 0);
+
+  const Outcome out = RestoreAll(dir / "b.zip", "");
+  EXPECT_EQ(out.result.restored, (std::vector<size_t>{0}));
+  EXPECT_TRUE(S_ISLNK(LStat(dir / "link.txt").st_mode));
+  EXPECT_EQ(ReadFile(dir / "real/target.txt"), "new");
+  // A link to nothing is neither replaced nor used to create a file.
+  ASSERT_EQ(out.result.failed.size(), 1u);
+  EXPECT_EQ(out.result.failed[0].path, dir / "dangling.txt");
+  EXPECT_TRUE(S_ISLNK(LStat(dir / "dangling.txt").st_mode));
+  EXPECT_FALSE(fs::exists(dir / "real/missing.txt"));
+}
+
+TEST(Restore, ToAFolderNeverFollowsLinksPlantedInside) {
+  TempDir dir;
+  MakeListedBackup(
+      dir / "b.zip",
+      {{"/home/u/notes.txt", "planted"}, {"/etc/passwd", "planted"}, {"/fine/ok.txt", "fine"}});
+  WriteFile(dir / "outside/victim", "untouched");
+  fs::create_directories(dir / "to/etc");
+  ASSERT_EQ(symlink((dir / "outside").c_str(), (dir / "to/home").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "outside/victim").c_str(), (dir / "to/etc/passwd").c_str()), 0);
+
+  const Outcome out = RestoreAll(dir / "b.zip", dir / "to");
+  EXPECT_EQ(out.result.restored, (std::vector<size_t>{2}));
+  EXPECT_EQ(out.result.failed.size(), 2u);
+  for (const auto& f : out.result.failed)
+    EXPECT_NE(f.reason.find("symbolic link"), std::string::npos) << f.path << ": " << f.reason;
+  EXPECT_EQ(TreeOf(dir / "outside"), (std::vector<std::string>{"victim"}));
+  EXPECT_EQ(ReadFile(dir / "outside/victim"), "untouched");
+  EXPECT_TRUE(S_ISLNK(LStat(dir / "to/etc/passwd").st_mode));
+  EXPECT_EQ(ReadFile(dir / "to/fine/ok.txt"), "fine");
+}
+
+TEST(Restore, WindowsPathsGoBelowATargetFolderOnly) {
+  TempDir dir;
+  MakeListedBackup(dir / "b.zip", {{"C:\\Users\\x\\notes.txt", "drive"},
+                                   {"\\\\server\\share\\dept\\plan.txt", "unc"},
+                                   {"d:/mixed\\seps.txt", "mixed"},
+                                   {"C:\\Users\\..\\..\\escape.txt", "no"},
+                                   {"C:relative.txt", "no"},
+                                   {"C:\\", "no"}});
+  const Outcome to = RestoreAll(dir / "b.zip", dir / "to");
+  EXPECT_EQ(to.result.restored, (std::vector<size_t>{0, 1, 2}));
+  EXPECT_EQ(ReadFile(dir / "to/C/Users/x/notes.txt"), "drive");
+  EXPECT_EQ(ReadFile(dir / "to/UNC/server/share/dept/plan.txt"), "unc");
+  EXPECT_EQ(ReadFile(dir / "to/d/mixed/seps.txt"), "mixed");
+  ASSERT_EQ(to.refused.size(), 3u);
+  EXPECT_EQ(to.refused[0].position, 3u);
+  EXPECT_EQ(to.refused[1].position, 4u);
+  EXPECT_EQ(to.refused[2].position, 5u);
+  EXPECT_FALSE(fs::exists(dir / "escape.txt"));
+  EXPECT_FALSE(fs::exists(dir / "to/escape.txt"));
+
+  // Without a target folder nothing of it is written, and the reason says so.
+  const Outcome home = RestoreAll(dir / "b.zip", "");
+  EXPECT_TRUE(home.result.restored.empty());
+  ASSERT_EQ(home.refused.size(), 6u);
+  EXPECT_TRUE(home.refused[0].needsFolder);
+  EXPECT_TRUE(home.refused[1].needsFolder);
+  EXPECT_FALSE(home.refused[3].needsFolder);
+  EXPECT_FALSE(fs::exists("C:\\Users\\x\\notes.txt"));
+}
+
+TEST(Restore, FailureTakesAwayTheFoldersItCreated) {
+  TempDir dir;
+  std::string big;
+  for (int i = 0; i < 30000; ++i) big += "row " + std::to_string(i) + "\n";
+  MakeListedBackup(dir / "b.zip", {{dir / "made/deeper/f.txt", big},
+                                   {dir / "kept/new/g.txt", big},
+                                   {dir / "dots/sub/..", "x"}});
+  std::string bytes = ReadFile(dir / "b.zip");
+  bytes[100] ^= 0x55;  // entry 0 is damaged
+  const size_t second = bytes.find("PK\3\4", 4);
+  ASSERT_NE(second, std::string::npos);
+  bytes[second + 100] ^= 0x55;  // and so is entry 1
+  WriteFile(dir / "bad.zip", bytes);
+  fs::create_directories(dir / "kept");
+
+  const Outcome out = RestoreAll(dir / "bad.zip", "");
+  EXPECT_TRUE(out.result.restored.empty());
+  EXPECT_EQ(out.result.failed.size() + out.refused.size(), 3u);
+  EXPECT_EQ(TreeOf(dir.str()), (std::vector<std::string>{"b.zip", "bad.zip", "kept"}));
+
+  // The same for a single extraction to a path that names no file.
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "b.zip"));
+  ASSERT_TRUE(archive.ReadManifest());
+  std::string error;
+  EXPECT_FALSE(CRestoreJob::ExtractPosition(archive, 2, dir / "other/sub/..", error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs::exists(dir / "other"));
+}
+
+TEST(Restore, PreviewCopyReplacesWhatHoldsItsNameWithoutWritingThroughLinks) {
+  TempDir dir;
+  MakeListedBackup(dir / "b.zip", {{"/x/report.txt", "new"}, {"C:\\Docs\\memo.txt", "memo"}});
+  WriteFile(dir / "victim", "untouched");
+  fs::create_directories(dir / "tmp");
+  ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / "tmp/report.txt").c_str()), 0);
+  const char* oldTmp = getenv("TMPDIR");
+  const std::string saved = oldTmp ? oldTmp : "";
+  setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "b.zip"));
+  ASSERT_TRUE(archive.ReadManifest());
+  std::string path, error;
+  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, path, error)) << error;
+  EXPECT_EQ(path, dir / "tmp/report.txt");
+  EXPECT_FALSE(S_ISLNK(LStat(path).st_mode));
+  EXPECT_EQ(ReadFile(path), "new");
+  EXPECT_EQ(ReadFile(dir / "victim"), "untouched");
+  // A read-only earlier copy is replaced all the same.
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, path, error)) << error;
+  // A Windows path's file name is its last backslash-separated component.
+  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 1, path, error)) << error;
+  EXPECT_EQ(path, dir / "tmp/memo.txt");
+  EXPECT_EQ(ReadFile(path), "memo");
+
+  if (oldTmp)
+    setenv("TMPDIR", saved.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
 }

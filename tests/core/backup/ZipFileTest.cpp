@@ -176,8 +176,13 @@ TEST(ZipFile, ExtractionRestoresBytesModeAndTimeAndCreatesFolders) {
   EXPECT_EQ(t.tv_nsec, 123456700);
   EXPECT_EQ(MTime(dir / "out/deep/er/big.txt").tv_sec, MTime(dir / "src/big.txt").tv_sec);
 
-  // Replacing an existing file, even a read-only one, leaves no temporary behind.
-  ASSERT_TRUE(zip.ExtractToFile(dir / "out/ro.txt", "1"));
+  // An existing read-only file is left as it was; a writable one receives the
+  // data. Neither leaves a temporary file behind.
+  EXPECT_FALSE(zip.ExtractToFile(dir / "out/ro.txt", "1"));
+  EXPECT_TRUE(zip.DestinationProtected());
+  EXPECT_EQ(MTime(dir / "out/ro.txt").tv_sec, 1234567890);
+  ASSERT_TRUE(zip.ExtractToFile(dir / "out/deep/er/big.txt", int64_t{0}));
+  EXPECT_FALSE(zip.DestinationProtected());
   size_t files = 0;
   for (const auto& e : fs::directory_iterator(dir / "out")) files += e.is_regular_file();
   EXPECT_EQ(files, rootReads ? 2u : 1u);
