@@ -212,14 +212,24 @@ int RunRestore(const Context& ctx, const Args& args) {
   bar.Finish();
   for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
   failed.insert(failed.end(), result.failed.begin(), result.failed.end());
-  for (const RestoreFailure& f : failed)
+  bool onlySkipped = !missing;
+  bool needsFolder = false;
+  for (const RestoreFailure& f : failed) {
     Error("not restored " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) + ": " +
           f.reason);
+    onlySkipped = onlySkipped && f.skipped;
+    needsFolder = needsFolder || f.needsFolder;
+  }
+  if (needsFolder) Error("files of a Backup made on Windows can be restored only with --to DIR");
   if (result.cancelled) {
     Error("interrupted; the file being restored was left as it was");
     return kExitInterrupted;
   }
   if (failed.empty() && !missing) return kExitOk;
+  // Files left alone because they may not be replaced are skipped, as
+  // unreadable files are by a backup; anything else is a failure unless
+  // something was restored.
+  if (onlySkipped) return kExitSkipped;
   return result.restored.empty() ? kExitFailure : kExitSkipped;
 }
 
@@ -345,7 +355,11 @@ const CommandRegistrar kRestore(
     {"restore",
      "restore SCHEME BACKUP [PATH...] [--to DIR]",
      "restores all files, or the given ones, to their source paths",
-     "With --to DIR each file goes to DIR followed by its source path.\nPrints each restored "
+     "With --to DIR each file goes to DIR followed by its source path; nothing is written\n"
+     "outside DIR (symbolic links inside it are not followed). Paths of a Backup made on\n"
+     "Windows need --to: C:\\a\\x goes to DIR/C/a/x, \\\\server\\share\\x to "
+     "DIR/UNC/server/share/x.\nAn existing file keeps its owner, hard links and symbolic link; "
+     "one that is read-only\nor not writable is skipped (exit status 1).\nPrints each restored "
      "file's source path; files that could not be restored are named on stderr.",
      {{"--to", true}},
      2,

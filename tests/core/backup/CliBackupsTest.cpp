@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "BackupTestSupport.h"
+#include "backup/BackupArchive.h"
 
 using namespace backup_test;
 
@@ -213,4 +214,62 @@ TEST_F(CliBackups, InterruptRemovesThePartialBackup) {
   if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the Backup finished before the interrupt";
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_FALSE(fs::exists(BackupPath("cut")));
+}
+
+TEST_F(CliBackups, RestoreSkipsProtectedFilesAndWritesIntoLockedFolders) {
+  // Permission checks are what is tested, so the restore runs as an ordinary
+  // user: the superuser passes every check.
+  const bool root = geteuid() == 0;
+  const uid_t user = root ? 65534 : geteuid();
+  const gid_t group = root ? 65534 : getegid();
+  const std::string asUser = root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+  if (root && Shell("setpriv --reuid=65534 --regid=65534 --clear-groups true").status != 0)
+    GTEST_SKIP() << "cannot run as an ordinary user";
+
+  const std::string locked = dir_ / "locked";
+  for (const char* name : {"locked/w.txt", "ro.txt", "free.txt"})
+    WriteFile(dir_ / name, "backed up");
+  ASSERT_EQ(Tool("add-file S " + Quote(locked + "/w.txt") + " " + Quote(dir_ / "ro.txt") + " " +
+                 Quote(dir_ / "free.txt"))
+                .status,
+            0);
+  ASSERT_EQ(Tool("backup S b").status, 0) << Err();
+  for (const char* name : {"locked/w.txt", "ro.txt", "free.txt"}) {
+    WriteFile(dir_ / name, "changed");
+    ASSERT_EQ(chown((dir_ / name).c_str(), user, group), 0);
+  }
+  ASSERT_EQ(chmod((dir_ / "ro.txt").c_str(), 0444), 0);
+  ASSERT_EQ(chmod(locked.c_str(), 0555), 0);  // no room for a temporary file here
+  ASSERT_EQ(chown(dir_.str().c_str(), user, group), 0);
+  if (root) Shell("chown -R 65534:65534 " + Quote(schemes_));
+
+  const RunResult r = Shell(asUser + TESSAROOK_CLI + " --schemes-dir " + Quote(schemes_) +
+                            " restore S b 2>" + Quote(dir_ / "stderr.txt"));
+  chmod(locked.c_str(), 0755);
+  EXPECT_EQ(r.status, 1) << Err();
+  EXPECT_EQ(ReadFile(locked + "/w.txt"), "backed up");
+  EXPECT_EQ(ReadFile(dir_ / "free.txt"), "backed up");
+  EXPECT_EQ(ReadFile(dir_ / "ro.txt"), "changed");
+  EXPECT_NE(Err().find(dir_ / "ro.txt"), std::string::npos) << Err();
+  const auto restored = Lines(r.out);
+  EXPECT_EQ(restored.size(), 2u);
+  EXPECT_EQ(std::count(restored.begin(), restored.end(), dir_ / "ro.txt"), 0);
+}
+
+TEST_F(CliBackups, WindowsBackupRestoresOnlyIntoAFolder) {
+  {
+    fs::create_directories(fs::path(BackupPath("win")).parent_path());
+    tessarook::CBackupArchive archive;
+    ASSERT_TRUE(archive.Create(BackupPath("win")));
+    ASSERT_TRUE(archive.AddFromMemory("notes", 5, "0"));
+    const std::string list = "0: C:\\Users\\x\\notes.txt";
+    ASSERT_TRUE(archive.AddFromMemory(list.data(), list.size(), "list.txt"));
+    ASSERT_EQ(archive.Close(), 0);
+  }
+  EXPECT_EQ(Tool("restore S win").status, 3);
+  EXPECT_NE(Err().find("--to"), std::string::npos) << Err();
+  const RunResult to = Tool("restore S win --to " + Quote(dir_ / "out"));
+  EXPECT_EQ(to.status, 0) << Err();
+  EXPECT_EQ(to.out, "C:\\Users\\x\\notes.txt\n");
+  EXPECT_EQ(ReadFile(dir_ / "out/C/Users/x/notes.txt"), "notes");
 }
