@@ -235,18 +235,17 @@ void CBackupPropsDlg::OnContextMenu(wxContextMenuEvent& event) {
 void CBackupPropsDlg::Preview() {
   const int row = GetSelectedRow();
   if (row == wxNOT_FOUND) return;
-  const std::string temp = PreviewTempPath(GetRowPath(row));
+  std::string temp;
   std::string error;
   // A copy that cannot be made simply does not open.
-  if (CRestoreJob::ExtractPosition(m_archive, GetRowPosition(row), temp, error)) Launcher()(temp);
+  if (CRestoreJob::ExtractPreviewCopy(m_archive, GetRowPosition(row), temp, error))
+    Launcher()(temp);
 }
 
 void CBackupPropsDlg::RestoreElsewhere() {
   const int row = GetSelectedRow();
   if (row == wxNOT_FOUND) return;
-  const std::string source = GetRowPath(row);
-  const size_t slash = source.rfind('/');
-  const std::string fileName = slash == std::string::npos ? source : source.substr(slash + 1);
+  const std::string fileName = LastPathComponent(GetRowPath(row));
   // Replacing a file the user picked here is what was asked for: no question.
   wxFileDialog dialog(GetParent() ? GetParent() : this, wxString(), wxString(), Utf8(fileName),
                       "All Files (*.*)|*", wxFD_SAVE);
