@@ -215,8 +215,11 @@ int RunRestore(const Context& ctx, const Args& args) {
   bool onlySkipped = !missing;
   bool needsFolder = false;
   for (const RestoreFailure& f : failed) {
+    // A reason that starts by naming the file again says it once.
+    const std::string named = f.path + ": ";
+    const bool repeats = !f.path.empty() && f.reason.compare(0, named.size(), named) == 0;
     Error("not restored " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) + ": " +
-          f.reason);
+          (repeats ? f.reason.substr(named.size()) : f.reason));
     onlySkipped = onlySkipped && f.skipped;
     needsFolder = needsFolder || f.needsFolder;
   }
