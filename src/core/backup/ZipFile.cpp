@@ -698,11 +698,13 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
   const mode_t mode = EntryMode(info);
   const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
 
-  if (ok && exists) {
+  if (exists) {
     // The existing file receives the data; it stays the same file.
     struct stat copy {};
-    ok = fstat(temp.Get(), &copy) == 0;
-    if (!ok) error = "cannot write " + shown + ": " + Errno(errno);
+    if (ok && fstat(temp.Get(), &copy) != 0) {
+      ok = false;
+      error = "cannot write " + shown + ": " + Errno(errno);
+    }
     if (ok)
       ok = OverwriteWith(temp.Get(), dest.Get(), static_cast<uint64_t>(copy.st_size),
                          static_cast<uint64_t>(st.st_size), shown, error);
@@ -735,10 +737,12 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
     // Something that appeared at the path meanwhile is not replaced.
     placed = renameat2(folder, tempName.c_str(), folder, leaf.c_str(), RENAME_NOREPLACE) == 0;
     if (!placed && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without that rename: look first, then rename.
       struct stat again {};
-      placed = fstatat(folder, leaf.c_str(), &again, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT &&
-               renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
-      if (!placed && errno == 0) errno = EEXIST;
+      if (fstatat(folder, leaf.c_str(), &again, AT_SYMLINK_NOFOLLOW) == 0)
+        errno = EEXIST;
+      else if (errno == ENOENT)
+        placed = renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
     }
   }
   if (ok && !placed) {
