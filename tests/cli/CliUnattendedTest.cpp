@@ -40,17 +40,8 @@ class CliUnattended : public ::testing::Test {
   // Runs the CLI on the test's My Schemes folder, with `env` ("NAME=value ...",
   // shell-quoted by the caller) before it.
   Result Cli(std::vector<std::string> args, const std::string& env = "") {
-    TempDir capture;
-    std::string cmd = "cd " + ShellQuote(dir_.path()) + " && " + env + " " +
-                      ShellQuote(TESSAROOK_CLI) + " --schemes-dir " + ShellQuote(dir_ / "schemes");
-    for (const std::string& a : args) cmd += " " + ShellQuote(a);
-    cmd += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
-    const int raw = std::system(cmd.c_str());
-    Result r;
-    r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-    r.out = ReadFile(capture / "out");
-    r.err = ReadFile(capture / "err");
-    return r;
+    args.insert(args.begin(), {"--schemes-dir", dir_ / "schemes"});
+    return RunCli(args, dir_.path(), env);
   }
 
   std::string BackupFile(const std::string& name) {
@@ -243,12 +234,12 @@ TEST_F(CliUnattended, MySchemesFolderFromTheEnvironmentUnlessTheOptionSaysOtherw
   fs::create_directories(other);
   WriteFile(other + "/Elsewhere.tsbak", std::string(8, '\0'));
   const std::string env = "TESSAROOK_SCHEMES_DIR=" + ShellQuote(other);
-  TempDir capture;
-  const std::string cmd = "cd " + ShellQuote(dir_.path()) + " && HOME=" + ShellQuote(dir_.path()) +
-                          " XDG_CONFIG_HOME=" + ShellQuote(dir_ / "cfg") + " " + env + " " +
-                          ShellQuote(TESSAROOK_CLI) + " schemes > " + ShellQuote(capture / "out");
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  EXPECT_EQ(ReadFile(capture / "out"), "Elsewhere\n");
+  // No settings file to fall back on: HOME and XDG_CONFIG_HOME point into the test's folder.
+  const Result fromEnv = RunCli({"schemes"}, dir_.path(),
+                                "HOME=" + ShellQuote(dir_.path()) +
+                                    " XDG_CONFIG_HOME=" + ShellQuote(dir_ / "cfg") + " " + env);
+  EXPECT_EQ(fromEnv.status, 0) << fromEnv.err;
+  EXPECT_EQ(fromEnv.out, "Elsewhere\n");
   // Cli() passes --schemes-dir: the option wins.
   EXPECT_EQ(Cli({"schemes"}, env).out, "S\n");
 }
