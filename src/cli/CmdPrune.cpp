@@ -137,8 +137,7 @@ std::vector<OptionSpec> PruneOptions() {
 
 const CommandRegistrar kPrune(
     {"prune",
-     "prune SCHEME [--keep-last N] [--keep-hourly N] [--keep-daily N] [--keep-weekly N] "
-     "[--keep-monthly N] [--dry-run] [--json]",
+     "prune SCHEME [--keep-last|-hourly|-daily|-weekly|-monthly N]... [--dry-run] [--json]",
      "deletes the Backups that no --keep rule keeps",
      "A Backup stays when any rule keeps it. --keep-last N keeps the N newest Backups;\n"
      "--keep-hourly/-daily/-weekly/-monthly N keep the newest Backup of each of the N most\n"
