@@ -117,7 +117,7 @@ struct PruneOutcome {  // each list oldest first
   std::vector<std::string> failed;  // names that could not be deleted (reason on stderr)
 };
 // Deletes the Backups the policy does not keep, never those in `protect`;
-// a dry run deletes nothing. The policy must have a rule.
+// a dry run deletes nothing, and so does a policy without any rule.
 PruneOutcome PruneBackups(const CBackupStore& store, const KeepPolicy& policy,
                           const std::vector<std::string>& protect, bool dryRun);
 

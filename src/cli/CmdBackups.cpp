@@ -178,17 +178,14 @@ int TakeBackup(const Context& ctx, const Args& args) {
 
   if (args.Has("--json")) {
     BackupInfo info;
-    store.GetInfo(name, info);
+    const bool listed = store.GetInfo(name, info);
     CJsonWriter json;
-    json.BeginObject()
-        .Bytes("scheme", schemeFile)
-        .Bytes("name", name)
-        .Key("time")
-        .String(IsoLocalTime(info.creationTime))
-        .Key("files")
-        .Number(result.filesStored)
-        .Key("bytes")
-        .Number(result.archiveSize);
+    json.BeginObject().Bytes("scheme", schemeFile).Bytes("name", name).Key("time");
+    if (listed)
+      json.String(IsoLocalTime(info.creationTime));
+    else
+      json.Null();  // gone already (removed by another program)
+    json.Key("files").Number(result.filesStored).Key("bytes").Number(result.archiveSize);
     json.Key("skipped").BeginArray();
     for (const SkippedFile& s : result.skipped)
       json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
