@@ -7,8 +7,13 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
+
+#include "backup/Retention.h"
+#include "util/Json.h"
+#include "util/ProgressText.h"
 
 namespace tessarook::cli {
 
@@ -78,20 +83,68 @@ void Error(const std::string& text);
 // Set by Ctrl+C; long commands poll it between files and clean up as "Cancel" does.
 std::atomic<bool>& InterruptFlag();
 
-// A one-line progress bar on stderr, drawn only when Context::ShowProgress().
-// Redraws at most ~20 times a second; Finish() clears the line.
+// A one-line progress bar on stderr, drawn only when Context::ShowProgress():
+// files done, and once the operation reports them, bytes done of total, the
+// rate and the time left. Redraws at most 10 times a second; Finish() clears
+// the line. May be fed from any thread.
 class ProgressBar {
  public:
   ProgressBar(const Context& ctx, std::string label);
   ~ProgressBar();
-  void Update(uint64_t done, uint64_t total);
+  void Update(uint64_t done, uint64_t total);       // files
+  void UpdateBytes(uint64_t done, uint64_t total);  // bytes of file data
   void Finish();
 
  private:
+  void DrawLocked(int64_t nowMs);
+
   bool enabled_;
-  std::string label_;
-  int64_t lastDrawMs_ = -1;
+  std::mutex mutex_;
+  CProgressLine line_;
   bool drawn_ = false;
+};
+
+// The --keep-last/-hourly/-daily/-weekly/-monthly options of prune and backup.
+std::vector<OptionSpec> KeepOptions();
+// Reads them into `policy`; kExitUsage (with the reason on stderr) when a
+// value is not a positive whole number.
+int ParseKeepPolicy(const Args& args, KeepPolicy& policy);
+
+// What pruning a Scheme's Backups did (or, in a dry run, would do).
+struct PruneOutcome {  // each list oldest first
+  std::vector<KeptBackup> kept;
+  std::vector<BackupInfo> deleted;  // in a dry run: those that would be deleted
+  std::vector<std::string> failed;  // names that could not be deleted (reason on stderr)
+};
+// Deletes the Backups the policy does not keep, never those in `protect`;
+// a dry run deletes nothing, and so does a policy without any rule.
+PruneOutcome PruneBackups(const CBackupStore& store, const KeepPolicy& policy,
+                          const std::vector<std::string>& protect, bool dryRun);
+
+// One Backup as a JSON object: {"name", "time" (ISO 8601), "size"}; with
+// `reasons`, also the rules that keep it.
+void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
+                     const std::vector<std::string>* reasons = nullptr);
+
+// Shows a desktop notification through notify-send when there is one; says
+// nothing and changes nothing when there is no notify-send or no desktop
+// session. Waits a few seconds at most.
+void NotifyDesktop(const std::string& summary, const std::string& body, bool critical);
+
+// Keeps a copy of the messages written to std::cerr while it lives (they still
+// reach stderr), so they can be passed on, e.g. to a notification.
+class MessageCapture {
+ public:
+  MessageCapture();
+  ~MessageCapture();
+  MessageCapture(const MessageCapture&) = delete;
+  MessageCapture& operator=(const MessageCapture&) = delete;
+  // The captured lines without the "tessarook-cli: " prefix; the last `max` lines.
+  std::vector<std::string> Lines(size_t max) const;
+
+ private:
+  class Tee;
+  Tee* tee_;
 };
 
 }  // namespace tessarook::cli

@@ -15,6 +15,7 @@
 #include "backup/RestoreJob.h"
 #include "library/SchemePaths.h"
 #include "scheme/Scheme.h"
+#include "util/IsoTime.h"
 #include "util/SamePath.h"
 
 namespace tessarook::cli {
@@ -32,6 +33,7 @@ class BarSink : public IProgressSink {
   BarSink(const Context& ctx, std::string label) : m_bar(ctx, std::move(label)) {}
   // Called on the command's own thread.
   void OnProgress(uint64_t done, uint64_t total) override { m_bar.Update(done, total); }
+  void OnBytes(uint64_t done, uint64_t total) override { m_bar.UpdateBytes(done, total); }
   void Finish() { m_bar.Finish(); }
 
  private:
@@ -63,6 +65,14 @@ bool OpenStore(const Context& ctx, const std::string& arg, std::string& schemeFi
   return true;
 }
 
+// The Backup a BACKUP argument names: "latest" is the newest one unless a
+// Backup has that name. Empty (the reason on stderr) when there is none.
+std::string BackupName(const CBackupStore& store, const std::string& arg) {
+  std::string name = ResolveBackupName(store, arg);
+  if (name.empty()) Error("the Scheme has no Backups, so there is no latest one");
+  return name;
+}
+
 bool RequireBackup(const CBackupStore& store, const std::string& name) {
   if (store.Exists(name)) return true;
   Error("no such Backup: " + name);
@@ -85,11 +95,17 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
 
 // The Backup named by "SCHEME BACKUP ..." opened with its manifest read; an exit
 // status other than kExitOk when that cannot be done (the reason is on stderr).
-int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive) {
+// `name` receives the Backup's name ("latest" resolved).
+int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive,
+                     std::string* name = nullptr) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   if (!CheckName(args.positional[1])) return kExitUsage;
-  return OpenBackup(CBackupStore(schemeFile), args.positional[1], archive) ? kExitOk : kExitFailure;
+  const CBackupStore store(schemeFile);
+  const std::string backup = BackupName(store, args.positional[1]);
+  if (backup.empty()) return kExitFailure;
+  if (name) *name = backup;
+  return OpenBackup(store, backup, archive) ? kExitOk : kExitFailure;
 }
 
 std::string DefaultBackupName() {
@@ -110,7 +126,9 @@ std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string
   return out;
 }
 
-int RunBackup(const Context& ctx, const Args& args) {
+int TakeBackup(const Context& ctx, const Args& args) {
+  KeepPolicy policy;
+  if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
@@ -145,8 +163,58 @@ int RunBackup(const Context& ctx, const Args& args) {
       break;
   }
   for (const SkippedFile& s : result.skipped) Error("skipped " + s.path + ": " + s.reason);
-  std::cout << name << "\t" << result.filesStored << "\t" << result.archiveSize << "\n";
-  return result.skipped.empty() ? kExitOk : kExitSkipped;
+  int status = result.skipped.empty() ? kExitOk : kExitSkipped;
+
+  // Old Backups go only once this one is written: skipped files do not stop
+  // that (the Backup holds everything that could be read), a failure does.
+  // The new Backup itself stays whatever the clock says about its time.
+  PruneOutcome pruned;
+  if (policy.Any()) {
+    pruned = PruneBackups(store, policy, {name}, false);
+    if (!ctx.quiet)
+      for (const BackupInfo& b : pruned.deleted) Error("deleted the old Backup " + b.name);
+    if (!pruned.failed.empty()) status = kExitSkipped;
+  }
+
+  if (args.Has("--json")) {
+    BackupInfo info;
+    const bool listed = store.GetInfo(name, info);
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", schemeFile).Bytes("name", name).Key("time");
+    if (listed)
+      json.String(IsoLocalTime(info.creationTime));
+    else
+      json.Null();  // gone already (removed by another program)
+    json.Key("files").Number(result.filesStored).Key("bytes").Number(result.archiveSize);
+    json.Key("skipped").BeginArray();
+    for (const SkippedFile& s : result.skipped)
+      json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
+    json.EndArray().Key("pruned").BeginArray();
+    for (const BackupInfo& b : pruned.deleted) WriteBackupJson(json, b);
+    json.EndArray().EndObject();
+    std::cout << json.Text();
+  } else {
+    std::cout << name << "\t" << result.filesStored << "\t" << result.archiveSize << "\n";
+  }
+  return status;
+}
+
+int RunBackup(const Context& ctx, const Args& args) {
+  if (!args.Has("--notify")) return TakeBackup(ctx, args);
+  // Unattended: what went wrong also reaches the desktop.
+  const MessageCapture messages;
+  const int status = TakeBackup(ctx, args);
+  if (status == kExitOk) return status;
+  const std::string& scheme = args.positional[0];
+  std::string summary = "Tessarook: the Backup of " + scheme + " failed";
+  if (status == kExitSkipped)
+    summary = "Tessarook: the Backup of " + scheme + " was taken, but not completely";
+  else if (status == kExitInterrupted)
+    summary = "Tessarook: the Backup of " + scheme + " was interrupted";
+  std::string body;
+  for (const std::string& line : messages.Lines(5)) body += (body.empty() ? "" : "\n") + line;
+  NotifyDesktop(summary, body, status != kExitSkipped);
+  return status;
 }
 
 int RunBackups(const Context& ctx, const Args& args) {
@@ -166,6 +234,13 @@ int RunBackups(const Context& ctx, const Args& args) {
   }
   std::vector<BackupInfo> list = CBackupStore(schemeFile).List();
   SortBackups(list, order);
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", schemeFile).Key("backups").BeginArray();
+    for (const BackupInfo& b : list) WriteBackupJson(json, b);
+    std::cout << json.EndArray().EndObject().Text();
+    return kExitOk;
+  }
   for (const BackupInfo& b : list)
     std::cout << b.name << "\t" << BackupTimeText(b) << "\t" << b.size << "\n";
   return kExitOk;
@@ -173,7 +248,17 @@ int RunBackups(const Context& ctx, const Args& args) {
 
 int RunContents(const Context& ctx, const Args& args) {
   CBackupArchive archive;
-  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
+  std::string name;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &name); status != kExitOk)
+    return status;
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("backup", name).Key("files").BeginArray();
+    for (size_t i = 0; i < archive.paths.size(); ++i)
+      json.BeginObject().Key("index").Number(i).Bytes("path", archive.paths[i]).EndObject();
+    std::cout << json.EndArray().EndObject().Text();
+    return kExitOk;
+  }
   for (size_t i = 0; i < archive.paths.size(); ++i)
     std::cout << i << "\t" << archive.paths[i] << "\n";
   return kExitOk;
@@ -260,10 +345,10 @@ int RunVerify(const Context& ctx, const Args& args) {
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   if (!CheckName(args.positional[1])) return kExitUsage;
   const CBackupStore store(schemeFile);
-  if (!RequireBackup(store, args.positional[1])) return kExitFailure;
+  const std::string name = BackupName(store, args.positional[1]);
+  if (name.empty() || !RequireBackup(store, name)) return kExitFailure;
   BarSink bar(ctx, "Verify");
-  const VerifyResult result =
-      VerifyBackup(store.GetBackupPath(args.positional[1]), &InterruptFlag(), &bar);
+  const VerifyResult result = VerifyBackup(store.GetBackupPath(name), &InterruptFlag(), &bar);
   bar.Finish();
   switch (result.status) {
     case VerifyResult::Status::kNotAZip:
@@ -277,6 +362,27 @@ int RunVerify(const Context& ctx, const Args& args) {
       return kExitInterrupted;
     case VerifyResult::Status::kChecked:
       break;
+  }
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject()
+        .Bytes("backup", name)
+        .Key("ok")
+        .Bool(result.faults.empty())
+        .Key("files")
+        .Number(result.files)
+        .Key("faults")
+        .BeginArray();
+    for (const VerifyFault& f : result.faults) {
+      json.BeginObject().Key("index");
+      if (f.index < 0)
+        json.Null();
+      else
+        json.Number(f.index);
+      json.Bytes("path", f.path).Key("reason").String(f.reason).EndObject();
+    }
+    std::cout << json.EndArray().EndObject().Text();
+    return result.faults.empty() ? kExitOk : kExitFailure;
   }
   if (result.faults.empty()) {
     std::cout << "ok\t" << result.files << "\n";
@@ -293,9 +399,10 @@ int RunDeleteBackup(const Context& ctx, const Args& args) {
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   if (!CheckName(args.positional[1])) return kExitUsage;
   const CBackupStore store(schemeFile);
-  if (!RequireBackup(store, args.positional[1])) return kExitFailure;
+  const std::string name = BackupName(store, args.positional[1]);
+  if (name.empty() || !RequireBackup(store, name)) return kExitFailure;
   std::string error;
-  if (!store.Delete(args.positional[1], &error)) {
+  if (!store.Delete(name, &error)) {
     Error("could not delete the Backup: " + error);
     return kExitFailure;
   }
@@ -306,11 +413,12 @@ int RunDeleteBackup(const Context& ctx, const Args& args) {
 int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  const std::string& from = args.positional[1];
-  const std::string& to = args.positional[2];
-  if (!CheckName(from) || !CheckName(to)) return kExitUsage;
+  if (!CheckName(args.positional[1]) || !CheckName(args.positional[2])) return kExitUsage;
   const CBackupStore store(schemeFile);
-  if (!RequireBackup(store, from)) return kExitFailure;
+  // OLD may be "latest"; NEW is always the name given.
+  const std::string from = BackupName(store, args.positional[1]);
+  const std::string& to = args.positional[2];
+  if (from.empty() || !RequireBackup(store, from)) return kExitFailure;
   if (SamePath(store.GetBackupPath(from), store.GetBackupPath(to))) return kExitOk;
   if (store.Exists(to) && !args.Has("--force")) {
     Error(kExistsText + to + " (use --force to replace it)");
@@ -328,29 +436,43 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
 int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
 int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
 
-const CommandRegistrar kBackup({"backup",
-                                "backup SCHEME [BACKUP] [--force]",
-                                "takes a Backup of the Scheme's files and folders",
-                                "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local "
-                                "time as YYYY-MM-DD hh.mm.ss.\nFiles that cannot be read are "
-                                "skipped, each named on stderr (exit status 1).",
-                                {{"--force"}},
-                                1,
-                                2,
-                                RunBackup});
-const CommandRegistrar kBackups({"backups",
-                                 "backups SCHEME [--sort name|time|size]",
-                                 "lists the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
-                                 "Sorted by creation time unless --sort says otherwise.",
-                                 {{"--sort", true}},
-                                 1,
-                                 1,
-                                 RunBackups});
+std::vector<OptionSpec> BackupOptions() {
+  std::vector<OptionSpec> options = {{"--force"}, {"--json"}, {"--notify"}};
+  for (const OptionSpec& o : KeepOptions()) options.push_back(o);
+  return options;
+}
+
+const CommandRegistrar kBackup(
+    {"backup", "backup SCHEME [BACKUP] [--force] [--keep-... N] [--notify] [--json]",
+     "takes a Backup of the Scheme's files and folders",
+     "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local time as\n"
+     "YYYY-MM-DD hh.mm.ss. Files that cannot be read are skipped, each named on stderr\n"
+     "(exit status 1).\n"
+     "With --keep-last/-hourly/-daily/-weekly/-monthly N, old Backups are pruned as\n"
+     "\"prune\" does once the Backup has been written (also when files were skipped;\n"
+     "never after a failure or an interruption); the new Backup is always kept.\n"
+     "--notify: when the Backup fails, is interrupted or skips files, a desktop\n"
+     "notification says so (through notify-send, when there is one).\n"
+     "--json prints one JSON document instead: scheme, name, time, files, bytes,\n"
+     "skipped files and pruned Backups.",
+     BackupOptions(), 1, 2, RunBackup});
+const CommandRegistrar kBackups(
+    {"backups",
+     "backups SCHEME [--sort name|time|size] [--json]",
+     "lists the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
+     "Sorted by creation time unless --sort says otherwise. --json prints one JSON\n"
+     "document with each Backup's name, time (ISO 8601 with seconds and offset) and size.",
+     {{"--sort", true}, {"--json"}},
+     1,
+     1,
+     RunBackups});
 const CommandRegistrar kContents({"contents",
-                                  "contents SCHEME BACKUP",
+                                  "contents SCHEME BACKUP [--json]",
                                   "lists a Backup's files: INDEX<TAB>PATH",
-                                  "",
-                                  {},
+                                  "BACKUP \"latest\" is the newest Backup (unless one is named "
+                                  "so), here and in every\ncommand that reads a Backup. --json "
+                                  "prints one JSON document with index and path.",
+                                  {{"--json"}},
                                   2,
                                   2,
                                   RunContents});
@@ -377,11 +499,12 @@ const CommandRegistrar kExtract({"extract",
                                  4,
                                  RunExtract});
 const CommandRegistrar kVerify({"verify",
-                                "verify SCHEME BACKUP",
+                                "verify SCHEME BACKUP [--json]",
                                 "checks every file of a Backup and its list",
                                 "Prints ok<TAB>FILES, or bad<TAB>INDEX<TAB>PATH<TAB>REASON per "
-                                "fault (exit status 3).",
-                                {},
+                                "fault (exit status 3).\n--json prints one JSON document: "
+                                "backup, ok, files and the faults.",
+                                {{"--json"}},
                                 2,
                                 2,
                                 RunVerify});

@@ -66,8 +66,15 @@ void NameSkipped(const std::vector<std::string>& skipped, const std::string& wha
   for (const std::string& s : skipped) Error(what + ": " + s);
 }
 
-int RunSchemes(const Context& ctx, const Args&) {
+int RunSchemes(const Context& ctx, const Args& args) {
   const CSchemeLibrary lib(ctx.SchemesDir());
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("schemes_dir", lib.Dir()).Key("schemes").BeginArray();
+    for (const std::string& name : lib.List()) json.BeginObject().Bytes("name", name).EndObject();
+    std::cout << json.EndArray().EndObject().Text();
+    return kExitOk;
+  }
   for (const std::string& name : lib.List()) std::cout << name << "\n";
   return kExitOk;
 }
@@ -220,10 +227,11 @@ int RunWatch(const Context&, const Args& args) {
 }
 
 const CommandRegistrar kSchemes({"schemes",
-                                 "schemes",
+                                 "schemes [--json]",
                                  "list the Schemes of the My Schemes folder",
-                                 "Prints one Scheme name per line, ascending.",
-                                 {},
+                                 "Prints one Scheme name per line, ascending. --json prints one "
+                                 "JSON document\nwith the folder and the names.",
+                                 {{"--json"}},
                                  0,
                                  0,
                                  RunSchemes});

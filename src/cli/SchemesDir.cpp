@@ -1,3 +1,4 @@
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -9,6 +10,8 @@ namespace tessarook::cli {
 
 std::string Context::SchemesDir() const {
   if (!schemesDirOption.empty()) return schemesDirOption;
+  // For scripts and timers: a folder from the environment, below the option.
+  if (const char* env = std::getenv("TESSAROOK_SCHEMES_DIR"); env && *env) return env;
   // The desktop program's own reading: a missing or damaged settings file, or
   // an empty dir_schemes, gives the default beside the executable.
   CSettings settings = settingsFile.empty() ? CSettings() : CSettings(settingsFile);

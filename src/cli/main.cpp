@@ -1,5 +1,6 @@
 // tessarook-cli: the command-line program over the Tessarook core.
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,8 +36,8 @@ void PrintUsage(std::ostream& out) {
   static const char* const kOrder[] = {
       "new",     "show",          "add",           "add-file",         "add-folder", "remove",
       "exclude", "backup",        "backups",       "contents",         "restore",    "extract",
-      "verify",  "delete-backup", "rename-backup", "duplicate-backup", "schemes",    "delete",
-      "rename",  "duplicate",     "export",        "import",           "watch"};
+      "verify",  "delete-backup", "rename-backup", "duplicate-backup", "prune",      "schemes",
+      "delete",  "rename",        "duplicate",     "export",           "import",     "watch"};
   auto rank = [](const std::string& name) {
     for (size_t i = 0; i < std::size(kOrder); ++i)
       if (name == kOrder[i]) return i;
@@ -58,7 +59,9 @@ void PrintUsage(std::ostream& out) {
     out << c.summary << "\n";
   }
   out << "\nExit status: 0 success, 1 something was skipped, 2 usage error, 3 failure,\n"
-         "130 interrupted.\n";
+         "130 interrupted.\n"
+         "Environment: TESSAROOK_SCHEMES_DIR is the My Schemes folder when --schemes-dir is not "
+         "given.\n";
 }
 
 void PrintCommandHelp(const Command& c) {
@@ -111,27 +114,38 @@ std::atomic<bool>& InterruptFlag() {
 bool Context::ShowProgress() const { return !quiet && isatty(STDERR_FILENO); }
 
 ProgressBar::ProgressBar(const Context& ctx, std::string label)
-    : enabled_(ctx.ShowProgress()), label_(std::move(label)) {}
+    : enabled_(ctx.ShowProgress()), line_(std::move(label)) {}
 
 ProgressBar::~ProgressBar() { Finish(); }
 
 void ProgressBar::Update(uint64_t done, uint64_t total) {
   if (!enabled_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  line_.SetFiles(done, total);
+  DrawLocked(NowMs());
+}
+
+void ProgressBar::UpdateBytes(uint64_t done, uint64_t total) {
+  if (!enabled_) return;
+  std::lock_guard<std::mutex> lock(mutex_);
   const int64_t now = NowMs();
-  if (done < total && lastDrawMs_ >= 0 && now - lastDrawMs_ < 50) return;
-  lastDrawMs_ = now;
-  const int width = 30;
-  const double frac = total ? static_cast<double>(done) / static_cast<double>(total) : 1.0;
-  const int filled = static_cast<int>(frac * width);
-  std::string bar(filled, '#');
-  bar.append(width - filled, '.');
-  std::fprintf(stderr, "\r%s [%s] %llu/%llu", label_.c_str(), bar.c_str(),
-               static_cast<unsigned long long>(done), static_cast<unsigned long long>(total));
+  line_.SetBytes(done, total, now);
+  DrawLocked(now);
+}
+
+void ProgressBar::DrawLocked(int64_t nowMs) {
+  if (!line_.RedrawDue(nowMs)) return;
+  // One column less than the terminal has: writing the last one would wrap.
+  struct winsize ws {};
+  const size_t columns =
+      ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col : 80;
+  std::fprintf(stderr, "\r%s\033[K", line_.Text(columns - 1).c_str());
   std::fflush(stderr);
   drawn_ = true;
 }
 
 void ProgressBar::Finish() {
+  std::lock_guard<std::mutex> lock(mutex_);
   if (!drawn_) return;
   std::fprintf(stderr, "\r\033[K");
   std::fflush(stderr);

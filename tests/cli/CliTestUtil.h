@@ -55,10 +55,12 @@ inline std::string ShellQuote(const std::string& arg) {
   return q + "'";
 }
 
-// Runs tessarook-cli with args in the folder cwd; stdin is empty.
-inline Result RunCli(const std::vector<std::string>& args, const std::string& cwd) {
+// Runs tessarook-cli with args in the folder cwd; stdin is empty. `env` is put
+// before the program as it stands ("NAME=value ...", quoted by the caller).
+inline Result RunCli(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::string& env = "") {
   TempDir capture;
-  std::string cmd = "cd " + ShellQuote(cwd) + " && " + ShellQuote(TESSAROOK_CLI);
+  std::string cmd = "cd " + ShellQuote(cwd) + " && " + env + " " + ShellQuote(TESSAROOK_CLI);
   for (const std::string& a : args) cmd += " " + ShellQuote(a);
   cmd += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
   const int raw = std::system(cmd.c_str());

@@ -6,6 +6,7 @@
 #include <wx/filename.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/notifmsg.h>
 #include <wx/statusbr.h>
 #include <wx/stdpaths.h>
 #include <wx/toolbar.h>
@@ -473,6 +474,20 @@ void CMainFrame::ShowTrayIcon(bool show) {
     m_pTrayIcon->Destroy();  // deleted once its own events are done
     m_pTrayIcon = nullptr;
   }
+}
+
+bool CMainFrame::NotifyIfHidden(const wxString& title, const wxString& message, bool error) {
+  // Only the tray hides the window; shown or minimised, the window speaks for itself.
+  if (IsShown()) return false;
+  if (m_notifier) {
+    m_notifier(title, message, error);
+  } else {
+    // Kept until the next one, so the notification is not withdrawn with it.
+    m_notification = std::make_unique<wxNotificationMessage>(
+        title, message, this, error ? wxICON_ERROR : wxICON_INFORMATION);
+    m_notification->Show();
+  }
+  return true;
 }
 
 void CMainFrame::OnIconize(wxIconizeEvent& event) {

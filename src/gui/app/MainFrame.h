@@ -14,6 +14,7 @@
 
 class wxToolBar;
 class wxMenu;
+class wxNotificationMessage;
 
 namespace tessarook {
 
@@ -73,6 +74,13 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void ShowTrayIcon(bool show);
   CNotifyIcon* GetTrayIcon() const { return m_pTrayIcon; }
 
+  // A desktop notification about a file operation that ended while the window
+  // is hidden in the notification area (window thread). Shown only then; true
+  // when it was. The notifier can be replaced, e.g. by a test.
+  using Notifier = std::function<void(const wxString& title, const wxString& message, bool error)>;
+  bool NotifyIfHidden(const wxString& title, const wxString& message, bool error);
+  void SetNotifier(Notifier notifier) { m_notifier = std::move(notifier); }
+
   // Whether "&New Backup..." may run: a Scheme with files, nothing running.
   bool CanStartBackup() const;
 
@@ -114,6 +122,8 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   wxMenu* m_schemeMenu = nullptr;
   CNotifyIcon* m_pTrayIcon = nullptr;
   wxWindow* m_propertiesDialog = nullptr;
+  Notifier m_notifier;
+  std::unique_ptr<wxNotificationMessage> m_notification;
   std::vector<std::function<bool()>> m_operationProbes;
   struct FileOperation {
     CWorkerThread* worker;

@@ -457,14 +457,15 @@ bool CBackupsView::StartBackup(const std::string& name) {
   auto job = std::make_shared<CBackupJob>(scheme.m_files, scheme.m_folders);
   std::shared_ptr<IProgressSink> sink = MakeSink();
   ShowProgress();
-  return m_worker.StartTask([this, job, sink, path] {
+  return m_worker.StartTask([this, job, sink, path, name] {
     // Worker thread.
     auto result =
         std::make_shared<BackupJobResult>(job->Run(path, m_worker.CancelFlag(), sink.get()));
-    CallAfter([this, result] {
+    CallAfter([this, result, name] {
       // Window thread.
       m_lastBackup = *result;
       OnWorkerDone();
+      NotifyBackupEnd(name, *result);
       if (result->status == BackupJobResult::Status::kFailed)
         wxMessageBox("The Backup could not be written.\n" + Utf8(result->error), "Error",
                      wxOK | wxICON_ERROR, Frame());
@@ -497,6 +498,29 @@ bool CBackupsView::StartExport(const std::string& name, const std::string& targe
     });
     return result->status == ZipExportResult::Status::kFailed ? 1 : 0;
   });
+}
+
+void CBackupsView::NotifyBackupEnd(const std::string& name, const BackupJobResult& result) {
+  // Window thread. Only the user who cannot see the window needs telling.
+  CMainFrame* frame = Frame();
+  if (!frame) return;
+  const wxString backup = "\"" + Utf8(name) + "\"";
+  switch (result.status) {
+    case BackupJobResult::Status::kDone: {
+      wxString text = "The Backup " + backup + " is finished.";
+      if (!result.skipped.empty())
+        text += wxString::Format(" %zu files could not be read.", result.skipped.size());
+      frame->NotifyIfHidden("Tessarook", text, false);
+      break;
+    }
+    case BackupJobResult::Status::kFailed:
+      frame->NotifyIfHidden(
+          "Tessarook", "The Backup " + backup + " could not be written.\n" + Utf8(result.error),
+          true);
+      break;
+    case BackupJobResult::Status::kCancelled:
+      break;  // the user cancelled it: nothing to announce
+  }
 }
 
 void CBackupsView::OnWorkerDone() {

@@ -95,6 +95,8 @@ class CBackupsView : public CListPane {
   void OnContextMenu(wxContextMenuEvent& event);
   void OnEndLabelEdit(wxListEvent& event);
   void OnWorkerDone();
+  // A desktop notification when the window is hidden in the tray.
+  void NotifyBackupEnd(const std::string& name, const BackupJobResult& result);
   void ShowProgress();
   std::unique_ptr<IProgressSink> MakeSink();
 
