@@ -5,8 +5,10 @@
 
 #include <cerrno>
 #include <cstring>
+#include <numeric>
 
 #include "backup/BackupArchive.h"
+#include "backup/ByteMeter.h"
 
 namespace tessarook {
 
@@ -39,12 +41,17 @@ CBackupJob::CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder
     : m_files(std::move(files)), m_folders(std::move(folders)) {}
 
 std::vector<std::string> CBackupJob::CollectFiles(std::vector<SkippedFile>& skipped,
-                                                  const std::atomic<bool>* cancel) const {
+                                                  const std::atomic<bool>* cancel,
+                                                  std::vector<uint64_t>* sizes) const {
   std::vector<std::string> list;
   list.reserve(m_files.size());
-  for (const CSchemeFile& f : m_files) list.push_back(f.m_path);
+  for (const CSchemeFile& f : m_files) {
+    list.push_back(f.m_path);
+    if (sizes) sizes->push_back(ListedFileSize(f.m_path));
+  }
   for (const CSchemeFolder& folder : m_folders)
-    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel)) break;
+    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel, sizes))
+      break;
   return list;
 }
 
@@ -60,16 +67,20 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   if (slash != std::string::npos && slash > 0)
     ::mkdir(backupPath.substr(0, slash).c_str(), 0777);  // usually exists already
 
+  CByteMeter bytes(sink);
   CBackupArchive archive;
   if (!archive.Create(partialPath)) {
     result.error = archive.LastError();
     return result;
   }
   archive.SetCancelFlag(&cancel);
+  archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
 
-  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel);
+  std::vector<uint64_t> sizes;
+  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel, &sizes);
   const uint64_t total = list.size();
   if (sink) sink->OnProgress(0, total);
+  bytes.Start(std::accumulate(sizes.begin(), sizes.end(), uint64_t{0}));
   uint64_t done = 0;
   for (const std::string& path : list) {
     if (cancel.load())
@@ -88,6 +99,7 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
                                           : "its name cannot be recorded in a Backup"});
     }
     ++done;
+    bytes.Flush();
     if (sink) sink->OnProgress(done, total);
   }
   if (cancel.load())

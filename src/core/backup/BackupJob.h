@@ -43,12 +43,15 @@ class CBackupJob {
   CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder> folders);
 
   // The file list the job would take now (single files first, then the folder
-  // walks), with the folders it could not read in `skipped`.
+  // walks), with the folders it could not read in `skipped`. With `sizes`,
+  // each file's size at listing time goes there, in step with the list.
   std::vector<std::string> CollectFiles(std::vector<SkippedFile>& skipped,
-                                        const std::atomic<bool>* cancel = nullptr) const;
+                                        const std::atomic<bool>* cancel = nullptr,
+                                        std::vector<uint64_t>* sizes = nullptr) const;
 
   // Writes the Backup to `backupPath`. `sink` may be null; it is called on the
-  // thread that calls Run.
+  // thread that calls Run, with file counts and with the bytes read of the
+  // listed files' total size (also inside a large file, about every MiB).
   BackupJobResult Run(const std::string& backupPath, const std::atomic<bool>& cancel,
                       IProgressSink* sink) const;
 

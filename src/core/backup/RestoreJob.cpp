@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "backup/ByteMeter.h"
+
 namespace tessarook {
 
 namespace {
@@ -15,6 +17,15 @@ bool HasDotDot(std::string_view path) {
     start = end + 1;
   }
   return false;
+}
+
+// The data size of the entries the items will extract.
+uint64_t EntryBytes(CBackupArchive& archive, const std::vector<RestoreItem>& items) {
+  uint64_t total = 0;
+  for (const RestoreItem& item : items)
+    if (item.position < archive.paths.size())
+      total += archive.GetEntrySize(archive.EntryIndexFor(item.position));
+  return total;
 }
 
 }  // namespace
@@ -75,6 +86,9 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   archive.SetCancelFlag(cancel);
   const uint64_t total = items.size();
   if (sink) sink->OnProgress(0, total);
+  CByteMeter bytes(sink);
+  bytes.Start(EntryBytes(archive, items));
+  archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
   uint64_t done = 0;
   for (const RestoreItem& item : items) {
     if (cancel && cancel->load()) {
@@ -93,8 +107,10 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
       result.failed.push_back({item.position, path, error});
     }
     ++done;
+    bytes.Flush();
     if (sink) sink->OnProgress(done, total);
   }
+  archive.SetDataObserver(nullptr);
   archive.SetCancelFlag(nullptr);
   return result;
 }

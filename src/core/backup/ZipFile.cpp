@@ -306,6 +306,7 @@ bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHi
       return AbortEntry("the file grew past 4 GiB while it was being stored");
     if (zipWriteInFileInZip(zf, buf, static_cast<unsigned>(got)) != ZIP_OK)
       return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    if (m_observer) m_observer(static_cast<uint64_t>(got));
     if (static_cast<size_t>(got) < kIoChunk) break;
     if (m_cancel && m_cancel->load()) return AbortEntry("cancelled");
     got = ReadFull(fd, buf, kIoChunk);
@@ -381,7 +382,16 @@ bool CZipFile::ReadData(int64_t index, const std::function<bool(const char*, siz
   if (index < 0 || static_cast<uint64_t>(index) >= m_reader->Entries().size())
     return Fail("no such entry");
   std::string error;
-  if (!m_reader->Read(static_cast<size_t>(index), sink, error)) return Fail(error);
+  const bool read = m_observer ? m_reader->Read(
+                                     static_cast<size_t>(index),
+                                     [&](const char* data, size_t n) {
+                                       if (!sink(data, n)) return false;
+                                       m_observer(n);
+                                       return true;
+                                     },
+                                     error)
+                               : m_reader->Read(static_cast<size_t>(index), sink, error);
+  if (!read) return Fail(error);
   return Succeed();
 }
 

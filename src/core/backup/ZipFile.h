@@ -92,6 +92,12 @@ class CZipFile {
   // When it becomes true the operation stops and fails. Null for none.
   void SetCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
+  // Called with the byte count of every block of file data as it moves: each
+  // block read from a disk file while adding it, each block decompressed
+  // while reading an entry. Runs on the thread doing the work, between blocks
+  // (so it may look at or even change the file being added). Empty for none.
+  void SetDataObserver(std::function<void(uint64_t)> observer) { m_observer = std::move(observer); }
+
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
@@ -110,6 +116,7 @@ class CZipFile {
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
   bool m_broken = false;
   const std::atomic<bool>* m_cancel = nullptr;
+  std::function<void(uint64_t)> m_observer;
   std::string m_lastError;
   std::vector<char> m_buffer;
   void* m_probe = nullptr;  // z_stream used to test whether data compresses

@@ -10,6 +10,8 @@
 #include "BackupTestSupport.h"
 #include "backup/BackupArchive.h"
 #include "backup/BackupJob.h"
+#include "backup/BackupVerifier.h"
+#include "backup/RestoreJob.h"
 
 using namespace backup_test;
 using tessarook::BackupJobResult;
@@ -247,4 +249,53 @@ TEST(BackupJob, UnreadableFilesAreSkippedAndNamed) {
   if (!lockedIsReadable) expected.push_back(dir / "src/locked.txt");
   EXPECT_EQ(skipped, expected);
   EXPECT_EQ(PythonManifest(dir / "b.zip", dir).size(), result.filesStored);
+}
+
+// Byte progress: taking, restoring and verifying a Backup each report bytes
+// growing while one multi-MiB file moves, not only once it is done.
+TEST(BackupJob, ByteProgressGrowsInsideALargeFile) {
+  struct ByteRecorder : tessarook::IProgressSink {
+    std::vector<std::pair<uint64_t, uint64_t>> bytes;
+    uint64_t filesDone = 0;
+    uint64_t bytesBeforeFirstFile = 0;  // OnBytes calls made while file 0 moved
+    void OnProgress(uint64_t done, uint64_t) override {
+      if (done == 1 && filesDone == 0) bytesBeforeFirstFile = bytes.size();
+      filesDone = done;
+    }
+    void OnBytes(uint64_t done, uint64_t total) override { bytes.emplace_back(done, total); }
+    void ExpectGrowth(uint64_t total, const char* what) {
+      SCOPED_TRACE(what);
+      ASSERT_FALSE(bytes.empty());
+      EXPECT_EQ(bytes.front(), std::make_pair(uint64_t{0}, total));
+      EXPECT_EQ(bytes.back(), std::make_pair(total, total));
+      for (size_t i = 1; i < bytes.size(); ++i) EXPECT_GT(bytes[i].first, bytes[i - 1].first);
+      // At least one report per 2 MiB of the large file, before it was finished.
+      EXPECT_GE(bytesBeforeFirstFile, 1 + (8u << 20) / (2u << 20));
+    }
+  };
+  TempDir dir;
+  std::string big(8 << 20, '\0');
+  std::mt19937 rng(5);
+  for (char& c : big) c = static_cast<char>('a' + rng() % 3);
+  WriteFile(dir / "src/big", big);
+  WriteFile(dir / "src/small", "small");
+  const uint64_t total = big.size() + 5;
+  CBackupJob job({CSchemeFile(dir / "src/big"), CSchemeFile(dir / "src/small")}, {});
+  std::atomic<bool> cancel{false};
+  ByteRecorder backup;
+  ASSERT_EQ(job.Run(dir / "b.zip", cancel, &backup).status, Status::kDone);
+  backup.ExpectGrowth(total, "backup");
+
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "b.zip"));
+  ASSERT_TRUE(archive.ReadManifest());
+  std::vector<tessarook::RestoreFailure> refused;
+  ByteRecorder restore;
+  const auto items = tessarook::CRestoreJob::Plan(archive, {0, 1}, dir / "out", refused);
+  EXPECT_EQ(tessarook::CRestoreJob::Run(archive, items, nullptr, &restore).restored.size(), 2u);
+  restore.ExpectGrowth(total, "restore");
+
+  ByteRecorder verify;
+  EXPECT_TRUE(tessarook::VerifyBackup(dir / "b.zip", nullptr, &verify).faults.empty());
+  verify.ExpectGrowth(total, "verify");
 }
