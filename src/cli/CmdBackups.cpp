@@ -145,8 +145,10 @@ int RunBackup(const Context& ctx, const Args& args) {
       break;
   }
   for (const SkippedFile& s : result.skipped) Error("skipped " + s.path + ": " + s.reason);
+  for (const std::string& path : result.changed)
+    Error("changed while read: " + path + " (stored as it was read)");
   std::cout << name << "\t" << result.filesStored << "\t" << result.archiveSize << "\n";
-  return result.skipped.empty() ? kExitOk : kExitSkipped;
+  return result.skipped.empty() && result.changed.empty() ? kExitOk : kExitSkipped;
 }
 
 int RunBackups(const Context& ctx, const Args& args) {

@@ -97,6 +97,8 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
       result.skipped.push_back({path, ManifestCanHold(path)
                                           ? archive.LastError()
                                           : "its name cannot be recorded in a Backup"});
+    } else if (archive.LastFileChanged()) {
+      result.changed.push_back(path);
     }
     ++done;
     bytes.Flush();

@@ -42,7 +42,14 @@ class CZipFile {
   virtual bool AddFromMemory(const void* data, uint64_t count, const std::string& name);
   // Adds an entry holding the contents of the disk file at that moment.
   // A missing, unreadable or non-regular file fails without adding anything.
+  // A file that changes while it is read is stored as it was read (see
+  // LastFileChanged); one that keeps growing is taken up to a margin past the
+  // size it had when it was opened.
   virtual bool AddFile(const std::string& diskPath, const std::string& name);
+  // After a successful AddFile: true when the file changed while it was read
+  // (its size or last-write time moved, or it ended before its size). The
+  // entry's data, CRC and sizes still agree with each other.
+  bool LastFileChanged() const { return m_lastEntryChanged; }
   // Opens an existing archive for reading.
   virtual bool Open(const std::string& path);
   // Decompresses the whole entry into `buffer`. Fails without writing when
@@ -115,6 +122,7 @@ class CZipFile {
   uint64_t m_entriesWritten = 0;
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
   bool m_broken = false;
+  bool m_lastEntryChanged = false;
   const std::atomic<bool>* m_cancel = nullptr;
   std::function<void(uint64_t)> m_observer;
   std::string m_lastError;
