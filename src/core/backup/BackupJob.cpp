@@ -9,6 +9,7 @@
 
 #include "backup/BackupArchive.h"
 #include "backup/ByteMeter.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -66,6 +67,19 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   const size_t slash = backupPath.rfind('/');
   if (slash != std::string::npos && slash > 0)
     ::mkdir(backupPath.substr(0, slash).c_str(), 0777);  // usually exists already
+  // What killed Backups left here goes now; the partial of this one is held
+  // locked while it is written, so that no other sweep takes it for stale.
+  RemoveStalePartials(slash == std::string::npos ? "." : backupPath.substr(0, slash + 1));
+  struct HeldPartial {
+    int fd;
+    ~HeldPartial() {
+      if (fd >= 0) ::close(fd);
+    }
+  } held{OpenLockedPartial(partialPath, false)};
+  if (held.fd < 0) {
+    result.error = "cannot create " + partialPath + ": " + std::strerror(errno);
+    return result;
+  }
 
   CByteMeter bytes(sink);
   CBackupArchive archive;

@@ -13,6 +13,7 @@
 
 #include "library/SchemePaths.h"
 #include "util/FormatTime.h"
+#include "util/PartialFiles.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
@@ -52,9 +53,10 @@ bool CopyFileContents(const std::string& from, const std::string& to, std::strin
   }
   fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
   const std::string folder = to.substr(0, to.rfind('/') + 1);
+  RemoveStalePartials(folder.empty() ? "." : folder);
   const std::string temp = folder + ".tessarook-copy-" + std::to_string(getpid()) + "-" +
                            std::to_string(g_copyCounter.fetch_add(1)) + ".part";
-  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int out = OpenLockedPartial(temp, true);
   if (out < 0) {
     SetError(error, to + ": " + std::strerror(errno));
     ::close(in);

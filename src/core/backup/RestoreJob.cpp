@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "backup/ByteMeter.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -90,11 +91,13 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   bytes.Start(EntryBytes(archive, items));
   archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
   uint64_t done = 0;
+  CPartialSweeper sweeper;  // what killed restores left beside the destinations
   for (const RestoreItem& item : items) {
     if (cancel && cancel->load()) {
       result.cancelled = true;
       break;
     }
+    sweeper.SweepFolderOf(item.destination);
     std::string error;
     if (ExtractPosition(archive, item.position, item.destination, error)) {
       result.restored.push_back(item.position);

@@ -1,6 +1,7 @@
 #include "util/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -81,12 +84,16 @@ bool CAtomicFile::Open(const std::string& path) {
   const std::string folder =
       slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-  std::string pattern = folder + "." + name + ".tmp-XXXXXX";
+  // The temporary file is a partial (util/PartialFiles.h): it names this
+  // process and is held locked; what a killed save left here goes first.
+  RemoveStalePartials(folder.empty() ? "." : folder);
+  std::string pattern = folder + "." + name + "." + std::to_string(::getpid()) + ".tmp-XXXXXX";
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {
     path_.clear();
     return false;
   }
+  ::flock(fd_, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
   temp_ = pattern;
   failed_ = false;
 

@@ -12,11 +12,13 @@
 #include <thread>
 #include <utility>
 
+#include "../util/DeadProcess.h"
 #include "BackupTestSupport.h"
 #include "backup/BackupArchive.h"
 #include "backup/BackupJob.h"
 #include "backup/BackupVerifier.h"
 #include "backup/RestoreJob.h"
+#include "util/PartialFiles.h"
 
 using namespace backup_test;
 using tessarook::BackupJobResult;
@@ -401,4 +403,41 @@ TEST(BackupJob, AFileGrowingPastTheZip64LimitWhileReadIsStored) {
       Quote("import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); print(z.getinfo('0').file_size)") +
       " " + Quote(dir / "b.zip"));
   EXPECT_EQ(py.out, std::to_string(archive.GetEntrySize(0)) + "\n");
+}
+
+// What killed Backups and copies left in the Backups folder goes at the next
+// Backup; the partial being written is held locked, so a sweep by another
+// operation leaves it alone even when it cannot judge by the process id.
+TEST(BackupJob, StalePartialsGoAndTheOwnPartialIsHeld) {
+  TempDir dir;
+  WriteFile(dir / "src/a", "a");
+  WriteFile(dir / "src/b", "b");
+  const std::string folder = dir / "S.tsbak.backups/";
+  const std::string dead = std::to_string(tessarook::test::DeadProcessId());
+  const std::vector<std::string> stale = {".old.zip." + dead + ".partial",
+                                          ".tessarook-copy-" + dead + "-2.part"};
+  for (const std::string& name : stale) WriteFile(folder + name, "left behind");
+  const std::string own = folder + ".b.zip." + std::to_string(getpid()) + ".partial";
+  struct Sweep : tessarook::IProgressSink {
+    std::string own, folder;
+    size_t removed = 99;
+    bool existed = false;
+    void OnProgress(uint64_t done, uint64_t) override {
+      if (done != 1) return;
+      existed = fs::exists(own);
+      const struct timespec old[2] = {{0, UTIME_OMIT}, {946684800, 0}};
+      utimensat(AT_FDCWD, own.c_str(), old, 0);  // as if its process id had been reused
+      removed = tessarook::RemoveStalePartials(folder);
+    }
+  } sweep;
+  sweep.own = own;
+  sweep.folder = folder;
+  CBackupJob job({CSchemeFile(dir / "src/a"), CSchemeFile(dir / "src/b")}, {});
+  std::atomic<bool> cancel{false};
+  const auto result = job.Run(folder + "b.zip", cancel, &sweep);
+  ASSERT_EQ(result.status, Status::kDone) << result.error;
+  EXPECT_TRUE(sweep.existed);
+  EXPECT_EQ(sweep.removed, 0u);
+  for (const std::string& name : stale) EXPECT_FALSE(fs::exists(folder + name)) << name;
+  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"b.zip"});
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "../util/DeadProcess.h"
 #include "BackupTestSupport.h"
 #include "backup/BackupJob.h"
 #include "backup/BackupVerifier.h"
@@ -188,4 +189,29 @@ TEST(Verify, FindsFlippedDataMissingEntriesAndStrays) {
   ASSERT_EQ(bare.Close(), 0);
   EXPECT_EQ(tessarook::VerifyBackup(dir / "bare.zip", nullptr, nullptr).status,
             tessarook::VerifyResult::Status::kNoManifest);
+}
+
+// A restore killed part-way leaves its temporary file beside the destination;
+// the next restore into that folder removes it (a live writer's stays).
+TEST(Restore, RemovesTemporariesOfKilledRestoresBesideTheDestination) {
+  TempDir dir;
+  WriteFile(dir / "home/a.txt", "a");
+  MakeBackup(dir / "b.zip", {dir / "home/a.txt"});
+  const std::string dead =
+      dir / (".tessarook-" + std::to_string(tessarook::test::DeadProcessId()) + "-0.part");
+  const std::string live = dir / (".tessarook-" + std::to_string(getpid()) + "-99.part");
+  const std::string deadHere =
+      dir / ("home/.tessarook-" + std::to_string(tessarook::test::DeadProcessId()) + "-1.part");
+  WriteFile(dead, "elsewhere");
+  WriteFile(live, "being written");
+  WriteFile(deadHere, "killed restore");
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "b.zip"));
+  ASSERT_TRUE(archive.ReadManifest());
+  std::vector<RestoreFailure> refused;
+  const auto items = CRestoreJob::Plan(archive, {0}, "", refused);
+  EXPECT_EQ(CRestoreJob::Run(archive, items, nullptr, nullptr).restored.size(), 1u);
+  EXPECT_FALSE(fs::exists(deadHere));
+  EXPECT_TRUE(fs::exists(dead));  // not a folder the restore wrote into
+  EXPECT_TRUE(fs::exists(live));
 }

@@ -7,10 +7,12 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "DeadProcess.h"
 #include "TempFolder.h"
 #include "scheme/Scheme.h"
 #include "settings/Settings.h"
 #include "util/AtomicFile.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 namespace {
@@ -138,6 +140,25 @@ TEST(AtomicFileTest, ReadOnlyFilesAreRefusedAndReplacedFilesKeepTheirOwner) {
   EXPECT_EQ(ReadText(owned), "still theirs");
   EXPECT_EQ(ReadText(own), "mine, saved");
   EXPECT_EQ(StatOf(own).st_uid, 65534u);
+}
+
+// The temporary file names its process and is held locked while written; one
+// a killed save left behind goes at the next save in that folder.
+TEST(AtomicFileTest, TemporariesAreHeldAndStaleOnesGoAtTheNextSave) {
+  TempFolder tmp;
+  const std::string path = tmp.Path("settings.xml");
+  const std::string stale =
+      tmp.Path(".settings.xml." + std::to_string(test::DeadProcessId()) + ".tmp-Ab12Cd");
+  WriteText(stale, "half a save");
+  CAtomicFile out;
+  ASSERT_TRUE(out.Open(path));
+  EXPECT_FALSE(fs::exists(stale));
+  const std::string temp = fs::path(out.TempPath()).filename();
+  EXPECT_EQ(ParsePartialName(temp).owner, getpid()) << temp;
+  EXPECT_EQ(OpenLockedPartial(out.TempPath(), false), -1);  // held by the writer
+  EXPECT_TRUE(out.Write("<settings/>"));
+  EXPECT_TRUE(out.Commit());
+  EXPECT_EQ(CountEntries(tmp.Path()), 1);
 }
 
 }  // namespace
