@@ -126,13 +126,37 @@ int RunBackup(const Context& ctx, const Args& args) {
     return kExitFailure;
   }
   const CBackupStore store(schemeFile);
+  const std::string path = store.GetBackupPath(name);
+  // The name's lock is held from the check for an existing Backup on, so that
+  // two Backups of one name never both succeed. --force waits for a Backup of
+  // the name being written elsewhere, then replaces it.
+  CBackupNameLock lock;
+  std::string lockError;
+  CBackupNameLock::Outcome locked = lock.Acquire(path, false, &InterruptFlag(), &lockError);
+  if (locked == CBackupNameLock::Outcome::kBusy) {
+    if (!args.Has("--force")) {
+      Error("another Backup of this name is being written: " + name +
+            " (use --force to wait for it and replace it)");
+      return kExitFailure;
+    }
+    Error("waiting for the other Backup of this name to finish: " + name);
+    locked = lock.Acquire(path, true, &InterruptFlag(), &lockError);
+  }
+  if (locked == CBackupNameLock::Outcome::kCancelled) {
+    Error("interrupted; no Backup was written");
+    return kExitInterrupted;
+  }
+  if (locked == CBackupNameLock::Outcome::kFailed) {
+    Error("the Backup could not be written: " + lockError);
+    return kExitFailure;
+  }
   if (store.Exists(name) && !args.Has("--force")) {
     Error(kExistsText + name + " (use --force to replace it)");
     return kExitFailure;
   }
   const CBackupJob job(scheme.m_files, scheme.m_folders);
   BarSink bar(ctx, "Backup");
-  const BackupJobResult result = job.Run(store.GetBackupPath(name), InterruptFlag(), &bar);
+  const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
   switch (result.status) {
     case BackupJobResult::Status::kCancelled:
@@ -322,7 +346,10 @@ const CommandRegistrar kBackup({"backup",
                                 "takes a Backup of the Scheme's files and folders",
                                 "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local "
                                 "time as YYYY-MM-DD hh.mm.ss.\nFiles that cannot be read are "
-                                "skipped, each named on stderr (exit status 1).",
+                                "skipped, and files that changed while they were read are "
+                                "stored as read; each is named on stderr (exit status 1).\n"
+                                "--force replaces a Backup of that name, waiting first for "
+                                "one being written at the moment.",
                                 {{"--force"}},
                                 1,
                                 2,

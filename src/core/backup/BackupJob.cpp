@@ -57,9 +57,25 @@ std::vector<std::string> CBackupJob::CollectFiles(std::vector<SkippedFile>& skip
 }
 
 BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic<bool>& cancel,
-                                IProgressSink* sink) const {
+                                IProgressSink* sink, const CBackupNameLock* held) const {
   BackupJobResult result;
   result.backupPath = backupPath;
+
+  CBackupNameLock ownLock;
+  if (!held || !held->HoldsFor(backupPath)) {
+    switch (ownLock.Acquire(backupPath, false, &cancel, &result.error)) {
+      case CBackupNameLock::Outcome::kHeld:
+        break;
+      case CBackupNameLock::Outcome::kBusy:
+        result.error = kBackupBeingWrittenText;
+        return result;
+      case CBackupNameLock::Outcome::kCancelled:
+        result.status = BackupJobResult::Status::kCancelled;
+        return result;
+      case CBackupNameLock::Outcome::kFailed:
+        return result;
+    }
+  }
 
   // An old Backup of this name is replaced (the caller has asked about it),
   // but only once the new one is complete.
@@ -75,8 +91,8 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     ~HeldPartial() {
       if (fd >= 0) ::close(fd);
     }
-  } held{OpenLockedPartial(partialPath, false)};
-  if (held.fd < 0) {
+  } partialLock{OpenLockedPartial(partialPath, false)};
+  if (partialLock.fd < 0) {
     result.error = "cannot create " + partialPath + ": " + std::strerror(errno);
     return result;
   }

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/BackupStore.h"
 #include "backup/FolderWalk.h"
 #include "backup/ProgressSink.h"
 #include "scheme/SchemeFile.h"
@@ -56,8 +57,14 @@ class CBackupJob {
   // Writes the Backup to `backupPath`. `sink` may be null; it is called on the
   // thread that calls Run, with file counts and with the bytes read of the
   // listed files' total size (also inside a large file, about every MiB).
+  //
+  // Only one Backup of a name is written at a time: a caller that holds the
+  // name's lock (to check for an existing Backup under it, or after waiting
+  // for another writer) passes it as `held`; otherwise Run takes the lock
+  // itself and, when another writer holds it, fails at once with
+  // kBackupBeingWrittenText.
   BackupJobResult Run(const std::string& backupPath, const std::atomic<bool>& cancel,
-                      IProgressSink* sink) const;
+                      IProgressSink* sink, const CBackupNameLock* held = nullptr) const;
 
  private:
   std::vector<CSchemeFile> m_files;

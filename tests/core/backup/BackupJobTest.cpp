@@ -16,6 +16,7 @@
 #include "BackupTestSupport.h"
 #include "backup/BackupArchive.h"
 #include "backup/BackupJob.h"
+#include "backup/BackupStore.h"
 #include "backup/BackupVerifier.h"
 #include "backup/RestoreJob.h"
 #include "util/PartialFiles.h"
@@ -440,4 +441,44 @@ TEST(BackupJob, StalePartialsGoAndTheOwnPartialIsHeld) {
   EXPECT_EQ(sweep.removed, 0u);
   for (const std::string& name : stale) EXPECT_FALSE(fs::exists(folder + name)) << name;
   EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"b.zip"});
+}
+
+// One writer per Backup name: a second Backup of a name being written is
+// refused (the first is not replaced behind its back), or waits for it.
+TEST(BackupJob, ABackupOfANameBeingWrittenIsRefusedOrWaits) {
+  using tessarook::CBackupNameLock;
+  using Outcome = CBackupNameLock::Outcome;
+  TempDir dir;
+  WriteFile(dir / "src/a", "a");
+  const std::string folder = dir / "S.tsbak.backups/";
+  const std::string zip = folder + "b.zip";
+  WriteFile(zip, "the Backup being replaced");
+  CBackupJob job({CSchemeFile(dir / "src/a")}, {});
+  std::atomic<bool> cancel{false};
+
+  CBackupNameLock first;
+  ASSERT_EQ(first.Acquire(zip, false, nullptr), Outcome::kHeld);
+  const auto refused = job.Run(zip, cancel, nullptr);
+  EXPECT_EQ(refused.status, Status::kFailed);
+  EXPECT_EQ(refused.error, tessarook::kBackupBeingWrittenText);
+  EXPECT_EQ(ReadFile(zip), "the Backup being replaced");
+  // The holder itself may write; the lock file is hidden and never listed.
+  ASSERT_EQ(job.Run(zip, cancel, nullptr, &first).status, Status::kDone);
+  EXPECT_EQ(tessarook::CBackupStore(dir / "S.tsbak").List().size(), 1u);
+
+  // Waiting: a stop ends the wait without the lock while the first holds it;
+  // once the first lets go, the waiter gets it.
+  CBackupNameLock second;
+  std::atomic<bool> stopWaiting{false};
+  std::thread stopped(
+      [&] { EXPECT_EQ(second.Acquire(zip, true, &stopWaiting), Outcome::kCancelled); });
+  stopWaiting = true;
+  stopped.join();
+  EXPECT_EQ(second.Acquire(zip, false, nullptr), Outcome::kBusy);
+  std::thread waiter([&] { EXPECT_EQ(second.Acquire(zip, true, nullptr), Outcome::kHeld); });
+  first.Release();
+  waiter.join();
+  EXPECT_EQ(job.Run(zip, cancel, nullptr, &second).status, Status::kDone);
+  second.Release();
+  EXPECT_EQ(FolderNames(folder), std::vector<std::string>{"b.zip"});  // no lock file left
 }

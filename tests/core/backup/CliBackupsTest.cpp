@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "BackupTestSupport.h"
+#include "backup/BackupStore.h"
 
 using namespace backup_test;
 
@@ -213,4 +214,77 @@ TEST_F(CliBackups, InterruptRemovesThePartialBackup) {
   if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the Backup finished before the interrupt";
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_FALSE(fs::exists(BackupPath("cut")));
+}
+
+namespace {
+
+// A tessarook-cli run in the background with its stderr on a pipe.
+struct Background {
+  pid_t pid = -1;
+  int err = -1;  // read end of the child's stderr
+
+  Background(const std::string& schemes, std::vector<std::string> args) {
+    std::vector<std::string> all = {TESSAROOK_CLI, "--schemes-dir", schemes, "--quiet"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    if (posix_spawn(&pid, TESSAROOK_CLI, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    err = fds[0];
+  }
+  ~Background() {
+    if (err >= 0) close(err);
+    if (pid > 0) Wait();
+  }
+  // Reads stderr until `text` has appeared (true) or the pipe closed (false).
+  bool ReadUntil(const std::string& text) {
+    char buf[512];
+    while (seen.find(text) == std::string::npos) {
+      const ssize_t n = read(err, buf, sizeof buf);
+      if (n <= 0) return false;
+      seen.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  // The exit status, or 128 + the signal that ended it.
+  int Wait() {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  std::string seen;
+};
+
+}  // namespace
+
+// While a Backup of a name is being written elsewhere, a second one of that
+// name is refused; with --force it waits for the first, then replaces it.
+TEST_F(CliBackups, ABackupOfANameBeingWrittenIsRefusedOrWaitedFor) {
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  tessarook::CBackupNameLock other;
+  ASSERT_EQ(other.Acquire(BackupPath("one"), false, nullptr),
+            tessarook::CBackupNameLock::Outcome::kHeld);
+  EXPECT_EQ(Tool("backup S one").status, 3);
+  EXPECT_NE(Err().find("being written"), std::string::npos) << Err();
+  EXPECT_FALSE(fs::exists(BackupPath("one")));
+
+  Background forced(dir_ / "schemes", {"backup", "S", "one", "--force"});
+  ASSERT_GT(forced.pid, 0);
+  ASSERT_TRUE(forced.ReadUntil("waiting")) << forced.seen;
+  EXPECT_FALSE(fs::exists(BackupPath("one")));
+  other.Release();
+  EXPECT_EQ(forced.Wait(), 0) << forced.seen;
+  EXPECT_TRUE(UnzipAccepts(BackupPath("one")));
+  EXPECT_EQ(Lines(Tool("backups S").out).size(), 1u);
 }
