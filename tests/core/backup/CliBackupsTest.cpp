@@ -255,12 +255,12 @@ struct Background {
     }
     return true;
   }
-  // The exit status, or 128 + the signal that ended it.
+  // The exit status, or 1000 + the signal that killed it.
   int Wait() {
     int status = 0;
     if (waitpid(pid, &status, 0) != pid) return -1;
     pid = -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
   }
   std::string seen;
 };
@@ -287,4 +287,50 @@ TEST_F(CliBackups, ABackupOfANameBeingWrittenIsRefusedOrWaitedFor) {
   EXPECT_EQ(forced.Wait(), 0) << forced.seen;
   EXPECT_TRUE(UnzipAccepts(BackupPath("one")));
   EXPECT_EQ(Lines(Tool("backups S").out).size(), 1u);
+}
+
+// Closing the terminal (SIGHUP) and SIGTERM stop a command as Ctrl+C does,
+// cleaning up, with the conventional status 128 + the signal.
+TEST_F(CliBackups, HangupAndTerminateCancelLikeAnInterrupt) {
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  tessarook::CBackupNameLock other;  // keeps the command waiting, ready for the signal
+  ASSERT_EQ(other.Acquire(BackupPath("one"), false, nullptr),
+            tessarook::CBackupNameLock::Outcome::kHeld);
+  for (int sig : {SIGHUP, SIGTERM, SIGINT}) {
+    Background run(dir_ / "schemes", {"backup", "S", "one", "--force"});
+    ASSERT_GT(run.pid, 0);
+    ASSERT_TRUE(run.ReadUntil("waiting")) << run.seen;
+    kill(run.pid, sig);
+    EXPECT_EQ(run.Wait(), 128 + sig) << "signal " << sig;
+    run.ReadUntil("\n\n");  // the rest of stderr, up to its end
+    EXPECT_NE(run.seen.find("interrupted"), std::string::npos) << run.seen;
+  }
+  other.Release();
+  EXPECT_TRUE(fs::is_empty(dir_ / "schemes/S.tsbak.backups"));
+}
+
+// A file-size limit makes the write fail like a full disk: a clear message,
+// exit 3, no partial file, and the Backup it was to replace is kept.
+TEST_F(CliBackups, AFileSizeLimitFailsTheBackupCleanly) {
+  std::string noise(3 << 20, '\0');
+  std::mt19937 rng(11);
+  for (char& c : noise) c = static_cast<char>(rng());
+  WriteFile(dir_ / "noise.bin", noise);
+  WriteFile(dir_ / "small.txt", "small");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "small.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S kept").status, 0);
+  const std::string kept = ReadFile(BackupPath("kept"));
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "noise.bin")).status, 0);
+  const RunResult limited =
+      Shell("prlimit --fsize=1048576 -- " + std::string(TESSAROOK_CLI) + " --schemes-dir " +
+            Quote(dir_ / "schemes") + " backup S kept --force 2>" + Quote(dir_ / "stderr.txt"));
+  EXPECT_EQ(limited.status, 3);
+  EXPECT_NE(Err().find("could not be written"), std::string::npos) << Err();
+  EXPECT_NE(Err().find("File too large"), std::string::npos) << Err();
+  EXPECT_EQ(ReadFile(BackupPath("kept")), kept);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir_ / "schemes/S.tsbak.backups"))
+    left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"kept.zip"});
 }
