@@ -192,8 +192,8 @@ CBackupNameLock::Outcome CBackupNameLock::Acquire(const std::string& backupPath,
     if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
       // The previous holder removes the file as it lets go: a lock on a file
       // no longer at that name is worth nothing, so try the new one.
-      struct stat held {
-      }, named{};
+      struct stat held {};
+      struct stat named {};
       if (::fstat(fd, &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
           held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
         m_fd = fd;

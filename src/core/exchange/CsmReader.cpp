@@ -115,8 +115,8 @@ std::string RandomSuffix() {
 }
 
 // The hidden folder the Scheme is assembled in; removed with all it holds unless the
-// import completed and emptied it.
-// It is a partial folder (util/PartialFiles.h), held locked while it exists.
+// import completed and emptied it. It is a partial folder (util/PartialFiles.h): it
+// names this process and is held locked while it exists.
 struct StagingFolder {
   std::string path;
   int lock = -1;
