@@ -107,6 +107,16 @@ bool RemoveIfStale(int dirFd, const std::string& folder, const std::string& name
   return removed;
 }
 
+// True when a folder of the path (or the path itself) is a symbolic link.
+bool PassesALink(const std::string& path) {
+  for (size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    struct stat st {};
+    const std::string prefix = path.substr(0, end);
+    if (!prefix.empty() && ::lstat(prefix.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) return true;
+    if (end == std::string::npos) return false;
+  }
+}
+
 int LockOrClose(int fd) {
   if (fd < 0) return -1;
   // Someone else holds it: not ours to write. A file system without flock
@@ -200,7 +210,7 @@ void CPartialSweeper::SweepFolderOf(const std::string& path) {
   const size_t slash = path.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : path.substr(0, slash));
-  if (m_swept.insert(folder).second) RemoveStalePartials(folder);
+  if (m_swept.insert(folder).second && !PassesALink(folder)) RemoveStalePartials(folder);
 }
 
 }  // namespace tessarook

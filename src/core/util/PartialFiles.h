@@ -58,10 +58,12 @@ int LockPartialFolder(const std::string& path);
 size_t RemoveStalePartials(const std::string& folder);
 
 // Removes stale partials folder by folder, each folder once (for operations
-// that write into many files of few folders).
+// that write into many files of few folders, such as a restore).
 class CPartialSweeper {
  public:
-  // Sweeps the folder that holds `path` unless that was done already.
+  // Sweeps the folder that holds `path` unless that was done already. A
+  // folder reached through a symbolic link is left alone: where the link
+  // leads is not necessarily the operation's to clear.
   void SweepFolderOf(const std::string& path);
 
  private:

@@ -214,4 +214,19 @@ TEST(Restore, RemovesTemporariesOfKilledRestoresBesideTheDestination) {
   EXPECT_FALSE(fs::exists(deadHere));
   EXPECT_TRUE(fs::exists(dead));  // not a folder the restore wrote into
   EXPECT_TRUE(fs::exists(live));
+
+  // Below a --to folder nothing is cleared through a symbolic link: what lies
+  // where the link leads is not the restore's to touch.
+  const std::string to = dir / "to";
+  const std::string elsewhere = dir / "elsewhere";
+  const std::string source = dir / "home/a.txt";
+  const std::string linked = to + fs::path(source).parent_path().string();
+  fs::create_directories(fs::path(linked).parent_path());
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, linked);
+  const std::string beyond =
+      elsewhere + "/.tessarook-" + std::to_string(tessarook::test::DeadProcessId()) + "-2.part";
+  WriteFile(beyond, "not the restore's");
+  CRestoreJob::Run(archive, CRestoreJob::Plan(archive, {0}, to, refused), nullptr, nullptr);
+  EXPECT_TRUE(fs::exists(beyond));
 }
