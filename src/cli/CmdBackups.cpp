@@ -144,13 +144,37 @@ int TakeBackup(const Context& ctx, const Args& args) {
     return kExitFailure;
   }
   const CBackupStore store(schemeFile);
+  const std::string path = store.GetBackupPath(name);
+  // The name's lock is held from the check for an existing Backup on, so that
+  // two Backups of one name never both succeed. --force waits for a Backup of
+  // the name being written elsewhere, then replaces it.
+  CBackupNameLock lock;
+  std::string lockError;
+  CBackupNameLock::Outcome locked = lock.Acquire(path, false, &InterruptFlag(), &lockError);
+  if (locked == CBackupNameLock::Outcome::kBusy) {
+    if (!args.Has("--force")) {
+      Error("another Backup of this name is being written: " + name +
+            " (use --force to wait for it and replace it)");
+      return kExitFailure;
+    }
+    Error("waiting for the other Backup of this name to finish: " + name);
+    locked = lock.Acquire(path, true, &InterruptFlag(), &lockError);
+  }
+  if (locked == CBackupNameLock::Outcome::kCancelled) {
+    Error("interrupted; no Backup was written");
+    return kExitInterrupted;
+  }
+  if (locked == CBackupNameLock::Outcome::kFailed) {
+    Error("the Backup could not be written: " + lockError);
+    return kExitFailure;
+  }
   if (store.Exists(name) && !args.Has("--force")) {
     Error(kExistsText + name + " (use --force to replace it)");
     return kExitFailure;
   }
   const CBackupJob job(scheme.m_files, scheme.m_folders);
   BarSink bar(ctx, "Backup");
-  const BackupJobResult result = job.Run(store.GetBackupPath(name), InterruptFlag(), &bar);
+  const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
   switch (result.status) {
     case BackupJobResult::Status::kCancelled:
@@ -163,7 +187,9 @@ int TakeBackup(const Context& ctx, const Args& args) {
       break;
   }
   for (const SkippedFile& s : result.skipped) Error("skipped " + s.path + ": " + s.reason);
-  int status = result.skipped.empty() ? kExitOk : kExitSkipped;
+  for (const std::string& changed : result.changed)
+    Error("changed while read: " + changed + " (stored as it was read)");
+  int status = result.skipped.empty() && result.changed.empty() ? kExitOk : kExitSkipped;
 
   // Old Backups go only once this one is written: skipped files do not stop
   // that (the Backup holds everything that could be read), a failure does.
@@ -189,6 +215,9 @@ int TakeBackup(const Context& ctx, const Args& args) {
     json.Key("skipped").BeginArray();
     for (const SkippedFile& s : result.skipped)
       json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
+    json.EndArray().Key("changed").BeginArray();
+    for (const std::string& changed : result.changed)
+      json.BeginObject().Bytes("path", changed).EndObject();
     json.EndArray().Key("pruned").BeginArray();
     for (const BackupInfo& b : pruned.deleted) WriteBackupJson(json, b);
     json.EndArray().EndObject();
@@ -446,15 +475,17 @@ const CommandRegistrar kBackup(
     {"backup", "backup SCHEME [BACKUP] [--force] [--keep-... N] [--notify] [--json]",
      "takes a Backup of the Scheme's files and folders",
      "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local time as\n"
-     "YYYY-MM-DD hh.mm.ss. Files that cannot be read are skipped, each named on stderr\n"
-     "(exit status 1).\n"
+     "YYYY-MM-DD hh.mm.ss. Files that cannot be read are skipped,\n"
+     "and files that changed while they were read are stored as read; each is named on\n"
+     "stderr (exit status 1). --force replaces a Backup of that name, waiting first for\n"
+     "one being written at the moment.\n"
      "With --keep-last/-hourly/-daily/-weekly/-monthly N, old Backups are pruned as\n"
      "\"prune\" does once the Backup has been written (also when files were skipped;\n"
      "never after a failure or an interruption); the new Backup is always kept.\n"
      "--notify: when the Backup fails, is interrupted or skips files, a desktop\n"
      "notification says so (through notify-send, when there is one).\n"
      "--json prints one JSON document instead: scheme, name, time, files, bytes,\n"
-     "skipped files and pruned Backups.",
+     "skipped files, files changed while read and pruned Backups.",
      BackupOptions(), 1, 2, RunBackup});
 const CommandRegistrar kBackups(
     {"backups",

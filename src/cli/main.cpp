@@ -21,7 +21,13 @@ std::vector<Command>& Table() {
   return table;
 }
 
-void OnInterrupt(int) { InterruptFlag().store(true); }
+// The signal that asked the running command to stop (0 for none).
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void OnInterrupt(int sig) {
+  g_stopSignal = sig;
+  InterruptFlag().store(true);
+}
 
 int64_t NowMs() {
   using namespace std::chrono;
@@ -59,7 +65,7 @@ void PrintUsage(std::ostream& out) {
     out << c.summary << "\n";
   }
   out << "\nExit status: 0 success, 1 something was skipped, 2 usage error, 3 failure,\n"
-         "130 interrupted.\n"
+         "130 interrupted (129 by a closed terminal, 143 by SIGTERM).\n"
          "Environment: TESSAROOK_SCHEMES_DIR is the My Schemes folder when --schemes-dir is not "
          "given.\n";
 }
@@ -231,15 +237,25 @@ int main(int argc, char** argv) {
   if (args.positional.size() < cmd->minArgs || args.positional.size() > cmd->maxArgs)
     return Usage("usage: tessarook-cli " + cmd->synopsis);
 
+  // Ctrl+C, SIGTERM and a closed terminal (SIGHUP) all stop a command as the
+  // desktop program's "Cancel" does: it cleans up and ends with 128 + the
+  // signal's number (130 for Ctrl+C), as programs killed by it would.
+  InterruptFlag();  // made before any handler may touch it
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
   sa.sa_handler = OnInterrupt;
-  // A second Ctrl+C ends the program at once, should a command not be polling.
+  // A second signal ends the program at once, should a command not be polling.
   sa.sa_flags = SA_RESETHAND;
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  // Past a file-size limit a write then fails with EFBIG and goes the way of
+  // any failed write (message, partial output removed), instead of the
+  // signal killing the program without a word.
+  signal(SIGXFSZ, SIG_IGN);
 
   int status = cmd->run(ctx, args);
+  if (status == kExitInterrupted && g_stopSignal != 0) status = 128 + g_stopSignal;
   // Output that never reached its destination (a full disk, a closed pipe) is a failure.
   std::cout.flush();
   if (!std::cout || std::fflush(stdout) != 0) {

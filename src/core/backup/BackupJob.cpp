@@ -5,8 +5,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <numeric>
 
 #include "backup/BackupArchive.h"
+#include "backup/ByteMeter.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -39,19 +42,40 @@ CBackupJob::CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder
     : m_files(std::move(files)), m_folders(std::move(folders)) {}
 
 std::vector<std::string> CBackupJob::CollectFiles(std::vector<SkippedFile>& skipped,
-                                                  const std::atomic<bool>* cancel) const {
+                                                  const std::atomic<bool>* cancel,
+                                                  std::vector<uint64_t>* sizes) const {
   std::vector<std::string> list;
   list.reserve(m_files.size());
-  for (const CSchemeFile& f : m_files) list.push_back(f.m_path);
+  for (const CSchemeFile& f : m_files) {
+    list.push_back(f.m_path);
+    if (sizes) sizes->push_back(ListedFileSize(f.m_path));
+  }
   for (const CSchemeFolder& folder : m_folders)
-    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel)) break;
+    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel, sizes))
+      break;
   return list;
 }
 
 BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic<bool>& cancel,
-                                IProgressSink* sink) const {
+                                IProgressSink* sink, const CBackupNameLock* held) const {
   BackupJobResult result;
   result.backupPath = backupPath;
+
+  CBackupNameLock ownLock;
+  if (!held || !held->HoldsFor(backupPath)) {
+    switch (ownLock.Acquire(backupPath, false, &cancel, &result.error)) {
+      case CBackupNameLock::Outcome::kHeld:
+        break;
+      case CBackupNameLock::Outcome::kBusy:
+        result.error = kBackupBeingWrittenText;
+        return result;
+      case CBackupNameLock::Outcome::kCancelled:
+        result.status = BackupJobResult::Status::kCancelled;
+        return result;
+      case CBackupNameLock::Outcome::kFailed:
+        return result;
+    }
+  }
 
   // An old Backup of this name is replaced (the caller has asked about it),
   // but only once the new one is complete.
@@ -59,17 +83,34 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   const size_t slash = backupPath.rfind('/');
   if (slash != std::string::npos && slash > 0)
     ::mkdir(backupPath.substr(0, slash).c_str(), 0777);  // usually exists already
+  // What killed Backups left here goes now; the partial of this one is held
+  // locked while it is written, so that no other sweep takes it for stale.
+  RemoveStalePartials(slash == std::string::npos ? "." : backupPath.substr(0, slash + 1));
+  struct HeldPartial {
+    int fd;
+    ~HeldPartial() {
+      if (fd >= 0) ::close(fd);
+    }
+  } partialLock{OpenLockedPartial(partialPath, false)};
+  if (partialLock.fd < 0) {
+    result.error = "cannot create " + partialPath + ": " + std::strerror(errno);
+    return result;
+  }
 
+  CByteMeter bytes(sink);
   CBackupArchive archive;
   if (!archive.Create(partialPath)) {
     result.error = archive.LastError();
     return result;
   }
   archive.SetCancelFlag(&cancel);
+  archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
 
-  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel);
+  std::vector<uint64_t> sizes;
+  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel, &sizes);
   const uint64_t total = list.size();
   if (sink) sink->OnProgress(0, total);
+  bytes.Start(std::accumulate(sizes.begin(), sizes.end(), uint64_t{0}));
   uint64_t done = 0;
   for (const std::string& path : list) {
     if (cancel.load())
@@ -86,8 +127,11 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
       result.skipped.push_back({path, ManifestCanHold(path)
                                           ? archive.LastError()
                                           : "its name cannot be recorded in a Backup"});
+    } else if (archive.LastFileChanged()) {
+      result.changed.push_back(path);
     }
     ++done;
+    bytes.Flush();
     if (sink) sink->OnProgress(done, total);
   }
   if (cancel.load())

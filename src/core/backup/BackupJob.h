@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "backup/BackupStore.h"
 #include "backup/FolderWalk.h"
 #include "backup/ProgressSink.h"
 #include "scheme/SchemeFile.h"
@@ -25,6 +26,10 @@ struct BackupJobResult {
   uint64_t filesStored = 0;
   uint64_t archiveSize = 0;  // bytes of the finished Backup file
   std::vector<SkippedFile> skipped;
+  // Files that changed while they were read (size, last-write time, or more or
+  // less data than listed). Each is stored as it was read, its entry in itself
+  // consistent, but it may not match the file at any one moment.
+  std::vector<std::string> changed;
 };
 
 // Takes one Backup of a Scheme. The job holds its own copy of the Scheme's
@@ -43,14 +48,23 @@ class CBackupJob {
   CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder> folders);
 
   // The file list the job would take now (single files first, then the folder
-  // walks), with the folders it could not read in `skipped`.
+  // walks), with the folders it could not read in `skipped`. With `sizes`,
+  // each file's size at listing time goes there, in step with the list.
   std::vector<std::string> CollectFiles(std::vector<SkippedFile>& skipped,
-                                        const std::atomic<bool>* cancel = nullptr) const;
+                                        const std::atomic<bool>* cancel = nullptr,
+                                        std::vector<uint64_t>* sizes = nullptr) const;
 
   // Writes the Backup to `backupPath`. `sink` may be null; it is called on the
-  // thread that calls Run.
+  // thread that calls Run, with file counts and with the bytes read of the
+  // listed files' total size (also inside a large file, about every MiB).
+  //
+  // Only one Backup of a name is written at a time: a caller that holds the
+  // name's lock (to check for an existing Backup under it, or after waiting
+  // for another writer) passes it as `held`; otherwise Run takes the lock
+  // itself and, when another writer holds it, fails at once with
+  // kBackupBeingWrittenText.
   BackupJobResult Run(const std::string& backupPath, const std::atomic<bool>& cancel,
-                      IProgressSink* sink) const;
+                      IProgressSink* sink, const CBackupNameLock* held = nullptr) const;
 
  private:
   std::vector<CSchemeFile> m_files;

@@ -2,17 +2,21 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "library/SchemePaths.h"
 #include "util/FormatTime.h"
+#include "util/PartialFiles.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
@@ -52,9 +56,10 @@ bool CopyFileContents(const std::string& from, const std::string& to, std::strin
   }
   fcntl(in, F_SETFL, fcntl(in, F_GETFL) & ~O_NONBLOCK);
   const std::string folder = to.substr(0, to.rfind('/') + 1);
+  RemoveStalePartials(folder.empty() ? "." : folder);
   const std::string temp = folder + ".tessarook-copy-" + std::to_string(getpid()) + "-" +
                            std::to_string(g_copyCounter.fetch_add(1)) + ".part";
-  const int out = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  const int out = OpenLockedPartial(temp, true);
   if (out < 0) {
     SetError(error, to + ": " + std::strerror(errno));
     ::close(in);
@@ -167,6 +172,65 @@ bool CBackupStore::Duplicate(std::string_view oldName, std::string_view newName,
   const std::string to = GetBackupPath(newName);
   if (SamePath(from, to)) return true;
   return CopyFileContents(from, to, error);
+}
+
+CBackupNameLock::Outcome CBackupNameLock::Acquire(const std::string& backupPath, bool wait,
+                                                  const std::atomic<bool>* cancel,
+                                                  std::string* error) {
+  Release();
+  const size_t slash = backupPath.rfind('/');
+  const std::string folder = slash == std::string::npos ? "" : backupPath.substr(0, slash + 1);
+  const std::string lockPath = folder + "." + backupPath.substr(folder.size()) + ".lock";
+  if (folder.size() > 1) ::mkdir(folder.c_str(), 0777);  // usually there already
+  for (;;) {
+    if (cancel && cancel->load()) return Outcome::kCancelled;
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
+    if (fd < 0) {
+      SetError(error, lockPath + ": " + std::strerror(errno));
+      return Outcome::kFailed;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      // The previous holder removes the file as it lets go: a lock on a file
+      // no longer at that name is worth nothing, so try the new one.
+      struct stat held {};
+      struct stat named {};
+      if (::fstat(fd, &held) == 0 && ::stat(lockPath.c_str(), &named) == 0 &&
+          held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        m_fd = fd;
+        m_held = true;
+        m_backupPath = backupPath;
+        m_lockPath = lockPath;
+        return Outcome::kHeld;
+      }
+      ::close(fd);
+      continue;
+    }
+    const int err = errno;
+    ::close(fd);
+    if (err != EWOULDBLOCK) {
+      // A file system without flock: no one can be kept out; go on unlocked.
+      m_held = true;
+      m_backupPath = backupPath;
+      return Outcome::kHeld;
+    }
+    if (!wait) return Outcome::kBusy;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+bool CBackupNameLock::HoldsFor(const std::string& backupPath) const {
+  return m_held && m_backupPath == backupPath;
+}
+
+void CBackupNameLock::Release() {
+  if (m_fd >= 0) {
+    ::unlink(m_lockPath.c_str());  // while still holding it, see Acquire
+    ::close(m_fd);
+  }
+  m_fd = -1;
+  m_held = false;
+  m_backupPath.clear();
+  m_lockPath.clear();
 }
 
 void SortBackups(std::vector<BackupInfo>& list, BackupSort order) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -57,6 +58,46 @@ class CBackupStore {
  private:
   std::string m_schemeFile;
 };
+
+// Only one Backup of a name is written at a time, also across processes (the
+// desktop program and the command line, or two command lines): the writer
+// holds an flock on a hidden lock file beside the Backup, ".NAME.zip.lock",
+// which is never listed and is removed again when the lock is released (one
+// a killed writer left goes with the next sweep of partial files).
+class CBackupNameLock {
+ public:
+  enum class Outcome {
+    kHeld,       // the lock is this object's until Release
+    kBusy,       // another writer holds it (only when not waiting)
+    kCancelled,  // the cancel flag was set while waiting
+    kFailed,     // the lock file could not be made; `error` says why
+  };
+
+  CBackupNameLock() = default;
+  ~CBackupNameLock() { Release(); }
+  CBackupNameLock(const CBackupNameLock&) = delete;
+  CBackupNameLock& operator=(const CBackupNameLock&) = delete;
+
+  // Takes the lock of the Backup at `backupPath`, creating the folder that
+  // holds it when missing. When another writer holds it: with `wait`, waits
+  // until it is free, polling `cancel` (may be null) a few times a second;
+  // without, returns kBusy at once.
+  Outcome Acquire(const std::string& backupPath, bool wait, const std::atomic<bool>* cancel,
+                  std::string* error = nullptr);
+  // True while this object holds the lock of the Backup at `backupPath`.
+  bool HoldsFor(const std::string& backupPath) const;
+  void Release();
+
+ private:
+  int m_fd = -1;
+  bool m_held = false;
+  std::string m_backupPath;
+  std::string m_lockPath;
+};
+
+// Why a Backup was not written when another writer holds its name.
+inline constexpr const char* kBackupBeingWrittenText =
+    "Another Backup of this name is being written at the moment.";
 
 // Sorts ascending by name (byte-wise), by creation time or by size; equal
 // times or sizes fall back to the name. kNone sorts descending by name.

@@ -1,6 +1,7 @@
 #include "backup/BackupVerifier.h"
 
 #include "backup/BackupArchive.h"
+#include "backup/ByteMeter.h"
 
 namespace tessarook {
 
@@ -61,6 +62,11 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
   }
 
   if (sink) sink->OnProgress(0, n);
+  CByteMeter bytes(sink);
+  uint64_t totalBytes = 0;
+  for (int64_t entry : entryOf) totalBytes += entry < 0 ? 0 : archive.GetEntrySize(entry);
+  bytes.Start(totalBytes);
+  archive.SetDataObserver([&bytes](uint64_t size) { bytes.Add(size); });
   for (uint64_t pos = 0; pos < n; ++pos) {
     if (cancel && cancel->load()) {
       result.status = VerifyResult::Status::kCancelled;
@@ -77,6 +83,7 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
       }
       result.faults.push_back({static_cast<int64_t>(pos), source, reason});
     }
+    bytes.Flush();
     if (sink) sink->OnProgress(pos + 1, n);
   }
   return result;

@@ -83,9 +83,15 @@ bool IsExcludedExtension(std::string_view fileName, const std::vector<std::strin
   return false;
 }
 
+uint64_t ListedFileSize(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size)
+                                                             : 0;
+}
+
 bool WalkFolder(const std::string& folder, const std::vector<std::string>& excluded,
                 std::vector<std::string>& list, std::vector<SkippedFile>& skipped,
-                const std::atomic<bool>* cancel) {
+                const std::atomic<bool>* cancel, std::vector<uint64_t>* sizes) {
   // An explicit stack keeps deep trees off the call stack; each level holds
   // its entries, so no folder handle stays open while a sub-folder is walked.
   std::vector<OpenFolder> stack(1);
@@ -108,7 +114,10 @@ bool WalkFolder(const std::string& folder, const std::vector<std::string>& exclu
         break;
       }
       case Kind::kFile:
-        if (!IsExcludedExtension(name, excluded)) list.push_back(path);
+        if (!IsExcludedExtension(name, excluded)) {
+          list.push_back(path);
+          if (sizes) sizes->push_back(ListedFileSize(path));
+        }
         break;
       case Kind::kOther:
         break;

@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
+#include "backup/ByteMeter.h"
 #include "util/OpenBeneath.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -66,6 +68,15 @@ std::string PlaceOf(std::string_view source, bool toFolder, std::vector<std::str
       return toFolder ? "the path leads out of the target folder"
                       : "the path holds a \"..\" component";
   return "";
+}
+
+// The data size of the entries the items will extract.
+uint64_t EntryBytes(CBackupArchive& archive, const std::vector<RestoreItem>& items) {
+  uint64_t total = 0;
+  for (const RestoreItem& item : items)
+    if (item.position < archive.paths.size())
+      total += archive.GetEntrySize(archive.EntryIndexFor(item.position));
+  return total;
 }
 
 }  // namespace
@@ -161,12 +172,17 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   archive.SetCancelFlag(cancel);
   const uint64_t total = items.size();
   if (sink) sink->OnProgress(0, total);
+  CByteMeter bytes(sink);
+  bytes.Start(EntryBytes(archive, items));
+  archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
   uint64_t done = 0;
+  CPartialSweeper sweeper;  // what killed restores left beside the destinations
   for (const RestoreItem& item : items) {
     if (cancel && cancel->load()) {
       result.cancelled = true;
       break;
     }
+    sweeper.SweepFolderOf(item.destination);
     std::string error;
     bool skipped = false;
     if (ExtractItem(archive, item, error, skipped)) {
@@ -182,8 +198,10 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
       result.failed.push_back(f);
     }
     ++done;
+    bytes.Flush();
     if (sink) sink->OnProgress(done, total);
   }
+  archive.SetDataObserver(nullptr);
   archive.SetCancelFlag(nullptr);
   return result;
 }

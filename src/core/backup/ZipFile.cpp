@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <minizip/zip.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -26,6 +27,8 @@ constexpr size_t kProbeSize = 64 << 10;
 // Entries whose data may reach 4 GiB get zip64 records. Deflate can grow
 // incompressible data a little, so the switch comes well before the limit.
 constexpr uint64_t kZip64Threshold = 0xF0000000ull;
+// How far past its size at opening a growing file is read.
+constexpr uint64_t kGrowthAllowance = 64ull << 20;
 constexpr uint16_t kMadeByUnix = (3 << 8) | 20;
 constexpr uint16_t kTagExtendedTime = 0x5455;
 constexpr uint16_t kTagNtfsTime = 0x000a;
@@ -225,6 +228,7 @@ bool CZipFile::AddFromMemory(const void* data, uint64_t count, const std::string
 }
 
 bool CZipFile::AddFile(const std::string& diskPath, const std::string& name) {
+  m_lastEntryChanged = false;
   if (!m_writer) return Fail("no archive is being written");
   if (m_broken) return Fail("the archive could not be written");
   // Non-blocking open, so that a FIFO without a writer cannot hang us.
@@ -253,9 +257,19 @@ bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHi
   if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
   char* buf = m_buffer.data();
 
+  // A file that grows while it is read is taken only up to a margin past the
+  // size it had when it was opened: a file appended to without end cannot
+  // hold the Backup up, and an entry that may reach the zip64 threshold that
+  // way is opened as zip64 from the start, so the growth cannot break it.
+  const uint64_t limit = sizeHint + kGrowthAllowance;
+  auto nextBlock = [&](uint64_t doneSoFar) {
+    return static_cast<size_t>(std::min<uint64_t>(kIoChunk, limit - doneSoFar));
+  };
+
   // The first block is read before the entry is started: a file that cannot
   // be read at all then leaves no trace in the archive.
-  ssize_t got = ReadFull(fd, buf, kIoChunk);
+  size_t want = nextBlock(0);
+  ssize_t got = ReadFull(fd, buf, want);
   if (got < 0) return Fail(Errno(errno));
 
   // Data that does not compress (already packed media, archives) is stored:
@@ -292,7 +306,7 @@ bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHi
   info.external_fa = static_cast<uLong>(st.st_mode & 0xffff) << 16;
   if (!(st.st_mode & S_IWUSR)) info.external_fa |= 1;  // DOS read-only bit
   const std::string extra = TimeExtraField(st);
-  const int zip64 = sizeHint >= kZip64Threshold ? 1 : 0;
+  const int zip64 = limit >= kZip64Threshold ? 1 : 0;
   auto* zf = static_cast<zipFile>(m_writer);
   if (zipOpenNewFileInZip4_64(
           zf, name.c_str(), &info, extra.data(), static_cast<uInt>(extra.size()), extra.data(),
@@ -303,21 +317,35 @@ bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHi
   }
   ++m_entriesWritten;
   uint64_t total = 0;
+  bool cutOff = false;  // stopped at the limit with the file still going on
   while (got > 0) {
     total += static_cast<uint64_t>(got);
-    if (!zip64 && total >= kZip64Threshold)
-      return AbortEntry("the file grew past 4 GiB while it was being stored");
     if (zipWriteInFileInZip(zf, buf, static_cast<unsigned>(got)) != ZIP_OK)
       return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-    if (static_cast<size_t>(got) < kIoChunk) break;
+    if (m_observer) m_observer(static_cast<uint64_t>(got));
+    if (static_cast<size_t>(got) < want) break;  // end of the file
+    if (total >= limit) {
+      cutOff = true;
+      break;
+    }
     if (m_cancel && m_cancel->load()) return AbortEntry("cancelled");
-    got = ReadFull(fd, buf, kIoChunk);
+    want = nextBlock(total);
+    got = ReadFull(fd, buf, want);
     if (got < 0) return AbortEntry("read error part-way through the file: " + Errno(errno));
   }
   if (zipCloseFileInZip(zf) != ZIP_OK) {
     m_broken = true;
     return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
   }
+  // The entry holds exactly what was read (minizip sums its CRC and sizes as
+  // the data passes). Whether that is the file as it was: its size and
+  // last-write time must not have moved, and it must not have ended early.
+  // A file the system makes up as it is read (size 0, unchanged) is not
+  // counted as changed for giving more than its size.
+  struct stat now {};
+  m_lastEntryChanged = cutOff || total < sizeHint || fstat(fd, &now) != 0 ||
+                       now.st_size != st.st_size || now.st_mtim.tv_sec != st.st_mtim.tv_sec ||
+                       now.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
   return Succeed();
 }
 
@@ -388,7 +416,16 @@ bool CZipFile::ReadData(int64_t index, const std::function<bool(const char*, siz
   if (index < 0 || static_cast<uint64_t>(index) >= m_reader->Entries().size())
     return Fail("no such entry");
   std::string error;
-  if (!m_reader->Read(static_cast<size_t>(index), sink, error)) return Fail(error);
+  const bool read = m_observer ? m_reader->Read(
+                                     static_cast<size_t>(index),
+                                     [&](const char* data, size_t n) {
+                                       if (!sink(data, n)) return false;
+                                       m_observer(n);
+                                       return true;
+                                     },
+                                     error)
+                               : m_reader->Read(static_cast<size_t>(index), sink, error);
+  if (!read) return Fail(error);
   return Succeed();
 }
 
@@ -692,6 +729,9 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
     temp =
         CFileHandle(openat(folder, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!temp.IsOpen()) return Fail("cannot write in " + FolderOf(shown) + ": " + Errno(errno));
+    // Held while it exists, so that a sweep for partials of killed restores
+    // never takes it for one (a new file: nobody else can hold it yet).
+    ::flock(temp.Get(), LOCK_EX | LOCK_NB);
   }
   std::string error;
   bool ok = WriteEntryTo(temp.Get(), index, shown, error);

@@ -42,7 +42,14 @@ class CZipFile {
   virtual bool AddFromMemory(const void* data, uint64_t count, const std::string& name);
   // Adds an entry holding the contents of the disk file at that moment.
   // A missing, unreadable or non-regular file fails without adding anything.
+  // A file that changes while it is read is stored as it was read (see
+  // LastFileChanged); one that keeps growing is taken up to a margin past the
+  // size it had when it was opened.
   virtual bool AddFile(const std::string& diskPath, const std::string& name);
+  // After a successful AddFile: true when the file changed while it was read
+  // (its size or last-write time moved, or it ended before its size). The
+  // entry's data, CRC and sizes still agree with each other.
+  bool LastFileChanged() const { return m_lastEntryChanged; }
   // Opens an existing archive for reading.
   virtual bool Open(const std::string& path);
   // Decompresses the whole entry into `buffer`. Fails without writing when
@@ -111,6 +118,12 @@ class CZipFile {
   // When it becomes true the operation stops and fails. Null for none.
   void SetCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
 
+  // Called with the byte count of every block of file data as it moves: each
+  // block read from a disk file while adding it, each block decompressed
+  // while reading an entry. Runs on the thread doing the work, between blocks
+  // (so it may look at or even change the file being added). Empty for none.
+  void SetDataObserver(std::function<void(uint64_t)> observer) { m_observer = std::move(observer); }
+
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
@@ -139,7 +152,9 @@ class CZipFile {
   bool m_protected = false;
   uint64_t m_readDevice = 0;  // identity of the archive being read
   uint64_t m_readInode = 0;
+  bool m_lastEntryChanged = false;
   const std::atomic<bool>* m_cancel = nullptr;
+  std::function<void(uint64_t)> m_observer;
   std::string m_lastError;
   std::vector<char> m_buffer;
   void* m_probe = nullptr;  // z_stream used to test whether data compresses

@@ -11,6 +11,7 @@
 
 #include "exchange/RawFile.h"
 #include "library/SchemePaths.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -114,21 +115,28 @@ std::string RandomSuffix() {
 }
 
 // The hidden folder the Scheme is assembled in; removed with all it holds unless the
-// import completed and emptied it.
+// import completed and emptied it. It is a partial folder (util/PartialFiles.h): it
+// names this process and is held locked while it exists.
 struct StagingFolder {
   std::string path;
+  int lock = -1;
   ~StagingFolder() {
-    if (path.empty()) return;
-    std::error_code ec;
-    fs::remove_all(path, ec);
+    if (!path.empty()) {
+      std::error_code ec;
+      fs::remove_all(path, ec);
+    }
+    if (lock >= 0) ::close(lock);
   }
   bool Create(const std::string& schemesDir) {
+    std::string folder = schemesDir;
+    if (folder.back() != '/') folder += '/';
+    RemoveStalePartials(folder);  // what killed imports left behind
     for (int attempt = 0; attempt < 16; ++attempt) {
-      std::string candidate = schemesDir;
-      if (candidate.back() != '/') candidate += '/';
-      candidate += ".tessarook-import-" + RandomSuffix();
+      const std::string candidate =
+          folder + ".tessarook-import-" + std::to_string(::getpid()) + "-" + RandomSuffix();
       if (::mkdir(candidate.c_str(), 0777) == 0) {
         path = candidate;
+        lock = LockPartialFolder(candidate);
         return true;
       }
       if (errno != EEXIST) return false;

@@ -8,6 +8,7 @@
 
 #include "exchange/RawFile.h"
 #include "library/SchemePaths.h"
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -24,7 +25,8 @@ struct ListedFile {
 // Every file of `folder` and of the folders below it, depth first in the order the
 // file system enumerates them; hidden files included. Symbolic links to files count as
 // the files; links to folders are not followed, and FIFOs, sockets and devices are left
-// out (reading them could block).
+// out (reading them could block), and so are partial files (a Backup being
+// taken, a lock): they are not Backups.
 void ListFiles(const fs::path& folder, std::vector<ListedFile>& out) {
   std::error_code ec;
   fs::directory_iterator it(folder, ec);
@@ -32,6 +34,7 @@ void ListFiles(const fs::path& folder, std::vector<ListedFile>& out) {
   for (; it != fs::directory_iterator(); it.increment(ec)) {
     if (ec) return;
     const fs::directory_entry& entry = *it;
+    if (IsPartialName(entry.path().filename().string())) continue;
     std::error_code sec;
     const fs::file_status own = entry.symlink_status(sec);
     if (sec) continue;
@@ -59,7 +62,9 @@ std::string TempPathBeside(const fs::path& target, unsigned attempt) {
   std::string suffix;
   uint64_t r = gen() ^ attempt;
   for (int i = 0; i < 12; ++i, r >>= 4) suffix += digits[r & 15];
-  return (target.parent_path() / (".tessarook-export-" + suffix + ".part")).string();
+  return (target.parent_path() /
+          (".tessarook-export-" + std::to_string(::getpid()) + "-" + suffix + ".part"))
+      .string();
 }
 
 // Hides the progress display on every way out.
@@ -107,11 +112,15 @@ ExportResult CCsmWriter::Run(std::string_view name, const std::string& targetPat
   const fs::path target(targetPath);
   std::error_code ec;
   if (targetPath.empty() || fs::is_directory(target, ec)) return ExportResult::kCannotCreate;
+  // What killed exports left beside the target, and killed Backups in the
+  // folder to be carried, goes first.
+  RemoveStalePartials(target.has_parent_path() ? target.parent_path().string() : ".");
+  RemoveStalePartials(backupsFolder);
   CRawFile out;
   TempFileGuard temp;
   for (unsigned attempt = 0; attempt < 16 && !out.IsOpen(); ++attempt) {
     temp.path = TempPathBeside(target, attempt);
-    if (!out.CreateNew(temp.path)) {
+    if (!out.CreatePartial(temp.path)) {
       if (errno != EEXIST) {
         temp.path.clear();
         return ExportResult::kCannotCreate;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "util/PartialFiles.h"
+
 namespace tessarook {
 
 namespace {
@@ -48,6 +50,13 @@ bool CRawFile::OpenRead(const std::string& path) {
 bool CRawFile::CreateNew(const std::string& path) {
   Close();
   m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  m_size = 0;
+  return m_fd >= 0;
+}
+
+bool CRawFile::CreatePartial(const std::string& path) {
+  Close();
+  m_fd = OpenLockedPartial(path, true);
   m_size = 0;
   return m_fd >= 0;
 }

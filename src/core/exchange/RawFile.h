@@ -22,6 +22,9 @@ class CRawFile {
   bool OpenRead(const std::string& path);
   // Creates a new file for writing; fails when anything exists at the path.
   bool CreateNew(const std::string& path);
+  // The same for a partial file (see util/PartialFiles.h): its flock is held
+  // while the file is open.
+  bool CreatePartial(const std::string& path);
   // Creates or truncates a regular file for writing.
   bool CreateTruncate(const std::string& path);
 

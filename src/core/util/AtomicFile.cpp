@@ -1,6 +1,7 @@
 #include "util/AtomicFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "util/PartialFiles.h"
 
 namespace tessarook {
 
@@ -42,6 +45,15 @@ std::string ResolveFinalLink(std::string path) {
   return path;
 }
 
+// Whether a save may replace the existing file: the user must be allowed to
+// write it. Root is allowed to write anything, so for root a file that grants
+// no one write permission (mode a-w) counts as read-only too: replacing it
+// by rename would otherwise quietly defeat the protection.
+bool MayReplace(const std::string& path, const struct stat& st) {
+  if (S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0) return false;
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0 || errno == EROFS;
+}
+
 void SyncFolderOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   const std::string folder =
@@ -61,22 +73,38 @@ bool CAtomicFile::Open(const std::string& path) {
   Abort();
   if (path.empty() || path.back() == '/') return false;
   path_ = ResolveFinalLink(path);
+  struct stat old {};
+  const bool replacing = ::stat(path_.c_str(), &old) == 0;
+  if (replacing && !MayReplace(path_, old)) {
+    path_.clear();
+    errno = EACCES;
+    return false;
+  }
   const std::size_t slash = path_.rfind('/');
   const std::string folder =
       slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
   const std::string name = slash == std::string::npos ? path_ : path_.substr(slash + 1);
-  std::string pattern = folder + "." + name + ".tmp-XXXXXX";
+  // The temporary file is a partial (util/PartialFiles.h): it names this
+  // process and is held locked; what a killed save left here goes first.
+  RemoveStalePartials(folder.empty() ? "." : folder);
+  std::string pattern = folder + "." + name + "." + std::to_string(::getpid()) + ".tmp-XXXXXX";
   fd_ = ::mkostemp(pattern.data(), O_CLOEXEC);
   if (fd_ < 0) {
     path_.clear();
     return false;
   }
+  ::flock(fd_, LOCK_EX | LOCK_NB);  // a new file: nobody else holds it
   temp_ = pattern;
   failed_ = false;
 
-  struct stat st {};
-  const mode_t mode =
-      ::stat(path_.c_str(), &st) == 0 ? (st.st_mode & 07777) : (0666 & ~CurrentUmask());
+  if (replacing && (old.st_uid != ::geteuid() || old.st_gid != ::getegid())) {
+    // The new file takes the old one's place: it gets its owner and group
+    // too, where this process may give them (root may; anyone may pick one
+    // of their own groups). The mode is set afterwards, as a change of owner
+    // clears the set-id bits.
+    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) (void)::fchown(fd_, (uid_t)-1, old.st_gid);
+  }
+  const mode_t mode = replacing ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
   ::fchmod(fd_, mode);
   return true;
 }

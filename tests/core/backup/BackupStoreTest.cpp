@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "../util/DeadProcess.h"
 #include "BackupTestSupport.h"
 #include "backup/BackupStore.h"
 
@@ -103,4 +104,26 @@ TEST(BackupStore, DuplicateCopiesAndDeleteRemoves) {
   EXPECT_TRUE(store.Delete("a"));
   EXPECT_FALSE(store.Exists("a"));
   EXPECT_FALSE(store.Delete("a"));
+}
+
+// What a killed Backup, copy or export left in the Backups folder goes at the
+// next copy; partials and locks are never listed as Backups.
+TEST(BackupStore, DuplicateClearsStalePartialsAndNoneIsListed) {
+  TempDir dir;
+  const CBackupStore store(dir / "S.tsbak");
+  const std::string folder = store.BackupsFolder() + "/";
+  const std::string dead = std::to_string(tessarook::test::DeadProcessId());
+  const std::string self = std::to_string(getpid());
+  WriteFile(store.GetBackupPath("a"), "contents of a");
+  const std::vector<std::string> stale = {".a.zip." + dead + ".partial",
+                                          ".tessarook-copy-" + dead + "-0.part", ".a.zip.lock"};
+  for (const std::string& name : stale) WriteFile(folder + name, "left behind");
+  WriteFile(folder + ".b.zip." + self + ".partial", "being written");
+  EXPECT_EQ(Names(store.List()), std::vector<std::string>{"a"});
+  ASSERT_TRUE(store.Duplicate("a", "b"));
+  for (const std::string& name : stale) EXPECT_FALSE(fs::exists(folder + name)) << name;
+  EXPECT_TRUE(fs::exists(folder + ".b.zip." + self + ".partial"));
+  auto list = store.List();
+  SortBackups(list, BackupSort::kName);
+  EXPECT_EQ(Names(list), (std::vector<std::string>{"a", "b"}));
 }

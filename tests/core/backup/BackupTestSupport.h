@@ -18,6 +18,19 @@ namespace backup_test {
 
 namespace fs = std::filesystem;
 
+// Sanitizer builds skip the tests that move gigabytes.
+#if defined(__SANITIZE_ADDRESS__)
+inline constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+inline constexpr bool kSanitized = true;
+#else
+inline constexpr bool kSanitized = false;
+#endif
+#else
+inline constexpr bool kSanitized = false;
+#endif
+
 // A scratch folder removed when the object goes.
 class TempDir {
  public:

@@ -13,6 +13,7 @@
 
 #include "BackupTestSupport.h"
 #include "backup/BackupArchive.h"
+#include "backup/BackupStore.h"
 
 using namespace backup_test;
 
@@ -272,4 +273,123 @@ TEST_F(CliBackups, WindowsBackupRestoresOnlyIntoAFolder) {
   EXPECT_EQ(to.status, 0) << Err();
   EXPECT_EQ(to.out, "C:\\Users\\x\\notes.txt\n");
   EXPECT_EQ(ReadFile(dir_ / "out/C/Users/x/notes.txt"), "notes");
+}
+
+namespace {
+
+// A tessarook-cli run in the background with its stderr on a pipe.
+struct Background {
+  pid_t pid = -1;
+  int err = -1;  // read end of the child's stderr
+
+  Background(const std::string& schemes, std::vector<std::string> args) {
+    std::vector<std::string> all = {TESSAROOK_CLI, "--schemes-dir", schemes, "--quiet"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int fds[2];
+    if (pipe(fds) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, fds[0]);
+    if (posix_spawn(&pid, TESSAROOK_CLI, &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    close(fds[1]);
+    err = fds[0];
+  }
+  ~Background() {
+    if (err >= 0) close(err);
+    if (pid > 0) Wait();
+  }
+  // Reads stderr until `text` has appeared (true) or the pipe closed (false).
+  bool ReadUntil(const std::string& text) {
+    char buf[512];
+    while (seen.find(text) == std::string::npos) {
+      const ssize_t n = read(err, buf, sizeof buf);
+      if (n <= 0) return false;
+      seen.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+  }
+  // The exit status, or 1000 + the signal that killed it.
+  int Wait() {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+  }
+  std::string seen;
+};
+
+}  // namespace
+
+// While a Backup of a name is being written elsewhere, a second one of that
+// name is refused; with --force it waits for the first, then replaces it.
+TEST_F(CliBackups, ABackupOfANameBeingWrittenIsRefusedOrWaitedFor) {
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  tessarook::CBackupNameLock other;
+  ASSERT_EQ(other.Acquire(BackupPath("one"), false, nullptr),
+            tessarook::CBackupNameLock::Outcome::kHeld);
+  EXPECT_EQ(Tool("backup S one").status, 3);
+  EXPECT_NE(Err().find("being written"), std::string::npos) << Err();
+  EXPECT_FALSE(fs::exists(BackupPath("one")));
+
+  Background forced(dir_ / "schemes", {"backup", "S", "one", "--force"});
+  ASSERT_GT(forced.pid, 0);
+  ASSERT_TRUE(forced.ReadUntil("waiting")) << forced.seen;
+  EXPECT_FALSE(fs::exists(BackupPath("one")));
+  other.Release();
+  EXPECT_EQ(forced.Wait(), 0) << forced.seen;
+  EXPECT_TRUE(UnzipAccepts(BackupPath("one")));
+  EXPECT_EQ(Lines(Tool("backups S").out).size(), 1u);
+}
+
+// Closing the terminal (SIGHUP) and SIGTERM stop a command as Ctrl+C does,
+// cleaning up, with the conventional status 128 + the signal.
+TEST_F(CliBackups, HangupAndTerminateCancelLikeAnInterrupt) {
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  tessarook::CBackupNameLock other;  // keeps the command waiting, ready for the signal
+  ASSERT_EQ(other.Acquire(BackupPath("one"), false, nullptr),
+            tessarook::CBackupNameLock::Outcome::kHeld);
+  for (int sig : {SIGHUP, SIGTERM, SIGINT}) {
+    Background run(dir_ / "schemes", {"backup", "S", "one", "--force"});
+    ASSERT_GT(run.pid, 0);
+    ASSERT_TRUE(run.ReadUntil("waiting")) << run.seen;
+    kill(run.pid, sig);
+    EXPECT_EQ(run.Wait(), 128 + sig) << "signal " << sig;
+    run.ReadUntil("\n\n");  // the rest of stderr, up to its end
+    EXPECT_NE(run.seen.find("interrupted"), std::string::npos) << run.seen;
+  }
+  other.Release();
+  EXPECT_TRUE(fs::is_empty(dir_ / "schemes/S.tsbak.backups"));
+}
+
+// A file-size limit makes the write fail like a full disk: a clear message,
+// exit 3, no partial file, and the Backup it was to replace is kept.
+TEST_F(CliBackups, AFileSizeLimitFailsTheBackupCleanly) {
+  std::string noise(3 << 20, '\0');
+  std::mt19937 rng(11);
+  for (char& c : noise) c = static_cast<char>(rng());
+  WriteFile(dir_ / "noise.bin", noise);
+  WriteFile(dir_ / "small.txt", "small");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "small.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S kept").status, 0);
+  const std::string kept = ReadFile(BackupPath("kept"));
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "noise.bin")).status, 0);
+  const RunResult limited =
+      Shell("prlimit --fsize=1048576 -- " + std::string(TESSAROOK_CLI) + " --schemes-dir " +
+            Quote(dir_ / "schemes") + " backup S kept --force 2>" + Quote(dir_ / "stderr.txt"));
+  EXPECT_EQ(limited.status, 3);
+  EXPECT_NE(Err().find("could not be written"), std::string::npos) << Err();
+  EXPECT_NE(Err().find("File too large"), std::string::npos) << Err();
+  EXPECT_EQ(ReadFile(BackupPath("kept")), kept);
+  std::vector<std::string> left;
+  for (const auto& e : fs::directory_iterator(dir_ / "schemes/S.tsbak.backups"))
+    left.push_back(e.path().filename());
+  EXPECT_EQ(left, std::vector<std::string>{"kept.zip"});
 }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "../util/DeadProcess.h"
 #include "BackupTestSupport.h"
 #include "backup/BackupJob.h"
 #include "backup/BackupVerifier.h"
@@ -441,4 +442,44 @@ TEST(Restore, PreviewCopyReplacesWhatHoldsItsNameWithoutWritingThroughLinks) {
     setenv("TMPDIR", saved.c_str(), 1);
   else
     unsetenv("TMPDIR");
+}
+
+// A restore killed part-way leaves its temporary file beside the destination;
+// the next restore into that folder removes it (a live writer's stays).
+TEST(Restore, RemovesTemporariesOfKilledRestoresBesideTheDestination) {
+  TempDir dir;
+  WriteFile(dir / "home/a.txt", "a");
+  MakeBackup(dir / "b.zip", {dir / "home/a.txt"});
+  const std::string dead =
+      dir / (".tessarook-" + std::to_string(tessarook::test::DeadProcessId()) + "-0.part");
+  const std::string live = dir / (".tessarook-" + std::to_string(getpid()) + "-99.part");
+  const std::string deadHere =
+      dir / ("home/.tessarook-" + std::to_string(tessarook::test::DeadProcessId()) + "-1.part");
+  WriteFile(dead, "elsewhere");
+  WriteFile(live, "being written");
+  WriteFile(deadHere, "killed restore");
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "b.zip"));
+  ASSERT_TRUE(archive.ReadManifest());
+  std::vector<RestoreFailure> refused;
+  const auto items = CRestoreJob::Plan(archive, {0}, "", refused);
+  EXPECT_EQ(CRestoreJob::Run(archive, items, nullptr, nullptr).restored.size(), 1u);
+  EXPECT_FALSE(fs::exists(deadHere));
+  EXPECT_TRUE(fs::exists(dead));  // not a folder the restore wrote into
+  EXPECT_TRUE(fs::exists(live));
+
+  // Below a --to folder nothing is cleared through a symbolic link: what lies
+  // where the link leads is not the restore's to touch.
+  const std::string to = dir / "to";
+  const std::string elsewhere = dir / "elsewhere";
+  const std::string source = dir / "home/a.txt";
+  const std::string linked = to + fs::path(source).parent_path().string();
+  fs::create_directories(fs::path(linked).parent_path());
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, linked);
+  const std::string beyond =
+      elsewhere + "/.tessarook-" + std::to_string(tessarook::test::DeadProcessId()) + "-2.part";
+  WriteFile(beyond, "not the restore's");
+  CRestoreJob::Run(archive, CRestoreJob::Plan(archive, {0}, to, refused), nullptr, nullptr);
+  EXPECT_TRUE(fs::exists(beyond));
 }

@@ -266,18 +266,6 @@ TEST(ZipFile, ManyEntriesPastTheClassicLimit) {
   EXPECT_EQ(zip.FindEntry("65536"), 65536);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 // One file past 4 GiB (a sparse file, so it costs little disk). Deflating it
 // takes a while: TESSAROOK_SKIP_HUGE skips it, and sanitizer builds skip it.
 TEST(ZipFile, FileLargerThan4GiBRestoresByteIdentical) {

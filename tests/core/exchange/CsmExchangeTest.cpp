@@ -4,7 +4,9 @@
 
 #include <atomic>
 #include <filesystem>
+#include <set>
 
+#include "../util/DeadProcess.h"
 #include "TestFiles.h"
 #include "exchange/CsmReader.h"
 #include "exchange/CsmWriter.h"
@@ -270,6 +272,38 @@ TEST_F(CsmExchange, FileGoneAfterTheListingIsLeftOutAndTheCountCorrected) {
   for (const auto& e : fs::directory_iterator(tmp / "dst/work.tsbak.backups"))
     EXPECT_EQ(ReadFile(e.path().string()),
               ReadFile(tmp / ("src/work.tsbak.backups/" + e.path().filename().string())));
+}
+
+// Partial files of a Backups folder (a Backup being taken, a copy, a lock) are
+// never carried; those of killed exports and imports go at the next one.
+TEST_F(CsmExchange, PartialFilesAreNotCarriedAndStaleOnesGo) {
+  MakeScheme();
+  const std::string self = std::to_string(getpid());
+  const std::string dead = std::to_string(test::DeadProcessId());
+  const std::string backups = tmp / "src/work.tsbak.backups/";
+  for (const std::string& name :
+       {".monday.zip." + self + ".partial", std::string(".monday.zip.lock"),
+        ".tessarook-copy-" + dead + "-1.part", std::string("old/.a.zip.lock")})
+    WriteFile(backups + name, "partial");
+  const std::string staleExport = tmp / (".tessarook-export-" + dead + "-0a.part");
+  const std::string staleImport = tmp / ("dst/.tessarook-import-" + dead + "-0b");
+  WriteFile(staleExport, "killed export");
+  WriteFile(staleImport + "/backups/x.zip", "killed import");
+
+  CCsmWriter writer(Src());
+  ASSERT_EQ(writer.Run("work", Csm()), ExportResult::kDone);
+  EXPECT_EQ(writer.Records(), 4u);
+  EXPECT_FALSE(fs::exists(staleExport));
+  // A stale partial in the Backups folder is cleared as well; a live one stays.
+  EXPECT_FALSE(fs::exists(backups + ".tessarook-copy-" + dead + "-1.part"));
+  EXPECT_TRUE(fs::exists(backups + ".monday.zip." + self + ".partial"));
+
+  ASSERT_EQ(Import(Dst(), Csm()), ImportResult::kDone);
+  EXPECT_FALSE(fs::exists(staleImport));
+  std::set<std::string> carried;
+  for (const auto& e : fs::directory_iterator(tmp / "dst/work.tsbak.backups"))
+    carried.insert(e.path().filename());
+  EXPECT_EQ(carried, (std::set<std::string>{".hidden", "a.zip", "empty.zip", "monday.zip"}));
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/ProgressDisplay.h"
 #include "backup/BackupArchive.h"
 #include "backup/BackupCommandIds.h"
+#include "backup/BackupStore.h"
 #include "backup/BackupsView.h"
 #include "shell/Messages.h"
 
@@ -128,6 +129,23 @@ TEST_F(BackupsTest, ABackupThatCannotBeWrittenIsReportedAndNotListed) {
   wxTEST_DIALOG(ASSERT_TRUE(WaitForRuns(before + 1)),
                 CExpectMessageStart("The Backup could not be written.\n", "Error"));
   EXPECT_EQ(View()->GetLastBackupResult().status, BackupJobResult::Status::kFailed);
+  EXPECT_TRUE(View()->GetListedNames().empty());
+}
+
+// A Backup of a name that another program is writing at the moment (the
+// command line, say) is refused with a message; the other one is not replaced.
+TEST_F(BackupsTest, ABackupOfANameBeingWrittenElsewhereIsRefused) {
+  OpenTreeScheme();
+  CBackupNameLock elsewhere;
+  ASSERT_EQ(elsewhere.Acquire(BackupFile("x").string(), false, nullptr),
+            CBackupNameLock::Outcome::kHeld);
+  const int before = View()->GetFinishedRuns();
+  ASSERT_TRUE(View()->StartBackup("x"));
+  wxTEST_DIALOG(
+      ASSERT_TRUE(WaitForRuns(before + 1)),
+      CExpectMessageStart(wxString("The Backup could not be written.\n") + kBackupBeingWrittenText,
+                          "Error"));
+  EXPECT_FALSE(fs::exists(BackupFile("x")));
   EXPECT_TRUE(View()->GetListedNames().empty());
 }
 
