@@ -70,8 +70,11 @@ bool RequireBackup(const CBackupStore& store, const std::string& name) {
 }
 
 // Opens a Backup for reading with its manifest, reporting as the Backup
-// contents window does.
-bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchive& archive) {
+// contents window does. A Backup whose list of files is damaged is reported
+// on stderr; with `damaged` given the caller goes on with the files that
+// could be listed (and fails in the end), otherwise it counts as a failure.
+bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchive& archive,
+                bool* damaged) {
   if (!archive.Open(store.GetBackupPath(name))) {
     Error("The Backup file doesn't exist: " + store.GetBackupPath(name));
     return false;
@@ -80,16 +83,26 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
     Error("The Backup appears to be damaged or incomplete: " + store.GetBackupPath(name));
     return false;
   }
+  const std::string damage = archive.Damage();
+  if (!damage.empty()) {
+    Error("The Backup appears to be damaged or incomplete: " + store.GetBackupPath(name) + ": " +
+          damage + (damaged ? "; going on with the files it lists" : ""));
+    if (!damaged) return false;
+    *damaged = true;
+  }
   return true;
 }
 
 // The Backup named by "SCHEME BACKUP ..." opened with its manifest read; an exit
 // status other than kExitOk when that cannot be done (the reason is on stderr).
-int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive) {
+// `damaged` as for OpenBackup.
+int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive,
+                     bool* damaged = nullptr) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   if (!CheckName(args.positional[1])) return kExitUsage;
-  return OpenBackup(CBackupStore(schemeFile), args.positional[1], archive) ? kExitOk : kExitFailure;
+  return OpenBackup(CBackupStore(schemeFile), args.positional[1], archive, damaged) ? kExitOk
+                                                                                    : kExitFailure;
 }
 
 std::string DefaultBackupName() {
@@ -173,15 +186,20 @@ int RunBackups(const Context& ctx, const Args& args) {
 
 int RunContents(const Context& ctx, const Args& args) {
   CBackupArchive archive;
-  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
+  bool damaged = false;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged); status != kExitOk)
+    return status;
   for (size_t i = 0; i < archive.paths.size(); ++i)
     std::cout << i << "\t" << archive.paths[i] << "\n";
-  return kExitOk;
+  return damaged ? kExitFailure : kExitOk;
 }
 
 int RunRestore(const Context& ctx, const Args& args) {
   CBackupArchive archive;
-  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
+  // A damaged list restores the files it names, and the command fails in the end.
+  bool damaged = false;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged); status != kExitOk)
+    return status;
 
   bool missing = false;
   std::vector<size_t> positions;
@@ -219,6 +237,7 @@ int RunRestore(const Context& ctx, const Args& args) {
     Error("interrupted; the file being restored was left as it was");
     return kExitInterrupted;
   }
+  if (damaged) return kExitFailure;
   if (failed.empty() && !missing) return kExitOk;
   return result.restored.empty() ? kExitFailure : kExitSkipped;
 }

@@ -95,10 +95,13 @@ class CZipFile {
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
+ protected:
+  // Hands the entry's data to `sink` piece by piece (see CZipReader::Read).
+  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
+
  private:
   bool Fail(std::string text);
   bool Succeed();
-  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
   bool WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHint, const void* statBuf);
   bool AbortEntry(const std::string& why);
   bool AddZip64EndRecords();
