@@ -2,22 +2,9 @@
 
 #include <filesystem>
 
+#include "backup/RestorePath.h"
+
 namespace tessarook {
-
-namespace {
-
-bool HasDotDot(std::string_view path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string_view::npos) end = path.size();
-    if (path.substr(start, end - start) == "..") return true;
-    start = end + 1;
-  }
-  return false;
-}
-
-}  // namespace
 
 std::vector<RestoreItem> CRestoreJob::Plan(const CBackupArchive& archive,
                                            const std::vector<size_t>& positions,
@@ -30,16 +17,12 @@ std::vector<RestoreItem> CRestoreJob::Plan(const CBackupArchive& archive,
       continue;
     }
     const std::string& source = archive.paths[position];
-    if (source.empty() || source.front() != '/') {
-      refused.push_back({position, source, "not a full path"});
+    if (std::string why = RestoreRefusal(source, !toFolder.empty()); !why.empty()) {
+      refused.push_back({position, source, std::move(why)});
       continue;
     }
     if (toFolder.empty()) {
       items.push_back({position, source});
-      continue;
-    }
-    if (HasDotDot(source)) {
-      refused.push_back({position, source, "the path leads out of the target folder"});
       continue;
     }
     std::string dest = toFolder;

@@ -199,18 +199,43 @@ bool CZipReader::ParseDirectory(std::string& error) {
   return true;
 }
 
+bool CZipReader::DataStart(const ZipEntryInfo& e, uint64_t& pos, std::string& error) {
+  unsigned char local[30];
+  if (!ReadAt(e.localOffset, local, sizeof local) || Get(local, 4) != kLocalSig) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  pos = e.localOffset + 30 + Get(local + 26, 2) + Get(local + 28, 2);
+  if (pos > m_fileSize || e.compressedSize > m_fileSize - pos) {
+    error = "the entry's data lies outside the file";
+    return false;
+  }
+  return true;
+}
+
+bool CZipReader::Span(size_t index, uint64_t& begin, uint64_t& end, std::string& error) {
+  if (index >= m_entries.size()) {
+    error = "no such entry";
+    return false;
+  }
+  const ZipEntryInfo& e = m_entries[index];
+  uint64_t pos = 0;
+  if (!DataStart(e, pos, error)) return false;
+  begin = e.localOffset;
+  end = e.dataEnd != 0 ? e.dataEnd : pos + e.compressedSize;
+  return true;
+}
+
 bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t)>& sink,
                       std::string& error) {
   if (index >= m_entries.size()) {
     error = "no such entry";
     return false;
   }
-  const ZipEntryInfo& e = m_entries[index];
-  unsigned char local[30];
-  if (!ReadAt(e.localOffset, local, sizeof local) || Get(local, 4) != kLocalSig) {
-    error = "the entry's header is damaged";
-    return false;
-  }
+  ZipEntryInfo& e = m_entries[index];
+  uint64_t pos = 0;
+  if (!DataStart(e, pos, error)) return false;
+  const uint64_t dataStart = pos;
   if (e.flags & 1) {
     error = "the entry is encrypted";
     return false;
@@ -219,17 +244,13 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
     error = "unsupported compression method";
     return false;
   }
-  uint64_t pos = e.localOffset + 30 + Get(local + 26, 2) + Get(local + 28, 2);
-  if (pos > m_fileSize || e.compressedSize > m_fileSize - pos) {
-    error = "the entry's data lies outside the file";
-    return false;
-  }
   if (m_in.size() < kInChunk) m_in.resize(kInChunk);
   if (m_out.size() < kOutChunk) m_out.resize(kOutChunk);
 
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t delivered = 0;
   uint64_t left = e.compressedSize;
+  uint64_t unused = 0;  // compressed bytes read past the end of the deflate stream
   auto deliver = [&](const char* data, size_t n) {
     if (n > e.size - delivered) {
       error = "the entry holds more data than recorded";
@@ -292,6 +313,7 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
       const size_t produced = m_out.size() - z.avail_out;
       if (produced > 0 && !deliver(m_out.data(), produced)) ok = false;
     }
+    unused = z.avail_in;
     inflateEnd(&z);
     if (!ok) return false;
   }
@@ -303,6 +325,7 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
     error = "CRC mismatch";
     return false;
   }
+  e.dataEnd = dataStart + (e.compressedSize - left) - unused;
   return true;
 }
 
