@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 namespace tessarook {
 
@@ -43,6 +44,25 @@ struct timespec DosTime(uint16_t time, uint16_t date) {
   return t;
 }
 
+// An NTFS time (100 ns steps since 1601) as a time stamp. Values from 2^63
+// on lie past the last time the field can mean and are refused, so the
+// entry's other times apply; everything below fits a 64-bit time_t.
+bool NtfsTime(uint64_t fileTime, struct timespec& out) {
+  if (fileTime > static_cast<uint64_t>(INT64_MAX)) return false;
+  const int64_t sinceEpoch = static_cast<int64_t>(fileTime) - kFileTimeEpochOffset;
+  int64_t sec = sinceEpoch / 10000000;
+  int64_t rest = sinceEpoch % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    sec -= 1;
+  }
+  if (sec < std::numeric_limits<time_t>::min() || sec > std::numeric_limits<time_t>::max())
+    return false;
+  out.tv_sec = static_cast<time_t>(sec);
+  out.tv_nsec = static_cast<long>(rest * 100);
+  return true;
+}
+
 // Applies the zip64 sizes and the time fields of a central extra field.
 void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& haveTime) {
   bool haveNtfs = false;
@@ -63,18 +83,8 @@ void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& have
         const uint64_t subTag = Get(d + sub, 2);
         const uint64_t subLen = Get(d + sub + 2, 2);
         if (sub + 4 + subLen > len) break;
-        if (subTag == 1 && subLen >= 8) {
-          const int64_t ft = static_cast<int64_t>(Get(d + sub + 4, 8)) - kFileTimeEpochOffset;
-          int64_t sec = ft / 10000000;
-          int64_t rest = ft % 10000000;
-          if (rest < 0) {
-            rest += 10000000;
-            sec -= 1;
-          }
-          e.mtime.tv_sec = static_cast<time_t>(sec);
-          e.mtime.tv_nsec = static_cast<long>(rest * 100);
+        if (subTag == 1 && subLen >= 8 && NtfsTime(Get(d + sub + 4, 8), e.mtime))
           haveTime = haveNtfs = true;
-        }
         sub += 4 + subLen;
       }
     } else if (tag == 0x5455 && len >= 5 && (d[0] & 1) && !haveNtfs) {
