@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <vector>
 
 #include "util/AtomicFile.h"
@@ -89,7 +90,7 @@ TiXmlNode* FindChild(TiXmlNode* node, const std::string& name) {
 // Escapes text for element content or attribute values. Unlike the library's
 // own encoder this always escapes "&" (the library passes "&#x..." through,
 // which changes such text on the next read), and when the text would be
-// altered by the reader's white-space condensing (leading or trailing blanks,
+// altered by a reader that condenses white space (leading or trailing blanks,
 // runs of blanks) its blanks are written as character references.
 std::string Escape(const std::string& text) {
   const bool keepBlanks = !text.empty() && (text.front() == ' ' || text.back() == ' ' ||
@@ -319,6 +320,12 @@ bool CXmlSettingsDoc::LoadFromText(std::string_view text) {
   // very end of the text; the padding keeps that inside this buffer.
   data.append(8, '\0');
 
+  // Values are read as written: the library would otherwise fold runs of
+  // white space into one blank and trim both ends, so that " 1 " read as "1".
+  // The setting is the library's own, for the whole program; this class is
+  // the program's only user of the library, and every parse passes here.
+  static std::once_flag keepWhiteSpace;
+  std::call_once(keepWhiteSpace, [] { TiXmlBase::SetCondenseWhiteSpace(false); });
   doc_->Parse(data.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   if (doc_->Error()) {
     doc_ = std::make_unique<TiXmlDocument>();
