@@ -15,6 +15,7 @@
 #include "backup/RestoreJob.h"
 #include "library/SchemePaths.h"
 #include "scheme/Scheme.h"
+#include "shell/NameCheck.h"
 #include "util/SamePath.h"
 
 namespace tessarook::cli {
@@ -23,8 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kBadNameText =
-    "The name cannot contain the following characters: \\ / : * ? \" < > |";
 const char* const kExistsText = "A Backup with such name already exists in this Scheme: ";
 
 class BarSink : public IProgressSink {
@@ -46,7 +45,7 @@ bool CheckName(const std::string& name) {
     return false;
   }
   if (HasForbiddenNameChar(name)) {
-    Error(kBadNameText);
+    Error(std::string(InvalidNameReason(name)));
     return false;
   }
   return true;

@@ -123,6 +123,8 @@ TEST_F(CliBackups, BackupNamesExitStatusesAndSkippedFiles) {
   EXPECT_EQ(Tool("backup S one --force").status, 1);
   EXPECT_EQ(Tool("backup S 'a/b'").status, 2);
   EXPECT_EQ(Tool("backup S 'x?'").status, 2);
+  EXPECT_EQ(Tool("backup S \"$(printf 'x\\ty')\"").status, 2);
+  EXPECT_NE(Err().find("control characters"), std::string::npos);
   EXPECT_EQ(Tool("backup NoSuchScheme").status, 3);
 
   const RunResult dflt = Tool("backup S");
