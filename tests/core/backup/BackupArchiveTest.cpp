@@ -121,7 +121,8 @@ TEST(Manifest, ParsesLinesAsTheWriterNumbersThem) {
 }
 
 TEST(Manifest, TextArrivingInPiecesGivesTheSameLines) {
-  const std::string text = std::string("0: /a\r\n1: /b: c\r\n\r\n2: /d\n\r3: /e\0tail\r9: /f", 44);
+  static const char kText[] = "0: /a\r\n1: /b: c\r\n\r\n2: /d\n\r3: /e\0tail\r9: /f";
+  const std::string text(kText, sizeof kText - 1);
   const auto whole = ParseManifest(text);
   ASSERT_EQ(whole, (std::vector<std::string>{"/a", "/b: c", "", "/d", "/e"}));
   for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}}) {
