@@ -354,7 +354,8 @@ const CommandRegistrar kBackups({"backups",
 const CommandRegistrar kContents({"contents",
                                   "contents SCHEME BACKUP",
                                   "lists a Backup's files: INDEX<TAB>PATH",
-                                  "",
+                                  "A damaged list prints the files it could name, says what is "
+                                  "wrong on stderr and exits with status 3.",
                                   {},
                                   2,
                                   2,
@@ -364,7 +365,8 @@ const CommandRegistrar kRestore(
      "restore SCHEME BACKUP [PATH...] [--to DIR]",
      "restores all files, or the given ones, to their source paths",
      "With --to DIR each file goes to DIR followed by its source path.\nPrints each restored "
-     "file's source path; files that could not be restored are named on stderr.",
+     "file's source path; files that could not be restored are named on stderr.\nA damaged "
+     "list restores the files it could name and exits with status 3.",
      {{"--to", true}},
      2,
      SIZE_MAX,
@@ -381,7 +383,8 @@ const CommandRegistrar kVerify({"verify",
                                 "verify SCHEME BACKUP",
                                 "checks every file of a Backup and its list",
                                 "Prints ok<TAB>FILES, or bad<TAB>INDEX<TAB>PATH<TAB>REASON per "
-                                "fault (exit status 3).",
+                                "fault (exit status 3): damaged data or list, missing or stray "
+                                "entries, paths no restore takes, entries sharing data.",
                                 {},
                                 2,
                                 2,
