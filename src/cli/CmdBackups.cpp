@@ -15,6 +15,7 @@
 #include "backup/RestoreJob.h"
 #include "library/SchemePaths.h"
 #include "scheme/Scheme.h"
+#include "shell/NameCheck.h"
 #include "util/IsoTime.h"
 #include "util/SamePath.h"
 
@@ -24,8 +25,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char* const kBadNameText =
-    "The name cannot contain the following characters: \\ / : * ? \" < > |";
 const char* const kExistsText = "A Backup with such name already exists in this Scheme: ";
 
 class BarSink : public IProgressSink {
@@ -48,7 +47,7 @@ bool CheckName(const std::string& name) {
     return false;
   }
   if (HasForbiddenNameChar(name)) {
-    Error(kBadNameText);
+    Error(std::string(InvalidNameReason(name)));
     return false;
   }
   return true;
@@ -80,8 +79,11 @@ bool RequireBackup(const CBackupStore& store, const std::string& name) {
 }
 
 // Opens a Backup for reading with its manifest, reporting as the Backup
-// contents window does.
-bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchive& archive) {
+// contents window does. A Backup whose list of files is damaged is reported
+// on stderr; with `damaged` given the caller goes on with the files that
+// could be listed (and fails in the end), otherwise it counts as a failure.
+bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchive& archive,
+                bool* damaged) {
   if (!archive.Open(store.GetBackupPath(name))) {
     Error("The Backup file doesn't exist: " + store.GetBackupPath(name));
     return false;
@@ -90,14 +92,22 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
     Error("The Backup appears to be damaged or incomplete: " + store.GetBackupPath(name));
     return false;
   }
+  const std::string damage = archive.Damage();
+  if (!damage.empty()) {
+    Error("The Backup appears to be damaged or incomplete: " + store.GetBackupPath(name) + ": " +
+          damage + (damaged ? "; going on with the files it lists" : ""));
+    if (!damaged) return false;
+    *damaged = true;
+  }
   return true;
 }
 
 // The Backup named by "SCHEME BACKUP ..." opened with its manifest read; an exit
 // status other than kExitOk when that cannot be done (the reason is on stderr).
-// `name` receives the Backup's name ("latest" resolved).
+// `damaged` as for OpenBackup; `name` receives the Backup's name ("latest"
+// resolved).
 int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive,
-                     std::string* name = nullptr) {
+                     bool* damaged = nullptr, std::string* name = nullptr) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   if (!CheckName(args.positional[1])) return kExitUsage;
@@ -105,7 +115,7 @@ int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archi
   const std::string backup = BackupName(store, args.positional[1]);
   if (backup.empty()) return kExitFailure;
   if (name) *name = backup;
-  return OpenBackup(store, backup, archive) ? kExitOk : kExitFailure;
+  return OpenBackup(store, backup, archive, damaged) ? kExitOk : kExitFailure;
 }
 
 std::string DefaultBackupName() {
@@ -278,24 +288,28 @@ int RunBackups(const Context& ctx, const Args& args) {
 int RunContents(const Context& ctx, const Args& args) {
   CBackupArchive archive;
   std::string name;
-  if (const int status = OpenSchemeBackup(ctx, args, archive, &name); status != kExitOk)
+  bool damaged = false;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name); status != kExitOk)
     return status;
   if (args.Has("--json")) {
     CJsonWriter json;
     json.BeginObject().Bytes("backup", name).Key("files").BeginArray();
     for (size_t i = 0; i < archive.paths.size(); ++i)
       json.BeginObject().Key("index").Number(i).Bytes("path", archive.paths[i]).EndObject();
-    std::cout << json.EndArray().EndObject().Text();
-    return kExitOk;
+    std::cout << json.EndArray().Key("damaged").Bool(damaged).EndObject().Text();
+    return damaged ? kExitFailure : kExitOk;
   }
   for (size_t i = 0; i < archive.paths.size(); ++i)
     std::cout << i << "\t" << archive.paths[i] << "\n";
-  return kExitOk;
+  return damaged ? kExitFailure : kExitOk;
 }
 
 int RunRestore(const Context& ctx, const Args& args) {
   CBackupArchive archive;
-  if (const int status = OpenSchemeBackup(ctx, args, archive); status != kExitOk) return status;
+  // A damaged list restores the files it names, and the command fails in the end.
+  bool damaged = false;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged); status != kExitOk)
+    return status;
 
   bool missing = false;
   std::vector<size_t> positions;
@@ -342,6 +356,7 @@ int RunRestore(const Context& ctx, const Args& args) {
     Error("interrupted; the file being restored was left as it was");
     return kExitInterrupted;
   }
+  if (damaged) return kExitFailure;
   if (failed.empty() && !missing) return kExitOk;
   // Files left alone because they may not be replaced are skipped, as
   // unreadable files are by a backup; anything else is a failure unless
@@ -502,7 +517,9 @@ const CommandRegistrar kContents({"contents",
                                   "lists a Backup's files: INDEX<TAB>PATH",
                                   "BACKUP \"latest\" is the newest Backup (unless one is named "
                                   "so), here and in every\ncommand that reads a Backup. --json "
-                                  "prints one JSON document with index and path.",
+                                  "prints one JSON document with index and path.\nA damaged list "
+                                  "prints the files it could name, says what is wrong on stderr\n"
+                                  "and exits with status 3.",
                                   {{"--json"}},
                                   2,
                                   2,
@@ -516,7 +533,8 @@ const CommandRegistrar kRestore(
      "Windows need --to: C:\\a\\x goes to DIR/C/a/x, \\\\server\\share\\x to "
      "DIR/UNC/server/share/x.\nAn existing file keeps its owner, hard links and symbolic link; "
      "one that is read-only\nor not writable is skipped (exit status 1).\nPrints each restored "
-     "file's source path; files that could not be restored are named on stderr.",
+     "file's source path; files that could not be restored are named on stderr.\nA damaged "
+     "list restores the files it could name and exits with status 3.",
      {{"--to", true}},
      2,
      SIZE_MAX,
@@ -533,8 +551,9 @@ const CommandRegistrar kVerify({"verify",
                                 "verify SCHEME BACKUP [--json]",
                                 "checks every file of a Backup and its list",
                                 "Prints ok<TAB>FILES, or bad<TAB>INDEX<TAB>PATH<TAB>REASON per "
-                                "fault (exit status 3).\n--json prints one JSON document: "
-                                "backup, ok, files and the faults.",
+                                "fault (exit status 3): damaged data or list, missing or stray "
+                                "entries, paths no restore takes, entries sharing data.\n--json "
+                                "prints one JSON document: backup, ok, files and the faults.",
                                 {{"--json"}},
                                 2,
                                 2,

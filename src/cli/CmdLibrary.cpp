@@ -16,6 +16,7 @@
 #include "library/SchemeLibrary.h"
 #include "library/SchemePaths.h"
 #include "monitor/FolderWatcher.h"
+#include "shell/NameCheck.h"
 #include "util/PathUtil.h"
 #include "util/SamePath.h"
 
@@ -24,9 +25,6 @@ namespace tessarook::cli {
 namespace {
 
 namespace fs = std::filesystem;
-
-const char* const kBadNameText =
-    "The name cannot contain the following characters: \\ / : * ? \" < > |";
 
 // The exchange jobs' progress on the terminal bar.
 class BarProgress : public CExchangeProgress {
@@ -104,8 +102,9 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
   const std::string& oldName = args.positional[0];
   const std::string& newName = args.positional[1];
   if (!CSchemeLibrary::IsValidNewName(newName)) {
-    Error(newName.empty() || newName == "." || newName == ".." ? "not a Scheme name: " + newName
-                                                               : kBadNameText);
+    Error(newName.empty() || newName == "." || newName == ".."
+              ? "not a Scheme name: " + newName
+              : std::string(InvalidNameReason(newName)));
     return kExitUsage;
   }
   if (!lib.Exists(oldName)) return Missing(lib, oldName);

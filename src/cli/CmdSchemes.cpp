@@ -10,6 +10,7 @@
 #include "library/SchemePaths.h"
 #include "scheme/Exclusions.h"
 #include "scheme/Scheme.h"
+#include "shell/NameCheck.h"
 #include "util/PathUtil.h"
 
 namespace tessarook::cli {
@@ -65,7 +66,7 @@ int RunNew(const Context& ctx, const Args& args) {
     return kExitUsage;
   }
   if (HasForbiddenNameChar(name)) {
-    Error("The name cannot contain the following characters: \\ / : * ? \" < > |");
+    Error(std::string(InvalidNameReason(name)));
     return kExitUsage;
   }
   const std::string dir = ctx.SchemesDir();

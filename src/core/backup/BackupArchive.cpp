@@ -1,16 +1,10 @@
 #include "backup/BackupArchive.h"
 
+#include <cstdint>
+
 #include "util/SamePath.h"
 
 namespace tessarook {
-
-namespace {
-
-// A manifest larger than this is not one this program wrote; reading stops
-// there rather than allocating without bound.
-constexpr uint64_t kManifestLimit = uint64_t{1} << 30;
-
-}  // namespace
 
 CBackupArchive::~CBackupArchive() { CBackupArchive::Close(); }
 
@@ -52,45 +46,114 @@ bool CBackupArchive::WriteManifest() {
   return AddFromMemory(text.data(), text.size(), kManifestName);
 }
 
-std::vector<std::string> ParseManifest(std::string_view text) {
-  std::vector<std::string> out;
-  const size_t nul = text.find('\0');
-  if (nul != std::string_view::npos) text = text.substr(0, nul);
-  if (text.empty()) return out;
-  size_t start = 0;
-  for (;;) {
-    const size_t cr = text.find('\r', start);
-    std::string_view line =
-        text.substr(start, cr == std::string_view::npos ? std::string_view::npos : cr - start);
-    // After a CR LF separator the next line starts with the LF.
-    while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
-    size_t digits = 0;
-    while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
-    std::string_view value = line;
-    if (digits > 0 && line.substr(digits, 2) == ": ") {
-      value = line.substr(digits + 2);
-    } else {
-      const size_t sep = line.rfind(": ");
-      if (sep != std::string_view::npos) value = line.substr(sep + 2);
-    }
-    while (!value.empty() && value.front() == '\n') value.remove_prefix(1);
-    while (!value.empty() && value.back() == '\n') value.remove_suffix(1);
-    out.emplace_back(value);
-    if (cr == std::string_view::npos) break;
-    start = cr + 1;
+namespace {
+
+// The path one manifest line gives: after a leading decimal number and ": "
+// the rest of the line, otherwise the text after the line's last ": " (or the
+// whole line); line feeds at either end removed.
+std::string ValueOf(std::string_view line) {
+  // After a CR LF separator the next line starts with the LF.
+  while (!line.empty() && line.front() == '\n') line.remove_prefix(1);
+  size_t digits = 0;
+  while (digits < line.size() && line[digits] >= '0' && line[digits] <= '9') ++digits;
+  std::string_view value = line;
+  if (digits > 0 && line.substr(digits, 2) == ": ") {
+    value = line.substr(digits + 2);
+  } else {
+    const size_t sep = line.rfind(": ");
+    if (sep != std::string_view::npos) value = line.substr(sep + 2);
   }
-  return out;
+  while (!value.empty() && value.front() == '\n') value.remove_prefix(1);
+  while (!value.empty() && value.back() == '\n') value.remove_suffix(1);
+  return std::string(value);
+}
+
+}  // namespace
+
+CManifestParser::CManifestParser(uint64_t maxLines, size_t maxLineBytes)
+    : m_maxLines(maxLines), m_maxLineBytes(maxLineBytes) {}
+
+bool CManifestParser::EndLine() {
+  if (m_lines.size() >= m_maxLines) {
+    m_problem = "the manifest lists more files than the Backup holds";
+    return false;
+  }
+  m_lines.push_back(ValueOf(m_line));
+  m_line.clear();
+  return true;
+}
+
+bool CManifestParser::Feed(const char* data, size_t size) {
+  if (!m_problem.empty()) return false;
+  const char* const end = data + size;
+  while (!m_ended && data < end) {
+    const char* stop = data;
+    while (stop < end && *stop != '\r' && *stop != '\0') ++stop;
+    const size_t n = static_cast<size_t>(stop - data);
+    if (n > m_maxLineBytes - m_line.size()) {
+      m_problem = "a line of the manifest is too long";
+      return false;
+    }
+    m_line.append(data, n);
+    if (n > 0 || (stop < end && *stop == '\r')) m_started = true;
+    if (stop == end) break;
+    if (*stop == '\0') {
+      // The text ends here; what follows is still read (so that the
+      // checksum is tested) but not kept.
+      m_ended = true;
+      break;
+    }
+    if (!EndLine()) return false;
+    data = stop + 1;
+  }
+  return true;
+}
+
+std::vector<std::string> CManifestParser::Finish(bool whole) {
+  if (m_problem.empty() && m_started && (whole || m_ended)) EndLine();
+  m_line.clear();
+  return std::move(m_lines);
+}
+
+std::vector<std::string> ParseManifest(std::string_view text) {
+  CManifestParser parser(UINT64_MAX, SIZE_MAX);
+  parser.Feed(text.data(), text.size());
+  return parser.Finish(true);
 }
 
 bool CBackupArchive::ReadManifest() {
+  m_manifestDamage.clear();
   if (!IsReading()) return false;
   paths.clear();
   const int64_t index = FindEntry(kManifestName);
   if (index < 0) return false;
-  std::string text;
-  ReadEntry(index, text, kManifestLimit);  // damaged data still yields what was read
-  paths = ParseManifest(text);
+  CManifestParser parser(static_cast<uint64_t>(GetEntryCount()), kMaxManifestLine);
+  uint64_t bytes = 0;
+  bool tooLarge = false;
+  const bool whole = ReadData(index, [&](const char* data, size_t n) {
+    if (n > kMaxManifestBytes - bytes) {
+      tooLarge = true;
+      return false;
+    }
+    bytes += n;
+    return parser.Feed(data, n);
+  });
+  // Damaged data still yields the lines read before the damage; the last line
+  // counts when all of the recorded data arrived (a checksum mismatch).
+  paths = parser.Finish(whole || bytes == GetEntrySize(index));
+  if (!parser.Problem().empty())
+    m_manifestDamage = parser.Problem();
+  else if (tooLarge)
+    m_manifestDamage = "the manifest is larger than any this program writes";
+  else if (!whole)
+    m_manifestDamage = "the manifest is damaged (" + LastError() + ")";
   return true;
+}
+
+std::string CBackupArchive::Damage() const {
+  if (!m_manifestDamage.empty()) return m_manifestDamage;
+  if (!IsDirectoryComplete()) return "the archive's directory is damaged";
+  return {};
 }
 
 std::string CBackupArchive::EntryNameFor(const std::string& sourcePath) const {

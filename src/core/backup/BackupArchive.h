@@ -35,9 +35,24 @@ class CBackupArchive : public CZipFile {
 
   // Fills `paths` from an opened archive's "list.txt". False when no archive
   // is open or it holds no "list.txt"; true otherwise, also for an empty
-  // manifest. A manifest that fails to decompress still yields the lines of
-  // whatever text could be read.
+  // manifest. A damaged manifest still yields the lines that could be read,
+  // and ManifestDamage() then says what is wrong.
+  //
+  // The manifest may be hostile, so reading it is bounded: no more lines are
+  // kept than the archive has entries (each line names one), no line longer
+  // than kMaxManifestLine, and no more than kMaxManifestBytes are
+  // decompressed. Memory therefore follows the archive's own directory, not
+  // what its data inflates to. A manifest past a bound counts as damaged.
   bool ReadManifest();
+
+  // After ReadManifest returned true: "" when the manifest was read whole
+  // with a good checksum and within the bounds; otherwise what is wrong.
+  const std::string& ManifestDamage() const { return m_manifestDamage; }
+
+  // After ReadManifest returned true: "" when the list of files can be
+  // trusted (the manifest is whole and the archive's directory complete);
+  // otherwise what is wrong, for the user.
+  std::string Damage() const;
 
   // The entry name of the first position whose path equals `sourcePath`
   // exactly (paths are told apart as the file system does), or "" when none.
@@ -47,6 +62,45 @@ class CBackupArchive : public CZipFile {
   int64_t EntryIndexFor(size_t position);
 
   std::vector<std::string> paths;
+
+ private:
+  std::string m_manifestDamage;
+};
+
+// Bounds on reading a manifest (see ReadManifest).
+inline constexpr size_t kMaxManifestLine = 64 << 10;
+inline constexpr uint64_t kMaxManifestBytes = uint64_t{1} << 30;
+
+// Splits a manifest text into paths piece by piece, as the text arrives, so
+// that no more than the kept lines and the current one are ever held. The
+// rules are those of ParseManifest.
+class CManifestParser {
+ public:
+  // Keeps at most `maxLines` lines of at most `maxLineBytes` bytes each.
+  CManifestParser(uint64_t maxLines, size_t maxLineBytes);
+
+  // Takes the next piece of text. False once a bound was passed: the lines
+  // kept so far stay, Problem() says which bound, and further text is ignored.
+  bool Feed(const char* data, size_t size);
+
+  // Ends the text. `whole` says whether all of it arrived; when it did not,
+  // an unfinished last line is dropped (it may be cut short). Returns the
+  // lines.
+  std::vector<std::string> Finish(bool whole);
+
+  // "" while the text stays within the bounds.
+  const std::string& Problem() const { return m_problem; }
+
+ private:
+  bool EndLine();
+
+  uint64_t m_maxLines;
+  size_t m_maxLineBytes;
+  std::vector<std::string> m_lines;
+  std::string m_line;
+  bool m_started = false;  // some text came before the end or a NUL byte
+  bool m_ended = false;    // a NUL byte ended the text
+  std::string m_problem;
 };
 
 // Decimal text of a manifest position: the name of its entry.

@@ -1,7 +1,10 @@
 #include "backup/BackupVerifier.h"
 
+#include <algorithm>
+
 #include "backup/BackupArchive.h"
 #include "backup/ByteMeter.h"
+#include "backup/RestorePath.h"
 
 namespace tessarook {
 
@@ -18,6 +21,13 @@ int64_t PositionOf(const std::string& name) {
   }
   return v;
 }
+
+// The bytes of the file one entry occupies.
+struct Span {
+  uint64_t begin = 0;
+  uint64_t end = 0;
+  int64_t entry = -1;
+};
 
 }  // namespace
 
@@ -40,10 +50,12 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
 
   if (!archive.IsDirectoryComplete())
     result.faults.push_back({-1, "", "the archive's directory is damaged"});
+  // Reading the manifest tested its data (unless a bound stopped it, which is
+  // a fault of its own).
+  if (!archive.ManifestDamage().empty())
+    result.faults.push_back({-1, kManifestName, archive.ManifestDamage()});
   std::string reason;
   const int64_t manifest = archive.FindEntry(kManifestName);
-  if (!archive.TestEntry(manifest, reason))
-    result.faults.push_back({-1, kManifestName, "manifest " + reason});
 
   // Which entry stands for each position; strays and doubles are faults.
   std::vector<int64_t> entryOf(n, -1);
@@ -74,6 +86,8 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     }
     const int64_t entry = entryOf[static_cast<size_t>(pos)];
     const std::string& source = archive.paths[static_cast<size_t>(pos)];
+    if (!CanRestoreSomewhere(source))
+      result.faults.push_back({static_cast<int64_t>(pos), source, RestoreRefusal(source, false)});
     if (entry < 0) {
       result.faults.push_back({static_cast<int64_t>(pos), source, "entry missing"});
     } else if (!archive.TestEntry(entry, reason)) {
@@ -85,6 +99,28 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     }
     bytes.Flush();
     if (sink) sink->OnProgress(pos + 1, n);
+  }
+  // Entries sharing bytes of the file: a well-formed archive has none, and
+  // they are how small archives unpack to enormous data. Checked after the
+  // data was read, so that each span ends where its data really ended.
+  std::vector<Span> spans;
+  for (int64_t i = 0; i < count; ++i) {
+    Span span{0, 0, i};
+    if (archive.GetEntrySpan(i, span.begin, span.end)) spans.push_back(span);
+  }
+  std::sort(spans.begin(), spans.end(),
+            [](const Span& a, const Span& b) { return a.begin < b.begin; });
+  for (size_t k = 1, reach = 0; k < spans.size(); ++k) {
+    if (spans[k].begin < spans[reach].end) {
+      const int64_t entry = spans[k].entry;
+      const std::string name = archive.GetEntryName(entry);
+      const int64_t pos = entry == manifest ? -1 : PositionOf(name);
+      const bool listed = pos >= 0 && static_cast<uint64_t>(pos) < n;
+      result.faults.push_back(
+          {listed ? pos : -1, listed ? archive.paths[static_cast<size_t>(pos)] : name,
+           "its data overlaps that of entry " + archive.GetEntryName(spans[reach].entry)});
+    }
+    if (spans[k].end > spans[reach].end) reach = k;
   }
   return result;
 }

@@ -32,6 +32,8 @@ struct VerifyResult {
 
 // Reads every entry of the Backup at `path`, checking sizes and CRCs, and
 // that the entries "0" to "n-1" and the manifest's n lines match one to one.
+// Also a fault: a manifest path that restore refuses both to its place and
+// below a chosen folder, and an entry whose bytes overlap another entry's.
 VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* cancel,
                           IProgressSink* sink);
 

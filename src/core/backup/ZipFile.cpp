@@ -429,6 +429,15 @@ bool CZipFile::ReadData(int64_t index, const std::function<bool(const char*, siz
   return Succeed();
 }
 
+bool CZipFile::GetEntrySpan(int64_t index, uint64_t& begin, uint64_t& end) {
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || static_cast<uint64_t>(index) >= m_reader->Entries().size())
+    return Fail("no such entry");
+  std::string error;
+  if (!m_reader->Span(static_cast<size_t>(index), begin, end, error)) return Fail(error);
+  return Succeed();
+}
+
 bool CZipFile::ExtractToMemory(void* buffer, uint64_t& size, int64_t index) {
   if (!m_reader) return Fail("no archive is open");
   if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");

@@ -127,10 +127,19 @@ class CZipFile {
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
+  // The bytes of the archive file that the entry occupies, from its local
+  // header to the end of its data: [begin, end). Once the entry was read
+  // whole, the end is where its compressed data really ended. False when the
+  // local header cannot be read.
+  bool GetEntrySpan(int64_t index, uint64_t& begin, uint64_t& end);
+
+ protected:
+  // Hands the entry's data to `sink` piece by piece (see CZipReader::Read).
+  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
+
  private:
   bool Fail(std::string text);
   bool Succeed();
-  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
   enum class LeafRule { kFollowLink, kRefuseLink, kReplace };
   bool ExtractInto(int folder, const std::string& leaf, const std::string& shown, int64_t index,
                    LeafRule rule);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 namespace tessarook {
 
@@ -43,6 +44,25 @@ struct timespec DosTime(uint16_t time, uint16_t date) {
   return t;
 }
 
+// An NTFS time (100 ns steps since 1601) as a time stamp. Values from 2^63
+// on lie past the last time the field can mean and are refused, so the
+// entry's other times apply; everything below fits a 64-bit time_t.
+bool NtfsTime(uint64_t fileTime, struct timespec& out) {
+  if (fileTime > static_cast<uint64_t>(INT64_MAX)) return false;
+  const int64_t sinceEpoch = static_cast<int64_t>(fileTime) - kFileTimeEpochOffset;
+  int64_t sec = sinceEpoch / 10000000;
+  int64_t rest = sinceEpoch % 10000000;
+  if (rest < 0) {
+    rest += 10000000;
+    sec -= 1;
+  }
+  if (sec < std::numeric_limits<time_t>::min() || sec > std::numeric_limits<time_t>::max())
+    return false;
+  out.tv_sec = static_cast<time_t>(sec);
+  out.tv_nsec = static_cast<long>(rest * 100);
+  return true;
+}
+
 // Applies the zip64 sizes and the time fields of a central extra field.
 void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& haveTime) {
   bool haveNtfs = false;
@@ -63,18 +83,8 @@ void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& have
         const uint64_t subTag = Get(d + sub, 2);
         const uint64_t subLen = Get(d + sub + 2, 2);
         if (sub + 4 + subLen > len) break;
-        if (subTag == 1 && subLen >= 8) {
-          const int64_t ft = static_cast<int64_t>(Get(d + sub + 4, 8)) - kFileTimeEpochOffset;
-          int64_t sec = ft / 10000000;
-          int64_t rest = ft % 10000000;
-          if (rest < 0) {
-            rest += 10000000;
-            sec -= 1;
-          }
-          e.mtime.tv_sec = static_cast<time_t>(sec);
-          e.mtime.tv_nsec = static_cast<long>(rest * 100);
+        if (subTag == 1 && subLen >= 8 && NtfsTime(Get(d + sub + 4, 8), e.mtime))
           haveTime = haveNtfs = true;
-        }
         sub += 4 + subLen;
       }
     } else if (tag == 0x5455 && len >= 5 && (d[0] & 1) && !haveNtfs) {
@@ -199,18 +209,43 @@ bool CZipReader::ParseDirectory(std::string& error) {
   return true;
 }
 
+bool CZipReader::DataStart(const ZipEntryInfo& e, uint64_t& pos, std::string& error) {
+  unsigned char local[30];
+  if (!ReadAt(e.localOffset, local, sizeof local) || Get(local, 4) != kLocalSig) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  pos = e.localOffset + 30 + Get(local + 26, 2) + Get(local + 28, 2);
+  if (pos > m_fileSize || e.compressedSize > m_fileSize - pos) {
+    error = "the entry's data lies outside the file";
+    return false;
+  }
+  return true;
+}
+
+bool CZipReader::Span(size_t index, uint64_t& begin, uint64_t& end, std::string& error) {
+  if (index >= m_entries.size()) {
+    error = "no such entry";
+    return false;
+  }
+  const ZipEntryInfo& e = m_entries[index];
+  uint64_t pos = 0;
+  if (!DataStart(e, pos, error)) return false;
+  begin = e.localOffset;
+  end = e.dataEnd != 0 ? e.dataEnd : pos + e.compressedSize;
+  return true;
+}
+
 bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t)>& sink,
                       std::string& error) {
   if (index >= m_entries.size()) {
     error = "no such entry";
     return false;
   }
-  const ZipEntryInfo& e = m_entries[index];
-  unsigned char local[30];
-  if (!ReadAt(e.localOffset, local, sizeof local) || Get(local, 4) != kLocalSig) {
-    error = "the entry's header is damaged";
-    return false;
-  }
+  ZipEntryInfo& e = m_entries[index];
+  uint64_t pos = 0;
+  if (!DataStart(e, pos, error)) return false;
+  const uint64_t dataStart = pos;
   if (e.flags & 1) {
     error = "the entry is encrypted";
     return false;
@@ -219,17 +254,13 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
     error = "unsupported compression method";
     return false;
   }
-  uint64_t pos = e.localOffset + 30 + Get(local + 26, 2) + Get(local + 28, 2);
-  if (pos > m_fileSize || e.compressedSize > m_fileSize - pos) {
-    error = "the entry's data lies outside the file";
-    return false;
-  }
   if (m_in.size() < kInChunk) m_in.resize(kInChunk);
   if (m_out.size() < kOutChunk) m_out.resize(kOutChunk);
 
   uLong crc = crc32(0L, Z_NULL, 0);
   uint64_t delivered = 0;
   uint64_t left = e.compressedSize;
+  uint64_t unused = 0;  // compressed bytes read past the end of the deflate stream
   auto deliver = [&](const char* data, size_t n) {
     if (n > e.size - delivered) {
       error = "the entry holds more data than recorded";
@@ -292,6 +323,7 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
       const size_t produced = m_out.size() - z.avail_out;
       if (produced > 0 && !deliver(m_out.data(), produced)) ok = false;
     }
+    unused = z.avail_in;
     inflateEnd(&z);
     if (!ok) return false;
   }
@@ -303,6 +335,7 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
     error = "CRC mismatch";
     return false;
   }
+  e.dataEnd = dataStart + (e.compressedSize - left) - unused;
   return true;
 }
 

@@ -20,6 +20,10 @@ struct ZipEntryInfo {
   uint16_t madeBy = 0;
   uint32_t externalAttributes = 0;
   struct timespec mtime {};  // from the NTFS or extended-timestamp field, else DOS time
+  // Where the entry's compressed data really ended, once it has been read
+  // whole with a good checksum (0 until then). A recorded compressed size
+  // may run past the end of a deflate stream.
+  uint64_t dataEnd = 0;
 };
 
 // Reads ZIP archives on its own, with zlib for inflating: the central
@@ -47,7 +51,14 @@ class CZipReader {
   // when all data was delivered and its size and CRC match the directory.
   bool Read(size_t index, const std::function<bool(const char*, size_t)>& sink, std::string& error);
 
+  // Where the entry lies in the file: from its local header to the end of its
+  // data, [begin, end); the real end once the entry was read whole, else the
+  // recorded one. False (with `error`) when the local header cannot be read
+  // or the data would lie outside the file.
+  bool Span(size_t index, uint64_t& begin, uint64_t& end, std::string& error);
+
  private:
+  bool DataStart(const ZipEntryInfo& e, uint64_t& pos, std::string& error);
   bool ReadAt(uint64_t offset, void* buffer, size_t size);
   bool ParseDirectory(std::string& error);
 

@@ -1,12 +1,13 @@
 #include "exchange/CsmFormat.h"
 
+#include "library/SchemePaths.h"
+
 namespace tessarook {
 
 bool IsCarriableName(std::string_view name) {
   if (name.empty() || name.size() > kCsmMaxNameBytes) return false;
   if (name == "." || name == "..") return false;
-  constexpr std::string_view kRefused("\\/:*?\"<>|\0", 10);
-  return name.find_first_of(kRefused) == std::string_view::npos;
+  return !HasForbiddenNameChar(name);
 }
 
 void PutU32(unsigned char* out, uint32_t value) {

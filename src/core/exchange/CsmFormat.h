@@ -30,8 +30,8 @@ inline constexpr uint32_t kCsmMaxNameBytes = 255;
 inline constexpr uint64_t kCsmMinRecordBytes = 9;
 
 // True when the name can travel in a .csm and be used as a file name on import:
-// not empty, not "." or "..", at most kCsmMaxNameBytes bytes, and free of NUL and of
-// the nine characters no name may hold (\ / : * ? " < > |).
+// not empty, not "." or "..", at most kCsmMaxNameBytes bytes, and free of what no
+// name may hold (HasForbiddenNameChar: \ / : * ? " < > | and control characters).
 bool IsCarriableName(std::string_view name);
 
 void PutU32(unsigned char* out, uint32_t value);

@@ -24,8 +24,14 @@ std::string BackupFilePath(std::string_view backupsFolder, std::string_view name
   return path;
 }
 
+bool HasControlChar(std::string_view name) {
+  for (const char c : name)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return true;
+  return false;
+}
+
 bool HasForbiddenNameChar(std::string_view name) {
-  return name.find_first_of("\\/:*?\"<>|") != std::string_view::npos;
+  return name.find_first_of("\\/:*?\"<>|") != std::string_view::npos || HasControlChar(name);
 }
 
 }  // namespace tessarook

@@ -22,7 +22,13 @@ std::string BackupsFolderFor(std::string_view schemeFile);
 // Backups folder + "/" + name + ".zip"; the name is used as given.
 std::string BackupFilePath(std::string_view backupsFolder, std::string_view name);
 
-// The nine characters no Scheme or Backup name may hold: \ / : * ? " < > |
+// True when the name holds a character no Scheme or Backup name may hold:
+// one of the nine \ / : * ? " < > |, or a control character (0x00 to 0x1F
+// and 0x7F), which would turn into a line break, a tab or nothing at all in
+// listings, scripts and file dialogs.
 bool HasForbiddenNameChar(std::string_view name);
+
+// True when the name holds a control character (a subset of the above).
+bool HasControlChar(std::string_view name);
 
 }  // namespace tessarook

@@ -49,36 +49,46 @@ std::string Utf16LeToUtf8(const uint8_t* units, size_t count) {
 }
 
 CSchemeReader::CSchemeReader(const void* data, size_t size)
-    : mem_(static_cast<const uint8_t*>(data)), remaining_(size) {}
+    : mem_(static_cast<const uint8_t*>(data)), size_(size) {}
 
-CSchemeReader::CSchemeReader(int fd, uint64_t size)
-    : fd_(fd), remaining_(size), buffer_(64 * 1024) {}
+CSchemeReader::CSchemeReader(int fd, uint64_t size) : fd_(fd), size_(size), buffer_(64 * 1024) {
+  const off_t at = ::lseek(fd, 0, SEEK_CUR);
+  start_ = at > 0 ? static_cast<uint64_t>(at) : 0;
+}
+
+void CSchemeReader::Rewind() { pos_ = 0; }
 
 bool CSchemeReader::ReadBytes(void* dst, size_t n) {
-  if (n > remaining_) return false;
+  if (n > size_ - pos_) return false;
   uint8_t* out = static_cast<uint8_t*>(dst);
   if (mem_) {
-    std::memcpy(out, mem_, n);
-    mem_ += n;
-    remaining_ -= n;
+    if (out) std::memcpy(out, mem_ + pos_, n);
+    pos_ += n;
     return true;
   }
   while (n > 0) {
-    if (bufPos_ == bufLen_) {
+    if (pos_ < bufStart_ || pos_ >= bufStart_ + bufLen_) {
+      if (!out && n > buffer_.size()) {  // skipped bytes need not be read
+        pos_ += n;
+        return true;
+      }
+      const size_t want = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), size_ - pos_));
       ssize_t got;
       do {
-        got = ::read(fd_, buffer_.data(), buffer_.size());
+        got = ::pread(fd_, buffer_.data(), want, static_cast<off_t>(start_ + pos_));
       } while (got < 0 && errno == EINTR);
       if (got <= 0) return false;  // the file shrank or could not be read
-      bufPos_ = 0;
+      bufStart_ = pos_;
       bufLen_ = static_cast<size_t>(got);
     }
-    const size_t take = std::min(n, bufLen_ - bufPos_);
-    std::memcpy(out, buffer_.data() + bufPos_, take);
-    bufPos_ += take;
-    out += take;
+    const size_t at = static_cast<size_t>(pos_ - bufStart_);
+    const size_t take = std::min(n, bufLen_ - at);
+    if (out) {
+      std::memcpy(out, buffer_.data() + at, take);
+      out += take;
+    }
+    pos_ += take;
     n -= take;
-    remaining_ -= take;
   }
   return true;
 }
@@ -114,7 +124,7 @@ SchemeError CSchemeReader::ReadCount(int32_t& count) {
   return SchemeError::kOk;
 }
 
-SchemeError CSchemeReader::ReadText(std::string& out) {
+SchemeError CSchemeReader::ReadText(std::string* out) {
   constexpr SchemeError kEof = SchemeError::kUnexpectedFormat;
   uint8_t b;
   if (!ReadU8(b)) return kEof;
@@ -154,46 +164,73 @@ SchemeError CSchemeReader::ReadText(std::string& out) {
   }
   // Checked against what is left before anything is allocated.
   const uint64_t bytes = wide ? 2 * length : length;
-  if (bytes > remaining_) return kEof;
+  if (bytes > size_ - pos_) return kEof;
+  if (!out) return ReadBytes(nullptr, static_cast<size_t>(bytes)) ? SchemeError::kOk : kEof;
   if (!wide) {
-    out.resize(static_cast<size_t>(length));
-    return ReadBytes(out.data(), out.size()) ? SchemeError::kOk : kEof;
+    out->resize(static_cast<size_t>(length));
+    return ReadBytes(out->data(), out->size()) ? SchemeError::kOk : kEof;
   }
   std::string units(static_cast<size_t>(bytes), '\0');
   if (!ReadBytes(units.data(), units.size())) return kEof;
-  out = Utf16LeToUtf8(reinterpret_cast<const uint8_t*>(units.data()), static_cast<size_t>(length));
+  *out = Utf16LeToUtf8(reinterpret_cast<const uint8_t*>(units.data()), static_cast<size_t>(length));
+  return SchemeError::kOk;
+}
+
+SchemeError CSchemeReader::Walk(CScheme* out, Counts& counts) {
+  constexpr SchemeError kTooMany = SchemeError::kUnexpectedFormat;
+  const Counts sizes = counts;  // from the checking pass, when this one keeps
+  counts = Counts();
+  int32_t files;
+  SchemeError err = ReadCount(files);
+  if (err != SchemeError::kOk) return err;
+  if (out) out->m_files.reserve(static_cast<size_t>(sizes.files));
+  // Every text takes at least one byte, so this loop ends once the input does.
+  for (int32_t i = 0; i < files; ++i) {
+    if (++counts.texts > kMaxSchemeTexts) return kTooMany;
+    ++counts.files;
+    if (!out) {
+      if ((err = ReadText(nullptr)) != SchemeError::kOk) return err;
+      continue;
+    }
+    std::string path;
+    if ((err = ReadText(&path)) != SchemeError::kOk) return err;
+    out->m_files.emplace_back(std::move(path));
+  }
+
+  int32_t folders;
+  if ((err = ReadCount(folders)) != SchemeError::kOk) return err;
+  if (out) out->m_folders.reserve(static_cast<size_t>(sizes.folders));
+  for (int32_t i = 0; i < folders; ++i) {
+    if (++counts.texts > kMaxSchemeTexts) return kTooMany;
+    ++counts.folders;
+    CSchemeFolder folder;
+    if ((err = ReadText(out ? &folder.m_path : nullptr)) != SchemeError::kOk) return err;
+    int32_t exclusions;
+    if ((err = ReadCount(exclusions)) != SchemeError::kOk) return err;
+    for (int32_t k = 0; k < exclusions; ++k) {
+      if (++counts.texts > kMaxSchemeTexts) return kTooMany;
+      if (!out) {
+        if ((err = ReadText(nullptr)) != SchemeError::kOk) return err;
+        continue;
+      }
+      std::string ext;
+      if ((err = ReadText(&ext)) != SchemeError::kOk) return err;
+      folder.m_excludedExtensions.push_back(std::move(ext));
+    }
+    if (out) out->m_folders.push_back(std::move(folder));
+  }
   return SchemeError::kOk;
 }
 
 SchemeError CSchemeReader::Read(CScheme& out) {
   out.Clear();
-  if (remaining_ == 0) return SchemeError::kOk;  // a zero-length file is an empty Scheme
-
-  int32_t files;
-  SchemeError err = ReadCount(files);
+  if (size_ == 0) return SchemeError::kOk;  // a zero-length file is an empty Scheme
+  // First only check, then keep: what fails is found before anything is kept.
+  Counts counts;
+  SchemeError err = Walk(nullptr, counts);
   if (err != SchemeError::kOk) return err;
-  // Every text takes at least one byte, so this loop ends once the input does.
-  for (int32_t i = 0; i < files; ++i) {
-    std::string path;
-    if ((err = ReadText(path)) != SchemeError::kOk) return err;
-    out.m_files.emplace_back(std::move(path));
-  }
-
-  int32_t folders;
-  if ((err = ReadCount(folders)) != SchemeError::kOk) return err;
-  for (int32_t i = 0; i < folders; ++i) {
-    CSchemeFolder folder;
-    if ((err = ReadText(folder.m_path)) != SchemeError::kOk) return err;
-    int32_t exclusions;
-    if ((err = ReadCount(exclusions)) != SchemeError::kOk) return err;
-    for (int32_t k = 0; k < exclusions; ++k) {
-      std::string ext;
-      if ((err = ReadText(ext)) != SchemeError::kOk) return err;
-      folder.m_excludedExtensions.push_back(std::move(ext));
-    }
-    out.m_folders.push_back(std::move(folder));
-  }
-  return SchemeError::kOk;
+  Rewind();
+  return Walk(&out, counts);
 }
 
 }  // namespace tessarook

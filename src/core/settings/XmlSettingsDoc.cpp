@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
 #include <vector>
 
 #include "util/AtomicFile.h"
@@ -19,6 +20,50 @@ namespace {
 // file with very many tags could exhaust the stack. Every level needs a "<",
 // and a real settings file has a few dozen; more than this is refused.
 constexpr std::size_t kMaxMarkup = 2000;
+
+// The library checks each attribute of an element against all earlier ones,
+// so a tag of very many attributes costs time by their square (a mebibyte of
+// them takes minutes). A real settings file has none; more than this in one
+// tag is refused.
+constexpr std::size_t kMaxAttributes = 64;
+
+// True when some start tag holds more than `limit` attributes (counted by
+// their "=" outside quoted values). Comments, CDATA sections, declarations
+// and end tags hold none.
+bool HasCrowdedTag(std::string_view text, std::size_t limit) {
+  std::size_t i = 0;
+  auto skipPast = [&](std::string_view end) {
+    const std::size_t at = text.find(end, i);
+    i = at == std::string_view::npos ? text.size() : at + end.size();
+  };
+  while (i < text.size()) {
+    if (text[i] != '<') {
+      ++i;
+      continue;
+    }
+    const std::string_view rest = text.substr(i);
+    if (rest.substr(0, 4) == "<!--") {
+      skipPast("-->");
+    } else if (rest.substr(0, 9) == "<![CDATA[") {
+      skipPast("]]>");
+    } else if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?' || rest[1] == '/')) {
+      skipPast(">");
+    } else {
+      std::size_t attributes = 0;
+      for (++i; i < text.size() && text[i] != '>'; ++i) {
+        const char c = text[i];
+        if (c == '"' || c == '\'') {
+          const std::size_t close = text.find(c, i + 1);
+          if (close == std::string_view::npos) return false;  // the parser refuses it
+          i = close;
+        } else if (c == '=' && ++attributes > limit) {
+          return true;
+        }
+      }
+    }
+  }
+  return false;
+}
 
 std::vector<std::string> SplitKey(std::string_view key) {
   std::vector<std::string> parts;
@@ -45,7 +90,7 @@ TiXmlNode* FindChild(TiXmlNode* node, const std::string& name) {
 // Escapes text for element content or attribute values. Unlike the library's
 // own encoder this always escapes "&" (the library passes "&#x..." through,
 // which changes such text on the next read), and when the text would be
-// altered by the reader's white-space condensing (leading or trailing blanks,
+// altered by a reader that condenses white space (leading or trailing blanks,
 // runs of blanks) its blanks are written as character references.
 std::string Escape(const std::string& text) {
   const bool keepBlanks = !text.empty() && (text.front() == ' ' || text.back() == ' ' ||
@@ -270,11 +315,17 @@ bool CXmlSettingsDoc::LoadFromText(std::string_view text) {
       data += c;
     }
   }
-  if (markup > kMaxMarkup) return false;
+  if (markup > kMaxMarkup || HasCrowdedTag(data, kMaxAttributes)) return false;
   // The library may step up to three bytes past a multi-byte lead byte at the
   // very end of the text; the padding keeps that inside this buffer.
   data.append(8, '\0');
 
+  // Values are read as written: the library would otherwise fold runs of
+  // white space into one blank and trim both ends, so that " 1 " read as "1".
+  // The setting is the library's own, for the whole program; this class is
+  // the program's only user of the library, and every parse passes here.
+  static std::once_flag keepWhiteSpace;
+  std::call_once(keepWhiteSpace, [] { TiXmlBase::SetCondenseWhiteSpace(false); });
   doc_->Parse(data.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
   if (doc_->Error()) {
     doc_ = std::make_unique<TiXmlDocument>();

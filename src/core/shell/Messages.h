@@ -12,6 +12,10 @@ inline constexpr std::string_view kInvalidName =
     "The name cannot contain the following characters: \\ / : * ? \" < > |\n"
     "Please type in a valid name.";
 inline constexpr std::string_view kInvalidNameCaption = "Invalid Scheme name";
+// For a name whose only fault is a control character (a tab, a line break).
+inline constexpr std::string_view kInvalidNameControl =
+    "The name cannot contain control characters such as tabs or line breaks.\n"
+    "Please type in a valid name.";
 
 inline constexpr std::string_view kSchemeExists =
     "A Scheme with such name already exists in My Schemes folder.\n"

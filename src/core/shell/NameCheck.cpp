@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "library/SchemePaths.h"
+#include "shell/Messages.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
@@ -21,6 +22,16 @@ std::string NameTargetPath(std::string_view name, const NameCheckContext& contex
   if (context.mode == NAME_BACKUP && !context.openSchemePath.empty())
     return BackupFilePath(BackupsFolderFor(context.openSchemePath), name);
   return {};
+}
+
+std::string_view InvalidNameText(std::string_view name) {
+  const bool nine = name.find_first_of("\\/:*?\"<>|") != std::string_view::npos;
+  return !nine && HasControlChar(name) ? msg::kInvalidNameControl : msg::kInvalidName;
+}
+
+std::string_view InvalidNameReason(std::string_view name) {
+  const std::string_view text = InvalidNameText(name);
+  return text.substr(0, text.find('\n'));
 }
 
 NameVerdict CheckName(std::string_view name, const NameCheckContext& context) {

@@ -32,6 +32,13 @@ struct NameCheckContext {
 // Backup can exist, so NAME_BACKUP then skips the existence test.
 NameVerdict CheckName(std::string_view name, const NameCheckContext& context);
 
+// The explanation for a name that CheckName refuses as kForbiddenChars (or
+// that an in-place rename refuses): the nine characters' text, or, when the
+// name holds none of them, the control characters' text.
+std::string_view InvalidNameText(std::string_view name);
+// Its first line, for a one-line message.
+std::string_view InvalidNameReason(std::string_view name);
+
 // The path whose existence CheckName tests for `name`, or empty when the mode
 // tests nothing.
 std::string NameTargetPath(std::string_view name, const NameCheckContext& context);

@@ -66,7 +66,7 @@ bool CNewSchemeDlg::TryAccept() {
     case NameVerdict::kEmpty:
       return false;
     case NameVerdict::kForbiddenChars:
-      wxMessageBox(Text(msg::kInvalidName), Text(msg::kInvalidNameCaption),
+      wxMessageBox(Text(InvalidNameText(m_strName.utf8_string())), Text(msg::kInvalidNameCaption),
                    wxOK | wxICON_INFORMATION, this);
       return false;
     case NameVerdict::kAskOverwrite: {

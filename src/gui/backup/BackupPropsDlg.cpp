@@ -164,6 +164,12 @@ bool CBackupPropsDlg::Load(wxString& error) {
     error = "The Backup appears to be damaged or incomplete";
     return false;
   }
+  // A damaged list still shows, and restores, the files it could name.
+  m_damageNotice.clear();
+  if (!m_archive.Damage().empty())
+    m_damageNotice =
+        "The Backup appears to be damaged or incomplete\n\nThe list shows the files that could "
+        "be read from it.";
   // Sorted byte-wise by path; equal paths stay in manifest order.
   std::vector<size_t> order(m_archive.paths.size());
   std::iota(order.begin(), order.end(), size_t(0));
@@ -185,6 +191,8 @@ int CBackupPropsDlg::ShowModal() {
     wxMessageBox(error, "Error", wxOK | wxICON_ERROR, GetParent());
     return wxID_NONE;
   }
+  if (!m_damageNotice.empty())
+    wxMessageBox(m_damageNotice, "Error", wxOK | wxICON_WARNING, GetParent());
   CentreOnParent();
   return wxDialog::ShowModal();
 }

@@ -34,6 +34,9 @@ class CBackupPropsDlg : public wxDialog {
   // Opens the archive and fills the list (ShowModal does this). False with
   // the user's message in `error` when the Backup cannot be read.
   bool Load(wxString& error);
+  // After Load: the warning ShowModal gives before the dialog appears when
+  // the Backup's list of files is damaged ("" when it is whole).
+  const wxString& GetDamageNotice() const { return m_damageNotice; }
 
   // The rows: source paths sorted byte-wise, each keeping its manifest
   // position, so a path stored twice restores each copy from its own entry.
@@ -95,6 +98,7 @@ class CBackupPropsDlg : public wxDialog {
   bool m_busy = false;  // from the start of a restore until its end is handled
   int m_finishedRestores = 0;
   RestoreResult m_lastRestore;
+  wxString m_damageNotice;
 };
 
 // The path a save dialog ended with.

@@ -16,6 +16,7 @@
 #include "library/SchemePaths.h"
 #include "scheme/TessarookDoc.h"
 #include "shell/Messages.h"
+#include "shell/NameCheck.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
@@ -374,8 +375,8 @@ void CBackupsView::RenameBackup(const std::string& newName) {
   // A name typed in place goes through the same character rule as the
   // dialog's: a "/" would move the Backup out of its folder.
   if (HasForbiddenNameChar(newName)) {
-    wxMessageBox(Text(msg::kInvalidName), Text(msg::kInvalidNameCaption), wxOK | wxICON_INFORMATION,
-                 Frame());
+    wxMessageBox(Text(InvalidNameText(newName)), Text(msg::kInvalidNameCaption),
+                 wxOK | wxICON_INFORMATION, Frame());
     return;
   }
   CBackupStore store(GetDocument()->GetPathName());

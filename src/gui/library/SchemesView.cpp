@@ -21,6 +21,7 @@
 #include "library/SchemesCommandIds.h"
 #include "scheme/TessarookDoc.h"
 #include "shell/Messages.h"
+#include "shell/NameCheck.h"
 #include "util/PathUtil.h"
 
 namespace tessarook {
@@ -285,7 +286,7 @@ void CSchemesView::RenameScheme(const wxString& typed) {
   } else {
     // A name typed in place gets the same checks the name dialog makes.
     if (!CSchemeLibrary::IsValidNewName(newName.utf8_string())) {
-      wxMessageBox(Text(msg::kInvalidName), Text(msg::kInvalidNameCaption),
+      wxMessageBox(Text(InvalidNameText(newName.utf8_string())), Text(msg::kInvalidNameCaption),
                    wxOK | wxICON_EXCLAMATION, Frame());
       return;
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "BackupTestSupport.h"
+#include "ZipCraft.h"
 #include "backup/BackupArchive.h"
 
 using namespace backup_test;
@@ -118,6 +120,31 @@ TEST(Manifest, ParsesLinesAsTheWriterNumbersThem) {
             (std::vector<std::string>{"/a", "/b"}));
 }
 
+TEST(Manifest, TextArrivingInPiecesGivesTheSameLines) {
+  static const char kText[] = "0: /a\r\n1: /b: c\r\n\r\n2: /d\n\r3: /e\0tail\r9: /f";
+  const std::string text(kText, sizeof kText - 1);
+  const auto whole = ParseManifest(text);
+  ASSERT_EQ(whole, (std::vector<std::string>{"/a", "/b: c", "", "/d", "/e"}));
+  for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{7}}) {
+    tessarook::CManifestParser parser(UINT64_MAX, SIZE_MAX);
+    for (size_t at = 0; at < text.size(); at += piece)
+      ASSERT_TRUE(parser.Feed(text.data() + at, std::min(piece, text.size() - at)));
+    EXPECT_EQ(parser.Finish(true), whole) << piece;
+  }
+  // Bounds keep the lines before them; an unfinished line of an incomplete
+  // text is dropped.
+  tessarook::CManifestParser few(2, SIZE_MAX);
+  EXPECT_FALSE(few.Feed(text.data(), text.size()));
+  EXPECT_FALSE(few.Problem().empty());
+  EXPECT_EQ(few.Finish(true), (std::vector<std::string>{"/a", "/b: c"}));
+  tessarook::CManifestParser shortLines(UINT64_MAX, 6);
+  EXPECT_FALSE(shortLines.Feed(text.data(), text.size()));
+  EXPECT_EQ(shortLines.Finish(true), (std::vector<std::string>{"/a"}));
+  tessarook::CManifestParser cut(UINT64_MAX, SIZE_MAX);
+  EXPECT_TRUE(cut.Feed(text.data(), 10));
+  EXPECT_EQ(cut.Finish(false), (std::vector<std::string>{"/a"}));
+}
+
 TEST(Manifest, RoundTripsWhatTheWriterWrites) {
   const std::vector<std::string> paths = {"/a", "/with: colon", "/with\nfeed", "/", "/9: x"};
   EXPECT_EQ(ParseManifest(BuildManifest(paths)), paths);
@@ -135,4 +162,44 @@ TEST(Manifest, FuzzFoundLineAfterCrLfKeepsItsNumber) {
     if (!p.empty() && p[0] == '/' && tessarook::ManifestCanHold(p)) holdable.push_back(p);
   ASSERT_FALSE(holdable.empty());
   EXPECT_EQ(ParseManifest(BuildManifest(holdable)), holdable);
+}
+
+namespace {
+
+long PeakKiB() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+// A Backup of one small file whose manifest inflates to `repeat` copies of
+// `chunk`: a few KiB on disk, as much text as the caller likes.
+std::string ManifestBomb(const std::string& chunk, uint64_t repeat) {
+  ZipCraft zip;
+  std::vector<ZipCraft::Record> records{zip.AddStored("0", "x")};
+  uint32_t crc = 0;
+  const std::string deflated = DeflateRepeated(chunk, repeat, crc);
+  records.push_back(zip.AddLocal("list.txt", deflated, 8, crc, chunk.size() * repeat));
+  return zip.Finish(records);
+}
+
+}  // namespace
+
+TEST(BackupArchive, HostileManifestCostsWhatTheArchiveHoldsNotWhatItInflatesTo) {
+  TempDir dir;
+  // 64 MiB of CRs (67 million empty lines) and one 64 MiB line without any.
+  WriteFile(dir / "crs.zip", ManifestBomb(std::string(64 << 10, '\r'), 1024));
+  WriteFile(dir / "line.zip", ManifestBomb("0: /" + std::string((64 << 10) - 4, 'a'), 1024));
+  ASSERT_LT(fs::file_size(dir / "crs.zip"), 256u << 10);
+  for (const char* name : {"crs.zip", "line.zip"}) {
+    const long before = PeakKiB();
+    CBackupArchive archive;
+    ASSERT_TRUE(archive.Open(dir / name)) << name;
+    ASSERT_TRUE(archive.ReadManifest()) << name;
+    // No more lines than the archive has entries, no line longer than a path can be.
+    EXPECT_LE(archive.paths.size(), static_cast<size_t>(archive.GetEntryCount())) << name;
+    for (const std::string& p : archive.paths) EXPECT_LE(p.size(), 64u << 10) << name;
+    EXPECT_FALSE(archive.ManifestDamage().empty()) << name;
+    EXPECT_LT(PeakKiB() - before, 32 << 10) << name;  // KiB
+  }
 }

@@ -125,6 +125,8 @@ TEST_F(CliBackups, BackupNamesExitStatusesAndSkippedFiles) {
   EXPECT_EQ(Tool("backup S one --force").status, 1);
   EXPECT_EQ(Tool("backup S 'a/b'").status, 2);
   EXPECT_EQ(Tool("backup S 'x?'").status, 2);
+  EXPECT_EQ(Tool("backup S \"$(printf 'x\\ty')\"").status, 2);
+  EXPECT_NE(Err().find("control characters"), std::string::npos);
   EXPECT_EQ(Tool("backup NoSuchScheme").status, 3);
 
   const RunResult dflt = Tool("backup S");
@@ -392,4 +394,45 @@ TEST_F(CliBackups, AFileSizeLimitFailsTheBackupCleanly) {
   for (const auto& e : fs::directory_iterator(dir_ / "schemes/S.tsbak.backups"))
     left.push_back(e.path().filename());
   EXPECT_EQ(left, std::vector<std::string>{"kept.zip"});
+}
+
+TEST_F(CliBackups, DamagedManifestShowsAndRestoresWhatIsReadableAndFails) {
+  for (int i = 0; i < 40; ++i)
+    WriteFile(dir_ / ("src/file" + std::to_string(i)), "data " + std::to_string(i));
+  ASSERT_EQ(Tool("add-folder S " + Quote(dir_ / "src")).status, 0);
+  ASSERT_EQ(Tool("backup S good").status, 0);
+  const std::string good = ReadFile(BackupPath("good"));
+  const size_t local = good.find("list.txt") - 30;
+  const size_t central = good.find("list.txt", local + 38) - 46;
+  const size_t dataStart = local + 30 + 8;
+
+  std::vector<std::pair<std::string, std::string>> variants;
+  std::string bytes = good;
+  bytes[local + 1] ^= 0x40;  // the manifest's local header signature
+  variants.emplace_back("header", bytes);
+  bytes = good;
+  bytes[central + 16] ^= 0x01;  // the manifest's recorded CRC
+  variants.emplace_back("crc", bytes);
+  bytes = good;
+  for (size_t i = dataStart + 40; i < central - 30 && i < dataStart + 80; ++i) bytes[i] = '\xff';
+  variants.emplace_back("inflate", bytes);
+
+  for (const auto& [name, data] : variants) {
+    WriteFile(BackupPath(name), data);
+    EXPECT_EQ(Tool("verify S " + name).status, 3) << name;
+    const RunResult contents = Tool("contents S " + name);
+    EXPECT_EQ(contents.status, 3) << name;
+    EXPECT_NE(Err().find("The Backup appears to be damaged or incomplete"), std::string::npos)
+        << name;
+    fs::remove_all(dir_ / "out");
+    const RunResult restore = Tool("restore S " + name + " --to " + Quote(dir_ / "out"));
+    EXPECT_EQ(restore.status, 3) << name;
+    EXPECT_NE(Err().find("The Backup appears to be damaged or incomplete"), std::string::npos)
+        << name;
+    // What was listed is what was restored.
+    EXPECT_EQ(Lines(restore.out).size(), Lines(contents.out).size()) << name;
+    if (name == "crc") {
+      EXPECT_EQ(Lines(contents.out).size(), 40u);
+    }
+  }
 }

@@ -7,7 +7,9 @@
 #include <thread>
 
 #include "BackupTestSupport.h"
+#include "ZipCraft.h"
 #include "backup/ZipFile.h"
+#include "backup/ZipReader.h"
 
 using namespace backup_test;
 using tessarook::CZipFile;
@@ -303,4 +305,42 @@ TEST(ZipFile, FileLargerThan4GiBRestoresByteIdentical) {
   EXPECT_EQ(fs::file_size(dir / "restored.bin"), size);
   EXPECT_EQ(Shell("cmp -s " + Quote(dir / "huge.bin") + " " + Quote(dir / "restored.bin")).status,
             0);
+}
+
+TEST(ZipFile, OutOfRangeNtfsTimeFallsBackToTheOtherTimes) {
+  TempDir dir;
+  const uint64_t kBad = 0x8000000000000000ull;  // past the last time the field can mean
+  const uint64_t kGood = 116444736000000000ull + 1500000000ull * 10000000 + 1234500;
+  struct Case {
+    const char* what;
+    std::string extra;
+    time_t expected;
+  };
+  struct tm dos {};
+  dos.tm_year = 120;  // the craft's DOS date: 2020-01-01 00:00 local time
+  dos.tm_mday = 1;
+  dos.tm_isdst = -1;
+  const time_t dosTime = mktime(&dos);
+  const std::vector<Case> cases = {
+      {"bad NTFS, then extended", NtfsExtra(kBad) + UnixTimeExtra(1000000000), 1000000000},
+      {"extended, then bad NTFS", UnixTimeExtra(1000000000) + NtfsExtra(kBad), 1000000000},
+      {"bad NTFS alone", NtfsExtra(kBad), dosTime},
+      {"largest NTFS value", NtfsExtra(~0ull), dosTime},
+      {"good NTFS wins", UnixTimeExtra(1000000000) + NtfsExtra(kGood), 1500000000},
+  };
+  for (const Case& c : cases) {
+    ZipCraft zip;
+    ZipCraft::Record r = zip.AddStored("0", "timed");
+    r.centralExtra = c.extra;
+    WriteFile(dir / "t.zip", zip.Finish({r}));
+    tessarook::CZipReader reader;
+    std::string error;
+    ASSERT_TRUE(reader.Open(dir / "t.zip", error)) << c.what << ": " << error;
+    EXPECT_EQ(reader.Entries().at(0).mtime.tv_sec, c.expected) << c.what;
+
+    CZipFile archive;
+    ASSERT_TRUE(archive.Open(dir / "t.zip")) << c.what;
+    ASSERT_TRUE(archive.ExtractToFile(dir / "out", int64_t{0})) << c.what;
+    EXPECT_EQ(MTime(dir / "out").tv_sec, c.expected) << c.what;
+  }
 }

@@ -187,6 +187,42 @@ TEST(SchemeFileRead, HostileCountsAndLengthsFailWithoutAllocating) {
   for (const Bytes& b : hostile) EXPECT_EQ(Read(b, s), SchemeError::kUnexpectedFormat);
 }
 
+// Peak resident memory of this process so far, in KiB.
+long PeakKiB() {
+  struct rusage usage {};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_maxrss;
+}
+
+TEST(SchemeFileRead, MemoryFollowsTheFileNotItsCounts) {
+  // 20 million one-byte (empty) paths: cut before the folder count, and whole.
+  const Bytes empties(20'000'000, '\0');
+  const Bytes cut = U32(20'000'000) + empties;
+  const Bytes whole = cut + U32(0);
+  for (const Bytes* b : {&cut, &whole}) {
+    const long before = PeakKiB();
+    CScheme s;
+    EXPECT_EQ(Read(*b, s), SchemeError::kUnexpectedFormat);
+    EXPECT_TRUE(s.m_files.empty());
+    // Each empty path would cost a string object many times its one byte.
+    EXPECT_LT(PeakKiB() - before, 64 << 10);  // KiB
+  }
+  // A large Scheme of real paths still reads, from memory and from a file.
+  CScheme big;
+  for (int i = 0; i < 100'000; ++i) big.m_files.emplace_back("/data/file" + std::to_string(i));
+  big.AddFolderEntry("/home");
+  big.m_folders[0].m_excludedExtensions = {"tmp", "bak"};
+  const Bytes bytes = ToBytes(big);
+  CScheme back;
+  ASSERT_EQ(Read(bytes, back), SchemeError::kOk);
+  EXPECT_EQ(back, big);
+  TempDir dir;
+  WriteFile(dir / "big.tsbak", bytes);
+  CScheme loaded;
+  ASSERT_EQ(loaded.Load(dir / "big.tsbak"), SchemeError::kOk);
+  EXPECT_EQ(loaded, big);
+}
+
 TEST(SchemeFileRead, FailedReadLeavesTheSchemeAsItWas) {
   CScheme s;
   s.AddFileEntry("/keep");

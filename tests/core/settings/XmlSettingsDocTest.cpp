@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "../util/TempFolder.h"
+#include "settings/Settings.h"
 #include "settings/XmlSettingsDoc.h"
 
 namespace tessarook {
@@ -56,7 +57,7 @@ TEST(XmlSettingsDocTest, OnlyElementsAndTheirTextAreRead) {
   EXPECT_EQ(doc.GetValue("settings.a"), "x");
   EXPECT_EQ(doc.GetValue("settings.b"), "text");
   EXPECT_EQ(doc.GetValue("settings.c"), "");
-  EXPECT_EQ(doc.GetValue("settings.d"), "lots of blanks");  // the reader condenses
+  EXPECT_EQ(doc.GetValue("settings.d"), "  lots   of  blanks ");  // read as written
   EXPECT_EQ(doc.GetValue("settings.e"), "A&<");
 }
 
@@ -101,6 +102,48 @@ TEST(XmlSettingsDocTest, MalformedOrHostileInputIsRefused) {
   WriteText(tmp.Path("huge.xml"),
             "<settings>" + std::string(CXmlSettingsDoc::kMaxFileSize, ' ') + "</settings>");
   EXPECT_FALSE(doc.LoadFromFile(tmp.Path("huge.xml")));
+}
+
+TEST(XmlSettingsDocTest, ManyAttributesAreRefusedBeforeParsing) {
+  // One element holding a mebibyte of attributes: the library checks each new
+  // attribute against all earlier ones, which takes minutes.
+  std::string hostile = "<settings";
+  for (int i = 0; hostile.size() < CXmlSettingsDoc::kMaxFileSize - 16; ++i)
+    hostile += " a" + std::to_string(i) + "=''";
+  hostile += "/>";
+  CXmlSettingsDoc doc;
+  EXPECT_FALSE(doc.LoadFromText(hostile));
+  // Files as people edit them stay readable: a few attributes, and markup
+  // characters inside comments, text and quoted values.
+  const std::string edited =
+      "<?xml version=\"1.0\" encoding=\"windows-1252\" standalone=\"yes\"?>\n"
+      "<!-- ===== a = b = c ==== <x y=z> -->\n"
+      "<settings note=\"a=b\" other='c=d' third=\"x\">\n"
+      "  <dir_schemes kind=\"folder\">/srv/a=b=c=d=e=f=g=h=i=j=k</dir_schemes>\n"
+      "  <![CDATA[ = = = = = = = = = ]]>\n"
+      "</settings>\n";
+  ASSERT_TRUE(doc.LoadFromText(edited));
+  EXPECT_EQ(doc.GetValue("settings.dir_schemes"), "/srv/a=b=c=d=e=f=g=h=i=j=k");
+}
+
+TEST(XmlSettingsDocTest, BlanksInValuesAreKeptAsWritten) {
+  CXmlSettingsDoc doc;
+  ASSERT_TRUE(
+      doc.LoadFromText("<settings><zip_absolute> 1 </zip_absolute><dir_schemes>/a  b</dir_schemes>"
+                       "<autorefresh>\n0\n</autorefresh></settings>"));
+  EXPECT_EQ(doc.GetValue("settings.zip_absolute"), " 1 ");
+  EXPECT_EQ(doc.GetValue("settings.dir_schemes"), "/a  b");
+  EXPECT_EQ(doc.GetValue("settings.autorefresh"), "\n0\n");
+
+  // Read through the settings store: a 1 with blanks is not "1".
+  TempFolder tmp;
+  WriteText(tmp.Path("settings.xml"),
+            "<settings><zip_absolute> 1 </zip_absolute><dir_schemes>/a  b</dir_schemes>"
+            "</settings>");
+  CSettings settings(tmp.Path("settings.xml"));
+  settings.Load();
+  EXPECT_FALSE(settings.zip_absolute);
+  EXPECT_EQ(settings.dir_schemes, "/a  b");
 }
 
 }  // namespace

@@ -5,7 +5,11 @@
 #include <fstream>
 #include <string>
 
+#include "exchange/CsmFormat.h"
+#include "library/SchemeLibrary.h"
+#include "library/SchemePaths.h"
 #include "shell/Caption.h"
+#include "shell/Messages.h"
 #include "shell/NameCheck.h"
 #include "shell/NewSchemeFile.h"
 #include "shell/WindowPlacement.h"
@@ -68,6 +72,30 @@ TEST(NameCheck, OrderOfTheRefusals) {
   EXPECT_EQ(CheckName("   ", ctx), NameVerdict::kAccept);
   EXPECT_EQ(CheckName("a.b.", ctx), NameVerdict::kAccept);
   EXPECT_EQ(CheckName("\xC3\xA9t\xC3\xA9", ctx), NameVerdict::kAccept);
+}
+
+TEST(NameCheck, ControlCharactersAreRefusedWhereverNamesAreChecked) {
+  TempDir dir;
+  NameCheckContext ctx;
+  ctx.mode = NAME_BACKUP;
+  ctx.openSchemePath = (dir / "Home.tsbak").string();
+  const std::string bad[] = {"a\nb", "tab\t", "\x01", "end\x1f", "del\x7f", std::string("a\0b", 3),
+                             "cr\r"};
+  for (const std::string& name : bad) {
+    EXPECT_EQ(CheckName(name, ctx), NameVerdict::kForbiddenChars) << name;
+    EXPECT_TRUE(HasForbiddenNameChar(name)) << name;
+    EXPECT_FALSE(CSchemeLibrary::IsValidNewName(name)) << name;
+    EXPECT_FALSE(IsCarriableName(name)) << name;
+  }
+  // The message names what the name holds; the nine characters' text first.
+  EXPECT_EQ(InvalidNameText("a\nb"), msg::kInvalidNameControl);
+  EXPECT_EQ(InvalidNameText("a/\nb"), msg::kInvalidName);
+  EXPECT_EQ(InvalidNameReason("a\tb"),
+            "The name cannot contain control characters such as tabs or line breaks.");
+  for (const char* good : {"a b", "x\x80y", "\xC3\xA9t\xC3\xA9", "~!@#$%^&()"}) {
+    EXPECT_EQ(CheckName(good, ctx), NameVerdict::kAccept) << good;
+    EXPECT_TRUE(IsCarriableName(good)) << good;
+  }
 }
 
 TEST(NameCheck, OriginalNameIsAcceptedBeforeAnyOtherTest) {

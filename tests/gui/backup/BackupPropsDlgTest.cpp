@@ -101,6 +101,37 @@ TEST_F(BackupPropsTest, MissingAndDamagedBackupsAreReportedAndTheDialogCloses) {
                 CExpectMessage("The Backup appears to be damaged or incomplete", "Error", wxID_OK));
 }
 
+TEST_F(BackupPropsTest, DamagedManifestIsReportedAndWhatCouldBeReadIsListed) {
+  OpenTreeScheme();
+  fs::create_directories(BackupFile("badlist").parent_path());
+  {
+    CBackupArchive zip;
+    ASSERT_TRUE(zip.Create(BackupFile("badlist").string()));
+    ASSERT_TRUE(zip.AddFromMemory("x", 1, "0"));
+    ASSERT_TRUE(zip.AddFromMemory("y", 1, "1"));
+    const std::string list = "0: /data/x\r\n1: /data/y";
+    ASSERT_TRUE(zip.AddFromMemory(list.data(), list.size(), "list.txt"));
+    ASSERT_EQ(zip.Close(), 0);
+  }
+  // The manifest's recorded checksum no longer matches its data.
+  std::string bytes = ReadFile(BackupFile("badlist"));
+  const size_t central = bytes.rfind("list.txt") - 46;
+  bytes[central + 16] = static_cast<char>(bytes[central + 16] ^ 0x01);
+  WriteFile(BackupFile("badlist"), bytes);
+  View()->RefreshList();
+  ASSERT_TRUE(View()->SelectName("badlist"));
+  int rows = -1;
+  wxTEST_DIALOG(RunViewCommand(ID_BACKUP_PROPERTIES),
+                CExpectMessage("The Backup appears to be damaged or incomplete\n\nThe list shows "
+                               "the files that could be read from it.",
+                               "Error", wxID_OK, wxICON_WARNING),
+                wxExpectModal<CBackupPropsDlg>([&rows](CBackupPropsDlg& d) {
+                  rows = d.GetRowCount();
+                  return wxID_CANCEL;
+                }));
+  EXPECT_EQ(rows, 2);
+}
+
 TEST_F(BackupPropsTest, SelectAllAndNoneThroughTheMainFrameKeepTheSelection) {
   TakeBackup();
   auto dialog = OpenDialog(false);
