@@ -9,8 +9,8 @@ namespace tessarook::cli {
 
 std::string Context::SchemesDir() const {
   if (!schemesDirOption.empty()) return schemesDirOption;
-  // The desktop program's own reading: a missing or damaged settings file, or
-  // an empty dir_schemes, gives the default beside the executable.
+  // The desktop program's own file and reading: a missing or damaged settings
+  // file, or an empty dir_schemes, gives the default My Schemes folder.
   CSettings settings = settingsFile.empty() ? CSettings() : CSettings(settingsFile);
   settings.Load();
   return settings.dir_schemes;
