@@ -4,6 +4,7 @@
 #include <wx/config.h>
 #include <wx/display.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/statusbr.h>
@@ -11,8 +12,7 @@
 #include <wx/toolbar.h>
 #include <wx/utils.h>
 
-#include <filesystem>
-#include <system_error>
+#include <cctype>
 
 #include "app/AboutDlg.h"
 #include "app/CommandIds.h"
@@ -26,6 +26,7 @@
 #include "library/SchemesView.h"
 #include "monitor/NotifyIcon.h"
 #include "settings/SettingsDlg.h"
+#include "settings/UserPlaces.h"
 #include "shell/Caption.h"
 #include "shell/Messages.h"
 #include "shell/NewSchemeFile.h"
@@ -368,9 +369,14 @@ void CMainFrame::OnRecentScheme(wxCommandEvent& event) {
 
 void CMainFrame::OnNewScheme(wxCommandEvent&) {
   const std::string schemesDir = TheApp().GetSettings().dir_schemes;
-  std::error_code ec;
-  if (!schemesDir.empty() && !std::filesystem::is_directory(schemesDir, ec))
-    std::filesystem::create_directory(schemesDir, ec);  // a failure shows at the save
+  // Made when missing; a folder that cannot be made or written is named with
+  // its cause now, rather than as a puzzling save error after the name.
+  std::string why;
+  if (!PrepareSchemesFolder(schemesDir, &why)) {
+    why[0] = char(std::toupper(static_cast<unsigned char>(why[0])));
+    wxMessageBox(wxString::FromUTF8(why + "."), Text(kAppTitle), wxOK | wxICON_ERROR, this);
+    return;
+  }
   if (!m_doc->NewPlaceholder()) return;
   m_doc->SetDocumentTitle("New Scheme");
 
@@ -451,6 +457,7 @@ void CMainFrame::SavePlacement() {
   placement.maximised = IsMaximized();
   wxConfigBase* config = wxConfigBase::Get();
   config->Write(kPlacementKey, wxString::FromUTF8(placement.ToText().c_str()));
+  wxLogNull quiet;  // a profile that cannot be written keeps its old placement
   config->Flush();
 }
 
