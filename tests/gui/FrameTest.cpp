@@ -208,6 +208,27 @@ TEST_F(ShellTest, MinimisingToTheTray) {
   }
 }
 
+TEST_F(ShellTest, ReturningFromTheTrayRestoresTheExactPlacement) {
+  Settings().minimize_to_tray = true;
+  Frame()->SetSize(wxRect(30, 40, 640, 480));
+  Flush();
+  // In the tray the window is hidden; whoever places it meanwhile (the window
+  // manager, when it is shown again), it comes back where it was.
+  Frame()->Hide();
+  Frame()->SetSize(wxRect(300, 200, 500, 400));
+  Command(ID_TRAY_SHOW);
+  Flush();
+  EXPECT_TRUE(Frame()->IsShown());
+  EXPECT_EQ(Frame()->GetRect(), wxRect(30, 40, 640, 480));
+
+  // Twice in a row, from the same place.
+  Frame()->Hide();
+  Frame()->Move(700, 10);
+  Command(ID_TRAY_SHOW);
+  Flush();
+  EXPECT_EQ(Frame()->GetRect(), wxRect(30, 40, 640, 480));
+}
+
 TEST_F(ShellTest, TrayMenuCommandsReachTheFrame) {
   CNotifyIcon* icon = new CNotifyIcon(Frame(), 987, wxBitmapBundle(), "Tessarook", true);
   std::unique_ptr<wxMenu> menu(icon->BuildMenu());

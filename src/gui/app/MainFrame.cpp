@@ -427,7 +427,9 @@ void CMainFrame::OnDocumentTitleChanged() { UpdateCaption(); }
 void CMainFrame::OnDocumentSaveAttempted() { m_schemesView->FillList(); }
 
 void CMainFrame::OnMoveOrSize() {
-  if (IsShown() && !IsIconized() && !IsMaximized() && !IsFullScreen()) m_normalRect = GetRect();
+  if (!IsShown() || IsIconized()) return;
+  m_maximised = IsMaximized();
+  if (!m_maximised && !IsFullScreen()) m_normalRect = GetRect();
 }
 
 void CMainFrame::RestorePlacement() {
@@ -495,17 +497,26 @@ void CMainFrame::OnIconize(wxIconizeEvent& event) {
     else
       ShowTrayIcon(false);
   } else {
-    ShowTrayIcon(false);
-    Show();
-    Raise();
+    ReturnFromTray();
   }
 }
 
-void CMainFrame::OnTrayShow(wxCommandEvent&) {
+void CMainFrame::OnTrayShow(wxCommandEvent&) { ReturnFromTray(); }
+
+void CMainFrame::ReturnFromTray() {
+  // A hidden window is placed anew when it is shown again (by the window
+  // manager, say): put it back exactly where it was, maximised if it was.
+  const bool fromTray = !IsShown();
+  const wxRect placement = m_normalRect;
+  const bool maximised = m_maximised;
+  ShowTrayIcon(false);
   Show();
   if (IsIconized()) Iconize(false);
+  if (fromTray && !placement.IsEmpty()) {
+    SetSize(placement);
+    if (maximised) Maximize();
+  }
   Raise();
-  ShowTrayIcon(false);
 }
 
 void CMainFrame::UpdateLockIndicators() {
