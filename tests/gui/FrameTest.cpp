@@ -70,6 +70,28 @@ TEST_F(ShellTest, MenusToolbarAndStatusBar) {
   EXPECT_EQ(status->GetStatusWidth(0), -1);
 }
 
+TEST_F(ShellTest, StatusBarSaysReadyAgainWhenAToolbarButtonsDialogCloses) {
+  wxToolBar* tools = Frame()->GetToolBar();
+  wxStatusBar* status = Frame()->GetStatusBar();
+  EXPECT_EQ(status->GetStatusText(0), "Ready");
+  // The pointer rests on a button: its prompt shows.
+  tools->OnMouseEnter(ID_SETTINGS);
+  EXPECT_EQ(status->GetStatusText(0), "Change Settings");
+  // A click opens the dialog; the pointer leaves the button over the dialog,
+  // so the toolbar never hears of it.
+  wxCommandEvent click(wxEVT_TOOL, ID_SETTINGS);
+  click.SetEventObject(tools);
+  wxTEST_DIALOG(tools->ProcessWindowEvent(click),
+                wxExpectModal<CSettingsDlg>([](CSettingsDlg&) { return wxID_CANCEL; }));
+  EXPECT_EQ(status->GetStatusText(0), "Ready");
+
+  // Moving over the buttons afterwards still shows and clears their prompts.
+  tools->OnMouseEnter(ID_NEW_SCHEME);
+  EXPECT_EQ(status->GetStatusText(0), "Create a new Scheme");
+  tools->OnMouseEnter(wxID_ANY);
+  EXPECT_EQ(status->GetStatusText(0), "Ready");
+}
+
 TEST_F(ShellTest, CommandsFollowTheirUpdateRules) {
   for (int id : {int(ID_SAVE_SCHEME), int(ID_SAVE_SCHEME_AS), int(ID_CLOSE_SCHEME)})
     EXPECT_FALSE(IsEnabled(id)) << id;

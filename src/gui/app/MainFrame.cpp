@@ -138,6 +138,13 @@ void CMainFrame::CreateToolbar() {
   add(ID_USER_MANUAL, Art::kManual);
   add(ID_ABOUT, Art::kAbout);
   m_toolbar->Realize();
+  // A button whose command opens a dialog never hears the pointer leave it, so
+  // its prompt would stay: the frame carries the command out, then the status
+  // bar says "Ready" again.
+  m_toolbar->Bind(wxEVT_TOOL, [this](wxCommandEvent& event) {
+    ProcessWindowEvent(event);
+    if (!m_oldStatusText.empty()) DoGiveHelp(wxString(), false);
+  });
 }
 
 void CMainFrame::CreateStatusFields() {
