@@ -11,6 +11,7 @@
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "library/SchemesView.h"
 #include "scheme/TessarookDoc.h"
 #include "settings/UserPlaces.h"
 #include "shell/Caption.h"
@@ -102,7 +103,10 @@ bool CTessarookApp::StartShell(const wxString& schemeFile) {
   }
   m_frame = new CMainFrame(m_doc);
   SetTopWindow(m_frame);
-  if (schemeFile.empty()) {
+  // A Compressed Scheme (from the file manager, say) is imported, as "Import
+  // Scheme" would, once the window is up.
+  const bool compressed = schemeFile.Lower().EndsWith(".csm");
+  if (schemeFile.empty() || compressed) {
     m_doc->OnNewDocument();
   } else if (!m_doc->OnOpenDocument(schemeFile)) {
     // Its error has been shown; the program ends.
@@ -113,6 +117,7 @@ bool CTessarookApp::StartShell(const wxString& schemeFile) {
   m_frame->Show();
   m_frame->Update();
   m_shellStarted = true;
+  if (compressed) m_frame->GetSchemesView()->ImportSchemeFile(schemeFile.utf8_string());
   return true;
 }
 
