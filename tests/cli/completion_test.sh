@@ -30,6 +30,16 @@ expect() {  # expect WANT LINE...
     fi
 }
 
+expect_has() {  # expect_has WORD LINE...: WORD is among the candidates
+    local want=$1 got
+    shift
+    got=$(complete_line "$@")
+    if [[ "|$got|" != *"|$want|"* ]]; then
+        echo "FAIL: tessarook-cli $*<TAB>: got '$got', want '$want' among them" >&2
+        failures=$((failures + 1))
+    fi
+}
+
 "$cli" --schemes-dir "$schemes" new "Home Docs" &&
     "$cli" --schemes-dir "$schemes" new Work &&
     "$cli" --schemes-dir "$schemes" add-file Work /etc/hostname &&
@@ -54,6 +64,13 @@ expect "Home Docs|Work" --schemes-dir "$schemes" rename ""
 expect "monday|tuesday|latest" --schemes-dir "$schemes" restore --to /tmp Work ""
 # Source paths in the Backup for restore.
 expect "/etc/hostname" --schemes-dir "$schemes" restore Work monday /etc/h
+# Option families written "[--keep-last|-hourly... N]" or "[--keep-... N]" in a synopsis.
+if "$cli" prune --help >/dev/null 2>&1; then
+    expect_has "--keep-weekly" prune Work --keep-
+    expect_has "--dry-run" prune Work --
+    expect "Work" --schemes-dir "$schemes" prune --keep-daily 7 W
+    expect "monday|tuesday|latest" --schemes-dir "$schemes" backup Work --keep-last 3 ""
+fi
 # No My Schemes folder there: nothing, and no error.
 expect "" --schemes-dir "$dir/none" show ""
 
