@@ -96,6 +96,31 @@ TEST(CliPlaces, AMySchemesFolderThatCannotBeUsedIsNamedWithTheCause) {
   EXPECT_EQ(r.err, "tessarook-cli: cannot create the My Schemes folder " +
                        (tmp / "root-owned/Mine") + ": permission denied\n");
   EXPECT_FALSE(fs::exists(tmp / "root-owned/Mine"));
+
+  // The same for the other commands that change the folder.
+  fs::permissions(tmp / "root-owned/My Schemes", fs::perms::owner_write, fs::perm_options::add);
+  ASSERT_EQ(RunAs(TESSAROOK_CLI, tmp.path(), "",
+                  {"--schemes-dir", tmp / "root-owned/My Schemes", "new", "Kept"})
+                .status,
+            0);
+  ASSERT_EQ(RunAs(TESSAROOK_CLI, tmp.path(), "",
+                  {"--schemes-dir", tmp / "root-owned/My Schemes", "export", "Kept", tmp / "k.csm"})
+                .status,
+            0);
+  fs::permissions(tmp / "root-owned/My Schemes", readOnly);
+  const std::string unwritable = "tessarook-cli: the My Schemes folder " +
+                                 (tmp / "root-owned/My Schemes") +
+                                 " cannot be written: permission denied\n";
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"import", "--force", tmp / "k.csm"},
+        std::vector<std::string>{"rename", "Kept", "Other"},
+        std::vector<std::string>{"delete", "Kept"}}) {
+    std::vector<std::string> args = {"--schemes-dir", tmp / "root-owned/My Schemes"};
+    args.insert(args.end(), command.begin(), command.end());
+    r = RunAs(TESSAROOK_CLI, tmp.path(), "", args, asUser);
+    EXPECT_EQ(r.status, 3) << command[0];
+    EXPECT_EQ(r.err.substr(0, unwritable.size()), unwritable) << command[0];
+  }
   fs::permissions(tmp / "root-owned", fs::perms::owner_all, fs::perm_options::add);
   fs::permissions(tmp / "root-owned/My Schemes", fs::perms::owner_all, fs::perm_options::add);
 }
