@@ -3,7 +3,7 @@
 # Does nothing when they are all present already.
 set -e
 PKGS="cmake g++ make pkg-config libwxgtk3.2-dev libminizip-dev zlib1g-dev libtinyxml-dev
-googletest libgtest-dev xvfb xauth unzip zip python3 fonts-dejavu-core systemd"
+googletest libgtest-dev xvfb xauth unzip zip python3 fonts-dejavu-core librsvg2-bin dpkg-dev systemd"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

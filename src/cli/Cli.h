@@ -44,7 +44,7 @@ struct Args {
 // What every command gets besides its own arguments.
 struct Context {
   std::string schemesDirOption;  // --schemes-dir, empty when not given
-  std::string settingsFile;      // --settings, or settings.xml beside the executable
+  std::string settingsFile;      // --settings; else the program's own (FindUserPlaces)
   bool quiet = false;
 
   // The My Schemes folder: --schemes-dir, else dir_schemes from the settings file.

@@ -16,6 +16,7 @@
 #include "library/SchemeLibrary.h"
 #include "library/SchemePaths.h"
 #include "monitor/FolderWatcher.h"
+#include "settings/UserPlaces.h"
 #include "shell/NameCheck.h"
 #include "util/PathUtil.h"
 #include "util/SamePath.h"
@@ -64,6 +65,13 @@ void NameSkipped(const std::vector<std::string>& skipped, const std::string& wha
   for (const std::string& s : skipped) Error(what + ": " + s);
 }
 
+// After a change of the My Schemes folder failed: the cause, when it is a
+// folder the user may not write to.
+void NameFolderProblem(const CSchemeLibrary& lib) {
+  std::string why;
+  if (!PrepareSchemesFolder(lib.Dir(), &why)) Error(why);
+}
+
 int RunSchemes(const Context& ctx, const Args& args) {
   const CSchemeLibrary lib(ctx.SchemesDir());
   if (args.Has("--json")) {
@@ -92,6 +100,7 @@ int RunDelete(const Context& ctx, const Args& args) {
     case LibraryResult::kFailed:
       break;
   }
+  NameFolderProblem(lib);
   Error("could not delete all of the Scheme " + name);
   return kExitFailure;
 }
@@ -124,6 +133,7 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
     case LibraryResult::kFailed:
       break;
   }
+  NameFolderProblem(lib);
   Error(std::string("could not ") + (copy ? "duplicate" : "rename") + " all of the Scheme " +
         oldName);
   return kExitFailure;
@@ -166,6 +176,11 @@ int RunImport(const Context& ctx, const Args& args) {
     return kExitFailure;
   }
   if (lib.Exists(summary.name) && !args.Has("--force")) return ExistsAlready(summary.name);
+  std::string why;
+  if (!PrepareSchemesFolder(lib.Dir(), &why)) {
+    Error(why);
+    return kExitFailure;
+  }
   BarProgress progress(ctx, "Import");
   CCsmReader reader(lib.Dir());
   reader.SetProgress(&progress);

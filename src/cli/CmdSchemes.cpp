@@ -10,6 +10,7 @@
 #include "library/SchemePaths.h"
 #include "scheme/Exclusions.h"
 #include "scheme/Scheme.h"
+#include "settings/UserPlaces.h"
 #include "shell/NameCheck.h"
 #include "util/PathUtil.h"
 
@@ -70,8 +71,12 @@ int RunNew(const Context& ctx, const Args& args) {
     return kExitUsage;
   }
   const std::string dir = ctx.SchemesDir();
+  std::string why;
+  if (!PrepareSchemesFolder(dir, &why)) {
+    Error(why);
+    return kExitFailure;
+  }
   std::error_code ec;
-  if (!dir.empty() && !FolderExists(dir)) fs::create_directory(dir, ec);  // saving reports failure
   const std::string file = SchemeFilePath(dir, name);
   if (!args.Has("--force") && fs::exists(fs::symlink_status(file, ec))) {
     Error("A Scheme with such name already exists in My Schemes folder: " + name +

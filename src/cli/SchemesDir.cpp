@@ -12,8 +12,8 @@ std::string Context::SchemesDir() const {
   if (!schemesDirOption.empty()) return schemesDirOption;
   // For scripts and timers: a folder from the environment, below the option.
   if (const char* env = std::getenv("TESSAROOK_SCHEMES_DIR"); env && *env) return env;
-  // The desktop program's own reading: a missing or damaged settings file, or
-  // an empty dir_schemes, gives the default beside the executable.
+  // The desktop program's own file and reading: a missing or damaged settings
+  // file, or an empty dir_schemes, gives the default My Schemes folder.
   CSettings settings = settingsFile.empty() ? CSettings() : CSettings(settingsFile);
   settings.Load();
   return settings.dir_schemes;

@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "GuiTestSupport.h"
+#include "exchange/CsmWriter.h"
 #include "files/FilesView.h"
+#include "library/SchemesView.h"
 
 namespace fs = std::filesystem;
 using namespace tessarook;
@@ -104,4 +106,23 @@ TEST_F(ShellTest, PropertiesDialogCommandsAreForwardedToTheOpenDialog) {
   Flush();
   Frame()->SetPropertiesDialog(nullptr);
   EXPECT_EQ(received, (std::vector<int>{190, 187, 188, 189}));
+}
+
+TEST_F(ShellTest, StartingWithACompressedSchemeImportsIt) {
+  // A Compressed Scheme opened from the file manager: the program starts and imports it.
+  MakeScheme("trip", "/etc/hosts");
+  const std::string csm = (m_temp / "trip.CSM").string();
+  ASSERT_EQ(CCsmWriter(SchemesDir()).Run("trip", csm), ExportResult::kDone);
+  fs::remove(SchemesDir() + "/trip.tsbak");
+  TheApp().EndShell();
+  ASSERT_TRUE(TheApp().StartShell(wxString::FromUTF8(csm.c_str())));
+  EXPECT_FALSE(Doc()->HasScheme());
+  CSchemesView* schemes = Frame()->GetSchemesView();
+  for (int i = 0; i < 500 && schemes->GetEndedRuns() == 0; ++i) {
+    Flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(schemes->GetEndedRuns(), 1u);
+  EXPECT_TRUE(fs::exists(SchemesDir() + "/trip.tsbak"));
+  EXPECT_TRUE(schemes->SelectName("trip"));
 }

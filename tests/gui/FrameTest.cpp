@@ -70,6 +70,28 @@ TEST_F(ShellTest, MenusToolbarAndStatusBar) {
   EXPECT_EQ(status->GetStatusWidth(0), -1);
 }
 
+TEST_F(ShellTest, StatusBarSaysReadyAgainWhenAToolbarButtonsDialogCloses) {
+  wxToolBar* tools = Frame()->GetToolBar();
+  wxStatusBar* status = Frame()->GetStatusBar();
+  EXPECT_EQ(status->GetStatusText(0), "Ready");
+  // The pointer rests on a button: its prompt shows.
+  tools->OnMouseEnter(ID_SETTINGS);
+  EXPECT_EQ(status->GetStatusText(0), "Change Settings");
+  // A click opens the dialog; the pointer leaves the button over the dialog,
+  // so the toolbar never hears of it.
+  wxCommandEvent click(wxEVT_TOOL, ID_SETTINGS);
+  click.SetEventObject(tools);
+  wxTEST_DIALOG(tools->ProcessWindowEvent(click),
+                wxExpectModal<CSettingsDlg>([](CSettingsDlg&) { return wxID_CANCEL; }));
+  EXPECT_EQ(status->GetStatusText(0), "Ready");
+
+  // Moving over the buttons afterwards still shows and clears their prompts.
+  tools->OnMouseEnter(ID_NEW_SCHEME);
+  EXPECT_EQ(status->GetStatusText(0), "Create a new Scheme");
+  tools->OnMouseEnter(wxID_ANY);
+  EXPECT_EQ(status->GetStatusText(0), "Ready");
+}
+
 TEST_F(ShellTest, CommandsFollowTheirUpdateRules) {
   for (int id : {int(ID_SAVE_SCHEME), int(ID_SAVE_SCHEME_AS), int(ID_CLOSE_SCHEME)})
     EXPECT_FALSE(IsEnabled(id)) << id;
@@ -205,6 +227,31 @@ TEST_F(ShellTest, MinimisingToTheTray) {
     // behind an icon nobody could click.
     EXPECT_EQ(Frame()->GetTrayIcon(), nullptr);
     EXPECT_TRUE(Frame()->IsShown());
+  }
+}
+
+TEST_F(ShellTest, ReturningFromTheTrayRestoresTheExactPlacement) {
+  Settings().minimize_to_tray = true;
+  const wxRect placement(30, 40, 640, 480);
+  // The window system answers moves and resizes later; wait for its last word.
+  auto settled = [this](const wxRect& expected) {
+    for (int i = 0; i < 200 && Frame()->GetRect() != expected; ++i) {
+      Flush();
+      wxMilliSleep(5);
+    }
+    Flush();
+    return Frame()->GetRect();
+  };
+  Frame()->SetSize(placement);
+  ASSERT_EQ(settled(placement), placement);
+  // In the tray the window is hidden; whoever places it meanwhile (the window
+  // manager, when it is shown again), it comes back where it was, twice in a row.
+  for (const wxRect& elsewhere : {wxRect(300, 200, 500, 400), wxRect(700, 10, 640, 480)}) {
+    Frame()->Hide();
+    Frame()->SetSize(elsewhere);
+    Command(ID_TRAY_SHOW);
+    EXPECT_TRUE(Frame()->IsShown());
+    EXPECT_EQ(settled(placement), placement);
   }
 }
 

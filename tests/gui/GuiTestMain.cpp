@@ -46,8 +46,16 @@ int main(int argc, char** argv) {
       fs::temp_directory_path() / ("tessarook-gui-home-" + std::to_string(getpid()));
   fs::remove_all(home);
   fs::create_directories(home);
+  // The program finds its own places below this home, as for any user; the
+  // runtime folder (the single-instance lock) lies apart from it.
   setenv("HOME", home.c_str(), 1);
-  tessarook::CTessarookApp::UseSettingsFile((home / "settings.xml").string());
+  unsetenv("XDG_CONFIG_HOME");
+  unsetenv("XDG_DATA_HOME");
+  const fs::path runtime = home.string() + "-run";
+  fs::remove_all(runtime);
+  fs::create_directories(runtime);
+  fs::permissions(runtime, fs::perms::owner_all);
+  setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
 
   wxSetAssertHandler(OnToolkitAssert);
   wxApp::SetInstance(new tessarook::CTessarookApp);
@@ -71,5 +79,6 @@ int main(int argc, char** argv) {
   wxEntryCleanup();
   std::error_code ec;
   fs::remove_all(home, ec);
+  fs::remove_all(runtime, ec);
   return result;
 }

@@ -81,8 +81,15 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   // but only once the new one is complete.
   const std::string partialPath = PartialPathFor(backupPath);
   const size_t slash = backupPath.rfind('/');
-  if (slash != std::string::npos && slash > 0)
-    ::mkdir(backupPath.substr(0, slash).c_str(), 0777);  // usually exists already
+  if (slash != std::string::npos && slash > 0) {
+    // Usually there already. One that cannot be made is the real cause of the
+    // failure, not the file that would have been written into it.
+    const std::string folder = backupPath.substr(0, slash);
+    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+      result.error = "cannot create the folder " + folder + ": " + std::strerror(errno);
+      return result;
+    }
+  }
   // What killed Backups left here goes now; the partial of this one is held
   // locked while it is written, so that no other sweep takes it for stale.
   RemoveStalePartials(slash == std::string::npos ? "." : backupPath.substr(0, slash + 1));

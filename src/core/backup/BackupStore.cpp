@@ -181,7 +181,15 @@ CBackupNameLock::Outcome CBackupNameLock::Acquire(const std::string& backupPath,
   const size_t slash = backupPath.rfind('/');
   const std::string folder = slash == std::string::npos ? "" : backupPath.substr(0, slash + 1);
   const std::string lockPath = folder + "." + backupPath.substr(folder.size()) + ".lock";
-  if (folder.size() > 1) ::mkdir(folder.c_str(), 0777);  // usually there already
+  if (folder.size() > 1) {
+    // Usually there already. One that cannot be made is the real cause of a
+    // failure, not the lock file that would have been made in it.
+    const std::string made = folder.substr(0, folder.size() - 1);
+    if (::mkdir(made.c_str(), 0777) != 0 && errno != EEXIST) {
+      SetError(error, "cannot create the folder " + made + ": " + std::strerror(errno));
+      return Outcome::kFailed;
+    }
+  }
   for (;;) {
     if (cancel && cancel->load()) return Outcome::kCancelled;
     const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);

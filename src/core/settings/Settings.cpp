@@ -4,6 +4,7 @@
 #include <system_error>
 #include <utility>
 
+#include "settings/UserPlaces.h"
 #include "settings/XmlSettingsDoc.h"
 #include "util/PathUtil.h"
 #include "util/Str.h"
@@ -42,7 +43,11 @@ std::int32_t ReadInt(const CXmlSettingsDoc& doc, std::string_view key, std::int3
 
 }  // namespace
 
-CSettings::CSettings() : settingsPath_(MakeModulePath("settings.xml")) {}
+CSettings::CSettings() {
+  const SUserPlaces places = FindUserPlaces();
+  settingsPath_ = places.settingsFile;
+  if (!places.portable) createFolder_ = places.configDir;
+}
 
 CSettings::CSettings(std::string settingsPath) : settingsPath_(std::move(settingsPath)) {
   // A path given by the user means the same file whatever the program later
@@ -54,7 +59,7 @@ CSettings::CSettings(std::string settingsPath) : settingsPath_(std::move(setting
   }
 }
 
-std::string CSettings::DefaultSchemesDir() { return MakeModulePath("My Schemes"); }
+std::string CSettings::DefaultSchemesDir() { return FindUserPlaces().defaultSchemesDir; }
 
 bool CSettings::Load() {
   CXmlSettingsDoc doc;
@@ -73,6 +78,8 @@ bool CSettings::Load() {
 }
 
 bool CSettings::Save() const {
+  // The per-user folder is private (XDG); a failure shows as a failed write.
+  if (!createFolder_.empty()) CreateFolderPath(createFolder_, 0700, nullptr);
   CXmlSettingsDoc doc;
   if (!doc.CreateNew()) return false;
   doc.SetValue(kDirSchemes, dir_schemes);

@@ -16,7 +16,9 @@ class CSettings {
   static constexpr std::int32_t kViewSmallIcons = 2;
   static constexpr std::int32_t kViewList = 3;
 
-  // Uses settings.xml beside the executable.
+  // Uses the program's own settings file: settings.xml beside the executable
+  // when one exists there (portable mode), else the per-user one
+  // (FindUserPlaces in UserPlaces.h); Save creates the per-user folder.
   CSettings();
   // Uses the given settings file instead (tests, the CLI's --settings).
   explicit CSettings(std::string settingsPath);
@@ -34,7 +36,8 @@ class CSettings {
 
   const std::string& GetSettingsPath() const { return settingsPath_; }
 
-  // The default My Schemes folder: the executable's folder + "My Schemes".
+  // The default My Schemes folder: beside the executable in portable mode,
+  // else the per-user data folder's (FindUserPlaces).
   static std::string DefaultSchemesDir();
 
   std::string dir_schemes;           // empty until loaded
@@ -48,6 +51,7 @@ class CSettings {
 
  private:
   std::string settingsPath_;
+  std::string createFolder_;  // made on Save when missing (the per-user folder)
 };
 
 }  // namespace tessarook

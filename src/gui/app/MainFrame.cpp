@@ -4,6 +4,7 @@
 #include <wx/config.h>
 #include <wx/display.h>
 #include <wx/filename.h>
+#include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/notifmsg.h>
@@ -12,8 +13,7 @@
 #include <wx/toolbar.h>
 #include <wx/utils.h>
 
-#include <filesystem>
-#include <system_error>
+#include <cctype>
 
 #include "app/AboutDlg.h"
 #include "app/CommandIds.h"
@@ -27,6 +27,7 @@
 #include "library/SchemesView.h"
 #include "monitor/NotifyIcon.h"
 #include "settings/SettingsDlg.h"
+#include "settings/UserPlaces.h"
 #include "shell/Caption.h"
 #include "shell/Messages.h"
 #include "shell/NewSchemeFile.h"
@@ -138,6 +139,13 @@ void CMainFrame::CreateToolbar() {
   add(ID_USER_MANUAL, Art::kManual);
   add(ID_ABOUT, Art::kAbout);
   m_toolbar->Realize();
+  // A button whose command opens a dialog never hears the pointer leave it, so
+  // its prompt would stay: the frame carries the command out, then the status
+  // bar says "Ready" again.
+  m_toolbar->Bind(wxEVT_TOOL, [this](wxCommandEvent& event) {
+    ProcessWindowEvent(event);
+    if (!m_oldStatusText.empty()) DoGiveHelp(wxString(), false);
+  });
 }
 
 void CMainFrame::CreateStatusFields() {
@@ -369,9 +377,14 @@ void CMainFrame::OnRecentScheme(wxCommandEvent& event) {
 
 void CMainFrame::OnNewScheme(wxCommandEvent&) {
   const std::string schemesDir = TheApp().GetSettings().dir_schemes;
-  std::error_code ec;
-  if (!schemesDir.empty() && !std::filesystem::is_directory(schemesDir, ec))
-    std::filesystem::create_directory(schemesDir, ec);  // a failure shows at the save
+  // Made when missing; a folder that cannot be made or written is named with
+  // its cause now, rather than as a puzzling save error after the name.
+  std::string why;
+  if (!PrepareSchemesFolder(schemesDir, &why)) {
+    why[0] = char(std::toupper(static_cast<unsigned char>(why[0])));
+    wxMessageBox(wxString::FromUTF8(why + "."), Text(kAppTitle), wxOK | wxICON_ERROR, this);
+    return;
+  }
   if (!m_doc->NewPlaceholder()) return;
   m_doc->SetDocumentTitle("New Scheme");
 
@@ -422,7 +435,9 @@ void CMainFrame::OnDocumentTitleChanged() { UpdateCaption(); }
 void CMainFrame::OnDocumentSaveAttempted() { m_schemesView->FillList(); }
 
 void CMainFrame::OnMoveOrSize() {
-  if (IsShown() && !IsIconized() && !IsMaximized() && !IsFullScreen()) m_normalRect = GetRect();
+  if (!IsShown() || IsIconized()) return;
+  m_maximised = IsMaximized();
+  if (!m_maximised && !IsFullScreen()) m_normalRect = GetRect();
 }
 
 void CMainFrame::RestorePlacement() {
@@ -452,6 +467,7 @@ void CMainFrame::SavePlacement() {
   placement.maximised = IsMaximized();
   wxConfigBase* config = wxConfigBase::Get();
   config->Write(kPlacementKey, wxString::FromUTF8(placement.ToText().c_str()));
+  wxLogNull quiet;  // a profile that cannot be written keeps its old placement
   config->Flush();
 }
 
@@ -503,17 +519,26 @@ void CMainFrame::OnIconize(wxIconizeEvent& event) {
     else
       ShowTrayIcon(false);
   } else {
-    ShowTrayIcon(false);
-    Show();
-    Raise();
+    ReturnFromTray();
   }
 }
 
-void CMainFrame::OnTrayShow(wxCommandEvent&) {
+void CMainFrame::OnTrayShow(wxCommandEvent&) { ReturnFromTray(); }
+
+void CMainFrame::ReturnFromTray() {
+  // A hidden window is placed anew when it is shown again (by the window
+  // manager, say): put it back exactly where it was, maximised if it was.
+  const bool fromTray = !IsShown();
+  const wxRect placement = m_normalRect;
+  const bool maximised = m_maximised;
+  ShowTrayIcon(false);
   Show();
   if (IsIconized()) Iconize(false);
+  if (fromTray && !placement.IsEmpty()) {
+    SetSize(placement);
+    if (maximised) Maximize();
+  }
   Raise();
-  ShowTrayIcon(false);
 }
 
 void CMainFrame::UpdateLockIndicators() {

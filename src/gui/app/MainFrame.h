@@ -109,6 +109,8 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void OnClose(wxCloseEvent& event);
   void OnIconize(wxIconizeEvent& event);
   void OnMoveOrSize();
+  // Shows the window again, in the placement it had before it went to the tray.
+  void ReturnFromTray();
 
   // Weak: at program exit the document manager deletes the document before the
   // frame, whose destruction is delayed.
@@ -132,7 +134,8 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   std::vector<FileOperation> m_fileOperations;
   std::unique_ptr<CProgressDisplay> m_progress;
   wxTimer m_lockTimer;
-  wxRect m_normalRect;
+  wxRect m_normalRect;       // the last placement while shown, neither minimised nor maximised
+  bool m_maximised = false;  // whether it was maximised then
   bool m_lockStates[3] = {false, false, false};
 };
 

@@ -2,6 +2,7 @@
 
 #include <wx/cmdline.h>
 #include <wx/config.h>
+#include <wx/fileconf.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
@@ -10,7 +11,9 @@
 
 #include "app/CommandIds.h"
 #include "app/MainFrame.h"
+#include "library/SchemesView.h"
 #include "scheme/TessarookDoc.h"
+#include "settings/UserPlaces.h"
 #include "shell/Caption.h"
 #include "shell/Messages.h"
 
@@ -51,15 +54,33 @@ bool CTessarookApp::OnCmdLineParsed(wxCmdLineParser& parser) {
 }
 
 bool CTessarookApp::OnInit() {
-  // A running instance wins: end silently, before anything else happens.
+  const SUserPlaces places = FindUserPlaces();
+  // A running instance wins: end silently, before anything else happens. The
+  // lock lives in the runtime folder (or the config folder), never in the home
+  // folder itself.
+  CreateFolderPath(places.lockDir, 0700, nullptr);
   m_instance = std::make_unique<wxSingleInstanceChecker>();
-  wxLogNull quiet;  // a stale marker left by a crashed run is replaced without a word
-  if (!m_instance->Create(InstanceName()) || m_instance->IsAnotherRunning()) {
-    m_instance.reset();
-    return false;
+  {
+    wxLogNull quiet;  // a stale marker left by a crashed run is replaced without a word
+    if (!m_instance->Create(InstanceName(), wxString::FromUTF8(places.lockDir.c_str())) ||
+        m_instance->IsAnotherRunning()) {
+      m_instance.reset();
+      return false;
+    }
   }
+  UseProfile(places.configDir, places.profileFile);
   if (!wxApp::OnInit()) return false;  // the command line
   return StartShell(m_commandLineFile);
+}
+
+void CTessarookApp::UseProfile(const std::string& folder, const std::string& file) {
+  // Made now, so the writes at exit find it; a failure only loses the
+  // placement and the recent list, as a profile store that cannot be written does.
+  CreateFolderPath(folder, 0700, nullptr);
+  auto* profile = new wxFileConfig(GetAppName(), wxString(), wxString::FromUTF8(file.c_str()),
+                                   wxString(), wxCONFIG_USE_LOCAL_FILE);
+  profile->SetUmask(0077);
+  delete wxConfigBase::Set(profile);
 }
 
 bool CTessarookApp::StartShell(const wxString& schemeFile) {
@@ -82,7 +103,10 @@ bool CTessarookApp::StartShell(const wxString& schemeFile) {
   }
   m_frame = new CMainFrame(m_doc);
   SetTopWindow(m_frame);
-  if (schemeFile.empty()) {
+  // A Compressed Scheme (from the file manager, say) is imported, as "Import
+  // Scheme" would, once the window is up.
+  const bool compressed = schemeFile.Lower().EndsWith(".csm");
+  if (schemeFile.empty() || compressed) {
     m_doc->OnNewDocument();
   } else if (!m_doc->OnOpenDocument(schemeFile)) {
     // Its error has been shown; the program ends.
@@ -93,6 +117,7 @@ bool CTessarookApp::StartShell(const wxString& schemeFile) {
   m_frame->Show();
   m_frame->Update();
   m_shellStarted = true;
+  if (compressed) m_frame->GetSchemesView()->ImportSchemeFile(schemeFile.utf8_string());
   return true;
 }
 
@@ -161,6 +186,7 @@ void CTessarookApp::SaveRecentSchemes() {
   config->SetPath(kRecentGroup);
   m_recent.Save(*config);
   config->SetPath(old);
+  wxLogNull quiet;  // a profile that cannot be written keeps its old contents
   config->Flush();
 }
 

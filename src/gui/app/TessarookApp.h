@@ -30,8 +30,8 @@ class CTessarookApp : public wxApp {
   void OnInitCmdLine(wxCmdLineParser& parser) override;
   bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
-  // The settings file to use instead of settings.xml beside the executable;
-  // call before OnInit (the test suite keeps its settings in a temporary folder).
+  // The settings file to use instead of the program's own (FindUserPlaces);
+  // call before OnInit.
   static void UseSettingsFile(const std::string& path);
 
   // The name under which a running instance is found.
@@ -63,6 +63,8 @@ class CTessarookApp : public wxApp {
   void OnMainFrameDestroyed(CMainFrame* frame);
 
  private:
+  // The profile store (placement, recent files): the file in `folder`.
+  void UseProfile(const std::string& folder, const std::string& file);
   void LoadRecentSchemes();
   void SaveRecentSchemes();
 

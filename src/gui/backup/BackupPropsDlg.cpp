@@ -309,6 +309,11 @@ void CBackupPropsDlg::SyncControls() {
   m_close->SetLabel(busy ? "Cancel" : "Close");
   m_gauge->Show(busy);
   Layout();
+  // The restore button had the focus and lost it while disabled: give it back,
+  // or no key (Escape included) would reach the dialog.
+  wxWindow* focus = FindFocus();
+  if (!busy && IsShown() && (focus == nullptr || wxGetTopLevelParent(focus) != this))
+    m_restore->SetFocus();
 }
 
 void CBackupPropsDlg::CancelOrClose() {

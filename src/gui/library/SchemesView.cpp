@@ -397,8 +397,12 @@ void CSchemesView::ImportScheme() {
   wxFileDialog dialog(Frame(), "Import Scheme", wxString(), wxString(), kCsmFilter,
                       wxFD_OPEN | wxFD_FILE_MUST_EXIST);
   if (dialog.ShowModal() != wxID_OK) return;
-  const std::string csmPath = ChosenPath(dialog).utf8_string();
+  ImportSchemeFile(ChosenPath(dialog).utf8_string());
+}
 
+void CSchemesView::ImportSchemeFile(const std::string& csmPath) {
+  RegisterWorkers();
+  if (!CanExchange()) return;
   // The name comes from the file itself; a damaged file changes nothing.
   CsmSummary summary;
   const ImportResult inspected = CCsmReader::Inspect(csmPath, summary);

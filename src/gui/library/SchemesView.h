@@ -49,6 +49,8 @@ class CSchemesView : public CListPane {
   void DuplicateSelected();
   void ExportSelected();
   void ImportScheme();
+  // "Import Scheme" once the file is chosen (also a .csm file the program was started with).
+  void ImportSchemeFile(const std::string& csmPath);
 
   // Whether export and import may start (no file operation runs).
   bool CanExchange() const;

@@ -3,10 +3,12 @@
 #include <wx/button.h>
 #include <wx/dirdlg.h>
 #include <wx/msgdlg.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
 
+#include "settings/UserPlaces.h"
 #include "shell/Messages.h"
 #include "shell/NewSchemeFile.h"
 
@@ -19,7 +21,9 @@ wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), te
 }  // namespace
 
 CSettingsDlg::CSettingsDlg(wxWindow* parent, CSettings& settings)
-    : wxDialog(parent, wxID_ANY, "Settings"), m_settings(settings) {
+    : wxDialog(parent, wxID_ANY, "Settings"),
+      m_settings(settings),
+      m_defaultFolder(CSettings::DefaultSchemesDir()) {
   const int gap = FromDIP(6);
   const int margin = FromDIP(12);
   auto* top = new wxBoxSizer(wxVERTICAL);
@@ -40,7 +44,16 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, CSettings& settings)
   auto* browse = new wxButton(this, 1009, "...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
   folderRow->Add(m_folderEdit, 1, wxALIGN_CENTER_VERTICAL);
   folderRow->Add(browse, 0, wxLEFT | wxALIGN_CENTER_VERTICAL, gap / 2);
-  group("My Schemes folder:", nullptr, folderRow);
+  // Where Schemes go unless the user picks another folder.
+  auto* folderBox = new wxBoxSizer(wxVERTICAL);
+  folderBox->Add(folderRow, 0, wxEXPAND);
+  auto* standard =
+      new wxStaticText(this, wxID_ANY, "Default: " + wxString::FromUTF8(m_defaultFolder.c_str()),
+                       wxDefaultPosition, wxDefaultSize, wxST_ELLIPSIZE_MIDDLE, "defaultFolder");
+  standard->SetForegroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_GRAYTEXT));
+  standard->SetToolTip(wxString::FromUTF8(m_defaultFolder.c_str()));
+  folderBox->Add(standard, 0, wxEXPAND | wxTOP, gap / 2);
+  group("My Schemes folder:", nullptr, folderBox);
 
   m_refreshCheck = new wxCheckBox(this, 1021, "Refresh file list automatically when files change");
   group("Automatic refresh:", m_refreshCheck, nullptr);
@@ -81,6 +94,8 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, CSettings& settings)
 
 bool CSettingsDlg::TryAccept() {
   const wxString folder = m_folderEdit->GetValue();
+  // The default folder is made when first needed, so it may not be there yet.
+  if (folder.utf8_string() == m_defaultFolder) PrepareSchemesFolder(m_defaultFolder, nullptr);
   if (!IsUsableSchemesFolder(folder.utf8_string())) {
     wxMessageBox(Text(msg::kInvalidFolder), Text(msg::kInvalidFolderCaption),
                  wxOK | wxICON_INFORMATION, this);

@@ -8,6 +8,8 @@
 #include <wx/radiobut.h>
 #include <wx/textctrl.h>
 
+#include <string>
+
 #include "settings/Settings.h"
 
 namespace tessarook {
@@ -18,7 +20,8 @@ class CSettingsDlg : public wxDialog {
   CSettingsDlg(wxWindow* parent, CSettings& settings);
 
   // The OK step: copies the controls, and applies them when the folder exists
-  // (true); otherwise explains "Invalid Folder" and stays open (false).
+  // (true); otherwise explains "Invalid Folder" and stays open (false). The
+  // default folder is made first when it is missing.
   bool TryAccept();
 
   // "...": lets the user pick the folder; only the folder field changes.
@@ -34,6 +37,7 @@ class CSettingsDlg : public wxDialog {
   void OnOK(wxCommandEvent& event);
 
   CSettings& m_settings;
+  std::string m_defaultFolder;  // the My Schemes folder when none is chosen
   wxTextCtrl* m_folderEdit;
   wxCheckBox* m_refreshCheck;
   wxCheckBox* m_trayCheck;

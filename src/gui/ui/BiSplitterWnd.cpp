@@ -81,6 +81,7 @@ void CBiSplitterWnd::LoadResources() {
   m_metrics.smallButtonWidth = m_metrics.smallButtonHeight;
   m_metrics.buttonHeight = m_metrics.captionHeight - FromDIP(4);
   m_metrics.buttonWidth = m_metrics.buttonHeight;
+  m_minWindowExtent = FromDIP(48);
 }
 
 bool CBiSplitterWnd::SetPane(int index, unsigned paneFlags, const wxString& title,
@@ -137,9 +138,40 @@ bool CBiSplitterWnd::SetPaneFromDlgItem(wxWindowID id, int index) {
 
 void CBiSplitterWnd::RecalcLayout() {
   const wxSize size = GetClientSize();
+  const bool horizontal = !m_layout.IsStacked();
+  for (int i = 0; i < 2; ++i) m_layout.SetPaneMinimum(i, PaneContentMinimum(i, horizontal));
   m_layout.Layout(size.x, size.y, m_metrics);
   PlaceWindows();
   Refresh();
+}
+
+int CBiSplitterWnd::PaneContentMinimum(int index, bool horizontal) const {
+  const unsigned flags = m_layout.GetPaneFlags(index);
+  int need = 0;
+  if (!horizontal && (flags & kPaneCaptionMask) != 0)
+    need += (flags & kPaneCaptionMask) == kPaneCaptionSmall ? m_metrics.smallCaptionHeight
+                                                            : m_metrics.captionHeight;
+  if (const auto* nested = dynamic_cast<const CBiSplitterWnd*>(m_windows[index]))
+    need += nested->MinimumExtent(horizontal);
+  else if (m_windows[index] != nullptr)
+    need += m_minWindowExtent;
+  return need;
+}
+
+int CBiSplitterWnd::MinimumExtent(bool horizontal) const {
+  const bool alongSplit = horizontal == !m_layout.IsStacked();
+  int total = 0;
+  int shown = 0;
+  for (int i = 0; i < 2; ++i) {
+    if (!m_layout.IsVisible(i)) continue;
+    ++shown;
+    if (alongSplit && m_layout.IsFolded(i)) continue;  // folded into the bar
+    const int need = 2 * CSplitterLayout::BorderWidth(m_layout.GetPaneFlags(i)) +
+                     PaneContentMinimum(i, horizontal);
+    total = alongSplit ? total + need : std::max(total, need);
+  }
+  if (alongSplit && shown == 2) total += m_layout.GetBarWidth();
+  return total;
 }
 
 void CBiSplitterWnd::PlaceWindows() {
@@ -147,7 +179,9 @@ void CBiSplitterWnd::PlaceWindows() {
     wxWindow* window = m_windows[i];
     if (window == nullptr) continue;
     const SPaneLayout& pane = m_layout.Pane(i);
-    if (pane.visible && !pane.folded && pane.laidOut) {
+    // A window is never given no size at all (the toolkit would keep drawing it where it was):
+    // with no room left it is hidden until there is some.
+    if (pane.visible && !pane.folded && pane.laidOut && !pane.client.IsEmpty()) {
       window->SetSize(ToWx(pane.client));
       if (!window->IsShown()) window->Show();
     } else if (window->IsShown()) {
@@ -393,6 +427,7 @@ void CBiSplitterWnd::OnLeftUp(wxMouseEvent& event) {
   EndTracking();
   if (tracking == kHitBar) {
     SetSplitPos(pos);
+    Update();  // the bar, its buttons and the panes at once, not at the next resize
   } else if (hit == tracking) {
     switch (tracking) {
       case kHitClose0:

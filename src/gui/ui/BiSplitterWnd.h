@@ -118,6 +118,11 @@ class CBiSplitterWnd : public wxWindow {
   void SetBarWidth(int pixels);
   int GetBarWidth() const;
 
+  // The least width (horizontal) or height the splitter needs to show its visible panes: their
+  // borders, captions and a strip of each pane's window (a nested splitter's own minimum). The
+  // bar is never dragged so far that a pane gets less.
+  int MinimumExtent(bool horizontal) const;
+
   // Layout results in client coordinates, for the program's own checks and tests.
   const CSplitterLayout& GetLayout() const { return m_layout; }
   // 0 none, 1 dragging the bar, 2..5 a button held down (the hit codes of CSplitterLayout).
@@ -150,6 +155,8 @@ class CBiSplitterWnd : public wxWindow {
   void DrawGlyph(wxDC& dc, const SRect& rect, int glyph, int glyphSize);
   void DrawEdge(wxDC& dc, const SRect& rect, bool raised, int depth);
   CBiSplitterWnd* ParentSplitter() const;
+  // What pane `index` needs across `horizontal` besides its border.
+  int PaneContentMinimum(int index, bool horizontal) const;
   wxWindow* m_windows[2] = {nullptr, nullptr};
   wxString m_titles[2];
   int m_activePane = -1;
@@ -161,6 +168,7 @@ class CBiSplitterWnd : public wxWindow {
   wxWindow* m_tracker = nullptr;
   CSplitterLayout m_layout;
   SSplitterMetrics m_metrics;
+  int m_minWindowExtent = 48;  // the least strip of a pane's window: its scroll bars still fit
   wxFont m_captionFontSmall;
   wxFont m_captionFontNormal;
   wxColour m_face, m_shadow, m_highlight, m_darkShadow, m_text, m_hotFrame, m_hotFill;

@@ -55,11 +55,9 @@ void CSplitterLayout::SetSplitPos(int pos, int extent) {
   m_baseExtent = extent > 0 ? extent : 0;
 }
 
-int CSplitterLayout::MinPos() const { return 2 * BorderWidth(m_panes[0].flags); }
+int CSplitterLayout::MinPos() const { return PaneMinExtent(0); }
 
-int CSplitterLayout::MaxPos() const {
-  return m_extent - (2 * BorderWidth(m_panes[1].flags) + m_barWidth);
-}
+int CSplitterLayout::MaxPos() const { return m_extent - (PaneMinExtent(1) + m_barWidth); }
 
 int CSplitterLayout::ClampPos(int pos) const {
   // A window too small for both minimums keeps pane 0's minimum.

@@ -115,6 +115,16 @@ class CSplitterLayout {
   // The position in use after the last layout (within the limits).
   int GetSplitPos() const { return m_effectivePos; }
 
+  // What pane `index` needs along the split axis besides its border (its
+  // caption, the least of its window): the limits of the split position keep
+  // each pane at least twice its border plus this. 0 after construction.
+  void SetPaneMinimum(int index, int pixels) { m_minimum[index & 1] = pixels < 0 ? 0 : pixels; }
+  int GetPaneMinimum(int index) const { return m_minimum[index & 1]; }
+  // The least extent of pane `index` along the split axis.
+  int PaneMinExtent(int index) const {
+    return 2 * BorderWidth(m_panes[index & 1].flags) + m_minimum[index & 1];
+  }
+
   void SetBarWidth(int pixels) { m_barWidth = pixels < 0 ? 0 : pixels; }
   int GetBarWidth() const { return m_barWidth; }
 
@@ -156,6 +166,7 @@ class CSplitterLayout {
   int m_basePos = 0;
   int m_baseExtent = 0;  // 0: no base recorded yet
   int m_barWidth = 3;
+  int m_minimum[2] = {0, 0};
   bool m_barShown = false;
   SRect m_bar;
   SRect m_foldButtons[2];

@@ -5,8 +5,10 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -204,6 +206,21 @@ TEST(BackupJob, CreateFailureIsReported) {
   const auto result = job.Run(dir / "missing/deeper/b.zip", cancel, nullptr);
   EXPECT_EQ(result.status, Status::kFailed);
   EXPECT_FALSE(result.error.empty());
+
+  // A Backups folder that cannot be made is named with the reason, not the
+  // hidden file the Backup would have been written to first.
+  WriteFile(dir / "file", "x");
+  auto named = job.Run(dir / "file/Home.tsbak.backups/b.zip", cancel, nullptr);
+  EXPECT_EQ(named.status, Status::kFailed);
+  EXPECT_EQ(named.error, "cannot create the folder " + (dir / "file/Home.tsbak.backups") + ": " +
+                             std::strerror(ENOTDIR));
+  if (geteuid() == 0) return;  // root may write into any folder
+  fs::create_directories(dir / "locked");
+  chmod((dir / "locked").c_str(), 0555);
+  named = job.Run(dir / "locked/Home.tsbak.backups/b.zip", cancel, nullptr);
+  chmod((dir / "locked").c_str(), 0755);
+  EXPECT_EQ(named.error, "cannot create the folder " + (dir / "locked/Home.tsbak.backups") + ": " +
+                             std::strerror(EACCES));
 }
 
 // A full disk, simulated by a file size limit in a child process: the job must

@@ -6,6 +6,7 @@
 
 #include "../util/TempFolder.h"
 #include "settings/Settings.h"
+#include "settings/UserPlaces.h"
 #include "util/PathUtil.h"
 
 namespace tessarook {
@@ -26,7 +27,8 @@ auto Fields(const CSettings& s) {
 }
 
 TEST(SettingsTest, AMissingOrBrokenFileGivesTheDefaults) {
-  EXPECT_EQ(CSettings().GetSettingsPath(), MakeModulePath("settings.xml"));
+  // Both programs find the file by the one rule.
+  EXPECT_EQ(CSettings().GetSettingsPath(), FindUserPlaces().settingsFile);
   EXPECT_EQ(CSettings("rel.xml").GetSettingsPath(),
             std::filesystem::current_path().string() + "/rel.xml");
   TempFolder tmp;
@@ -35,13 +37,13 @@ TEST(SettingsTest, AMissingOrBrokenFileGivesTheDefaults) {
     CSettings s(tmp.Path(name));
     EXPECT_TRUE(s.Load());
     EXPECT_EQ(Fields(s),
-              std::make_tuple(MakeModulePath("My Schemes"), true, false, false, 0, 1, 1, 2))
+              std::make_tuple(CSettings::DefaultSchemesDir(), true, false, false, 0, 1, 1, 2))
         << name;
     s.files_view = 3;
     s.dir_schemes = "x";
     s.SetDefaults();
     EXPECT_EQ(s.files_view, 0);
-    EXPECT_EQ(s.dir_schemes, MakeModulePath("My Schemes"));
+    EXPECT_EQ(s.dir_schemes, CSettings::DefaultSchemesDir());
   }
 }
 

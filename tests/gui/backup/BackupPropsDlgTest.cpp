@@ -5,6 +5,7 @@
 #include <wx/checklst.h>
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
+#include <wx/uiaction.h>
 
 #include <filesystem>
 
@@ -217,4 +218,24 @@ TEST_F(BackupPropsTest, PreviewAndRestoreElsewhereWriteTheSelectedFile) {
   wxTEST_DIALOG(dialog->RestoreElsewhere(),
                 wxExpectModal<wxFileDialog>(wxString::FromUTF8(elsewhere.string())));
   EXPECT_EQ(ReadFile(elsewhere), "report");
+}
+
+TEST_F(BackupPropsTest, EscapeStillClosesTheDialogAfterARestore) {
+  TakeBackup();
+  auto dialog = OpenDialog(false);
+  dialog->Show();
+  Flush();
+  // The user clicks "Restore selected files": the button has the focus, and is
+  // disabled while the restore runs.
+  dialog->GetRestoreButton()->SetFocus();
+  ASSERT_TRUE(dialog->StartRestore());
+  ASSERT_TRUE(WaitForRestore(*dialog, 1));
+  Flush();
+  wxWindow* focus = wxWindow::FindFocus();
+  EXPECT_TRUE(focus != nullptr && wxGetTopLevelParent(focus) == dialog.get())
+      << "the focus is outside the dialog";
+  wxUIActionSimulator keyboard;
+  keyboard.Char(WXK_ESCAPE);
+  Flush();
+  EXPECT_FALSE(dialog->IsShown());
 }

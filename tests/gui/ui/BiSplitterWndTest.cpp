@@ -199,18 +199,57 @@ TEST_F(BiSplitterWndTest, DraggingTheBarMovesItWithinTheLimits) {
   EXPECT_EQ(m_outer->GetSplitPos(), 450);
   EXPECT_EQ(m_inner->GetPosition().x, 456);
 
-  // The stacked bar follows the vertical axis; pane 0's border is its minimum.
+  // The stacked bar follows the vertical axis; pane 0 keeps its border, its caption and a
+  // strip of its window.
   Mouse(m_inner, wxEVT_LEFT_DOWN, 50, 251, true);
   Mouse(m_inner, wxEVT_MOTION, 50, -300, true);
   Mouse(m_inner, wxEVT_LEFT_UP, 50, -300, false);
-  EXPECT_EQ(m_inner->GetSplitPos(), 2);
+  const int upper = m_inner->GetLayout().PaneMinExtent(0);
+  EXPECT_GT(upper, 2 + m_inner->GetLayout().Pane(0).caption.h);
+  EXPECT_EQ(m_inner->GetSplitPos(), upper);
 
-  // Dragging far beyond pane 1's edge stops at the limit.
+  // Dragging far beyond pane 1's edge stops at the limit: the inner splitter's own minimum.
   Mouse(m_outer, wxEVT_LEFT_DOWN, 451, 20, true);
   Mouse(m_outer, wxEVT_MOTION, 5000, 20, true);
   Mouse(m_outer, wxEVT_LEFT_UP, 5000, 20, false);
-  EXPECT_EQ(m_outer->GetSplitPos(),
-            800 - (2 * 0 + 6));  // pane 1 (the inner splitter) has no border
+  EXPECT_EQ(m_outer->GetLayout().PaneMinExtent(1), m_inner->MinimumExtent(true));
+  EXPECT_EQ(m_outer->GetSplitPos(), 800 - (m_inner->MinimumExtent(true) + 6));
+}
+
+TEST_F(BiSplitterWndTest, DraggingToTheFarEdgeKeepsEveryPaneAtItsMinimum) {
+  BuildNested();
+  auto check = [this](const char* when) {
+    // The bar lies beside the inner splitter, which keeps room for its panes' borders and a
+    // strip of their windows; no window is left with no size at all.
+    const SRect bar = m_outer->GetLayout().Bar();
+    EXPECT_EQ(m_inner->GetRect().x, bar.Right()) << when;
+    EXPECT_EQ(m_inner->GetRect().GetRight() + 1, m_outer->GetClientSize().x) << when;
+    EXPECT_GE(m_inner->GetSize().x, 2 + 16) << when;
+    for (wxWindow* pane : {m_top, m_bottom}) {
+      EXPECT_TRUE(pane->IsShown()) << when;
+      EXPECT_EQ(pane->GetSize().x, m_inner->GetSize().x - 2) << when;
+      EXPECT_GE(pane->GetSize().x, 16) << when;
+    }
+  };
+  Mouse(m_outer, wxEVT_LEFT_DOWN, 202, 20, true);
+  Mouse(m_outer, wxEVT_MOTION, 5000, 20, true);
+  Mouse(m_outer, wxEVT_LEFT_UP, 5000, 20, false);
+  check("after the drag");
+  EXPECT_LT(m_outer->GetSplitPos(), 800 - 6 - 16);
+  // A larger window keeps pane 0's width; a smaller one still leaves the minimum.
+  m_outer->SetSize(0, 0, 850, 600);
+  check("wider");
+  m_outer->SetSize(0, 0, 820, 600);
+  check("narrower");
+
+  // Stacked: the lower pane keeps its caption and a strip below it.
+  Mouse(m_inner, wxEVT_LEFT_DOWN, 5, 251, true);
+  Mouse(m_inner, wxEVT_MOTION, 5, 5000, true);
+  Mouse(m_inner, wxEVT_LEFT_UP, 5, 5000, false);
+  const SPaneLayout& lower = m_inner->GetLayout().Pane(1);
+  EXPECT_GE(m_bottom->GetSize().y, 16);
+  EXPECT_EQ(m_bottom->GetPosition().y, lower.caption.Bottom());
+  EXPECT_EQ(lower.rect.Bottom(), 600);
 }
 
 TEST_F(BiSplitterWndTest, LosingTheCaptureCancelsTheDrag) {

@@ -107,6 +107,13 @@ TEST(SplitterLayout, PositionIsKeptWithinBothPanes) {
   EXPECT_EQ(layout.ClampPos(-40), 2);
   EXPECT_EQ(layout.ClampPos(10000), 792);
   EXPECT_EQ(layout.ClampPos(300), 300);
+  // What the panes need besides their borders narrows the range on both sides.
+  layout.SetPaneMinimum(0, 30);
+  layout.SetPaneMinimum(1, 40);
+  EXPECT_EQ(layout.ClampPos(-40), 2 + 30);
+  EXPECT_EQ(layout.ClampPos(10000), 800 - (2 + 40 + 6));
+  layout.Layout(800, 600, Metrics());
+  EXPECT_EQ(layout.Pane(1).client.w, 40);
 
   // A window made narrow for a moment does not lose the position the user chose.
   CSplitterLayout narrow = SideBySide(kSplitKeepPane0, 300, 800);
