@@ -16,19 +16,9 @@ namespace fs = std::filesystem;
 // more NAME=value words for env(1), `prefix` a command to run it through.
 Result RunAs(const std::string& program, const std::string& home, const std::string& extra,
              const std::vector<std::string>& args, const std::string& prefix = "") {
-  TempDir capture;
-  std::string cmd =
-      "cd " + ShellQuote(home) + " && " + prefix +
-      " env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_RUNTIME_DIR HOME=" + ShellQuote(home) + " " +
-      extra + " " + ShellQuote(program);
-  for (const std::string& a : args) cmd += " " + ShellQuote(a);
-  cmd += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
-  const int raw = std::system(cmd.c_str());
-  Result r;
-  r.status = (raw != -1 && WIFEXITED(raw)) ? WEXITSTATUS(raw) : -1;
-  r.out = ReadFile(capture / "out");
-  r.err = ReadFile(capture / "err");
-  return r;
+  return RunProgram(program, args, home,
+                    prefix + " env -u XDG_CONFIG_HOME -u XDG_DATA_HOME -u XDG_RUNTIME_DIR HOME=" +
+                        ShellQuote(home) + " " + extra);
 }
 
 std::string SettingsWith(const std::string& schemesDir) {

@@ -55,12 +55,13 @@ inline std::string ShellQuote(const std::string& arg) {
   return q + "'";
 }
 
-// Runs tessarook-cli with args in the folder cwd; stdin is empty. `env` is put
-// before the program as it stands ("NAME=value ...", quoted by the caller).
-inline Result RunCli(const std::vector<std::string>& args, const std::string& cwd,
-                     const std::string& env = "") {
+// Runs `program` with args in the folder cwd; stdin is empty. `prefix` is put
+// before the program as it stands ("NAME=value ...", "env -u NAME ...",
+// quoted by the caller).
+inline Result RunProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& cwd, const std::string& prefix) {
   TempDir capture;
-  std::string cmd = "cd " + ShellQuote(cwd) + " && " + env + " " + ShellQuote(TESSAROOK_CLI);
+  std::string cmd = "cd " + ShellQuote(cwd) + " && " + prefix + " " + ShellQuote(program);
   for (const std::string& a : args) cmd += " " + ShellQuote(a);
   cmd += " </dev/null >" + ShellQuote(capture / "out") + " 2>" + ShellQuote(capture / "err");
   const int raw = std::system(cmd.c_str());
@@ -69,6 +70,12 @@ inline Result RunCli(const std::vector<std::string>& args, const std::string& cw
   r.out = ReadFile(capture / "out");
   r.err = ReadFile(capture / "err");
   return r;
+}
+
+// Runs tessarook-cli with args in the folder cwd; `env` as RunProgram's prefix.
+inline Result RunCli(const std::vector<std::string>& args, const std::string& cwd,
+                     const std::string& env = "") {
+  return RunProgram(TESSAROOK_CLI, args, cwd, env);
 }
 
 }  // namespace tessarook::clitest
