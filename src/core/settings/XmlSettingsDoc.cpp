@@ -27,9 +27,15 @@ constexpr std::size_t kMaxMarkup = 2000;
 // tag is refused.
 constexpr std::size_t kMaxAttributes = 64;
 
+// A character a tag name may start with; markup starting otherwise is no tag.
+bool StartsName(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || u == '_' || u == ':' || u >= 0x80;
+}
+
 // True when some start tag holds more than `limit` attributes (counted by
-// their "=" outside quoted values). Comments, CDATA sections, declarations
-// and end tags hold none.
+// their "=" outside quoted values). Comments, CDATA sections, declarations,
+// end tags and markup that is no tag (such as "<==>") hold none.
 bool HasCrowdedTag(std::string_view text, std::size_t limit) {
   std::size_t i = 0;
   auto skipPast = [&](std::string_view end) {
@@ -46,7 +52,7 @@ bool HasCrowdedTag(std::string_view text, std::size_t limit) {
       skipPast("-->");
     } else if (rest.substr(0, 9) == "<![CDATA[") {
       skipPast("]]>");
-    } else if (rest.size() > 1 && (rest[1] == '!' || rest[1] == '?' || rest[1] == '/')) {
+    } else if (rest.size() < 2 || !StartsName(rest[1])) {
       skipPast(">");
     } else {
       std::size_t attributes = 0;
