@@ -22,9 +22,15 @@ bool ManifestCanHold(std::string_view path) {
 }
 
 bool CBackupArchive::AddBackupFile(const std::string& sourcePath) {
+  if (!IsWriting() || !ManifestCanHold(sourcePath)) return false;
+  return AddPreparedBackupFile(sourcePath, PrepareFile(sourcePath), nullptr);
+}
+
+bool CBackupArchive::AddPreparedBackupFile(const std::string& sourcePath, PreparedFile file,
+                                           CTaskPool* pool) {
   if (!IsWriting()) return false;
   if (!ManifestCanHold(sourcePath)) return false;
-  if (!AddFile(sourcePath, EntryNameOf(paths.size()))) return false;
+  if (!AddPrepared(std::move(file), EntryNameOf(paths.size()), pool)) return false;
   paths.push_back(sourcePath);
   return true;
 }

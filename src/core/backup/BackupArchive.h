@@ -29,6 +29,9 @@ class CBackupArchive : public CZipFile {
   // (one holding a CR, or ending in a LF) is refused: it would read back as a
   // different path and shift every later line.
   bool AddBackupFile(const std::string& sourcePath);
+  // As AddBackupFile, for the file PrepareFile(sourcePath) gave (see
+  // CZipFile::AddPrepared).
+  bool AddPreparedBackupFile(const std::string& sourcePath, PreparedFile file, CTaskPool* pool);
 
   // Adds "list.txt" built from `paths`. Call once, after the last file.
   bool WriteManifest();

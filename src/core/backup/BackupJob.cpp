@@ -5,11 +5,15 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
+#include <future>
 #include <numeric>
 
 #include "backup/BackupArchive.h"
 #include "backup/ByteMeter.h"
+#include "backup/DeflateEngine.h"
 #include "util/PartialFiles.h"
+#include "util/TaskPool.h"
 
 namespace tessarook {
 
@@ -118,11 +122,45 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   const uint64_t total = list.size();
   if (sink) sink->OnProgress(0, total);
   bytes.Start(std::accumulate(sizes.begin(), sizes.end(), uint64_t{0}));
+
+  // Workers open the files ahead of the writer, and read and compress the
+  // small ones whole; this thread writes the entries in list order and has
+  // the pieces of large files deflated on the same workers. What waits ahead
+  // is bounded in count and in bytes (kAheadBytesPerWorker per worker), on
+  // top of what each worker holds while it works (see DeflateEngine.h).
   uint64_t done = 0;
+  CTaskPool pool(m_jobs);
+  const size_t maxAhead = kAheadFilesPerWorker * pool.Size();
+  const uint64_t maxAheadBytes = kAheadBytesPerWorker * pool.Size();
+  struct Ahead {
+    std::future<PreparedFile> file;
+    uint64_t cost;
+  };
+  std::deque<Ahead> ahead;
+  uint64_t aheadBytes = 0;
+  size_t posted = 0;
+  auto costOf = [&](size_t i) {
+    return std::min<uint64_t>(i < sizes.size() ? sizes[i] : 0, kWholeFileLimit) + 4096;
+  };
   for (const std::string& path : list) {
+    while (posted < list.size() && ahead.size() < maxAhead &&
+           (ahead.empty() || aheadBytes + costOf(posted) <= maxAheadBytes)) {
+      const std::string& next = list[posted];
+      const uint64_t cost = costOf(posted++);
+      // A path the manifest cannot hold is refused without being read.
+      const bool read = ManifestCanHold(next);
+      ahead.push_back({pool.Post([&next, &cancel, read] {
+                         return read && !cancel.load() ? PrepareFile(next) : PreparedFile{};
+                       }),
+                       cost});
+      aheadBytes += cost;
+    }
+    PreparedFile file = ahead.front().file.get();
+    aheadBytes -= ahead.front().cost;
+    ahead.pop_front();
     if (cancel.load())
       return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kCancelled);
-    if (!archive.AddBackupFile(path)) {
+    if (!archive.AddPreparedBackupFile(path, std::move(file), &pool)) {
       if (archive.IsBroken()) {
         if (cancel.load())
           return Finish(std::move(result), archive, partialPath,

@@ -47,6 +47,10 @@ class CBackupJob {
  public:
   CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder> folders);
 
+  // How many workers read and compress files: 0 (the default) for one per
+  // core. The Backup is the same whatever the number.
+  void SetJobs(unsigned jobs) { m_jobs = jobs; }
+
   // The file list the job would take now (single files first, then the folder
   // walks), with the folders it could not read in `skipped`. With `sizes`,
   // each file's size at listing time goes there, in step with the list.
@@ -69,6 +73,7 @@ class CBackupJob {
  private:
   std::vector<CSchemeFile> m_files;
   std::vector<CSchemeFolder> m_folders;
+  unsigned m_jobs = 0;
 };
 
 }  // namespace tessarook

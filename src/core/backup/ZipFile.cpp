@@ -12,18 +12,21 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <deque>
 #include <filesystem>
+#include <future>
 
+#include "backup/DeflateEngine.h"
 #include "backup/ZipReader.h"
 #include "backup/ZipStream.h"
 #include "util/OpenBeneath.h"
+#include "util/TaskPool.h"
 
 namespace tessarook {
 
 namespace {
 
 constexpr size_t kIoChunk = 1 << 20;  // bytes read from or written to disk files at a time
-constexpr size_t kProbeSize = 64 << 10;
 // Entries whose data may reach 4 GiB get zip64 records. Deflate can grow
 // incompressible data a little, so the switch comes well before the limit.
 constexpr uint64_t kZip64Threshold = 0xF0000000ull;
@@ -118,35 +121,13 @@ bool WriteAll(int fd, const char* p, size_t n) {
   return true;
 }
 
-// Reads until `n` bytes or end of file; -1 on a read error.
-ssize_t ReadFull(int fd, char* p, size_t n) {
-  size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::read(fd, p + got, n - got);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (r == 0) break;
-    got += static_cast<size_t>(r);
-  }
-  return static_cast<ssize_t>(got);
-}
-
 std::atomic<unsigned> g_tempCounter{0};
 
 }  // namespace
 
 CZipFile::CZipFile() = default;
 
-CZipFile::~CZipFile() {
-  CZipFile::Close();
-  if (m_probe) {
-    auto* z = static_cast<z_stream*>(m_probe);
-    deflateEnd(z);
-    delete z;
-  }
-}
+CZipFile::~CZipFile() { CZipFile::Close(); }
 
 bool CZipFile::Fail(std::string text) {
   m_lastError = std::move(text);
@@ -228,124 +209,167 @@ bool CZipFile::AddFromMemory(const void* data, uint64_t count, const std::string
 }
 
 bool CZipFile::AddFile(const std::string& diskPath, const std::string& name) {
+  return AddPrepared(PrepareFile(diskPath), name, nullptr);
+}
+
+bool CZipFile::AddPrepared(PreparedFile file, const std::string& name, CTaskPool* pool) {
   m_lastEntryChanged = false;
   if (!m_writer) return Fail("no archive is being written");
   if (m_broken) return Fail("the archive could not be written");
-  // Non-blocking open, so that a FIFO without a writer cannot hang us.
-  const int fd = ::open(diskPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) return Fail(Errno(errno));
-  struct stat st {};
-  if (fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return Fail(Errno(err));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return Fail(S_ISDIR(st.st_mode) ? "is a folder" : "not a regular file");
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-  const bool ok = WriteEntryFromFd(fd, name, static_cast<uint64_t>(st.st_size), &st);
-  ::close(fd);
-  return ok;
+  if (!file.error.empty()) return Fail(file.error);
+  return file.whole ? WriteWholeEntry(file, name) : WriteStreamedEntry(file, name, pool);
 }
 
-bool CZipFile::WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHint,
-                                const void* statBuf) {
-  const struct stat& st = *static_cast<const struct stat*>(statBuf);
-  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
-  char* buf = m_buffer.data();
-
-  // A file that grows while it is read is taken only up to a margin past the
-  // size it had when it was opened: a file appended to without end cannot
-  // hold the Backup up, and an entry that may reach the zip64 threshold that
-  // way is opened as zip64 from the start, so the growth cannot break it.
-  const uint64_t limit = sizeHint + kGrowthAllowance;
-  auto nextBlock = [&](uint64_t doneSoFar) {
-    return static_cast<size_t>(std::min<uint64_t>(kIoChunk, limit - doneSoFar));
-  };
-
-  // The first block is read before the entry is started: a file that cannot
-  // be read at all then leaves no trace in the archive.
-  size_t want = nextBlock(0);
-  ssize_t got = ReadFull(fd, buf, want);
-  if (got < 0) return Fail(Errno(errno));
-
-  // Data that does not compress (already packed media, archives) is stored:
-  // deflating it costs time and saves nothing.
-  int method = Z_DEFLATED;
-  int level = Z_DEFAULT_COMPRESSION;
-  if (static_cast<size_t>(got) >= 4096) {
-    if (!m_probe) {
-      auto* z = new z_stream{};
-      if (deflateInit2(z, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) == Z_OK) {
-        m_probe = z;
-      } else {
-        delete z;
-      }
-    }
-    if (m_probe) {
-      auto* z = static_cast<z_stream*>(m_probe);
-      deflateReset(z);
-      const size_t sample = std::min<size_t>(static_cast<size_t>(got), kProbeSize);
-      std::vector<unsigned char> out(deflateBound(z, sample));
-      z->next_in = reinterpret_cast<Bytef*>(buf);
-      z->avail_in = static_cast<uInt>(sample);
-      z->next_out = out.data();
-      z->avail_out = static_cast<uInt>(out.size());
-      if (deflate(z, Z_FINISH) == Z_STREAM_END && z->total_out >= sample - sample / 50) {
-        method = 0;
-        level = 0;
-      }
-    }
-  }
-
+bool CZipFile::OpenEntry(const std::string& name, const struct stat& st, bool deflated, bool raw,
+                         bool zip64) {
   zip_fileinfo info{};
   FillDosTime(info, st.st_mtim.tv_sec);
   info.external_fa = static_cast<uLong>(st.st_mode & 0xffff) << 16;
   if (!(st.st_mode & S_IWUSR)) info.external_fa |= 1;  // DOS read-only bit
   const std::string extra = TimeExtraField(st);
-  const int zip64 = limit >= kZip64Threshold ? 1 : 0;
-  auto* zf = static_cast<zipFile>(m_writer);
   if (zipOpenNewFileInZip4_64(
-          zf, name.c_str(), &info, extra.data(), static_cast<uInt>(extra.size()), extra.data(),
-          static_cast<uInt>(extra.size()), nullptr, method, level, 0, -MAX_WBITS, DEF_MEM_LEVEL,
-          Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0, zip64) != ZIP_OK) {
+          static_cast<zipFile>(m_writer), name.c_str(), &info, extra.data(),
+          static_cast<uInt>(extra.size()), extra.data(), static_cast<uInt>(extra.size()), nullptr,
+          deflated ? Z_DEFLATED : 0, deflated ? kDeflateLevel : 0, raw ? 1 : 0, -MAX_WBITS,
+          DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0, zip64 ? 1 : 0) != ZIP_OK) {
     m_broken = true;
     return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
   }
   ++m_entriesWritten;
+  return true;
+}
+
+bool CZipFile::WriteRaw(const char* data, size_t size) {
+  while (size > 0) {
+    const unsigned n = static_cast<unsigned>(std::min<size_t>(size, kIoChunk));
+    if (zipWriteInFileInZip(static_cast<zipFile>(m_writer), data, n) != ZIP_OK) return false;
+    data += n;
+    size -= n;
+  }
+  return true;
+}
+
+bool CZipFile::WriteWholeEntry(const PreparedFile& file, const std::string& name) {
+  if (!OpenEntry(name, file.st, file.deflated, true, file.size >= kZip64Threshold)) return false;
+  if (!WriteRaw(file.data.data(), file.data.size()))
+    return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  if (zipCloseFileInZipRaw64(static_cast<zipFile>(m_writer), file.size, file.crc) != ZIP_OK) {
+    m_broken = true;
+    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  }
+  if (m_observer) m_observer(file.size);
+  m_lastEntryChanged = file.changed;
+  return Succeed();
+}
+
+bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, CTaskPool* pool) {
+  const int fd = file.file.Get();
+  const uint64_t sizeHint = static_cast<uint64_t>(file.st.st_size);
+  // A file that grows while it is read is taken only up to a margin past the
+  // size it had when it was opened: a file appended to without end cannot
+  // hold the Backup up, and an entry that may reach the zip64 threshold that
+  // way is opened as zip64 from the start, so the growth cannot break it.
+  const uint64_t limit = sizeHint + kGrowthAllowance;
   uint64_t total = 0;
-  bool cutOff = false;  // stopped at the limit with the file still going on
-  while (got > 0) {
-    total += static_cast<uint64_t>(got);
-    if (zipWriteInFileInZip(zf, buf, static_cast<unsigned>(got)) != ZIP_OK)
+  size_t headUsed = 0;
+  // The next block of the file: first what the preparer read already, then
+  // the rest from the file. A block shorter than asked for ends the file.
+  auto readBlock = [&](std::vector<char>& block) -> ssize_t {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
+    block.resize(want);
+    const size_t fromHead = std::min(want, file.data.size() - headUsed);
+    std::memcpy(block.data(), file.data.data() + headUsed, fromHead);
+    headUsed += fromHead;
+    ssize_t got = static_cast<ssize_t>(fromHead);
+    if (fromHead < want) {
+      const ssize_t more = ReadFully(fd, block.data() + fromHead, want - fromHead);
+      if (more < 0) return -1;
+      got += more;
+    }
+    block.resize(static_cast<size_t>(got));
+    return got;
+  };
+
+  // The first block is read before the entry is started: a file that cannot
+  // be read at all then leaves no trace in the archive.
+  auto block = std::make_shared<std::vector<char>>();
+  ssize_t got = readBlock(*block);
+  if (got < 0) return Fail(Errno(errno));
+  // Data that does not compress (already packed media, archives) is stored:
+  // deflating it costs time and saves nothing.
+  const bool deflated =
+      !(static_cast<size_t>(got) >= 4096 && LooksIncompressible(block->data(), block->size()));
+  if (!OpenEntry(name, file.st, deflated, deflated, limit >= kZip64Threshold)) return false;
+  auto* zf = static_cast<zipFile>(m_writer);
+
+  // Deflated pieces are made on the pool (or here, without one) and written
+  // in order as they come back; at most kPiecesPerWorker per worker wait.
+  std::deque<std::future<DeflatedPiece>> pending;
+  const size_t maxPending = pool ? kPiecesPerWorker * pool->Size() : 0;
+  uint32_t crc = 0;
+  auto writeOldest = [&]() {
+    DeflatedPiece piece = pending.front().get();
+    pending.pop_front();
+    if (!piece.ok) return AbortEntry("cannot compress the data: out of memory");
+    if (!WriteRaw(piece.data.data(), piece.data.size()))
       return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    crc = static_cast<uint32_t>(crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.size)));
+    return true;
+  };
+
+  std::shared_ptr<const std::vector<char>> previous;
+  bool cutOff = false;  // stopped at the limit with the file still going on
+  for (;;) {
+    const size_t asked = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
+    total += static_cast<uint64_t>(got);
+    if (deflated && got > 0) {
+      auto deflate = [block, previous] {
+        return DeflatePiece(block->data(), block->size(), previous ? previous->data() : nullptr,
+                            previous ? previous->size() : 0);
+      };
+      pending.push_back(pool ? pool->Post(deflate, true)
+                             : std::async(std::launch::deferred, deflate));
+      while (pending.size() > maxPending)
+        if (!writeOldest()) return false;
+      previous = block;
+      block = std::make_shared<std::vector<char>>();
+    } else if (got > 0 && !WriteRaw(block->data(), block->size())) {
+      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    }
     if (m_observer) m_observer(static_cast<uint64_t>(got));
-    if (static_cast<size_t>(got) < want) break;  // end of the file
+    if (static_cast<size_t>(got) < asked) break;  // end of the file
     if (total >= limit) {
       cutOff = true;
       break;
     }
     if (m_cancel && m_cancel->load()) return AbortEntry("cancelled");
-    want = nextBlock(total);
-    got = ReadFull(fd, buf, want);
+    got = readBlock(*block);
     if (got < 0) return AbortEntry("read error part-way through the file: " + Errno(errno));
   }
-  if (zipCloseFileInZip(zf) != ZIP_OK) {
+  int closed = ZIP_OK;
+  if (deflated) {
+    while (!pending.empty())
+      if (!writeOldest()) return false;
+    if (!WriteRaw(reinterpret_cast<const char*>(kFinalEmptyBlock), sizeof kFinalEmptyBlock))
+      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    closed = zipCloseFileInZipRaw64(zf, total, crc);
+  } else {
+    closed = zipCloseFileInZip(zf);
+  }
+  if (closed != ZIP_OK) {
     m_broken = true;
     return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
   }
-  // The entry holds exactly what was read (minizip sums its CRC and sizes as
-  // the data passes). Whether that is the file as it was: its size and
-  // last-write time must not have moved, and it must not have ended early.
-  // A file the system makes up as it is read (size 0, unchanged) is not
-  // counted as changed for giving more than its size.
+  // The entry holds exactly what was read, with its CRC and sizes. Whether
+  // that is the file as it was: its size and last-write time must not have
+  // moved, and it must not have ended early. A file the system makes up as
+  // it is read (size 0, unchanged) is not counted as changed for giving more
+  // than its size.
   struct stat now {};
   m_lastEntryChanged = cutOff || total < sizeHint || fstat(fd, &now) != 0 ||
-                       now.st_size != st.st_size || now.st_mtim.tv_sec != st.st_mtim.tv_sec ||
-                       now.st_mtim.tv_nsec != st.st_mtim.tv_nsec;
+                       now.st_size != file.st.st_size ||
+                       now.st_mtim.tv_sec != file.st.st_mtim.tv_sec ||
+                       now.st_mtim.tv_nsec != file.st.st_mtim.tv_nsec;
   return Succeed();
 }
 

@@ -8,9 +8,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "backup/DeflateEngine.h"
+
 namespace tessarook {
 
 class CZipReader;
+class CTaskPool;
 
 // One ZIP archive, either being written (Create ... Close) or being read
 // (Open ... Close). The rest of the program never talks to ZIP code directly;
@@ -46,6 +49,10 @@ class CZipFile {
   // LastFileChanged); one that keeps growing is taken up to a margin past the
   // size it had when it was opened.
   virtual bool AddFile(const std::string& diskPath, const std::string& name);
+  // As AddFile, for a file that PrepareFile opened (and, when small, read and
+  // compressed) already, possibly on another thread. The pieces of a large
+  // file are deflated on `pool` when one is given, else on this thread.
+  bool AddPrepared(PreparedFile file, const std::string& name, CTaskPool* pool);
   // After a successful AddFile: true when the file changed while it was read
   // (its size or last-write time moved, or it ended before its size). The
   // entry's data, CRC and sizes still agree with each other.
@@ -148,7 +155,11 @@ class CZipFile {
   bool OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize, const std::string& shown,
                      std::string& error);
   bool Protected(std::string text);
-  bool WriteEntryFromFd(int fd, const std::string& name, uint64_t sizeHint, const void* statBuf);
+  bool OpenEntry(const std::string& name, const struct stat& st, bool deflated, bool raw,
+                 bool zip64);
+  bool WriteRaw(const char* data, size_t size);
+  bool WriteWholeEntry(const PreparedFile& file, const std::string& name);
+  bool WriteStreamedEntry(PreparedFile& file, const std::string& name, CTaskPool* pool);
   bool AbortEntry(const std::string& why);
   bool AddZip64EndRecords();
 
@@ -166,7 +177,6 @@ class CZipFile {
   std::function<void(uint64_t)> m_observer;
   std::string m_lastError;
   std::vector<char> m_buffer;
-  void* m_probe = nullptr;  // z_stream used to test whether data compresses
 };
 
 }  // namespace tessarook

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "util/OpenBeneath.h"
+
+namespace tessarook {
+
+// How file data is compressed for a Backup, on as many threads as there are
+// workers, into bounded buffers.
+//
+// A file smaller than kWholeFileLimit is read in one piece and deflated in one
+// call of libdeflate (level 6). A larger file is read in pieces of
+// kStreamPiece bytes; each piece is deflated on its own by zlib, primed with
+// the 32 KiB before it as dictionary and ended with a sync flush, so the
+// pieces joined in order, followed by kFinalEmptyBlock, form one deflate
+// stream for the whole entry. The pieces' CRCs are joined likewise.
+//
+// Memory, per worker: one whole file being compressed and its compressed form
+// (2 x kWholeFileLimit, 8 MiB) or one piece and its compressed form (2 MiB);
+// the writer keeps at most kPiecesPerWorker pieces per worker in flight
+// (about 4 MiB with their inputs) and lets files prepared ahead wait up to
+// kAheadBytesPerWorker (8 MiB). About 20 MiB a worker in all, whatever the
+// files: 40 MiB on two cores.
+inline constexpr size_t kWholeFileLimit = size_t{4} << 20;
+inline constexpr size_t kStreamPiece = size_t{1} << 20;
+inline constexpr size_t kPiecesPerWorker = 2;
+inline constexpr uint64_t kAheadBytesPerWorker = uint64_t{8} << 20;
+inline constexpr size_t kAheadFilesPerWorker = 64;
+inline constexpr int kDeflateLevel = 6;
+
+// Ends a stream made of pieces from DeflatePiece: an empty final block with
+// fixed codes.
+inline constexpr unsigned char kFinalEmptyBlock[2] = {0x03, 0x00};
+
+// A file opened for a Backup entry, and, when it is small, read and
+// compressed already. Made on any thread; handed to the archive's writer.
+struct PreparedFile {
+  std::string error;      // not empty: the file cannot be read (why); nothing else holds
+  CFileHandle file;       // open while data remains to be read (not `whole`)
+  struct stat st {};      // the file's status when it was opened
+  bool whole = false;     // `data` is the entry's complete stored form
+  bool deflated = false;  // whole: `data` is a raw deflate stream, else the bytes themselves
+  // Whole: the stored form. Otherwise the first bytes of the file, already
+  // read (the file's read position is after them); may be empty.
+  std::vector<char> data;
+  uint64_t size = 0;     // whole: the bytes read from the file
+  uint32_t crc = 0;      // whole: their CRC-32
+  bool changed = false;  // whole: the file changed while it was read
+};
+
+// Opens the file at `path` and prepares it for an entry: a missing,
+// unreadable or non-regular file gives an `error`; a regular file below
+// kWholeFileLimit is read and compressed (or kept as it is when its data does
+// not compress); a larger one is left open for streaming. Safe to call on
+// several threads at once.
+PreparedFile PrepareFile(const std::string& path);
+
+// One piece of a long entry, deflated.
+struct DeflatedPiece {
+  std::vector<char> data;  // deflate blocks, ending byte-aligned, none final
+  uint32_t crc = 0;        // CRC-32 of the piece's uncompressed bytes
+  size_t size = 0;         // the piece's uncompressed size
+  bool ok = false;
+};
+
+// Deflates `size` bytes at `data`, which follow the `dictionarySize` bytes at
+// `dictionary` in the stream (only the last 32 KiB of them count). Safe to
+// call on several threads at once.
+DeflatedPiece DeflatePiece(const char* data, size_t size, const char* dictionary,
+                           size_t dictionarySize);
+
+// True when the sample (the start of a file) does not shrink by deflating:
+// such data is stored as it is.
+bool LooksIncompressible(const char* data, size_t size);
+
+// Reads until `size` bytes or the end of the file; -1 on a read error.
+ssize_t ReadFully(int fd, char* data, size_t size);
+
+}  // namespace tessarook
