@@ -46,6 +46,7 @@ struct Context {
   std::string schemesDirOption;  // --schemes-dir, empty when not given
   std::string settingsFile;      // --settings; else the program's own (FindUserPlaces)
   bool quiet = false;
+  unsigned jobs = 0;  // --jobs: workers for backup, restore and verify; 0 = one per core
 
   // The My Schemes folder: --schemes-dir, else dir_schemes from the settings file.
   std::string SchemesDir() const;

@@ -182,7 +182,8 @@ int TakeBackup(const Context& ctx, const Args& args) {
     Error(kExistsText + name + " (use --force to replace it)");
     return kExitFailure;
   }
-  const CBackupJob job(scheme.m_files, scheme.m_folders);
+  CBackupJob job(scheme.m_files, scheme.m_folders);
+  job.SetJobs(ctx.jobs);
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();

@@ -4,9 +4,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -35,7 +37,8 @@ int64_t NowMs() {
 }
 
 void PrintUsage(std::ostream& out) {
-  out << "Usage: tessarook-cli [--schemes-dir DIR] [--settings FILE] [--quiet] COMMAND [ARGS...]\n"
+  out << "Usage: tessarook-cli [--schemes-dir DIR] [--settings FILE] [--quiet] [--jobs N]\n"
+         "                     COMMAND [ARGS...]\n"
          "       tessarook-cli --help | --version | COMMAND --help\n\n"
          "Commands:\n";
   // Commands register themselves in link order; list them by topic instead.
@@ -67,7 +70,8 @@ void PrintUsage(std::ostream& out) {
   out << "\nExit status: 0 success, 1 something was skipped, 2 usage error, 3 failure,\n"
          "130 interrupted (129 by a closed terminal, 143 by SIGTERM).\n"
          "Environment: TESSAROOK_SCHEMES_DIR is the My Schemes folder when --schemes-dir is not "
-         "given.\n";
+         "given.\n"
+         "--jobs N: backup, restore and verify use N workers (default: one per core).\n";
 }
 
 void PrintCommandHelp(const Command& c) {
@@ -94,6 +98,26 @@ bool TakeGlobalOption(int argc, char** argv, int& i, Context& ctx, int* failed) 
       return true;
     }
     (a == "--settings" ? ctx.settingsFile : ctx.schemesDirOption) = argv[++i];
+  } else if (a == "--jobs" || a.rfind("--jobs=", 0) == 0) {
+    std::string value;
+    if (a == "--jobs") {
+      if (i + 1 >= argc) {
+        *failed = Usage(a + " needs a value");
+        return true;
+      }
+      value = argv[++i];
+    } else {
+      value = a.substr(7);
+    }
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long n = std::strtoul(value.c_str(), &end, 10);
+    if (value.empty() || value[0] < '0' || value[0] > '9' || *end != '\0' || errno != 0 || n < 1 ||
+        n > 256) {
+      *failed = Usage("--jobs needs a number of workers from 1 to 256, not '" + value + "'");
+      return true;
+    }
+    ctx.jobs = static_cast<unsigned>(n);
   } else if (a.rfind("--schemes-dir=", 0) == 0) {
     ctx.schemesDirOption = a.substr(14);
   } else if (a.rfind("--settings=", 0) == 0) {
