@@ -15,22 +15,22 @@ namespace tessarook {
 namespace {
 
 constexpr size_t kProbeSize = 64 << 10;
-constexpr size_t kWindow = 32 << 10;  // what a deflate distance can reach back
 constexpr size_t kAlwaysDeflateBelow = 4096;
 
 // Each thread keeps its own compressors and read buffer for as long as it
 // lives, so that a worker pays for them once.
 struct ThreadCompressors {
   libdeflate_compressor* whole = nullptr;
-  z_stream piece{};
-  bool pieceReady = false;
+  z_stream inflater{};
+  bool inflaterReady = false;
+  std::vector<char> check;
   z_stream probe{};
   bool probeReady = false;
   std::vector<char> buffer;
 
   ~ThreadCompressors() {
     if (whole) libdeflate_free_compressor(whole);
-    if (pieceReady) deflateEnd(&piece);
+    if (inflaterReady) inflateEnd(&inflater);
     if (probeReady) deflateEnd(&probe);
   }
 };
@@ -137,42 +137,64 @@ PreparedFile PrepareFile(const std::string& path) {
   return f;
 }
 
-DeflatedPiece DeflatePiece(const char* data, size_t size, const char* dictionary,
-                           size_t dictionarySize) {
+DeflatedPiece DeflatePiece(const char* data, size_t size) {
   DeflatedPiece piece;
   piece.size = size;
   piece.crc = static_cast<uint32_t>(libdeflate_crc32(0, data, size));
   ThreadCompressors& local = Local();
-  if (!local.pieceReady) {
-    if (deflateInit2(&local.piece, kDeflateLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) !=
-        Z_OK)
-      return piece;
-    local.pieceReady = true;
+  if (!local.whole) local.whole = libdeflate_alloc_compressor(kDeflateLevel);
+  if (!local.whole || size == 0) return piece;
+  piece.data.resize(libdeflate_deflate_compress_bound(local.whole, size) + 6);
+  const size_t packed = libdeflate_deflate_compress(local.whole, data, size, piece.data.data(),
+                                                    piece.data.size() - 6);
+  if (packed == 0) return piece;
+
+  // The piece is a whole deflate stream of its own; its last block is marked
+  // final. Inflating it block by block finds where that block's header
+  // starts (and checks the piece on the way).
+  if (!local.inflaterReady) {
+    if (inflateInit2(&local.inflater, -MAX_WBITS) != Z_OK) return piece;
+    local.inflaterReady = true;
   }
-  z_stream& z = local.piece;
-  if (deflateReset(&z) != Z_OK) return piece;
-  if (dictionarySize > kWindow) {
-    dictionary += dictionarySize - kWindow;
-    dictionarySize = kWindow;
-  }
-  if (dictionarySize > 0 && deflateSetDictionary(&z, reinterpret_cast<const Bytef*>(dictionary),
-                                                 static_cast<uInt>(dictionarySize)) != Z_OK)
-    return piece;
-  // Room for the worst case plus the sync marker; grown if ever short.
-  piece.data.resize(deflateBound(&z, size) + 16);
-  z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-  z.avail_in = static_cast<uInt>(size);
-  size_t produced = 0;
+  z_stream& z = local.inflater;
+  if (inflateReset(&z) != Z_OK) return piece;
+  if (local.check.size() < size) local.check.resize(size);
+  z.next_in = reinterpret_cast<Bytef*>(piece.data.data());
+  z.avail_in = static_cast<uInt>(packed);
+  z.next_out = reinterpret_cast<Bytef*>(local.check.data());
+  z.avail_out = static_cast<uInt>(size);
+  uint64_t finalHeader = 0;  // bit position of the header of the block being read
+  int unused = -1;           // bits left in the last byte after the final block
   for (;;) {
-    z.next_out = reinterpret_cast<Bytef*>(piece.data.data() + produced);
-    z.avail_out = static_cast<uInt>(piece.data.size() - produced);
-    const int rc = deflate(&z, Z_SYNC_FLUSH);
-    produced = piece.data.size() - z.avail_out;
-    if (rc != Z_OK && rc != Z_BUF_ERROR) return piece;
-    if (z.avail_in == 0 && z.avail_out > 0) break;  // all in, flush complete
-    piece.data.resize(piece.data.size() * 2);
+    const int rc = inflate(&z, Z_BLOCK);
+    if (rc == Z_STREAM_END) break;
+    if (rc != Z_OK) return piece;
+    // Between blocks: before the next header, or just after the final block
+    // (its end-of-block code read; the stream's end skips the rest of the
+    // byte, so what is left of it is known only here).
+    if (z.data_type & 128) {
+      const unsigned bits = static_cast<unsigned>(z.data_type & 7);
+      if (z.data_type & 64)
+        unused = static_cast<int>(bits);
+      else
+        finalHeader = uint64_t{z.total_in} * 8 - bits;
+    }
   }
-  piece.data.resize(produced);
+  if (unused < 0 || z.total_in != packed || z.total_out != size ||
+      libdeflate_crc32(0, local.check.data(), size) != piece.crc)
+    return piece;
+
+  // Not final any more; and the stream is made to end on a byte boundary
+  // with an empty stored block, so the next piece can follow at once.
+  auto* bytes = reinterpret_cast<unsigned char*>(piece.data.data());
+  bytes[finalHeader / 8] &= static_cast<unsigned char>(~(1u << (finalHeader % 8)));
+  size_t end = packed;
+  if (unused > 0) {
+    bytes[end - 1] &= static_cast<unsigned char>((1u << (8 - unused)) - 1u);
+    if (unused < 3) bytes[end++] = 0;  // the stored block's header spills over
+    for (unsigned char c : {0x00, 0x00, 0xff, 0xff}) bytes[end++] = c;
+  }
+  piece.data.resize(end);
   piece.ok = true;
   return piece;
 }

@@ -17,13 +17,15 @@ namespace tessarook {
 //
 // A file smaller than kWholeFileLimit is read in one piece and deflated in one
 // call of libdeflate (level 6). A larger file is read in pieces of
-// kStreamPiece bytes; each piece is deflated on its own by zlib, primed with
-// the 32 KiB before it as dictionary and ended with a sync flush, so the
-// pieces joined in order, followed by kFinalEmptyBlock, form one deflate
-// stream for the whole entry. The pieces' CRCs are joined likewise.
+// kStreamPiece bytes; each piece is deflated on its own by libdeflate, then
+// its final block is marked not final and the piece ended on a byte boundary
+// (an empty stored block), so the pieces joined in order, followed by
+// kFinalEmptyBlock, form one deflate stream for the whole entry. The pieces'
+// CRCs are joined likewise.
 //
 // Memory, per worker: one whole file being compressed and its compressed form
-// (2 x kWholeFileLimit, 8 MiB) or one piece and its compressed form (2 MiB);
+// (2 x kWholeFileLimit, 8 MiB) or one piece, its compressed form and the
+// check of it (3 MiB);
 // the writer keeps at most kPiecesPerWorker pieces per worker in flight
 // (about 4 MiB with their inputs) and lets files prepared ahead wait up to
 // kAheadBytesPerWorker (8 MiB). About 20 MiB a worker in all, whatever the
@@ -70,11 +72,10 @@ struct DeflatedPiece {
   bool ok = false;
 };
 
-// Deflates `size` bytes at `data`, which follow the `dictionarySize` bytes at
-// `dictionary` in the stream (only the last 32 KiB of them count). Safe to
-// call on several threads at once.
-DeflatedPiece DeflatePiece(const char* data, size_t size, const char* dictionary,
-                           size_t dictionarySize);
+// Deflates `size` bytes at `data` (not 0) as one piece of a longer stream,
+// and checks that the piece inflates back to them. Safe to call on several
+// threads at once.
+DeflatedPiece DeflatePiece(const char* data, size_t size);
 
 // True when the sample (the start of a file) does not shrink by deflating:
 // such data is stored as it is.

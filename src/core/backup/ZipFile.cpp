@@ -310,28 +310,23 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
   auto writeOldest = [&]() {
     DeflatedPiece piece = pending.front().get();
     pending.pop_front();
-    if (!piece.ok) return AbortEntry("cannot compress the data: out of memory");
+    if (!piece.ok) return AbortEntry("cannot compress the data (out of memory?)");
     if (!WriteRaw(piece.data.data(), piece.data.size()))
       return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
     crc = static_cast<uint32_t>(crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.size)));
     return true;
   };
 
-  std::shared_ptr<const std::vector<char>> previous;
   bool cutOff = false;  // stopped at the limit with the file still going on
   for (;;) {
     const size_t asked = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
     total += static_cast<uint64_t>(got);
     if (deflated && got > 0) {
-      auto deflate = [block, previous] {
-        return DeflatePiece(block->data(), block->size(), previous ? previous->data() : nullptr,
-                            previous ? previous->size() : 0);
-      };
+      auto deflate = [block] { return DeflatePiece(block->data(), block->size()); };
       pending.push_back(pool ? pool->Post(deflate, true)
                              : std::async(std::launch::deferred, deflate));
       while (pending.size() > maxPending)
         if (!writeOldest()) return false;
-      previous = block;
       block = std::make_shared<std::vector<char>>();
     } else if (got > 0 && !WriteRaw(block->data(), block->size())) {
       return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));

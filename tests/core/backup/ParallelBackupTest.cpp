@@ -222,3 +222,33 @@ TEST(ParallelBackup, UrgentTasksGoAheadOfWaitingOnes) {
   EXPECT_EQ(order, (std::vector<int>{3, 1, 2}));
   EXPECT_EQ(tessarook::CTaskPool::Resolve(0), std::max(1u, std::thread::hardware_concurrency()));
 }
+
+TEST(ParallelBackup, PiecesOfAnyContentAndSizeJoinIntoOneStream) {
+  TempDir dir;
+  std::string whole, joined;
+  unsigned seed = 0;
+  for (size_t size : {size_t{1}, size_t{2}, size_t{3}, size_t{100}, size_t{5000}, size_t{70001},
+                      tessarook::kStreamPiece}) {
+    for (int kind = 0; kind < 3; ++kind) {
+      const std::string data = kind == 0   ? Text(size, ++seed)
+                               : kind == 1 ? Noise(size, ++seed)
+                                           : std::string(size, '\0');
+      const tessarook::DeflatedPiece piece = tessarook::DeflatePiece(data.data(), data.size());
+      ASSERT_TRUE(piece.ok) << size << " " << kind;
+      EXPECT_EQ(piece.size, data.size());
+      whole += data;
+      joined.append(piece.data.begin(), piece.data.end());
+    }
+  }
+  joined.append(std::begin(tessarook::kFinalEmptyBlock), std::end(tessarook::kFinalEmptyBlock));
+  WriteFile(dir / "joined", joined);
+  const RunResult r = Shell("python3 -c " +
+                            Quote("import sys, zlib\n"
+                                  "d = zlib.decompressobj(-15)\n"
+                                  "out = d.decompress(open(sys.argv[1], 'rb').read())\n"
+                                  "assert d.eof and not d.unused_data\n"
+                                  "sys.stdout.buffer.write(out)\n") +
+                            " " + Quote(dir / "joined"));
+  ASSERT_EQ(r.status, 0);
+  EXPECT_TRUE(r.out == whole);
+}
