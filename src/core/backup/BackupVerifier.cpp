@@ -32,7 +32,8 @@ struct Span {
 }  // namespace
 
 VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* cancel,
-                          IProgressSink* sink) {
+                          IProgressSink* sink, unsigned jobs) {
+  (void)jobs;
   VerifyResult result;
   CBackupArchive archive;
   if (!archive.Open(path)) {

@@ -107,7 +107,9 @@ bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position, s
 }
 
 RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                               const std::atomic<bool>* cancel, IProgressSink* sink) {
+                               const std::atomic<bool>* cancel, IProgressSink* sink,
+                               unsigned jobs) {
+  (void)jobs;
   RestoreResult result;
   archive.SetCancelFlag(cancel);
   const uint64_t total = items.size();
