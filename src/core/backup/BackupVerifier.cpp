@@ -122,8 +122,15 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     auto reader = std::make_unique<CZipFile>();
     if (!reader->OpenCopyOf(archive)) break;
     reader->SetCancelFlag(cancel);
-    reader->SetDataObserver(
-        [&moved](uint64_t size) { moved.fetch_add(size, std::memory_order_relaxed); });
+    // Every kStep bytes this thread is woken, so byte progress moves inside
+    // a large entry too.
+    reader->SetDataObserver([&](uint64_t size) {
+      const uint64_t before = moved.fetch_add(size, std::memory_order_relaxed);
+      if ((before + size) / CByteMeter::kStep != before / CByteMeter::kStep) {
+        { std::lock_guard<std::mutex> hold(lock); }
+        changed.notify_one();
+      }
+    });
     readers.push_back(std::move(reader));
   }
   std::vector<std::thread> workers;

@@ -383,7 +383,15 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   std::vector<std::thread> workers;
   auto work = [&](CBackupArchive& reader) {
     reader.SetCancelFlag(cancel);
-    reader.SetDataObserver([&moved](uint64_t k) { moved.fetch_add(k, std::memory_order_relaxed); });
+    // Every kStep bytes the reporting thread is woken, so byte progress
+    // moves inside a large file too.
+    reader.SetDataObserver([&](uint64_t k) {
+      const uint64_t before = moved.fetch_add(k, std::memory_order_relaxed);
+      if ((before + k) / CByteMeter::kStep != before / CByteMeter::kStep) {
+        { std::lock_guard<std::mutex> hold(lock); }
+        changed.notify_one();
+      }
+    });
     for (size_t h; (h = nextHead.fetch_add(1)) < heads.size();) {
       for (size_t i = heads[h]; i != kEnd; i = next[i]) {
         Outcome out = RestoreOne(reader, items[i], index[i], folders, cancel);
@@ -449,7 +457,10 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     uint64_t counted = 0;
     std::unique_lock<std::mutex> hold(lock);
     for (size_t i = 0; i < n;) {
-      changed.wait_for(hold, std::chrono::milliseconds(50), [&] { return outcomes[i].finished; });
+      changed.wait_for(hold, std::chrono::milliseconds(50), [&] {
+        return outcomes[i].finished ||
+               moved.load(std::memory_order_relaxed) - counted >= CByteMeter::kStep;
+      });
       size_t ready = i;
       while (ready < n && outcomes[ready].finished) ++ready;
       hold.unlock();
