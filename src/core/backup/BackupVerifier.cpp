@@ -1,6 +1,10 @@
 #include "backup/BackupVerifier.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "backup/BackupArchive.h"
 #include "backup/ByteMeter.h"
@@ -29,10 +33,21 @@ struct Span {
   int64_t entry = -1;
 };
 
+// How the test of one position went. The span is where the entry lay, read
+// by the worker that tested it (its end is where the data really ended).
+struct Tested {
+  bool finished = false;
+  bool ok = false;
+  bool cancelled = false;
+  bool haveSpan = false;
+  Span span;
+  std::string reason;
+};
+
 }  // namespace
 
 VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* cancel,
-                          IProgressSink* sink) {
+                          IProgressSink* sink, unsigned jobs) {
   VerifyResult result;
   CBackupArchive archive;
   if (!archive.Open(path)) {
@@ -54,7 +69,6 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
   // a fault of its own).
   if (!archive.ManifestDamage().empty())
     result.faults.push_back({-1, kManifestName, archive.ManifestDamage()});
-  std::string reason;
   const int64_t manifest = archive.FindEntry(kManifestName);
 
   // Which entry stands for each position; strays and doubles are faults.
@@ -78,9 +92,97 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
   uint64_t totalBytes = 0;
   for (int64_t entry : entryOf) totalBytes += entry < 0 ? 0 : archive.GetEntrySize(entry);
   bytes.Start(totalBytes);
-  archive.SetDataObserver([&bytes](uint64_t size) { bytes.Add(size); });
-  for (uint64_t pos = 0; pos < n; ++pos) {
+
+  // The entries are tested by several workers at once, each with an archive
+  // object of its own (its own open of the file); this thread reports the
+  // outcomes in position order and makes every sink call. Memory per worker:
+  // one archive reader (see CZipReader) and a copy of the directory.
+  std::vector<Tested> tested(static_cast<size_t>(n));
+  std::atomic<uint64_t> nextPos{0};
+  std::atomic<uint64_t> moved{0};
+  std::mutex lock;
+  std::condition_variable changed;
+  auto test = [&](CZipFile& reader, uint64_t pos) {
+    Tested t;
+    const int64_t entry = entryOf[static_cast<size_t>(pos)];
     if (cancel && cancel->load()) {
+      t.cancelled = true;
+    } else if (entry >= 0) {
+      t.ok = reader.TestEntry(entry, t.reason);
+      t.cancelled = !t.ok && cancel && cancel->load();
+      t.haveSpan = reader.GetEntrySpan(entry, t.span.begin, t.span.end);
+      t.span.entry = entry;
+    }
+    return t;
+  };
+  std::vector<std::unique_ptr<CZipFile>> readers;
+  const uint64_t wanted =
+      std::min<uint64_t>(jobs != 0 ? jobs : std::max(1u, std::thread::hardware_concurrency()), n);
+  for (uint64_t w = 0; wanted > 1 && w < wanted; ++w) {
+    auto reader = std::make_unique<CZipFile>();
+    if (!reader->OpenCopyOf(archive)) break;
+    reader->SetCancelFlag(cancel);
+    // Every kStep bytes this thread is woken, so byte progress moves inside
+    // a large entry too.
+    reader->SetDataObserver([&](uint64_t size) {
+      const uint64_t before = moved.fetch_add(size, std::memory_order_relaxed);
+      if ((before + size) / CByteMeter::kStep != before / CByteMeter::kStep) {
+        { std::lock_guard<std::mutex> hold(lock); }
+        changed.notify_one();
+      }
+    });
+    readers.push_back(std::move(reader));
+  }
+  std::vector<std::thread> workers;
+  if (readers.size() > 1) {
+    for (auto& reader : readers) {
+      try {
+        workers.emplace_back([&, r = reader.get()] {
+          for (uint64_t pos; (pos = nextPos.fetch_add(1)) < n;) {
+            Tested t = test(*r, pos);
+            t.finished = true;
+            {
+              std::lock_guard<std::mutex> hold(lock);
+              tested[static_cast<size_t>(pos)] = std::move(t);
+            }
+            changed.notify_one();
+          }
+        });
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+  // Waits for the workers however the report ends.
+  struct Joiner {
+    std::vector<std::thread>& threads;
+    ~Joiner() {
+      for (std::thread& t : threads) t.join();
+    }
+  } joiner{workers};
+  if (workers.empty()) {
+    archive.SetDataObserver([&bytes](uint64_t size) { bytes.Add(size); });
+  }
+
+  uint64_t counted = 0;
+  for (uint64_t pos = 0; pos < n; ++pos) {
+    Tested& t = tested[static_cast<size_t>(pos)];
+    if (workers.empty()) {
+      t = test(archive, pos);
+    } else {
+      std::unique_lock<std::mutex> hold(lock);
+      while (!t.finished) {
+        changed.wait_for(hold, std::chrono::milliseconds(50));
+        const uint64_t now = moved.load(std::memory_order_relaxed);
+        bytes.Add(now - counted);
+        counted = now;
+      }
+      hold.unlock();
+      const uint64_t now = moved.load(std::memory_order_relaxed);
+      bytes.Add(now - counted);
+      counted = now;
+    }
+    if ((cancel && cancel->load()) || t.cancelled) {
       result.status = VerifyResult::Status::kCancelled;
       return result;
     }
@@ -90,23 +192,27 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
       result.faults.push_back({static_cast<int64_t>(pos), source, RestoreRefusal(source, false)});
     if (entry < 0) {
       result.faults.push_back({static_cast<int64_t>(pos), source, "entry missing"});
-    } else if (!archive.TestEntry(entry, reason)) {
-      if (cancel && cancel->load()) {
-        result.status = VerifyResult::Status::kCancelled;
-        return result;
-      }
-      result.faults.push_back({static_cast<int64_t>(pos), source, reason});
+    } else if (!t.ok) {
+      result.faults.push_back({static_cast<int64_t>(pos), source, t.reason});
     }
     bytes.Flush();
     if (sink) sink->OnProgress(pos + 1, n);
   }
+  if (workers.empty()) archive.SetDataObserver(nullptr);
   // Entries sharing bytes of the file: a well-formed archive has none, and
   // they are how small archives unpack to enormous data. Checked after the
   // data was read, so that each span ends where its data really ended.
   std::vector<Span> spans;
+  std::vector<bool> seen(static_cast<size_t>(count), false);
+  for (const Tested& t : tested) {
+    if (t.span.entry < 0) continue;
+    seen[static_cast<size_t>(t.span.entry)] = true;
+    if (t.haveSpan) spans.push_back(t.span);
+  }
   for (int64_t i = 0; i < count; ++i) {
     Span span{0, 0, i};
-    if (archive.GetEntrySpan(i, span.begin, span.end)) spans.push_back(span);
+    if (!seen[static_cast<size_t>(i)] && archive.GetEntrySpan(i, span.begin, span.end))
+      spans.push_back(span);
   }
   std::sort(spans.begin(), spans.end(),
             [](const Span& a, const Span& b) { return a.begin < b.begin; });

@@ -34,7 +34,8 @@ struct VerifyResult {
 // that the entries "0" to "n-1" and the manifest's n lines match one to one.
 // Also a fault: a manifest path that restore refuses both to its place and
 // below a chosen folder, and an entry whose bytes overlap another entry's.
+// `jobs` is how many entries may be tested at once; 0 means one per core.
 VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* cancel,
-                          IProgressSink* sink);
+                          IProgressSink* sink, unsigned jobs = 0);
 
 }  // namespace tessarook

@@ -1,6 +1,17 @@
 #include "backup/RestoreJob.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
 #include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string_view>
+#include <thread>
+#include <unordered_map>
 
 #include "backup/ByteMeter.h"
 #include "backup/RestorePath.h"
@@ -19,6 +30,9 @@ uint64_t EntryBytes(CBackupArchive& archive, const std::vector<RestoreItem>& ite
       total += archive.GetEntrySize(archive.EntryIndexFor(item.position));
   return total;
 }
+
+// The entry index of an item whose position the manifest does not have.
+constexpr int64_t kNoPosition = -2;
 
 }  // namespace
 
@@ -81,6 +95,208 @@ bool ExtractItem(CBackupArchive& archive, const RestoreItem& item, std::string& 
   return ok;
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A folder to reach: from "/" (or the current folder) through `follow`, where
+// symbolic links are followed, then through `refuse`, where none is. Messages
+// name the `refuse` part as `refuseShown` followed by its components.
+struct FolderPath {
+  bool absolute = true;
+  std::vector<std::string> follow;
+  std::vector<std::string> refuse;
+  std::string refuseShown;
+};
+
+// The folders one restore writes into, shared by its workers: each is opened,
+// or made, once, and stays open for the files that follow (at most
+// kMaxOpenFolders at a time; past that the handles are let go and folders
+// are opened again as needed). The folders it made are recorded, so that
+// those a failure left empty can be removed at the end. Every folder is
+// reached as ExtractToFile (links followed) or ExtractBeneath (none followed
+// below the target folder) reaches it, with the same messages.
+class CRestoreFolders {
+ public:
+  static constexpr size_t kMaxOpenFolders = 256;
+
+  // Removes what killed restores left in the folder of `destination`
+  // (each folder once).
+  void Sweep(const std::string& destination) {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_sweeper.SweepFolderOf(destination);
+  }
+
+  // The folder that receives `item`, with the file's name in it and the text
+  // that names the file; null with `error` when it cannot be reached.
+  std::shared_ptr<CFileHandle> FolderFor(const RestoreItem& item, std::string& leaf,
+                                         std::string& shown, std::string& error) {
+    FolderPath path;
+    if (item.folder.empty()) {
+      const std::string& dest = item.destination;
+      const size_t slash = dest.rfind('/');
+      leaf = slash == std::string::npos ? dest : dest.substr(slash + 1);
+      shown = dest;
+      if (leaf.empty() || leaf == "." || leaf == "..") {
+        error = dest + ": not a file path";
+        return nullptr;
+      }
+      const std::string folder = FolderOf(dest);
+      path.absolute = folder.front() == '/';
+      path.follow = PathComponents(folder);
+    } else {
+      std::vector<std::string> parts = PathComponents(item.relative);
+      shown = item.folder;
+      for (const std::string& part : parts) shown = JoinPath(shown, part);
+      if (parts.empty() || parts.back() == "." || parts.back() == "..") {
+        error = shown + ": not a file path";
+        return nullptr;
+      }
+      leaf = parts.back();
+      parts.pop_back();
+      path.absolute = item.folder.front() == '/';
+      path.follow = PathComponents(item.folder);
+      path.refuse = std::move(parts);
+      path.refuseShown = item.folder;
+    }
+    std::lock_guard<std::mutex> lock(m_lock);
+    return Open(path, error);
+  }
+
+  // Removes, innermost first, every folder this restore made that is empty.
+  void RemoveEmptyMade() {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_open.clear();
+    for (auto it = m_made.rbegin(); it != m_made.rend(); ++it) {
+      FolderPath parent = *it;
+      std::vector<std::string>& last = parent.refuse.empty() ? parent.follow : parent.refuse;
+      const std::string name = last.back();
+      last.pop_back();
+      const CFileHandle folder = OpenExisting(parent);
+      if (folder.IsOpen()) unlinkat(folder.Get(), name.c_str(), AT_REMOVEDIR);
+    }
+    m_made.clear();
+  }
+
+ private:
+  static std::string KeyOf(const FolderPath& path) {
+    std::string key(path.absolute ? "/" : ".");
+    for (const std::string& part : path.follow) key.append("\1").append(part);
+    for (const std::string& part : path.refuse) key.append("\2").append(part);
+    return key;
+  }
+
+  // Walks to an existing folder without making any (for the clean-up).
+  static CFileHandle OpenExisting(const FolderPath& path) {
+    CFileHandle current(::open(path.absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    for (size_t k = 0; current.IsOpen() && k < path.follow.size() + path.refuse.size(); ++k) {
+      const bool below = k >= path.follow.size();
+      const std::string& name = below ? path.refuse[k - path.follow.size()] : path.follow[k];
+      current = CFileHandle(openat(current.Get(), name.c_str(),
+                                   O_PATH | O_DIRECTORY | O_CLOEXEC | (below ? O_NOFOLLOW : 0)));
+    }
+    return current;
+  }
+
+  // Called with m_lock held.
+  std::shared_ptr<CFileHandle> Open(const FolderPath& path, std::string& error) {
+    const std::string key = KeyOf(path);
+    if (auto it = m_open.find(key); it != m_open.end()) return it->second;
+    if (m_open.size() >= kMaxOpenFolders) m_open.clear();
+
+    FolderPath reached;
+    reached.absolute = path.absolute;
+    std::string partKey(path.absolute ? "/" : ".");
+    std::string shown = path.absolute ? "/" : "";
+    std::shared_ptr<CFileHandle> current;
+    if (auto it = m_open.find(partKey); it != m_open.end()) {
+      current = it->second;
+    } else {
+      current = std::make_shared<CFileHandle>(
+          ::open(path.absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (!current->IsOpen()) {
+        error = std::string(path.absolute ? "/" : ".") + ": " + std::strerror(errno);
+        return nullptr;
+      }
+      m_open.emplace(partKey, current);
+    }
+    const size_t count = path.follow.size() + path.refuse.size();
+    for (size_t k = 0; k < count; ++k) {
+      const bool below = k >= path.follow.size();
+      const std::string& name = below ? path.refuse[k - path.follow.size()] : path.follow[k];
+      if (below && k == path.follow.size()) shown = path.refuseShown;
+      (below ? reached.refuse : reached.follow).push_back(name);
+      partKey.append(below ? "\2" : "\1").append(name);
+      if (auto it = m_open.find(partKey); it != m_open.end()) {
+        current = it->second;
+        if (name != ".") shown = JoinPath(shown, name);
+        continue;
+      }
+      CMadeFolders made;
+      CFileHandle next =
+          OpenFolderBelow(current->Get(), {name}, below ? LinkRule::kRefuse : LinkRule::kFollow,
+                          made, shown, error);
+      if (!next.IsOpen()) return nullptr;
+      if (!made.IsEmpty()) m_made.push_back(reached);
+      current = std::make_shared<CFileHandle>(std::move(next));
+      m_open.emplace(partKey, current);
+      if (name != ".") shown = JoinPath(shown, name);
+    }
+    return current;
+  }
+
+  std::mutex m_lock;
+  std::unordered_map<std::string, std::shared_ptr<CFileHandle>> m_open;
+  std::vector<FolderPath> m_made;  // in the order they were made
+  CPartialSweeper m_sweeper;
+};
+
+// What became of one item.
+struct Outcome {
+  bool finished = false;  // the rest is set
+  bool ok = false;
+  bool notRun = false;     // cancelled before it began
+  bool cancelled = false;  // failed because of a cancel
+  bool skipped = false;
+  std::string error;
+};
+
+// Restores one item with `archive`, into the folders of the whole restore.
+Outcome RestoreOne(CBackupArchive& archive, const RestoreItem& item, int64_t index,
+                   CRestoreFolders& folders, const std::atomic<bool>* cancel) {
+  Outcome out;
+  if (cancel && cancel->load()) {
+    out.notRun = true;
+    return out;
+  }
+  folders.Sweep(item.destination);
+  if (index == kNoPosition) {
+    out.error = "no such file in the Backup";
+  } else if (index < 0) {
+    out.error = "the Backup holds no entry " + EntryNameOf(item.position);
+  } else {
+    std::string leaf, shown;
+    const std::shared_ptr<CFileHandle> folder = folders.FolderFor(item, leaf, shown, out.error);
+    if (folder) {
+      out.ok = archive.ExtractIntoFolder(folder->Get(), leaf, shown, index, !item.folder.empty());
+      if (!out.ok) {
+        out.error = archive.LastError();
+        out.skipped = archive.DestinationProtected();
+      }
+    }
+  }
+  out.cancelled = !out.ok && cancel && cancel->load();
+  return out;
+}
+
+unsigned WorkerCount(unsigned jobs, size_t work) {
+  unsigned n = jobs != 0 ? jobs : std::thread::hardware_concurrency();
+  if (n == 0) n = 1;
+  return static_cast<unsigned>(std::min<size_t>(n, std::max<size_t>(work, 1)));
+}
+
 }  // namespace
 
 bool CRestoreJob::ExtractPosition(CBackupArchive& archive, size_t position,
@@ -106,43 +322,158 @@ bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position, s
   return false;
 }
 
+// The items are shared out by destination: items with the same destination
+// form a chain that one worker restores in order, so no two workers ever
+// write the same path; the chains go to the workers as each becomes free.
+// Each worker reads the Backup through an archive object of its own (its own
+// open of the file). The thread that called Run collects the outcomes and
+// reports them in item order, making every sink call itself.
+//
+// Memory: per worker, what one archive reader holds (see CZipReader: at most
+// 2 x 4 MiB + 64 KiB for an entry inflated in one call, 1.25 MiB for
+// streaming) plus a 1 MiB copy buffer for replacing existing files and a copy
+// of the Backup's directory; shared, one small outcome per item and at most
+// CRestoreFolders::kMaxOpenFolders open folders.
 RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                               const std::atomic<bool>* cancel, IProgressSink* sink) {
+                               const std::atomic<bool>* cancel, IProgressSink* sink,
+                               unsigned jobs) {
   RestoreResult result;
-  archive.SetCancelFlag(cancel);
-  const uint64_t total = items.size();
+  const size_t n = items.size();
+  const uint64_t total = n;
   if (sink) sink->OnProgress(0, total);
   CByteMeter bytes(sink);
   bytes.Start(EntryBytes(archive, items));
-  archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
-  uint64_t done = 0;
-  CPartialSweeper sweeper;  // what killed restores left beside the destinations
-  for (const RestoreItem& item : items) {
-    if (cancel && cancel->load()) {
-      result.cancelled = true;
-      break;
+
+  std::vector<int64_t> index(n);
+  for (size_t i = 0; i < n; ++i)
+    index[i] = items[i].position < archive.paths.size() ? archive.EntryIndexFor(items[i].position)
+                                                        : kNoPosition;
+  // Chains of items with the same destination: next[i] is the next item of
+  // i's chain, heads the first item of each chain, in item order.
+  constexpr size_t kEnd = static_cast<size_t>(-1);
+  std::vector<size_t> next(n, kEnd);
+  std::vector<size_t> heads;
+  {
+    std::unordered_map<std::string_view, size_t> last;
+    for (size_t i = 0; i < n; ++i) {
+      auto [it, fresh] = last.emplace(items[i].destination, i);
+      if (fresh) {
+        heads.push_back(i);
+      } else {
+        next[it->second] = i;
+        it->second = i;
+      }
     }
-    sweeper.SweepFolderOf(item.destination);
-    std::string error;
-    bool skipped = false;
-    if (ExtractItem(archive, item, error, skipped)) {
+  }
+
+  std::vector<std::unique_ptr<CBackupArchive>> readers;
+  const unsigned wanted = WorkerCount(jobs, heads.size());
+  for (unsigned w = 0; wanted > 1 && w < wanted; ++w) {
+    auto reader = std::make_unique<CBackupArchive>();
+    if (!reader->OpenCopyOf(archive)) break;
+    readers.push_back(std::move(reader));
+  }
+
+  CRestoreFolders folders;
+  std::vector<Outcome> outcomes(n);
+  std::mutex lock;
+  std::condition_variable changed;
+  std::atomic<size_t> nextHead{0};
+  std::atomic<uint64_t> moved{0};
+  std::vector<std::thread> workers;
+  auto work = [&](CBackupArchive& reader) {
+    reader.SetCancelFlag(cancel);
+    // Every kStep bytes the reporting thread is woken, so byte progress
+    // moves inside a large file too.
+    reader.SetDataObserver([&](uint64_t k) {
+      const uint64_t before = moved.fetch_add(k, std::memory_order_relaxed);
+      if ((before + k) / CByteMeter::kStep != before / CByteMeter::kStep) {
+        { std::lock_guard<std::mutex> hold(lock); }
+        changed.notify_one();
+      }
+    });
+    for (size_t h; (h = nextHead.fetch_add(1)) < heads.size();) {
+      for (size_t i = heads[h]; i != kEnd; i = next[i]) {
+        Outcome out = RestoreOne(reader, items[i], index[i], folders, cancel);
+        out.finished = true;
+        {
+          std::lock_guard<std::mutex> hold(lock);
+          outcomes[i] = std::move(out);
+        }
+        changed.notify_one();
+      }
+    }
+  };
+  if (readers.size() > 1) {
+    for (auto& reader : readers) {
+      try {
+        workers.emplace_back(work, std::ref(*reader));
+      } catch (const std::system_error&) {
+        break;
+      }
+    }
+  }
+
+  // Reports item i, whose outcome is final. After a cancel the files still
+  // written are listed as restored, with no further progress.
+  uint64_t done = 0;
+  bool stopped = false;
+  auto report = [&](size_t i) {
+    const Outcome& out = outcomes[i];
+    const RestoreItem& item = items[i];
+    if (stopped) {
+      if (out.ok) result.restored.push_back(item.position);
+      return;
+    }
+    if (out.notRun || out.cancelled) {
+      result.cancelled = stopped = true;
+      return;
+    }
+    if (out.ok) {
       result.restored.push_back(item.position);
-    } else if (cancel && cancel->load()) {
-      result.cancelled = true;
-      break;
     } else {
       const std::string path =
           item.position < archive.paths.size() ? archive.paths[item.position] : std::string();
-      RestoreFailure f{item.position, path, error};
-      f.skipped = skipped;
+      RestoreFailure f{item.position, path, out.error};
+      f.skipped = out.skipped;
       result.failed.push_back(f);
     }
     ++done;
     bytes.Flush();
     if (sink) sink->OnProgress(done, total);
+  };
+
+  if (workers.empty()) {
+    // One worker: this thread, with the caller's archive, in item order.
+    archive.SetCancelFlag(cancel);
+    archive.SetDataObserver([&bytes](uint64_t k) { bytes.Add(k); });
+    for (size_t i = 0; i < n && !stopped; ++i) {
+      outcomes[i] = RestoreOne(archive, items[i], index[i], folders, cancel);
+      report(i);
+    }
+    archive.SetDataObserver(nullptr);
+    archive.SetCancelFlag(nullptr);
+  } else {
+    uint64_t counted = 0;
+    std::unique_lock<std::mutex> hold(lock);
+    for (size_t i = 0; i < n;) {
+      changed.wait_for(hold, std::chrono::milliseconds(50), [&] {
+        return outcomes[i].finished ||
+               moved.load(std::memory_order_relaxed) - counted >= CByteMeter::kStep;
+      });
+      size_t ready = i;
+      while (ready < n && outcomes[ready].finished) ++ready;
+      hold.unlock();
+      const uint64_t now = moved.load(std::memory_order_relaxed);
+      bytes.Add(now - counted);
+      counted = now;
+      for (; i < ready; ++i) report(i);
+      hold.lock();
+    }
+    hold.unlock();
+    for (std::thread& t : workers) t.join();
   }
-  archive.SetDataObserver(nullptr);
-  archive.SetCancelFlag(nullptr);
+  if (!result.failed.empty() || result.cancelled) folders.RemoveEmptyMade();
   return result;
 }
 

@@ -63,9 +63,10 @@ class CRestoreJob {
   // rest go on. The cancel flag
   // is polled before each file and while a file is written: a file cut short
   // is removed and the destination keeps what it held. `sink` is called on
-  // the thread that calls Run.
+  // the thread that calls Run. `jobs` is how many files may be restored at
+  // once; 0 means one per core.
   static RestoreResult Run(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                           const std::atomic<bool>* cancel, IProgressSink* sink);
+                           const std::atomic<bool>* cancel, IProgressSink* sink, unsigned jobs = 0);
 
   // Extracts one manifest position to `destination` (replaced without
   // question). On failure `error` says why.

@@ -428,6 +428,19 @@ bool CZipFile::Open(const std::string& path) {
   return Succeed();
 }
 
+bool CZipFile::OpenCopyOf(const CZipFile& other) {
+  if (m_writer || m_reader) return Fail("an archive is already open");
+  if (!other.m_reader) return Fail("no archive is open");
+  auto reader = std::make_unique<CZipReader>();
+  std::string error;
+  if (!reader->OpenCopyOf(*other.m_reader, error)) return Fail(error);
+  m_reader = std::move(reader);
+  m_readDevice = other.m_readDevice;
+  m_readInode = other.m_readInode;
+  m_firstByFoldedName = other.m_firstByFoldedName;
+  return Succeed();
+}
+
 bool CZipFile::IsDirectoryComplete() const { return !m_reader || m_reader->DirectoryComplete(); }
 
 bool CZipFile::ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink) {
@@ -873,6 +886,19 @@ bool CZipFile::ExtractBeneath(const std::string& root, const std::string& relati
     made.RemoveEmpty();
     return false;
   }
+  return Succeed();
+}
+
+bool CZipFile::ExtractIntoFolder(int folder, const std::string& leaf, const std::string& shown,
+                                 int64_t index, bool refuseLink) {
+  m_protected = false;
+  if (!m_reader) return Fail("no archive is open");
+  if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
+  if (leaf.empty() || leaf == "." || leaf == ".." || leaf.find('/') != std::string::npos)
+    return Fail(shown + ": not a file path");
+  if (!ExtractInto(folder, leaf, shown, index,
+                   refuseLink ? LeafRule::kRefuseLink : LeafRule::kFollowLink))
+    return false;
   return Succeed();
 }
 

@@ -59,6 +59,10 @@ class CZipFile {
   bool LastFileChanged() const { return m_lastEntryChanged; }
   // Opens an existing archive for reading.
   virtual bool Open(const std::string& path);
+  // Opens for reading the archive that `other` reads (the same file, with a
+  // descriptor and buffers of its own and a copy of its directory), so that
+  // another thread can read it at the same time.
+  bool OpenCopyOf(const CZipFile& other);
   // Decompresses the whole entry into `buffer`. Fails without writing when
   // `size` is smaller than the entry; otherwise sets `size` to the entry size.
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, int64_t index);
@@ -80,6 +84,11 @@ class CZipFile {
   // choice); below it every folder is opened or made without following a
   // symbolic link, and a link met on the way or at the file is a failure.
   bool ExtractBeneath(const std::string& root, const std::string& relative, int64_t index);
+  // As ExtractBeneath (`refuseLink`) or ExtractToFile, for the file `leaf` in
+  // the folder open as `folder`, which the caller found or made; `shown`
+  // names the file in messages. Made folders are the caller's to remove.
+  bool ExtractIntoFolder(int folder, const std::string& leaf, const std::string& shown,
+                         int64_t index, bool refuseLink);
   // As ExtractToFile (by index), except that whatever is at the path (a file
   // of any mode, a symbolic link) is replaced by the new file: for scratch
   // copies, where a link planted at the path must not be written through.

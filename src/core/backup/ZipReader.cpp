@@ -1,6 +1,7 @@
 #include "backup/ZipReader.h"
 
 #include <fcntl.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -100,6 +101,39 @@ void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& have
 
 CZipReader::~CZipReader() {
   if (m_fd >= 0) ::close(m_fd);
+  if (m_inflater) libdeflate_free_decompressor(m_inflater);
+}
+
+bool CZipReader::OpenCopyOf(const CZipReader& other, std::string& error) {
+  if (other.m_fd < 0) {
+    error = "no archive is open";
+    return false;
+  }
+  // A new open file of its own, so that the kernel's read-ahead follows this
+  // reader's own reads; where /proc is missing, a duplicate descriptor (pread
+  // keeps no shared position, so that is safe too).
+  struct stat want {};
+  if (fstat(other.m_fd, &want) != 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(other.m_fd);
+  m_fd = ::open(self.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+  struct stat got {};
+  if (m_fd >= 0 &&
+      (fstat(m_fd, &got) != 0 || got.st_dev != want.st_dev || got.st_ino != want.st_ino)) {
+    ::close(m_fd);
+    m_fd = -1;
+  }
+  if (m_fd < 0) m_fd = fcntl(other.m_fd, F_DUPFD_CLOEXEC, 0);
+  if (m_fd < 0) {
+    error = std::strerror(errno);
+    return false;
+  }
+  m_fileSize = other.m_fileSize;
+  m_complete = other.m_complete;
+  m_entries = other.m_entries;
+  return true;
 }
 
 bool CZipReader::ReadAt(uint64_t offset, void* buffer, size_t size) {
@@ -236,6 +270,46 @@ bool CZipReader::Span(size_t index, uint64_t& begin, uint64_t& end, std::string&
   return true;
 }
 
+int CZipReader::ReadWhole(ZipEntryInfo& e, uint64_t dataStart,
+                          const std::function<bool(const char*, size_t)>& sink,
+                          std::string& error) {
+  if (e.size > kWholeEntryLimit || e.compressedSize > kWholeEntryLimit + kWholeEntrySlack) return 0;
+  if (!m_inflater) m_inflater = libdeflate_alloc_decompressor();
+  if (!m_inflater) return 0;
+  // Both sizes are within the bounds above and the compressed size within the
+  // file (DataStart checked it), so neither buffer grows past them. The output
+  // buffer holds exactly the recorded size: libdeflate never writes past it,
+  // and data that would inflate to more is refused as "insufficient space".
+  const size_t inSize = static_cast<size_t>(e.compressedSize);
+  const size_t outSize = static_cast<size_t>(e.size);
+  if (m_in.size() < std::max<size_t>(inSize, 1)) m_in.resize(std::max<size_t>(inSize, 1));
+  if (m_out.size() < std::max<size_t>(outSize, 1)) m_out.resize(std::max<size_t>(outSize, 1));
+  if (!ReadAt(dataStart, m_in.data(), inSize)) {
+    error = "read error";
+    return -1;
+  }
+  size_t used = 0;
+  size_t produced = 0;
+  const libdeflate_result r = libdeflate_deflate_decompress_ex(
+      m_inflater, m_in.data(), inSize, m_out.data(), outSize, &used, &produced);
+  // Anything but whole, good data is left to the streaming path, which says
+  // exactly what is wrong (and hands over what inflated before the fault, as
+  // it always has).
+  if (r != LIBDEFLATE_SUCCESS || produced != outSize ||
+      libdeflate_crc32(0, m_out.data(), outSize) != e.crc)
+    return 0;
+  for (size_t at = 0; at < outSize;) {
+    const size_t n = std::min(outSize - at, kOutChunk);
+    if (!sink(m_out.data() + at, n)) {
+      error = "stopped";
+      return -1;
+    }
+    at += n;
+  }
+  e.dataEnd = dataStart + used;
+  return 1;
+}
+
 bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t)>& sink,
                       std::string& error) {
   if (index >= m_entries.size()) {
@@ -253,6 +327,10 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
   if (e.method != 0 && e.method != Z_DEFLATED) {
     error = "unsupported compression method";
     return false;
+  }
+  if (e.method == Z_DEFLATED) {
+    const int whole = ReadWhole(e, dataStart, sink, error);
+    if (whole != 0) return whole > 0;
   }
   if (m_in.size() < kInChunk) m_in.resize(kInChunk);
   if (m_out.size() < kOutChunk) m_out.resize(kOutChunk);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct libdeflate_decompressor;
+
 namespace tessarook {
 
 // What the central directory says about one entry.
@@ -26,11 +28,21 @@ struct ZipEntryInfo {
   uint64_t dataEnd = 0;
 };
 
-// Reads ZIP archives on its own, with zlib for inflating: the central
-// directory (zip64 end records and zip64 extra fields included) and the data
-// of stored and deflated entries, checking sizes and CRCs as it streams.
+// Reads ZIP archives on its own: the central directory (zip64 end records and
+// zip64 extra fields included) and the data of stored and deflated entries,
+// checking sizes and CRCs. A deflated entry of at most kWholeEntryLimit bytes
+// (compressed at most kWholeEntryLimit + kWholeEntrySlack) is inflated in one
+// call by libdeflate into a buffer of exactly its recorded size; a larger one
+// is streamed through zlib. An entry the one-call path does not accept is
+// read again by streaming, so faults are found and named the same way for
+// every size.
+//
 // Nothing it reads is trusted: every length is checked against the file, and
-// no allocation exceeds what the file itself holds.
+// no allocation exceeds what the file itself holds. Memory per reader: at most
+// 2 x kWholeEntryLimit + kWholeEntrySlack for the one-call buffers (they grow
+// to the largest such entry read), plus 1.25 MiB for streaming, plus the
+// directory. A reader is used by one thread at a time; each thread that reads
+// the same archive opens its own (OpenCopyOf).
 class CZipReader {
  public:
   CZipReader() = default;
@@ -40,6 +52,15 @@ class CZipReader {
 
   // Opens a regular file and reads its directory. On failure `error` says why.
   bool Open(const std::string& path, std::string& error);
+
+  // Opens the file `other` reads anew (its own open file, not the path, which
+  // may name another file by now) and takes a copy of its directory, for
+  // reading on another thread.
+  bool OpenCopyOf(const CZipReader& other, std::string& error);
+
+  // Entries up to this size are inflated in one call (see the class comment).
+  static constexpr uint64_t kWholeEntryLimit = uint64_t{4} << 20;
+  static constexpr uint64_t kWholeEntrySlack = uint64_t{64} << 10;
 
   const std::vector<ZipEntryInfo>& Entries() const { return m_entries; }
 
@@ -61,6 +82,10 @@ class CZipReader {
   bool DataStart(const ZipEntryInfo& e, uint64_t& pos, std::string& error);
   bool ReadAt(uint64_t offset, void* buffer, size_t size);
   bool ParseDirectory(std::string& error);
+  // The one-call path: 1 = read and delivered, 0 = not accepted (read the
+  // entry by streaming), -1 = failed (`error` set).
+  int ReadWhole(ZipEntryInfo& e, uint64_t dataStart,
+                const std::function<bool(const char*, size_t)>& sink, std::string& error);
 
   int m_fd = -1;
   uint64_t m_fileSize = 0;
@@ -68,6 +93,7 @@ class CZipReader {
   std::vector<ZipEntryInfo> m_entries;
   std::vector<char> m_in;
   std::vector<char> m_out;
+  libdeflate_decompressor* m_inflater = nullptr;
 };
 
 }  // namespace tessarook
