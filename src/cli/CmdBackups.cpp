@@ -337,7 +337,7 @@ int RunRestore(const Context& ctx, const Args& args) {
   std::vector<RestoreFailure> failed;
   const std::vector<RestoreItem> items = CRestoreJob::Plan(archive, positions, to, failed);
   BarSink bar(ctx, "Restore");
-  const RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar);
+  const RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar, ctx.jobs);
   bar.Finish();
   for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
   failed.insert(failed.end(), result.failed.begin(), result.failed.end());
@@ -393,7 +393,8 @@ int RunVerify(const Context& ctx, const Args& args) {
   const std::string name = BackupName(store, args.positional[1]);
   if (name.empty() || !RequireBackup(store, name)) return kExitFailure;
   BarSink bar(ctx, "Verify");
-  const VerifyResult result = VerifyBackup(store.GetBackupPath(name), &InterruptFlag(), &bar);
+  const VerifyResult result =
+      VerifyBackup(store.GetBackupPath(name), &InterruptFlag(), &bar, ctx.jobs);
   bar.Finish();
   switch (result.status) {
     case VerifyResult::Status::kNotAZip:
