@@ -49,12 +49,13 @@ expect_has() {  # expect_has WORD LINE...: WORD is among the candidates
 # Commands come from the program's own list, and so do their options.
 expect "backup|backups" ba
 expect "duplicate-backup|duplicate" dup
-expect "--schemes-dir|--settings|--quiet|--help|--version" --
-expect "--force|--schemes-dir|--settings|--quiet|--help" new X --
+expect "--schemes-dir|--settings|--quiet|--jobs|--help|--version" --
+expect "--force|--schemes-dir|--settings|--quiet|--jobs|--help" new X --
 expect "name|time|size" backups Work --sort ""
 # Scheme and Backup names, from the My Schemes folder typed before or after the command.
 expect "Home Docs|Work" --schemes-dir "$schemes" show ""
 expect "Work" backup --schemes-dir "$schemes" W
+expect "Work" --jobs 2 --schemes-dir "$schemes" backup W
 expect "monday|tuesday|latest" --schemes-dir "$schemes" contents Work ""
 expect "tuesday" --schemes-dir "$schemes" verify Work t
 expect "monday|tuesday" --schemes-dir "$schemes" rename-backup Work ""
