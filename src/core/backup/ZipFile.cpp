@@ -278,7 +278,7 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
     const size_t want = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
     block.resize(want);
     const size_t fromHead = std::min(want, file.data.size() - headUsed);
-    std::memcpy(block.data(), file.data.data() + headUsed, fromHead);
+    if (fromHead > 0) std::memcpy(block.data(), file.data.data() + headUsed, fromHead);
     headUsed += fromHead;
     ssize_t got = static_cast<ssize_t>(fromHead);
     if (fromHead < want) {

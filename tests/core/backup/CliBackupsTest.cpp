@@ -206,10 +206,13 @@ TEST_F(CliBackups, InterruptRemovesThePartialBackup) {
   ASSERT_EQ(posix_spawn(&pid, TESSAROOK_CLI, &actions, nullptr, const_cast<char**>(argv), environ),
             0);
   posix_spawn_file_actions_destroy(&actions);
-  // Wait until the Backup file exists, then interrupt.
-  for (int i = 0; i < 400 && !fs::exists(BackupPath("cut")); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Wait until the Backup is being written (its partial file is there), then
+  // interrupt while it is still going.
+  const std::string partial = dir_ / ("schemes/S.tsbak.backups/.cut.zip." + std::to_string(pid) +
+                                      ".partial");
+  for (int i = 0; i < 2000 && !fs::exists(partial) && !fs::exists(BackupPath("cut")); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
@@ -217,6 +220,7 @@ TEST_F(CliBackups, InterruptRemovesThePartialBackup) {
   if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the Backup finished before the interrupt";
   EXPECT_EQ(WEXITSTATUS(status), 130);
   EXPECT_FALSE(fs::exists(BackupPath("cut")));
+  EXPECT_FALSE(fs::exists(partial));
 }
 
 TEST_F(CliBackups, RestoreSkipsProtectedFilesAndWritesIntoLockedFolders) {
