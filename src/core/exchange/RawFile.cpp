@@ -121,14 +121,21 @@ bool CRawFile::Close() {
 
 namespace {
 
-// The buffered copy: read into `buffer`, write from it. Reads from `*offset` onward.
-CopyOutcome CopyBuffered(int source, uint64_t& offset, int target, uint64_t length,
-                         std::vector<char>& buffer) {
+// The buffered copy: read into `buffer`, write from it. Reads from `*offset` onward;
+// `targetPos` is where the target stands. The bytes sit in the buffer at the same
+// place within a page as they will in the target, so the kernel copies each page of
+// the buffer to exactly one page of the target: writes that straddle two pages of
+// the buffer take markedly longer.
+CopyOutcome CopyBuffered(int source, uint64_t& offset, int target, uint64_t targetPos,
+                         uint64_t length, std::vector<char>& buffer) {
   CopyOutcome out;
-  if (buffer.size() < kBufferBytes) buffer.resize(kBufferBytes);
+  if (buffer.size() < kBufferBytes + 2 * kPageBytes) buffer.resize(kBufferBytes + 2 * kPageBytes);
+  const uintptr_t address = reinterpret_cast<uintptr_t>(buffer.data());
+  char* const page = buffer.data() + (kPageBytes - address % kPageBytes) % kPageBytes;
   while (out.copied < length) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(length - out.copied, buffer.size()));
-    const ssize_t n = ::pread(source, buffer.data(), want, static_cast<off_t>(offset));
+    char* const data = page + (targetPos + out.copied) % kPageBytes;
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(length - out.copied, kBufferBytes));
+    const ssize_t n = ::pread(source, data, want, static_cast<off_t>(offset));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
       out.status = CopyOutcome::kReadError;
@@ -137,7 +144,7 @@ CopyOutcome CopyBuffered(int source, uint64_t& offset, int target, uint64_t leng
     if (n == 0) return out;  // end of the source
     size_t done = 0;
     while (done < static_cast<size_t>(n)) {
-      const ssize_t w = ::write(target, buffer.data() + done, static_cast<size_t>(n) - done);
+      const ssize_t w = ::write(target, data + done, static_cast<size_t>(n) - done);
       if (w < 0 && errno == EINTR) continue;
       if (w <= 0) {
         out.status = CopyOutcome::kWriteError;
@@ -165,14 +172,16 @@ CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t l
     if (pos < 0) return CopyOutcome{CopyOutcome::kReadError, 0};
     offset = static_cast<uint64_t>(pos);
   }
-  // A source read from a page boundary (a whole file, on export) is copied by the kernel
-  // without passing through this process. A source read from the middle of a page (a
-  // record inside a .csm, on import) goes through the buffer: the kernel copy is much
-  // slower there than a plain read and write. Either way a refusal or an error of the
-  // kernel copy leaves the rest to the buffered loop, which tells a read fault from a
-  // write fault.
+  // Where both sides stand on a page boundary the kernel copies without the bytes
+  // passing through this process. Where either stands inside a page (a record of a
+  // .csm: the source on import, the target on export) the kernel copy takes about
+  // twice as long as a read and write through the buffer, so the buffer is used.
+  // Either way a refusal or an error of the kernel copy leaves the rest to the
+  // buffered loop, which tells a read fault from a write fault.
+  const off_t targetPos = ::lseek(target, 0, SEEK_CUR);
   CopyOutcome out;
-  if (offset % kPageBytes == 0) {
+  if (offset % kPageBytes == 0 && targetPos >= 0 &&
+      static_cast<uint64_t>(targetPos) % kPageBytes == 0) {
     while (out.copied < length) {
       const size_t want = static_cast<size_t>(std::min(length - out.copied, kKernelChunk));
       off_t off = static_cast<off_t>(offset);
@@ -184,7 +193,8 @@ CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t l
     }
   }
   if (out.copied < length) {
-    const CopyOutcome rest = CopyBuffered(source, offset, target, length - out.copied, buffer);
+    const uint64_t at = targetPos >= 0 ? static_cast<uint64_t>(targetPos) + out.copied : 0;
+    const CopyOutcome rest = CopyBuffered(source, offset, target, at, length - out.copied, buffer);
     out.status = rest.status;
     out.copied += rest.copied;
   }

@@ -60,7 +60,7 @@ struct CopyOutcome {
 // With `sourceOffset` the source is read from there (and the offset advanced);
 // without it, from the source's current position. Ends early, with kOk, at the source's
 // end of file. Lets the kernel copy where that is fast; otherwise goes through `buffer`
-// (resized to a fixed 1 MiB), so memory stays bounded whatever the length.
+// (resized to a fixed 1 MiB and two pages), so memory stays bounded whatever the length.
 CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t length,
                       std::vector<char>& buffer);
 

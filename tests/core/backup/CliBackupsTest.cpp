@@ -208,8 +208,8 @@ TEST_F(CliBackups, InterruptRemovesThePartialBackup) {
   posix_spawn_file_actions_destroy(&actions);
   // Wait until the Backup is being written (its partial file is there), then
   // interrupt while it is still going.
-  const std::string partial = dir_ / ("schemes/S.tsbak.backups/.cut.zip." + std::to_string(pid) +
-                                      ".partial");
+  const std::string partial =
+      dir_ / ("schemes/S.tsbak.backups/.cut.zip." + std::to_string(pid) + ".partial");
   for (int i = 0; i < 2000 && !fs::exists(partial) && !fs::exists(BackupPath("cut")); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
