@@ -1,13 +1,11 @@
 #include "backup/BackupVerifier.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "backup/BackupArchive.h"
 #include "backup/ByteMeter.h"
+#include "backup/ReaderWorkers.h"
 #include "backup/RestorePath.h"
 
 namespace tessarook {
@@ -36,7 +34,6 @@ struct Span {
 // How the test of one position went. The span is where the entry lay, read
 // by the worker that tested it (its end is where the data really ended).
 struct Tested {
-  bool finished = false;
   bool ok = false;
   bool cancelled = false;
   bool haveSpan = false;
@@ -98,10 +95,6 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
   // outcomes in position order and makes every sink call. Memory per worker:
   // one archive reader (see CZipReader) and a copy of the directory.
   std::vector<Tested> tested(static_cast<size_t>(n));
-  std::atomic<uint64_t> nextPos{0};
-  std::atomic<uint64_t> moved{0};
-  std::mutex lock;
-  std::condition_variable changed;
   auto test = [&](CZipFile& reader, uint64_t pos) {
     Tested t;
     const int64_t entry = entryOf[static_cast<size_t>(pos)];
@@ -115,73 +108,28 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     }
     return t;
   };
+  const unsigned wanted = WorkerCount(jobs, n);
   std::vector<std::unique_ptr<CZipFile>> readers;
-  const uint64_t wanted =
-      std::min<uint64_t>(jobs != 0 ? jobs : std::max(1u, std::thread::hardware_concurrency()), n);
-  for (uint64_t w = 0; wanted > 1 && w < wanted; ++w) {
-    auto reader = std::make_unique<CZipFile>();
-    if (!reader->OpenCopyOf(archive)) break;
-    reader->SetCancelFlag(cancel);
-    // Every kStep bytes this thread is woken, so byte progress moves inside
-    // a large entry too.
-    reader->SetDataObserver([&](uint64_t size) {
-      const uint64_t before = moved.fetch_add(size, std::memory_order_relaxed);
-      if ((before + size) / CByteMeter::kStep != before / CByteMeter::kStep) {
-        { std::lock_guard<std::mutex> hold(lock); }
-        changed.notify_one();
-      }
-    });
-    readers.push_back(std::move(reader));
-  }
-  std::vector<std::thread> workers;
-  if (readers.size() > 1) {
-    for (auto& reader : readers) {
-      try {
-        workers.emplace_back([&, r = reader.get()] {
-          for (uint64_t pos; (pos = nextPos.fetch_add(1)) < n;) {
-            Tested t = test(*r, pos);
-            t.finished = true;
-            {
-              std::lock_guard<std::mutex> hold(lock);
-              tested[static_cast<size_t>(pos)] = std::move(t);
-            }
-            changed.notify_one();
-          }
-        });
-      } catch (const std::system_error&) {
-        break;
-      }
+  if (wanted > 1) readers = OpenReaders<CZipFile>(archive, wanted);
+  CReaderWorkers workers(static_cast<size_t>(n));
+  std::atomic<uint64_t> nextPos{0};
+  const bool parallel = readers.size() > 1 && workers.Start(readers, [&](CZipFile& reader) {
+    reader.SetCancelFlag(cancel);
+    reader.SetDataObserver([&](uint64_t size) { workers.CountBytes(size); });
+    for (uint64_t pos; (pos = nextPos.fetch_add(1)) < n;) {
+      Tested t = test(reader, pos);
+      workers.Finish(static_cast<size_t>(pos),
+                     [&] { tested[static_cast<size_t>(pos)] = std::move(t); });
     }
-  }
-  // Waits for the workers however the report ends.
-  struct Joiner {
-    std::vector<std::thread>& threads;
-    ~Joiner() {
-      for (std::thread& t : threads) t.join();
-    }
-  } joiner{workers};
-  if (workers.empty()) {
-    archive.SetDataObserver([&bytes](uint64_t size) { bytes.Add(size); });
-  }
+  });
+  if (!parallel) archive.SetDataObserver([&bytes](uint64_t size) { bytes.Add(size); });
 
-  uint64_t counted = 0;
   for (uint64_t pos = 0; pos < n; ++pos) {
     Tested& t = tested[static_cast<size_t>(pos)];
-    if (workers.empty()) {
+    if (parallel)
+      workers.WaitFor(static_cast<size_t>(pos), bytes);
+    else
       t = test(archive, pos);
-    } else {
-      std::unique_lock<std::mutex> hold(lock);
-      while (!t.finished) {
-        changed.wait_for(hold, std::chrono::milliseconds(50));
-        const uint64_t now = moved.load(std::memory_order_relaxed);
-        bytes.Add(now - counted);
-        counted = now;
-      }
-      hold.unlock();
-      const uint64_t now = moved.load(std::memory_order_relaxed);
-      bytes.Add(now - counted);
-      counted = now;
-    }
     if ((cancel && cancel->load()) || t.cancelled) {
       result.status = VerifyResult::Status::kCancelled;
       return result;
@@ -198,7 +146,7 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     bytes.Flush();
     if (sink) sink->OnProgress(pos + 1, n);
   }
-  if (workers.empty()) archive.SetDataObserver(nullptr);
+  if (!parallel) archive.SetDataObserver(nullptr);
   // Entries sharing bytes of the file: a well-formed archive has none, and
   // they are how small archives unpack to enormous data. Checked after the
   // data was read, so that each span ends where its data really ended.

@@ -3,17 +3,15 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 #include "backup/ByteMeter.h"
+#include "backup/ReaderWorkers.h"
 #include "backup/RestorePath.h"
 #include "util/OpenBeneath.h"
 #include "util/PartialFiles.h"
@@ -255,7 +253,6 @@ class CRestoreFolders {
 
 // What became of one item.
 struct Outcome {
-  bool finished = false;  // the rest is set
   bool ok = false;
   bool notRun = false;     // cancelled before it began
   bool cancelled = false;  // failed because of a cancel
@@ -289,12 +286,6 @@ Outcome RestoreOne(CBackupArchive& archive, const RestoreItem& item, int64_t ind
   }
   out.cancelled = !out.ok && cancel && cancel->load();
   return out;
-}
-
-unsigned WorkerCount(unsigned jobs, size_t work) {
-  unsigned n = jobs != 0 ? jobs : std::thread::hardware_concurrency();
-  if (n == 0) n = 1;
-  return static_cast<unsigned>(std::min<size_t>(n, std::max<size_t>(work, 1)));
 }
 
 }  // namespace
@@ -366,53 +357,24 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     }
   }
 
-  std::vector<std::unique_ptr<CBackupArchive>> readers;
   const unsigned wanted = WorkerCount(jobs, heads.size());
-  for (unsigned w = 0; wanted > 1 && w < wanted; ++w) {
-    auto reader = std::make_unique<CBackupArchive>();
-    if (!reader->OpenCopyOf(archive)) break;
-    readers.push_back(std::move(reader));
-  }
+  std::vector<std::unique_ptr<CBackupArchive>> readers;
+  if (wanted > 1) readers = OpenReaders<CBackupArchive>(archive, wanted);
 
   CRestoreFolders folders;
   std::vector<Outcome> outcomes(n);
-  std::mutex lock;
-  std::condition_variable changed;
+  CReaderWorkers workers(n);
   std::atomic<size_t> nextHead{0};
-  std::atomic<uint64_t> moved{0};
-  std::vector<std::thread> workers;
-  auto work = [&](CBackupArchive& reader) {
+  const bool parallel = readers.size() > 1 && workers.Start(readers, [&](CBackupArchive& reader) {
     reader.SetCancelFlag(cancel);
-    // Every kStep bytes the reporting thread is woken, so byte progress
-    // moves inside a large file too.
-    reader.SetDataObserver([&](uint64_t k) {
-      const uint64_t before = moved.fetch_add(k, std::memory_order_relaxed);
-      if ((before + k) / CByteMeter::kStep != before / CByteMeter::kStep) {
-        { std::lock_guard<std::mutex> hold(lock); }
-        changed.notify_one();
-      }
-    });
+    reader.SetDataObserver([&](uint64_t k) { workers.CountBytes(k); });
     for (size_t h; (h = nextHead.fetch_add(1)) < heads.size();) {
       for (size_t i = heads[h]; i != kEnd; i = next[i]) {
         Outcome out = RestoreOne(reader, items[i], index[i], folders, cancel);
-        out.finished = true;
-        {
-          std::lock_guard<std::mutex> hold(lock);
-          outcomes[i] = std::move(out);
-        }
-        changed.notify_one();
+        workers.Finish(i, [&] { outcomes[i] = std::move(out); });
       }
     }
-  };
-  if (readers.size() > 1) {
-    for (auto& reader : readers) {
-      try {
-        workers.emplace_back(work, std::ref(*reader));
-      } catch (const std::system_error&) {
-        break;
-      }
-    }
-  }
+  });
 
   // Reports item i, whose outcome is final. After a cancel the files still
   // written are listed as restored, with no further progress.
@@ -443,7 +405,7 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     if (sink) sink->OnProgress(done, total);
   };
 
-  if (workers.empty()) {
+  if (!parallel) {
     // One worker: this thread, with the caller's archive, in item order.
     archive.SetCancelFlag(cancel);
     archive.SetDataObserver([&bytes](uint64_t k) { bytes.Add(k); });
@@ -454,24 +416,9 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     archive.SetDataObserver(nullptr);
     archive.SetCancelFlag(nullptr);
   } else {
-    uint64_t counted = 0;
-    std::unique_lock<std::mutex> hold(lock);
-    for (size_t i = 0; i < n;) {
-      changed.wait_for(hold, std::chrono::milliseconds(50), [&] {
-        return outcomes[i].finished ||
-               moved.load(std::memory_order_relaxed) - counted >= CByteMeter::kStep;
-      });
-      size_t ready = i;
-      while (ready < n && outcomes[ready].finished) ++ready;
-      hold.unlock();
-      const uint64_t now = moved.load(std::memory_order_relaxed);
-      bytes.Add(now - counted);
-      counted = now;
-      for (; i < ready; ++i) report(i);
-      hold.lock();
-    }
-    hold.unlock();
-    for (std::thread& t : workers) t.join();
+    for (size_t i = 0; i < n;)
+      for (const size_t ready = workers.WaitFor(i, bytes); i < ready; ++i) report(i);
+    workers.Join();
   }
   if (!result.failed.empty() || result.cancelled) folders.RemoveEmptyMade();
   return result;
