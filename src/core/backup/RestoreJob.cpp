@@ -93,12 +93,6 @@ bool ExtractItem(CBackupArchive& archive, const RestoreItem& item, std::string& 
   return ok;
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // A folder to reach: from "/" (or the current folder) through `follow`, where
 // symbolic links are followed, then through `refuse`, where none is. Messages
 // name the `refuse` part as `refuseShown` followed by its components.

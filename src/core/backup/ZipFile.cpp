@@ -517,12 +517,6 @@ std::string TempName() {
          std::to_string(g_tempCounter.fetch_add(1)) + ".part";
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The permission bits an extracted file gets: the entry's Unix bits when it
 // has them (type bits mark them as set, so even a mode of 000 comes back as
 // it was), else 0644.

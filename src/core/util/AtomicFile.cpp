@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "util/OpenBeneath.h"
 #include "util/PartialFiles.h"
 
 namespace tessarook {
@@ -55,9 +56,7 @@ bool MayReplace(const std::string& path, const struct stat& st) {
 }
 
 void SyncFolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder = FolderOf(path);
   const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd >= 0) {
     ::fsync(fd);

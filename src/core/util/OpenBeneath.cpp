@@ -62,6 +62,12 @@ std::string JoinPath(const std::string& folder, std::string_view name) {
   return out;
 }
 
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 CFileHandle OpenFolderBelow(int start, const std::vector<std::string>& components, LinkRule links,
                             CMadeFolders& made, const std::string& shown, std::string& error) {
   const int flags =

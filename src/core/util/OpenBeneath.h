@@ -75,4 +75,8 @@ std::vector<std::string> PathComponents(std::string_view path);
 // `folder` + "/" + `name`, without doubling a "/" that ends `folder`.
 std::string JoinPath(const std::string& folder, std::string_view name);
 
+// The folder that holds `path`: what comes before its last "/" ("/" for a
+// name just below the root, "." for a bare name).
+std::string FolderOf(const std::string& path);
+
 }  // namespace tessarook

@@ -14,6 +14,8 @@
 #include <sstream>
 #include <vector>
 
+#include "util/OpenBeneath.h"
+
 namespace tessarook {
 
 namespace {
@@ -207,9 +209,7 @@ size_t RemoveStalePartials(const std::string& folder) {
 }
 
 void CPartialSweeper::SweepFolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder =
-      slash == std::string::npos ? std::string(".") : (slash == 0 ? "/" : path.substr(0, slash));
+  const std::string folder = FolderOf(path);
   if (m_swept.insert(folder).second && !PassesALink(folder)) RemoveStalePartials(folder);
 }
 
