@@ -183,13 +183,21 @@ TEST_F(PaneInputTest, F6MovesBetweenThePanesAndTheFocusedOneIsMarked) {
   EXPECT_FALSE(Frame()->GetInnerSplitter()->IsPaneFocused(1));
   EXPECT_FALSE(Frame()->GetOuterSplitter()->IsPaneFocused(0));
 
+  // A click into another pane moves the mark with the focus.
+  wxUIActionSimulator mouse;
+  mouse.MouseMove(RowOnScreen(backups->GetList(), 0));
+  Flush();
+  mouse.MouseClick();
+  EXPECT_TRUE(WaitUntil([&] { return Frame()->GetInnerSplitter()->IsPaneFocused(1); }));
+  EXPECT_FALSE(Frame()->GetInnerSplitter()->IsPaneFocused(0));
+
   // A folded "My Schemes" pane is passed over.
   Command(ID_VIEW_MY_SCHEMES);
   Flush();
   sim.Char(WXK_F6);
-  EXPECT_TRUE(WaitUntil([&] { return focusedPane() == backups; }));
-  sim.Char(WXK_F6);
   EXPECT_TRUE(WaitUntil([&] { return focusedPane() == files; }));
+  sim.Char(WXK_F6);
+  EXPECT_TRUE(WaitUntil([&] { return focusedPane() == backups; }));
   Command(ID_VIEW_MY_SCHEMES);
 }
 

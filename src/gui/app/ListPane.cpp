@@ -91,9 +91,10 @@ void CListPane::AddColumn(const wxString& title, int width) {
     m_list->InsertColumn(m_list->GetColumnCount(), title, wxLIST_FORMAT_LEFT, width);
 }
 
-void CListPane::FitColumnToText(int column, const wxString& text) {
+void CListPane::FitColumnToText(int column, const wxString& text, int maxWidth) {
   if (column < 0 || size_t(column) >= m_columns.size()) return;
-  const int need = m_list->GetTextExtent(text).x + ColumnPadding(m_list);
+  int need = m_list->GetTextExtent(text).x + ColumnPadding(m_list);
+  if (maxWidth > 0) need = std::min(need, maxWidth);
   if (need <= m_columns[size_t(column)].width) return;
   m_columns[size_t(column)].width = need;
   if (IsTableMode() && column < m_list->GetColumnCount()) m_list->SetColumnWidth(column, need);

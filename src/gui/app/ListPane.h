@@ -36,7 +36,8 @@ class CListPane : public wxPanel {
   // Widens a column (table mode) so that `text` fits in it whole; the width
   // is kept for the column from then on. Fonts grow with the desktop's text
   // scale, so widths come from the texts, not from fixed numbers.
-  void FitColumnToText(int column, const wxString& text);
+  // `maxWidth` (> 0) caps the width for texts that may be very long (paths).
+  void FitColumnToText(int column, const wxString& text, int maxWidth = 0);
   int GetColumnWidth(int column) const;
   bool IsTableMode() const { return GetDisplayMode() == 1; }
 

@@ -290,8 +290,10 @@ void CMainFrame::BindCommands() {
       wxEVT_MENU, [this](wxCommandEvent&) { CyclePanes(1); }, ID_NEXT_PANE);
   Bind(
       wxEVT_MENU, [this](wxCommandEvent&) { CyclePanes(-1); }, ID_PREVIOUS_PANE);
+  // The window that takes the focus says which pane now has it (asking for
+  // the focus while the event runs may still give the one it leaves).
   Bind(wxEVT_CHILD_FOCUS, [this](wxChildFocusEvent& e) {
-    UpdateFocusedPane();
+    UpdateFocusedPane(e.GetWindow());
     e.Skip();
   });
 
@@ -587,12 +589,12 @@ void CMainFrame::CyclePanes(int step) {
   const int count = int(panes.size());
   const int next = current < 0 ? 0 : ((current + step) % count + count) % count;
   panes[size_t(next)]->FocusPane();
-  UpdateFocusedPane();
+  UpdateFocusedPane(panes[size_t(next)]);
 }
 
-void CMainFrame::UpdateFocusedPane() {
+void CMainFrame::UpdateFocusedPane(wxWindow* focus) {
   wxWindow* pane = nullptr;
-  for (wxWindow* w = wxWindow::FindFocus(); w && !pane; w = w->GetParent())
+  for (wxWindow* w = focus; w && !pane; w = w->GetParent())
     if (w == m_schemesView || w == m_filesView || w == m_backupsView) pane = w;
   m_outer->SetFocusedPane(pane == m_schemesView ? 0 : -1);
   m_inner->SetFocusedPane(pane == m_filesView ? 0 : pane == m_backupsView ? 1 : -1);

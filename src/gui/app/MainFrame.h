@@ -106,8 +106,9 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void CopyViewStateToSettings();
   // F6 / Shift+F6: the focus goes to the next or previous pane that shows.
   void CyclePanes(int step);
-  // Marks the caption of the pane that holds the focus.
-  void UpdateFocusedPane();
+  // Marks the caption of the pane that holds `focus` (a window that has or
+  // takes the keyboard focus); none when no pane holds it.
+  void UpdateFocusedPane(wxWindow* focus);
 
   void OnNewScheme(wxCommandEvent& event);
   void OnSettings(wxCommandEvent& event);

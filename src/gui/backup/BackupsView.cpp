@@ -180,12 +180,19 @@ void CBackupsView::RefreshList() {
       const wxString size = Utf8(FormatFileSize(info.size));
       list->SetItem(row, 1, time);
       list->SetItem(row, 2, size);
+      FitColumnToText(0, Utf8(info.name));
       FitColumnToText(1, time);
       FitColumnToText(2, size);
     }
     list->SetItemData(row, long(i));
   }
-  if (!selected.empty()) SelectName(selected);
+  if (!selected.empty()) {
+    // Kept selected without a word in the status bar: that is the user's to
+    // ask for, and may hold the summary of what just ended.
+    m_quietSelection = true;
+    SelectName(selected);
+    m_quietSelection = false;
+  }
   UpdateHint();
 }
 
@@ -294,7 +301,7 @@ void CBackupsView::BindCommands() {
   list->Bind(wxEVT_LIST_ITEM_SELECTED, [this](wxListEvent& e) {
     e.Skip();
     const long row = e.GetIndex();
-    if (row < 0 || size_t(row) >= m_backups.size()) return;
+    if (m_quietSelection || row < 0 || size_t(row) >= m_backups.size()) return;
     if (CMainFrame* frame = Frame())
       frame->SetStatusText(
           Utf8(m_backups[size_t(row)].name + ": " + FormatExactBytes(m_backups[size_t(row)].size)));

@@ -114,6 +114,7 @@ class CBackupsView : public CListPane {
   int m_finishedRuns = 0;
   BackupJobResult m_lastBackup;
   CBackupPropsDlg* m_dialog = nullptr;
+  bool m_quietSelection = false;      // a refresh selects the row again
   std::vector<BackupInfo> m_backups;  // row i shows m_backups[i]
   wxImageList* m_largeImages = nullptr;
   wxImageList* m_smallImages = nullptr;

@@ -312,6 +312,8 @@ void CFilesView::OnDocumentUpdate() {
                                   ? wxString("cannot be read")
                                   : FromUtf8(row.SizeText());
         list->SetItem(item, 2, size);
+        FitColumnToText(0, FromUtf8(row.m_name));
+        FitColumnToText(1, FromUtf8(row.m_location), FromDIP(480));
         FitColumnToText(2, size);
       }
     }

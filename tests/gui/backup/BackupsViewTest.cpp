@@ -104,9 +104,16 @@ TEST_F(BackupsTest, ABackupThatSkippedFilesSaysSoAndNamesThem) {
       marked = files->GetRowImage(row) == kImageUnreadableFile;
   EXPECT_TRUE(marked);
 
+  // A Backup selected before: the refresh afterwards keeps it selected and
+  // leaves the summary standing.
+  PutBackup("Sunday", "not a zip");
+  View()->RefreshList();
+  ASSERT_TRUE(View()->SelectName("Sunday"));
   const int before = View()->GetFinishedRuns();
   ASSERT_TRUE(View()->StartBackup("Monday"));
   ASSERT_TRUE(WaitForRuns(before + 1));
+  View()->RefreshList();  // as the folder's watcher does
+  EXPECT_EQ(View()->GetSelectedName(), "Sunday");
   const wxString status = Frame()->GetStatusBar()->GetStatusText(0);
   EXPECT_TRUE(status.StartsWith("Backup \"Monday\" finished: 1 file, 4 bytes in ")) << status;
   EXPECT_TRUE(status.EndsWith("; 1 file skipped.")) << status;
