@@ -307,7 +307,12 @@ void CMainFrame::BindCommands() {
     OnMoveOrSize();
     e.Skip();
   });
-  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { UpdateLockIndicators(); });
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    UpdateLockIndicators();
+    // Not every way the focus moves tells the frame (a click into a list that
+    // had it before a dialog, say): the mark follows it here as well.
+    UpdateFocusedPane(wxWindow::FindFocus());
+  });
 }
 
 bool CMainFrame::IsFileOperationRunning() const {
