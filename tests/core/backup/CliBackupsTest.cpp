@@ -180,7 +180,14 @@ TEST_F(CliBackups, DamagedBackupsAreReported) {
 
   WriteFile(BackupPath("text"), "not a zip");
   EXPECT_EQ(Tool("verify S text").status, 3);
-  EXPECT_EQ(Tool("contents S text").status, 3);
+  // A file that is there but is no ZIP is named as such, not as missing.
+  for (const char* command : {"contents S text", "restore S text"}) {
+    EXPECT_EQ(Tool(command).status, 3) << command;
+    EXPECT_NE(Err().find("not a readable Backup: " + BackupPath("text")), std::string::npos)
+        << Err();
+    EXPECT_EQ(Err().find("doesn't exist"), std::string::npos) << Err();
+  }
+  EXPECT_EQ(Tool("contents S absent").status, 3);
   EXPECT_NE(Err().find("The Backup file doesn't exist"), std::string::npos);
   Shell("cd " + Quote(dir_.str()) + " && echo x > 0 && zip -q " + Quote(BackupPath("nolist")) +
         " 0");
@@ -439,4 +446,71 @@ TEST_F(CliBackups, DamagedManifestShowsAndRestoresWhatIsReadableAndFails) {
       EXPECT_EQ(Lines(contents.out).size(), 40u);
     }
   }
+}
+
+// Renaming, duplicating and deleting take the lock of every Backup name they
+// create, replace or remove: a name being written is refused, and --force
+// waits for the writer, then replaces what it wrote.
+TEST_F(CliBackups, RenameDuplicateAndDeleteRespectANameBeingWritten) {
+  using tessarook::CBackupNameLock;
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S KEEP").status, 0);
+  const std::string keep = ReadFile(BackupPath("KEEP"));
+  CBackupNameLock writer;  // "backup S Y --force" writing Y at the moment
+  ASSERT_EQ(writer.Acquire(BackupPath("Y"), false, nullptr), CBackupNameLock::Outcome::kHeld);
+  for (const char* command : {"rename-backup", "duplicate-backup"}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Tool(std::string(command) + " S KEEP Y").status, 3);
+    EXPECT_NE(Err().find("being written"), std::string::npos) << Err();
+    EXPECT_FALSE(fs::exists(BackupPath("Y")));
+    EXPECT_EQ(ReadFile(BackupPath("KEEP")), keep);
+  }
+  CBackupNameLock deleting;
+  ASSERT_EQ(deleting.Acquire(BackupPath("KEEP"), false, nullptr), CBackupNameLock::Outcome::kHeld);
+  EXPECT_EQ(Tool("delete-backup S KEEP").status, 3);
+  EXPECT_NE(Err().find("being written"), std::string::npos) << Err();
+  EXPECT_TRUE(fs::exists(BackupPath("KEEP")));
+  deleting.Release();
+
+  // --force waits; the Backup being written lands, then KEEP replaces it.
+  Background forced(dir_ / "schemes", {"rename-backup", "S", "KEEP", "Y", "--force"});
+  ASSERT_GT(forced.pid, 0);
+  ASSERT_TRUE(forced.ReadUntil("waiting")) << forced.seen;
+  EXPECT_TRUE(fs::exists(BackupPath("KEEP")));
+  WriteFile(BackupPath("Y"), "the Backup that was being written");
+  writer.Release();
+  EXPECT_EQ(forced.Wait(), 0) << forced.seen;
+  EXPECT_EQ(ReadFile(BackupPath("Y")), keep);
+  EXPECT_FALSE(fs::exists(BackupPath("KEEP")));
+}
+
+// Prune deletes only Backups, and only under each name's lock: a Backup being
+// written is left alone and named; a .zip that is not a Backup is never
+// deleted (nor counted by a rule).
+TEST_F(CliBackups, PruneLeavesNamesBeingWrittenAndFilesThatAreNotBackups) {
+  using tessarook::CBackupNameLock;
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  WriteFile(BackupPath("junk"), "not a zip at all");
+  ASSERT_EQ(Shell("cd " + Quote(dir_.str()) + " && zip -q " + Quote(BackupPath("plain")) + " a.txt")
+                .status,
+            0);
+  for (const char* name : {"b1", "b2", "b3"})
+    ASSERT_EQ(Tool(std::string("backup S ") + name).status, 0);
+  CBackupNameLock writer;  // "backup S b1 --force" writing b1 at the moment
+  ASSERT_EQ(writer.Acquire(BackupPath("b1"), false, nullptr), CBackupNameLock::Outcome::kHeld);
+  const RunResult pruned = Tool("prune S --keep-last 1");
+  EXPECT_EQ(pruned.status, 1) << Err();
+  EXPECT_EQ(pruned.out, "b2\n");
+  const std::string err = Err();
+  EXPECT_NE(err.find("b1 alone"), std::string::npos) << err;
+  EXPECT_NE(err.find("junk.zip"), std::string::npos) << err;
+  EXPECT_NE(err.find("plain.zip"), std::string::npos) << err;
+  for (const char* name : {"junk", "plain", "b1", "b3"})
+    EXPECT_TRUE(fs::exists(BackupPath(name))) << name;
+  EXPECT_FALSE(fs::exists(BackupPath("b2")));
+  writer.Release();
+  EXPECT_EQ(Tool("prune S --keep-last 1").out, "b1\n");
+  EXPECT_TRUE(fs::exists(BackupPath("junk")));
 }
