@@ -640,7 +640,7 @@ bool CZipFile::WriteEntryTo(int fd, int64_t index, const std::string& shown, std
     // Not a write of ours that failed: the entry could not be read whole and
     // checked (unless the operation was stopped).
     m_damaged = !(m_cancel && m_cancel->load());
-    error = m_damaged ? shown + ": damaged in the Backup: " + m_lastError : m_lastError;
+    error = m_damaged ? "damaged in the Backup: " + m_lastError : m_lastError;
   }
   if (error.empty() && holeAtEnd && ftruncate(fd, static_cast<off_t>(done)) != 0)
     error = "cannot write " + shown + ": " + Errno(errno);
@@ -737,11 +737,22 @@ bool CZipFile::SameData(int fd, int64_t index) {
   return read && same;
 }
 
+namespace {
+
+// Whether a file's last-write time is the one an entry records, to the
+// entry's precision: 100 ns (NTFS field), or whole seconds when it has no
+// fraction (extended timestamp, DOS time).
+bool SameEntryTime(const struct timespec& file, const struct timespec& entry) {
+  if (file.tv_sec != entry.tv_sec) return false;
+  return entry.tv_nsec == 0 || file.tv_nsec / 100 == entry.tv_nsec / 100;
+}
+
+}  // namespace
+
 std::string CZipFile::DifferenceFrom(int fd, const struct stat& st, int64_t index) {
   const ZipEntryInfo& info = m_reader->Entries()[static_cast<size_t>(index)];
   if (static_cast<uint64_t>(st.st_size) != info.size) return "size";
-  const bool sameTime = st.st_mtim.tv_sec == info.mtime.tv_sec &&
-                        (info.mtime.tv_nsec == 0 || st.st_mtim.tv_nsec == info.mtime.tv_nsec);
+  const bool sameTime = SameEntryTime(st.st_mtim, info.mtime);
   const char* const differs = sameTime ? "content" : "time";
   if (fd < 0) return differs;  // not readable: it cannot be shown to be the same
   // The CRC first (one read of the file), the bytes only when it matches.
@@ -878,8 +889,7 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
       // Its data is not written again; only a last-write time that differs
       // is set to the entry's (where this user may set it).
       const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
-      if ((st.st_mtim.tv_sec != info.mtime.tv_sec || st.st_mtim.tv_nsec != info.mtime.tv_nsec) &&
-          (geteuid() == 0 || st.st_uid == geteuid()))
+      if (!SameEntryTime(st.st_mtim, info.mtime) && (geteuid() == 0 || st.st_uid == geteuid()))
         futimens(dest.Get(), times);
       m_placed = Placed::kSame;
       return true;
