@@ -97,6 +97,8 @@ TEST(CliPlaces, AMySchemesFolderThatCannotBeUsedIsNamedWithTheCause) {
                   {"--schemes-dir", tmp / "root-owned/My Schemes", "export", "Kept", tmp / "k.csm"})
                 .status,
             0);
+  // Exported private to root; shared on purpose with the other user.
+  fs::permissions(tmp / "k.csm", fs::perms::others_read, fs::perm_options::add);
   fs::permissions(tmp / "root-owned/My Schemes", readOnly);
   const std::string unwritable = "tessarook-cli: the My Schemes folder " +
                                  (tmp / "root-owned/My Schemes") +

@@ -74,7 +74,7 @@ bool CNewSchemeDlg::TryAccept() {
       const int answer =
           wxMessageBox(Text(scheme ? msg::kSchemeExists : msg::kBackupExists),
                        Text(scheme ? msg::kSchemeExistsCaption : msg::kBackupExistsCaption),
-                       wxYES_NO | wxICON_INFORMATION, this);
+                       wxYES_NO | wxNO_DEFAULT | wxICON_INFORMATION, this);
       return answer == wxYES;
     }
   }

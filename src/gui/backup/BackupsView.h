@@ -99,6 +99,9 @@ class CBackupsView : public CListPane {
   void OnContextMenu(wxContextMenuEvent& event);
   void OnEndLabelEdit(wxListEvent& event);
   void OnWorkerDone();
+  // Says so when a name operation was refused because a Backup of a name it
+  // touches is being written (by another program).
+  void SayIfBusy(StoreResult result);
   // A desktop notification when the window is hidden in the tray.
   void NotifyBackupEnd(const std::string& name, const BackupJobResult& result);
   void ShowProgress();

@@ -82,6 +82,9 @@ class CSchemesView : public CListPane {
   void OnImportEnded();
   void QueueFill();
   void StartWatcher();
+  // Says so when the operation was refused because a Backup of a Scheme it
+  // concerns is being written; true then.
+  bool SayIfBusy(LibraryResult result);
 
   CMainFrame* Frame() const;
   CSchemeLibrary Library() const;

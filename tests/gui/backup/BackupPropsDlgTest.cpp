@@ -25,10 +25,13 @@ class BackupPropsTest : public BackupsTest {
  protected:
   void SetUp() override {
     BackupsTest::SetUp();
-    CBackupPropsDlg::SetLauncher([this](const std::string& path) { m_launched.push_back(path); });
+    CBackupPropsDlg::SetLauncher([this](const std::string& path) {
+      m_launched.push_back(path);
+      return m_canOpen;
+    });
   }
   void TearDown() override {
-    CBackupPropsDlg::SetLauncher([](const std::string&) {});
+    CBackupPropsDlg::SetLauncher([](const std::string&) { return true; });
     BackupsTest::TearDown();
   }
 
@@ -53,6 +56,7 @@ class BackupPropsTest : public BackupsTest {
   }
 
   std::vector<std::string> m_launched;
+  bool m_canOpen = true;
 };
 
 }  // namespace
