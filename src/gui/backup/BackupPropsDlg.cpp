@@ -353,10 +353,25 @@ OperationSummary CBackupPropsDlg::GetRestoreSummary() const {
   summary.outcome = m_lastRestore.cancelled ? OperationSummary::Outcome::kCancelled
                                             : OperationSummary::Outcome::kDone;
   summary.files = m_lastRestore.restored.size();
+  // The failures are counted as skipped below; the breakdown says what became of the rest.
+  RestoreResult handled;
+  handled.created = m_lastRestore.created;
+  handled.replaced = m_lastRestore.replaced;
+  handled.same = m_lastRestore.same;
+  if (summary.files) summary.breakdown = RestoreSummaryText(handled);
   summary.bytes = m_restoreBytes ? m_restoreBytes() : 0;
   summary.seconds = m_restoreSeconds;
-  for (const RestoreFailure& failure : m_lastRestore.failed)
+  size_t damaged = 0;
+  for (const RestoreFailure& failure : m_lastRestore.failed) {
     summary.skipped.emplace_back(failure.path, failure.reason);
+    if (failure.damaged) ++damaged;
+  }
+  // Damage in the Backup is a failure of the restore, never a file merely left out.
+  if (damaged && !m_lastRestore.cancelled) {
+    summary.outcome = OperationSummary::Outcome::kFailed;
+    summary.error = "the Backup is damaged (" + std::to_string(damaged) +
+                    (damaged == 1 ? " file" : " files") + " could not be read)";
+  }
   return summary;
 }
 

@@ -364,6 +364,14 @@ bool CSchemesView::StartLibraryCopy(const std::string& oldName, const std::strin
   if (!CanExchange()) return false;
   CSchemeLibrary library = Library();
   if (SamePath(library.SchemeFile(oldName), library.SchemeFile(newName))) return false;
+  {
+    // Asked here as well as on the worker, so that a Scheme whose Backup is
+    // being written is refused at once, before any progress is shown.
+    CBackupsFolderLock heldOld, heldNew;
+    if ((rename && !heldOld.Acquire(library.BackupsFolder(oldName))) ||
+        !heldNew.Acquire(library.BackupsFolder(newName)))
+      return !SayIfBusy(LibraryResult::kBusy);
+  }
   const uint64_t total = library.DataBytes(oldName);
   CMainFrame* frame = Frame();
   std::shared_ptr<IProgressSink> sink(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
