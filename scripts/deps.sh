@@ -2,7 +2,7 @@
 # Installs the Debian packages Tessarook needs to build, test and run.
 # Does nothing when they are all present already.
 set -e
-PKGS="cmake g++ make pkg-config libwxgtk3.2-dev libminizip-dev libdeflate-dev zlib1g-dev libtinyxml-dev
+PKGS="cmake g++ make pkg-config libwxgtk3.2-dev libminizip-dev libdeflate-dev zlib1g-dev libtinyxml2-dev
 googletest libgtest-dev xvfb xauth unzip zip python3 fonts-dejavu-core librsvg2-bin dpkg-dev systemd"
 missing=""
 for p in $PKGS; do

@@ -4,8 +4,10 @@
 #include <string>
 #include <string_view>
 
-class TiXmlDocument;
-class TiXmlNode;
+namespace tinyxml2 {
+class XMLDocument;
+class XMLNode;
+}  // namespace tinyxml2
 
 namespace tessarook {
 
@@ -55,7 +57,7 @@ class CXmlSettingsDoc {
   bool HasPath(std::string_view key) const;
 
   // The node at `key`, or null when not ready or not found.
-  TiXmlNode* FindNode(std::string_view key) const;
+  tinyxml2::XMLNode* FindNode(std::string_view key) const;
 
   // Removes the node at `key`. False when not ready or a part before the last
   // is missing; true (without change) when only the last part is missing.
@@ -66,7 +68,7 @@ class CXmlSettingsDoc {
   void SetValue(std::string_view key, std::string_view value);
 
  private:
-  std::unique_ptr<TiXmlDocument> doc_;
+  std::unique_ptr<tinyxml2::XMLDocument> doc_;
   bool ready_ = false;
 };
 
