@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "util/AtomicFile.h"
+#include "util/Json.h"
 #include "util/PathUtil.h"
 
 namespace tessarook {
@@ -25,8 +26,8 @@ using tinyxml2::XMLUnknown;
 
 namespace {
 
-// What the declaration of every written document says.
-constexpr const char* kDeclaration = "xml version=\"1.0\" encoding=\"windows-1252\" ";
+// What the declaration of every written document says: the text is UTF-8.
+constexpr const char* kDeclaration = "xml version=\"1.0\" encoding=\"UTF-8\" ";
 
 // The parser and the tree's destructor recurse once per nesting level, so a
 // file with very many tags could exhaust the stack (the library also stops at
@@ -105,6 +106,66 @@ XMLNode* FindChild(XMLNode* node, const std::string& name) {
     if (element != nullptr && name == element->Name()) return child;
   }
   return nullptr;
+}
+
+// The value of the pseudo-attribute `name` in a declaration's text (what
+// stands between "<?" and "?>"), or "" when it has none.
+std::string DeclaredValue(std::string_view declaration, std::string_view name) {
+  for (std::size_t at = declaration.find(name); at != std::string_view::npos;
+       at = declaration.find(name, at + 1)) {
+    if (at > 0 && declaration[at - 1] != ' ' && declaration[at - 1] != '\t' &&
+        declaration[at - 1] != '\n') {
+      continue;  // part of a longer name
+    }
+    std::size_t i = at + name.size();
+    while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '\n')) ++i;
+    if (i >= declaration.size() || declaration[i] != '=') continue;
+    ++i;
+    while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '\n')) ++i;
+    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) continue;
+    const std::size_t close = declaration.find(declaration[i], i + 1);
+    if (close == std::string_view::npos) return std::string();
+    return std::string(declaration.substr(i + 1, close - i - 1));
+  }
+  return std::string();
+}
+
+// True for the names under which older versions of the program, and other
+// programs writing the single-byte code page, declared their text. Readers
+// take ISO-8859-1 and US-ASCII for windows-1252 as well.
+bool NamesWindows1252(std::string encoding) {
+  for (char& c : encoding) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return encoding == "windows-1252" || encoding == "cp1252" || encoding == "iso-8859-1" ||
+         encoding == "latin1" || encoding == "us-ascii";
+}
+
+// windows-1252 text as UTF-8. Bytes 0x80 to 0x9F are the code page's own
+// characters; the five it leaves free stand for the control characters of
+// the same number, as Windows itself reads them.
+std::string Windows1252ToUtf8(std::string_view text) {
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    const char32_t cp = byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
 }
 
 // Escapes text for element content or attribute values. Unlike the library's
@@ -343,6 +404,24 @@ bool CXmlSettingsDoc::LoadFromText(std::string_view text) {
     return false;
   }
 
+  // Older versions declared windows-1252 while writing UTF-8, so a file that
+  // is valid UTF-8 is read as such whatever it declares. Bytes that are no
+  // UTF-8 under that declaration are the code page's characters: such a file
+  // is read again as UTF-8 text (at most three bytes for one, well within
+  // what a parse may cost).
+  const XMLNode* first = doc_->FirstChild();
+  const XMLDeclaration* declaration = first != nullptr ? first->ToDeclaration() : nullptr;
+  if (declaration != nullptr && NamesWindows1252(DeclaredValue(declaration->Value(), "encoding")) &&
+      !IsValidUtf8(data)) {
+    doc_ = std::make_unique<XMLDocument>();
+    if (doc_->Parse(Windows1252ToUtf8(data).c_str()) != tinyxml2::XML_SUCCESS) {
+      doc_ = std::make_unique<XMLDocument>();
+      return false;
+    }
+    // The document now holds UTF-8, and says so when printed.
+    doc_->DeleteChild(doc_->FirstChild());
+    doc_->InsertFirstChild(doc_->NewDeclaration(kDeclaration));
+  }
   ready_ = true;
   return true;
 }

@@ -30,12 +30,14 @@ class CXmlSettingsDoc {
   bool IsReady() const { return ready_; }
 
   // Starts an empty document with the declaration (version "1.0", encoding
-  // "windows-1252"). Returns false and changes nothing when already ready.
+  // "UTF-8"). Returns false and changes nothing when already ready.
   bool CreateNew();
 
   // Reads and parses the file. A relative path is taken relative to the
   // executable's folder. The document becomes ready exactly when this succeeds;
-  // a failure leaves it empty.
+  // a failure leaves it empty. Text is read as UTF-8, except a file that
+  // declares windows-1252 and is not valid UTF-8, which is read as that code
+  // page (values then come out as UTF-8).
   bool LoadFromFile(const std::string& path);
 
   // Parses XML text held in memory (same rules as LoadFromFile).

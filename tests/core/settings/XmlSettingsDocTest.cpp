@@ -30,7 +30,7 @@ TEST(XmlSettingsDocTest, SetValueBuildsChainsAndRemovePathUnlinks) {
   doc.SetValue("settings.group.c", "3");
   doc.SetValue("settings.a", "4");  // replaced: moves to the end
   EXPECT_EQ(doc.ToText(),
-            "<?xml version=\"1.0\" encoding=\"windows-1252\" ?>\n"
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
             "<settings>\n"
             "    <b>2</b>\n"
             "    <group>\n"
