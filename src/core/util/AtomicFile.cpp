@@ -101,7 +101,9 @@ bool CAtomicFile::Open(const std::string& path) {
     // too, where this process may give them (root may; anyone may pick one
     // of their own groups). The mode is set afterwards, as a change of owner
     // clears the set-id bits.
-    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) (void)::fchown(fd_, (uid_t)-1, old.st_gid);
+    if (::fchown(fd_, old.st_uid, old.st_gid) != 0 && ::fchown(fd_, (uid_t)-1, old.st_gid) != 0) {
+      // Neither: the file keeps this process's owner and group.
+    }
   }
   const mode_t mode = replacing ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
   ::fchmod(fd_, mode);
