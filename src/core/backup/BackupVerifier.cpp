@@ -111,8 +111,10 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
   const unsigned wanted = WorkerCount(jobs, n);
   std::vector<std::unique_ptr<CZipFile>> readers;
   if (wanted > 1) readers = OpenReaders<CZipFile>(archive, wanted);
-  CReaderWorkers workers(static_cast<size_t>(n));
+  // Declared before the workers, so that it outlives their threads (joined
+  // when `workers` goes, also on an early return).
   std::atomic<uint64_t> nextPos{0};
+  CReaderWorkers workers(static_cast<size_t>(n));
   const bool parallel = readers.size() > 1 && workers.Start(readers, [&](CZipFile& reader) {
     reader.SetCancelFlag(cancel);
     reader.SetDataObserver([&](uint64_t size) { workers.CountBytes(size); });
