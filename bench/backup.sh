@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times taking and restoring a Backup against common archivers on the same
 # tree, in the same run, and prints each ratio (ours / theirs), the sizes and
 # the peak memory. Every figure is the median of BENCH_RUNS runs (default 3).

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs the Debian packages Tessarook needs to build, test and run, as
 # scripts/packages.txt lists them; with --ci also the tools of .ci/run's checks.
 # Does nothing when they are all present already.

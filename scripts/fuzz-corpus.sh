@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Makes the seed corpus of the fuzz targets, fuzz/corpus/TARGET/, with the program
 # itself: a small Scheme with a few files, a Backup of it, a second Backup that
 # reuses the first, the Scheme exported as a .csm, the Backup's file list, and
