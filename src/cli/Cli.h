@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The frame of tessarook-cli: global options, the command table, the common
 // exit statuses, SCHEME/BACKUP resolution, messages and the terminal progress bar.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Backups commands: backup, backups, contents, restore, extract, verify,
 // delete-backup, rename-backup, duplicate-backup.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // prune: deletes the Backups that no keep rule keeps. Its rules also serve
 // "backup ... --keep-...", which prunes right after a Backup was taken.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Schemes commands: new, show, add, add-file, add-folder, remove, exclude.
 
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli: the command-line program over the Tessarook core.
 
 #include <sys/ioctl.h>

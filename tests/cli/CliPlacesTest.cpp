@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where tessarook-cli looks when no --schemes-dir or --settings is given, and
 // what it says when the My Schemes folder cannot be used.
 #include <gtest/gtest.h>

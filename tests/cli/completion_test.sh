@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The bash completion of tessarook-cli, driven as bash drives it.
 # Usage: completion_test.sh TESSAROOK_CLI COMPLETION_SCRIPT
 set -u

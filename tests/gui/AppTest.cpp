@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application: one instance only, the settings written at exit.
 #include <sys/wait.h>
 #include <unistd.h>

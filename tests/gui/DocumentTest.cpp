@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Scheme document through the main frame: caption, New Scheme, Close
 // Scheme, open and save failures, the recent list.
 #include <wx/menu.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the desktop program's tests: dialogs answered by the test, a
 // fresh main frame per test, temporary folders.
 #ifndef TESSAROOK_TESTS_GUI_GUITESTSUPPORT_H

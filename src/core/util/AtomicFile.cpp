@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "util/AtomicFile.h"
 
 #include <fcntl.h>
@@ -101,7 +102,9 @@ bool CAtomicFile::Open(const std::string& path, unsigned newMode) {
     // too, where this process may give them (root may; anyone may pick one
     // of their own groups). The mode is set afterwards, as a change of owner
     // clears the set-id bits.
-    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) (void)::fchown(fd_, (uid_t)-1, old.st_gid);
+    if (::fchown(fd_, old.st_uid, old.st_gid) != 0 && ::fchown(fd_, (uid_t)-1, old.st_gid) != 0) {
+      // Neither: the file keeps this process's owner and group.
+    }
   }
   const mode_t mode = replacing               ? (old.st_mode & 07777)
                       : newMode == kUmaskMode ? (0666 & ~CurrentUmask())

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Backup contents: NAME": the source paths of one Backup's files, each with a
 // check box; preview, restore one file elsewhere, restore the checked files.
 #ifndef TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Available Backups": the open Scheme's Backups, and the commands that take,
 // rename, copy, delete, open, restore and export them.
 #ifndef TESSAROOK_GUI_BACKUP_BACKUPSVIEW_H

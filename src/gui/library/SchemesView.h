@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "My Schemes": the Schemes of the My Schemes folder, with the library's
 // commands (open, rename, duplicate, delete, export, import, refresh).
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEMESVIEW_H

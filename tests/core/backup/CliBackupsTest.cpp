@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of the Backups commands of tessarook-cli.
 
 #include <fcntl.h>

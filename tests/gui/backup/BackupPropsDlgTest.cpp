@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Backup contents" dialog: its rows, the check marks of the two ways of
 // opening it, the pop-up commands through the main frame, preview, restore
 // elsewhere, and restoring the checked files on its worker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Available Backups" pane in the real window: taking a Backup of a real
 // tree with the status-bar progress, Cancel, the list and its arrangements,
 // delete, rename in place, Export to ZIP and the busy rules.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "My Schemes" pane in the real window: the list, open, delete, rename,
 // duplicate, export and import, the busy rules and the automatic refresh.
 #include <wx/button.h>
