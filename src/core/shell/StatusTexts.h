@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts the desktop program shows about sizes and long file operations:
 // sizes as people read them, the status bar's byte progress, and the summary

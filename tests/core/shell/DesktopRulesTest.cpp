@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules of the desktop program that are not windows: size texts, the status
 // bar's progress and summary lines, placement fitting, the second-start channel.
 #include <gtest/gtest.h>
