@@ -2,8 +2,8 @@
 #pragma once
 // The frame of tessarook-cli: global options, the command table, the common
 // exit statuses, SCHEME/BACKUP resolution, messages and the terminal progress bar.
-// Each group of commands lives in its own Cmd*.cpp and registers itself with a
-// static CommandRegistrar, so adding a command touches only its own file.
+// Each group of commands lives in its own Cmd*.cpp; the table in Commands.cpp
+// describes them all.
 
 #include <atomic>
 #include <cstdint>
@@ -27,12 +27,6 @@ enum ExitCode : int {
   kExitInterrupted = 130,
 };
 
-// Options of one command, as it declared them.
-struct OptionSpec {
-  std::string name;         // "--force"
-  bool takesValue = false;  // "--to DIR"
-};
-
 struct Args {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;  // name -> value ("" for flags)
@@ -49,6 +43,7 @@ struct Context {
   std::string settingsFile;      // --settings; else the program's own (FindUserPlaces)
   bool quiet = false;
   unsigned jobs = 0;  // --jobs: workers for backup, restore and verify; 0 = one per core
+  bool json = false;  // --json: one JSON document on stdout, messages as JSON on stderr
 
   // The My Schemes folder: --schemes-dir, else dir_schemes from the settings file.
   std::string SchemesDir() const;
@@ -59,22 +54,101 @@ struct Context {
   bool ShowProgress() const;
 };
 
+// What an argument or an option's value names: how help texts show it and
+// what the shell completions offer for it.
+enum class Kind {
+  kText,        // anything (nothing offered)
+  kNumber,      // a whole number
+  kScheme,      // a Scheme name, or the path of a scheme file
+  kSchemeName,  // a Scheme name in the My Schemes folder
+  kBackup,      // a Backup of the Scheme given as the first argument
+  kBackupPath,  // a source path in the Backup given as the second argument
+  kPath,        // a file or folder on disk
+  kFolder,      // a folder on disk
+  kCsm,         // a Compressed Scheme file
+  kWords,       // one of the words of the meta text, separated by "|"
+  kCommand,     // a command's name
+};
+
+// One positional argument of a command.
+struct ArgSpec {
+  enum class Count { kOne, kOptional, kOneOrMore, kAny };
+  std::string meta;  // "SCHEME", "PATH", "off|hourly|daily|weekly"
+  Kind kind = Kind::kText;
+  Count count = Count::kOne;
+};
+
+// One option of a command (or of the program).
+struct OptionSpec {
+  std::string name;   // "--to"
+  std::string value;  // "DIR"; empty for an option that takes no value
+  Kind kind = Kind::kText;
+  std::string description;  // one line
+  bool TakesValue() const { return !value.empty(); }
+};
+
+// A command as the table in Commands.cpp describes it. Help texts, the manual
+// page's command section and the shell completions are all made from the table.
 struct Command {
   std::string name;
-  std::string synopsis;  // "backup SCHEME [BACKUP] [--force]"
-  std::string summary;   // one line for the command list
-  std::string help;      // longer text for COMMAND --help (may be empty)
+  std::string topic;  // the heading it is listed under
+  std::vector<ArgSpec> args;
   std::vector<OptionSpec> options;
-  size_t minArgs = 0;
-  size_t maxArgs = 0;  // SIZE_MAX for "any number"
+  std::string summary;  // one line for the command list
+  std::string help;     // paragraphs (separated by an empty line) for COMMAND --help
   int (*run)(const Context&, const Args&) = nullptr;
+
+  // "backup SCHEME [BACKUP] [OPTION...]"
+  std::string Synopsis() const;
+  size_t MinArgs() const;
+  size_t MaxArgs() const;  // SIZE_MAX for "any number"
+  const OptionSpec* FindOption(const std::string& name) const;
 };
 
-struct CommandRegistrar {
-  explicit CommandRegistrar(Command command);
-};
-
+// Every command, in the order they are listed.
 const std::vector<Command>& Commands();
+const Command* FindCommand(const std::string& name);
+// The program's own options (--schemes-dir, ...), which may also follow a command.
+const std::vector<OptionSpec>& GlobalOptions();
+
+// The commands' functions.
+int RunNew(const Context&, const Args&);
+int RunShow(const Context&, const Args&);
+int RunAdd(const Context&, const Args&);
+int RunAddFile(const Context&, const Args&);
+int RunAddFolder(const Context&, const Args&);
+int RunRemove(const Context&, const Args&);
+int RunExclude(const Context&, const Args&);
+int RunBackup(const Context&, const Args&);
+int RunBackups(const Context&, const Args&);
+int RunContents(const Context&, const Args&);
+int RunRestore(const Context&, const Args&);
+int RunExtract(const Context&, const Args&);
+int RunVerify(const Context&, const Args&);
+int RunDeleteBackup(const Context&, const Args&);
+int RunRenameBackup(const Context&, const Args&);
+int RunDuplicateBackup(const Context&, const Args&);
+int RunPrune(const Context&, const Args&);
+int RunSchemes(const Context&, const Args&);
+int RunDelete(const Context&, const Args&);
+int RunRename(const Context&, const Args&);
+int RunDuplicate(const Context&, const Args&);
+int RunExport(const Context&, const Args&);
+int RunImport(const Context&, const Args&);
+int RunWatch(const Context&, const Args&);
+int RunHelp(const Context&, const Args&);
+
+// The program's help: the command list (--help), one command's (COMMAND --help).
+std::string UsageText();
+std::string CommandHelpText(const Command& command);
+// Of `candidates`, the one nearest to the mistyped `word`, when one is near
+// enough to be meant; else empty.
+std::string Nearest(const std::string& word, const std::vector<std::string>& candidates);
+// `text` reflowed: paragraphs (separated by an empty line) are filled to `width`
+// columns with `indent` blanks before each line; a paragraph whose lines start
+// with two blanks stays as it is, indented.
+std::string Reflow(const std::string& text, size_t indent, size_t width);
+constexpr size_t kHelpWidth = 79;
 
 // A path argument made absolute against the current folder, without "." and
 // ".." parts and without a trailing "/" (the root stays "/").

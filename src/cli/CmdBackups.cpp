@@ -248,6 +248,8 @@ int TakeBackup(const Context& ctx, const Args& args) {
   return status;
 }
 
+}  // namespace
+
 int RunBackup(const Context& ctx, const Args& args) {
   if (!args.Has("--notify")) return TakeBackup(ctx, args);
   // Unattended: what went wrong also reaches the desktop.
@@ -314,8 +316,12 @@ int RunContents(const Context& ctx, const Args& args) {
   return damaged ? kExitFailure : kExitOk;
 }
 
+namespace {
+
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
                    const std::vector<RestoreFailure>& refused, bool failing);
+
+}  // namespace
 
 int RunRestore(const Context& ctx, const Args& args) {
   CBackupArchive archive;
@@ -388,6 +394,8 @@ int RunRestore(const Context& ctx, const Args& args) {
   return result.restored.empty() ? kExitFailure : kExitSkipped;
 }
 
+namespace {
+
 // restore --dry-run: one line per file, "create", "replace" with the reason or
 // "same"; files that would not be restored are named on stderr.
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
@@ -419,6 +427,8 @@ int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& item
   if (failing) return kExitFailure;
   return skipped ? kExitSkipped : kExitOk;
 }
+
+}  // namespace
 
 int RunExtract(const Context& ctx, const Args& args) {
   CBackupArchive archive;
@@ -494,6 +504,8 @@ int RunVerify(const Context& ctx, const Args& args) {
   return kExitFailure;
 }
 
+namespace {
+
 // Runs a store operation on Backup names: refused when another writer holds
 // a name, or, with `wait`, after waiting for it (saying so first).
 template <class Op>
@@ -533,6 +545,8 @@ int ReportStore(StoreResult result, const std::string& what, const std::string& 
   return kExitFailure;
 }
 
+}  // namespace
+
 int RunDeleteBackup(const Context& ctx, const Args& args) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
@@ -543,6 +557,8 @@ int RunDeleteBackup(const Context& ctx, const Args& args) {
   std::string error;
   return ReportStore(store.Delete(name, &error), "delete", name, error);
 }
+
+namespace {
 
 // rename-backup and duplicate-backup.
 int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
@@ -564,127 +580,10 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
   return ReportStore(result, copy ? "duplicate" : "rename", to, error);
 }
 
-int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
-int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
-
-std::vector<OptionSpec> BackupOptions() {
-  std::vector<OptionSpec> options = {{"--force"}, {"--json"}, {"--notify"}};
-  for (const OptionSpec& o : KeepOptions()) options.push_back(o);
-  return options;
-}
-
-const CommandRegistrar kBackup(
-    {"backup", "backup SCHEME [BACKUP] [--force] [--keep-... N] [--notify] [--json]",
-     "takes a Backup of the Scheme's files and folders",
-     "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local time as\n"
-     "YYYY-MM-DD hh.mm.ss. Files that cannot be read are skipped,\n"
-     "and files that changed while they were read are stored as read; each is named on\n"
-     "stderr (exit status 1). --force replaces a Backup of that name, waiting first for\n"
-     "one being written at the moment.\n"
-     "With --keep-last/-hourly/-daily/-weekly/-monthly N, old Backups are pruned as\n"
-     "\"prune\" does once the Backup has been written (also when files were skipped;\n"
-     "never after a failure or an interruption); the new Backup is always kept.\n"
-     "--notify: when the Backup fails, is interrupted or skips files, a desktop\n"
-     "notification says so (through notify-send, when there is one).\n"
-     "--json prints one JSON document instead: scheme, name, time, files, bytes,\n"
-     "skipped files, files changed while read and pruned Backups.",
-     BackupOptions(), 1, 2, RunBackup});
-const CommandRegistrar kBackups(
-    {"backups",
-     "backups SCHEME [--sort name|time|size] [--json]",
-     "lists the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
-     "Sorted by creation time unless --sort says otherwise. --json prints one JSON\n"
-     "document with each Backup's name, time (ISO 8601 with seconds and offset) and size.",
-     {{"--sort", true}, {"--json"}},
-     1,
-     1,
-     RunBackups});
-const CommandRegistrar kContents({"contents",
-                                  "contents SCHEME BACKUP [--json]",
-                                  "lists a Backup's files: INDEX<TAB>PATH",
-                                  "BACKUP \"latest\" is the newest Backup (unless one is named "
-                                  "so), here and in every\ncommand that reads a Backup. --json "
-                                  "prints one JSON document with index and path.\nA damaged list "
-                                  "prints the files it could name, says what is wrong on stderr\n"
-                                  "and exits with status 3.",
-                                  {{"--json"}},
-                                  2,
-                                  2,
-                                  RunContents});
-const CommandRegistrar kRestore(
-    {"restore",
-     "restore SCHEME BACKUP [PATH...] [--to DIR] [--dry-run]",
-     "restores all files, or the given ones, to their source paths",
-     "With --to DIR each file goes to DIR followed by its source path; nothing is written\n"
-     "outside DIR (symbolic links inside it are not followed). Paths of a Backup made on\n"
-     "Windows need --to: C:\\a\\x goes to DIR/C/a/x, \\\\server\\share\\x to "
-     "DIR/UNC/server/share/x.\n"
-     "A file that already holds the Backup's data is left untouched. An existing file\n"
-     "keeps its owner, group and mode; it is replaced through a temporary file beside\n"
-     "it, or rewritten in place where its identity matters (hard links, a symbolic\n"
-     "link's target, a file of another user). One that is read-only or not writable\n"
-     "is skipped (exit status 1).\n"
-     "Prints each restored file's source path, then on stderr how many files were\n"
-     "created, replaced, already identical and not restored; files that could not be\n"
-     "restored are named on stderr. Damaged data in the Backup, and a damaged list\n"
-     "(the files it could name are restored), end with exit status 3.\n"
-     "--dry-run changes nothing and prints what would happen, one line per file:\n"
-     "create<TAB>PATH, replace<TAB>PATH<TAB>REASON (size: the sizes differ; time: same\n"
-     "size, another last-write time; content: same size and time, other bytes) or\n"
-     "same<TAB>PATH.",
-     {{"--to", true}, {"--dry-run"}},
-     2,
-     SIZE_MAX,
-     RunRestore});
-const CommandRegistrar kExtract({"extract",
-                                 "extract SCHEME BACKUP PATH DEST",
-                                 "restores one file of a Backup to DEST (replaced if present)",
-                                 "",
-                                 {},
-                                 4,
-                                 4,
-                                 RunExtract});
-const CommandRegistrar kVerify({"verify",
-                                "verify SCHEME BACKUP [--json]",
-                                "checks every file of a Backup and its list",
-                                "Prints ok<TAB>FILES, or bad<TAB>INDEX<TAB>PATH<TAB>REASON per "
-                                "fault (exit status 3): damaged data or list, missing or stray "
-                                "entries, paths no restore takes, entries sharing data.\n--json "
-                                "prints one JSON document: backup, ok, files and the faults.",
-                                {{"--json"}},
-                                2,
-                                2,
-                                RunVerify});
-const CommandRegistrar kDeleteBackup({"delete-backup",
-                                      "delete-backup SCHEME BACKUP",
-                                      "deletes a Backup",
-                                      "A Backup being written under the name at the moment is "
-                                      "not deleted (exit status 3).",
-                                      {},
-                                      2,
-                                      2,
-                                      RunDeleteBackup});
-const CommandRegistrar kRenameBackup({"rename-backup",
-                                      "rename-backup SCHEME OLD NEW [--force]",
-                                      "renames a Backup",
-                                      "Refuses an existing NEW, and a name a Backup is being "
-                                      "written under at the moment;\n--force replaces NEW, "
-                                      "waiting first for a Backup being written under it.",
-                                      {{"--force"}},
-                                      3,
-                                      3,
-                                      RunRenameBackup});
-const CommandRegistrar kDuplicateBackup({"duplicate-backup",
-                                         "duplicate-backup SCHEME OLD NEW [--force]",
-                                         "copies a Backup under a new name",
-                                         "Refuses an existing NEW, and a name a Backup is being "
-                                         "written under at the moment;\n--force replaces NEW, "
-                                         "waiting first for a Backup being written under it.",
-                                         {{"--force"}},
-                                         3,
-                                         3,
-                                         RunDuplicateBackup});
-
 }  // namespace
+
+int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
+
+int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
 
 }  // namespace tessarook::cli
