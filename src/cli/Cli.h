@@ -202,10 +202,12 @@ int ParseKeepPolicy(const Args& args, KeepPolicy& policy);
 int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const PruneOptions& options,
                    PruneOutcome& outcome);
 
-// One Backup as a JSON object: {"name", "time" (ISO 8601), "size"}; with
-// `reasons`, also the rules that keep it.
+// One Backup as a JSON object, the same wherever a Backup appears: {"name",
+// "time" (ISO 8601), "size"}; with `reasons`, also "kept_by", the rules that
+// keep it; with `reason`, also "reason", why it was passed over.
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
-                     const std::vector<std::string>* reasons = nullptr);
+                     const std::vector<std::string>* reasons = nullptr,
+                     const std::string* reason = nullptr);
 
 // Shows a desktop notification through notify-send when there is one; says
 // nothing and changes nothing when there is no notify-send or no desktop

@@ -4,9 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -115,15 +117,31 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
 // `damaged` as for OpenBackup; `name` receives the Backup's name ("latest"
 // resolved).
 int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive,
-                     bool* damaged = nullptr, std::string* name = nullptr) {
+                     bool* damaged = nullptr, std::string* name = nullptr,
+                     std::string* scheme = nullptr) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (scheme) *scheme = schemeFile;
   if (!CheckName(args.positional[1])) return kExitUsage;
   const CBackupStore store(schemeFile);
   const std::string backup = BackupName(store, args.positional[1]);
   if (backup.empty()) return kExitFailure;
   if (name) *name = backup;
   return OpenBackup(store, backup, archive, damaged) ? kExitOk : kExitFailure;
+}
+
+// The members every document about one Backup starts with: "scheme" (the
+// scheme file) and "backup" (the Backup object; its time and size null when
+// the file is gone).
+void WriteSchemeAndBackup(CJsonWriter& json, const std::string& schemeFile,
+                          const std::string& name) {
+  BackupInfo info;
+  json.Bytes("scheme", schemeFile).Key("backup");
+  if (CBackupStore(schemeFile).GetInfo(name, info)) {
+    WriteBackupJson(json, info);
+  } else {
+    json.BeginObject().Bytes("name", name).Key("time").Null().Key("size").Null().EndObject();
+  }
 }
 
 std::string DefaultBackupName() {
@@ -218,20 +236,15 @@ int TakeBackup(const Context& ctx, const Args& args) {
     PruneOptions options;
     options.protect = {name};
     if (PruneAndReport(store, policy, options, pruned) != kExitOk) status = kExitSkipped;
-    if (!ctx.quiet)
+    if (!ctx.quiet && !ctx.json)  // the JSON document lists them
       for (const BackupInfo& b : pruned.deleted) Error("deleted the old Backup " + b.name);
   }
 
   if (args.Has("--json")) {
-    BackupInfo info;
-    const bool listed = store.GetInfo(name, info);
     CJsonWriter json;
-    json.BeginObject().Bytes("scheme", schemeFile).Bytes("name", name).Key("time");
-    if (listed)
-      json.String(IsoLocalTime(info.creationTime));
-    else
-      json.Null();  // gone already (removed by another program)
-    json.Key("files").Number(result.filesStored).Key("bytes").Number(result.archiveSize);
+    json.BeginObject();
+    WriteSchemeAndBackup(json, schemeFile, name);
+    json.Key("files").Number(result.filesStored);
     json.Key("skipped").BeginArray();
     for (const SkippedFile& s : result.skipped)
       json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
@@ -301,11 +314,15 @@ int RunContents(const Context& ctx, const Args& args) {
   CBackupArchive archive;
   std::string name;
   bool damaged = false;
-  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name); status != kExitOk)
+  std::string schemeFile;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name, &schemeFile);
+      status != kExitOk)
     return status;
   if (args.Has("--json")) {
     CJsonWriter json;
-    json.BeginObject().Bytes("backup", name).Key("files").BeginArray();
+    json.BeginObject();
+    WriteSchemeAndBackup(json, schemeFile, name);
+    json.Key("files").Number(archive.paths.size()).Key("entries").BeginArray();
     for (size_t i = 0; i < archive.paths.size(); ++i)
       json.BeginObject().Key("index").Number(i).Bytes("path", archive.paths[i]).EndObject();
     std::cout << json.EndArray().Key("damaged").Bool(damaged).EndObject().Text();
@@ -318,8 +335,66 @@ int RunContents(const Context& ctx, const Args& args) {
 
 namespace {
 
+// A restore's failure as text: the reason, without the path when it starts
+// by naming it again.
+std::string FailureReason(const RestoreFailure& f) {
+  const std::string named = f.path + ": ";
+  const bool repeats = !f.path.empty() && f.reason.compare(0, named.size(), named) == 0;
+  return repeats ? f.reason.substr(named.size()) : f.reason;
+}
+
+std::string FailureName(const RestoreFailure& f) {
+  return f.path.empty() ? "#" + std::to_string(f.position) : f.path;
+}
+
+// The JSON document of a restore: what restore and restore --dry-run share,
+// then the caller's members, then the end.
+class RestoreJson {
+ public:
+  RestoreJson(const std::string& schemeFile, const std::string& name, const std::string& to,
+              bool dryRun) {
+    json_.BeginObject();
+    WriteSchemeAndBackup(json_, schemeFile, name);
+    if (to.empty())
+      json_.Key("to").Null();
+    else
+      json_.Bytes("to", to);
+    json_.Key("dry_run").Bool(dryRun);
+  }
+  CJsonWriter& json() { return json_; }
+  // One file: "index", "path", "destination".
+  CJsonWriter& BeginFile(const CBackupArchive& archive, size_t position,
+                         const std::string& destination) {
+    return json_.BeginObject()
+        .Key("index")
+        .Number(position)
+        .Bytes("path", archive.paths[position])
+        .Bytes("destination", destination);
+  }
+  // "failed" (files not restored: "index", "path", "reason") and "missing"
+  // (paths asked for that the Backup does not hold), then the end.
+  std::string Finish(const std::vector<RestoreFailure>& failed,
+                     const std::vector<std::string>& missing) {
+    json_.Key("failed").BeginArray();
+    for (const RestoreFailure& f : failed)
+      json_.BeginObject()
+          .Key("index")
+          .Number(f.position)
+          .Bytes("path", f.path)
+          .Key("reason")
+          .String(FailureReason(f))
+          .EndObject();
+    json_.EndArray().Key("missing").BeginArray();
+    for (const std::string& m : missing) json_.String(m);
+    return json_.EndArray().EndObject().Text();
+  }
+
+ private:
+  CJsonWriter json_;
+};
+
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                   const std::vector<RestoreFailure>& refused, bool failing);
+                   std::vector<RestoreFailure>& refused, bool failing, RestoreJson* json);
 
 }  // namespace
 
@@ -327,10 +402,12 @@ int RunRestore(const Context& ctx, const Args& args) {
   CBackupArchive archive;
   // A damaged list restores the files it names, and the command fails in the end.
   bool damaged = false;
-  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged); status != kExitOk)
+  std::string name, schemeFile;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name, &schemeFile);
+      status != kExitOk)
     return status;
 
-  bool missing = false;
+  std::vector<std::string> missing;
   std::vector<size_t> positions;
   if (args.positional.size() <= 2) {
     for (size_t i = 0; i < archive.paths.size(); ++i) positions.push_back(i);
@@ -339,7 +416,7 @@ int RunRestore(const Context& ctx, const Args& args) {
       const std::vector<size_t> found = PositionsOf(archive, args.positional[a]);
       if (found.empty()) {
         Error("not in the Backup: " + args.positional[a]);
-        missing = true;
+        missing.push_back(args.positional[a]);
       }
       positions.insert(positions.end(), found.begin(), found.end());
     }
@@ -354,21 +431,38 @@ int RunRestore(const Context& ctx, const Args& args) {
   }
   std::vector<RestoreFailure> failed;
   const std::vector<RestoreItem> items = CRestoreJob::Plan(archive, positions, to, failed);
-  if (args.Has("--dry-run")) return ForeseeRestore(archive, items, failed, damaged || missing);
+  std::optional<RestoreJson> json;
+  if (ctx.json) json.emplace(schemeFile, name, to, args.Has("--dry-run"));
+  if (args.Has("--dry-run")) {
+    const int status = ForeseeRestore(archive, items, failed, damaged || !missing.empty(),
+                                      json ? &*json : nullptr);
+    if (json) std::cout << json->Finish(failed, missing);
+    return status;
+  }
   BarSink bar(ctx, "Restore");
   RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar, ctx.jobs);
   bar.Finish();
-  for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
+  if (json) {
+    json->json().Key("files").Number(result.restored.size());
+    json->json().Key("created").Number(result.created).Key("replaced").Number(result.replaced);
+    json->json().Key("same").Number(result.same).Key("restored").BeginArray();
+    for (size_t position : result.restored) {
+      std::string destination;
+      for (const RestoreItem& item : items)
+        if (item.position == position) destination = item.destination;
+      json->BeginFile(archive, position, destination).EndObject();
+    }
+    json->json().EndArray();
+  } else {
+    for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
+  }
   failed.insert(failed.end(), result.failed.begin(), result.failed.end());
-  bool onlySkipped = !missing;
+  if (json) std::cout << json->Finish(failed, missing);
+  bool onlySkipped = missing.empty();
   bool needsFolder = false;
   bool damagedEntry = false;
   for (const RestoreFailure& f : failed) {
-    // A reason that starts by naming the file again says it once.
-    const std::string named = f.path + ": ";
-    const bool repeats = !f.path.empty() && f.reason.compare(0, named.size(), named) == 0;
-    Error("not restored " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) + ": " +
-          (repeats ? f.reason.substr(named.size()) : f.reason));
+    Error("not restored " + FailureName(f) + ": " + FailureReason(f));
     onlySkipped = onlySkipped && f.skipped;
     needsFolder = needsFolder || f.needsFolder;
     damagedEntry = damagedEntry || f.damaged;
@@ -379,14 +473,15 @@ int RunRestore(const Context& ctx, const Args& args) {
     return kExitInterrupted;
   }
   result.failed = failed;
-  if (!ctx.quiet) Error("restored: " + RestoreSummaryText(result));
+  // The summary is in the JSON document's counts.
+  if (!ctx.quiet && !json) Error("restored: " + RestoreSummaryText(result));
   // Damage met in the Backup is a failure of the Backup, never a skip.
   if (damaged || damagedEntry) {
     if (damagedEntry)
       Error("The Backup appears to be damaged: files named above hold damaged data");
     return kExitFailure;
   }
-  if (failed.empty() && !missing) return kExitOk;
+  if (failed.empty() && missing.empty()) return kExitOk;
   // Files left alone because they may not be replaced are skipped, as
   // unreadable files are by a backup; anything else is a failure unless
   // something was restored.
@@ -397,35 +492,67 @@ int RunRestore(const Context& ctx, const Args& args) {
 namespace {
 
 // restore --dry-run: one line per file, "create", "replace" with the reason or
-// "same"; files that would not be restored are named on stderr.
+// "same" (or with `json`, its "plan" member); files that would not be
+// restored are named on stderr and join `refused`.
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                   const std::vector<RestoreFailure>& refused, bool failing) {
+                   std::vector<RestoreFailure>& refused, bool failing, RestoreJson* json) {
   using Action = CZipFile::Foresight::Action;
   bool skipped = !refused.empty();
   for (const RestoreFailure& f : refused)
-    Error("would not restore " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) +
-          ": " + f.reason);
+    Error("would not restore " + FailureName(f) + ": " + f.reason);
+  if (json) json->json().Key("plan").BeginArray();
   for (const RestorePreview& p : CRestoreJob::Foresee(archive, items, &InterruptFlag())) {
     const std::string& path = p.destination;
-    switch (p.foresight.action) {
-      case Action::kCreate:
-        std::cout << "create\t" << path << "\n";
-        break;
-      case Action::kReplace:
-        std::cout << "replace\t" << path << "\t" << p.foresight.reason << "\n";
-        break;
-      case Action::kSame:
-        std::cout << "same\t" << path << "\n";
-        break;
-      case Action::kRefuse:
-        Error("would not restore " + path + ": " + p.foresight.reason);
-        skipped = true;
-        break;
+    const char* action = p.foresight.action == Action::kCreate    ? "create"
+                         : p.foresight.action == Action::kReplace ? "replace"
+                         : p.foresight.action == Action::kSame    ? "same"
+                                                                  : nullptr;
+    if (!action) {
+      Error("would not restore " + path + ": " + p.foresight.reason);
+      RestoreFailure f;
+      f.position = p.position;
+      f.path = archive.paths[p.position];
+      f.reason = p.foresight.reason;
+      refused.push_back(f);
+      skipped = true;
+    } else if (json) {
+      json->BeginFile(archive, p.position, path).Key("action").String(action);
+      if (p.foresight.action == Action::kReplace)
+        json->json().Key("reason").String(p.foresight.reason);
+      json->json().EndObject();
+    } else {
+      std::cout << action << "\t" << path
+                << (p.foresight.action == Action::kReplace ? "\t" + p.foresight.reason : "")
+                << "\n";
     }
   }
+  if (json) json->json().EndArray();
   if (InterruptFlag().load()) return kExitInterrupted;
   if (failing) return kExitFailure;
   return skipped ? kExitSkipped : kExitOk;
+}
+
+// extract ... -: the file's bytes on stdout as they are read; damage found
+// at the end (a CRC that does not match) still fails the command.
+int ExtractToStdout(CBackupArchive& archive, size_t position, const std::string& shown) {
+  const int64_t index = archive.EntryIndexFor(position);
+  if (index < 0) {
+    Error("could not extract " + shown + ": the Backup holds no entry for it");
+    return kExitFailure;
+  }
+  std::cout.flush();
+  bool writeFailed = false;
+  const bool read = archive.ReadData(index, [&](const char* data, size_t n) {
+    writeFailed = std::fwrite(data, 1, n, stdout) != n;
+    return !writeFailed && !InterruptFlag().load();
+  });
+  if (InterruptFlag().load()) return kExitInterrupted;
+  if (writeFailed) return kExitFailure;  // named as output that could not be written
+  if (!read) {
+    Error("could not extract " + shown + ": " + archive.LastError());
+    return kExitFailure;
+  }
+  return kExitOk;
 }
 
 }  // namespace
@@ -439,6 +566,7 @@ int RunExtract(const Context& ctx, const Args& args) {
     return kExitFailure;
   }
   archive.SetCancelFlag(&InterruptFlag());
+  if (args.positional[3] == "-") return ExtractToStdout(archive, found.front(), args.positional[2]);
   std::string error;
   if (!CRestoreJob::ExtractPosition(archive, found.front(), AbsolutePath(args.positional[3]),
                                     error)) {
@@ -475,9 +603,9 @@ int RunVerify(const Context& ctx, const Args& args) {
   }
   if (args.Has("--json")) {
     CJsonWriter json;
-    json.BeginObject()
-        .Bytes("backup", name)
-        .Key("ok")
+    json.BeginObject();
+    WriteSchemeAndBackup(json, schemeFile, name);
+    json.Key("ok")
         .Bool(result.faults.empty())
         .Key("files")
         .Number(result.files)

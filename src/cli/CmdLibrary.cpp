@@ -67,6 +67,14 @@ void NameSkipped(const std::vector<std::string>& skipped, const std::string& wha
   for (const std::string& s : skipped) Error(what + ": " + s);
 }
 
+// "skipped": the files an export (by path) or import (by name in the Backups
+// folder) left out, as {`key`} objects.
+void WriteSkipped(CJsonWriter& json, const char* key, const std::vector<std::string>& skipped) {
+  json.Key("skipped").BeginArray();
+  for (const std::string& s : skipped) json.BeginObject().Bytes(key, s).EndObject();
+  json.EndArray();
+}
+
 // After a change of the My Schemes folder failed: the cause, when it is a
 // folder the user may not write to.
 void NameFolderProblem(const CSchemeLibrary& lib) {
@@ -81,7 +89,8 @@ int RunSchemes(const Context& ctx, const Args& args) {
   if (args.Has("--json")) {
     CJsonWriter json;
     json.BeginObject().Bytes("schemes_dir", lib.Dir()).Key("schemes").BeginArray();
-    for (const std::string& name : lib.List()) json.BeginObject().Bytes("name", name).EndObject();
+    for (const std::string& name : lib.List())
+      json.BeginObject().Bytes("name", name).Bytes("scheme", lib.SchemeFile(name)).EndObject();
     std::cout << json.EndArray().EndObject().Text();
     return kExitOk;
   }
@@ -184,7 +193,16 @@ int RunExport(const Context& ctx, const Args& args) {
     Error(std::string(ExportMessage(result)) + ": " + file);
     return kExitFailure;
   }
-  std::cout << file << "\t" << writer.Records() << "\t" << writer.Bytes() << "\n";
+  if (ctx.json) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", lib.SchemeFile(name)).Bytes("name", name);
+    json.Bytes("file", AbsolutePath(file)).Key("records").Number(writer.Records());
+    json.Key("size").Number(writer.Bytes());
+    WriteSkipped(json, "path", writer.Skipped());
+    std::cout << json.EndObject().Text();
+  } else {
+    std::cout << file << "\t" << writer.Records() << "\t" << writer.Bytes() << "\n";
+  }
   NameSkipped(writer.Skipped(), "left out (cannot be read or carried)");
   return writer.Skipped().empty() ? kExitOk : kExitSkipped;
 }
@@ -214,7 +232,15 @@ int RunImport(const Context& ctx, const Args& args) {
     Error(std::string(ImportMessage(result)) + ": " + file);
     return kExitFailure;
   }
-  std::cout << reader.Name() << "\n";
+  if (ctx.json) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", lib.SchemeFile(reader.Name())).Bytes("name", reader.Name());
+    json.Bytes("file", AbsolutePath(file));
+    WriteSkipped(json, "name", reader.Skipped());
+    std::cout << json.EndObject().Text();
+  } else {
+    std::cout << reader.Name() << "\n";
+  }
   NameSkipped(reader.Skipped(), "not placed in the Backups folder");
   return reader.Skipped().empty() ? kExitOk : kExitSkipped;
 }

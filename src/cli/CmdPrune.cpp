@@ -60,8 +60,7 @@ int RunPrune(const Context& ctx, const Args& args) {
   if (args.Has("--json")) {
     auto passedList = [](CJsonWriter& json, const char* key, const std::vector<PassedBackup>& l) {
       json.Key(key).BeginArray();
-      for (const PassedBackup& p : l)
-        json.BeginObject().Bytes("name", p.backup.name).Key("reason").String(p.reason).EndObject();
+      for (const PassedBackup& p : l) WriteBackupJson(json, p.backup, nullptr, &p.reason);
       json.EndArray();
     };
     CJsonWriter json;
@@ -113,7 +112,7 @@ int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const Pr
 }
 
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
-                     const std::vector<std::string>* reasons) {
+                     const std::vector<std::string>* reasons, const std::string* reason) {
   json.BeginObject()
       .Bytes("name", backup.name)
       .Key("time")
@@ -125,6 +124,7 @@ void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
     for (const std::string& r : *reasons) json.String(r);
     json.EndArray();
   }
+  if (reason) json.Key("reason").String(*reason);
   json.EndObject();
 }
 

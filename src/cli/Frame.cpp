@@ -51,8 +51,7 @@ bool Context::ShowProgress() const {
   // The bar redraws its line with a carriage return and an escape sequence,
   // which a dumb terminal shows as they are.
   const char* term = std::getenv("TERM");
-  return !quiet && !json && isatty(STDERR_FILENO) && term && *term &&
-         std::strcmp(term, "dumb") != 0;
+  return !quiet && !json && isatty(STDERR_FILENO) && !(term && std::strcmp(term, "dumb") == 0);
 }
 
 ProgressBar::ProgressBar(const Context& ctx, std::string label)

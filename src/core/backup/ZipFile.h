@@ -178,15 +178,17 @@ class CZipFile {
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
+  // Hands the entry's data to `sink` piece by piece, in order, as it is
+  // decompressed; `sink` returns false to stop. True when all of it was
+  // delivered and its size and CRC matched (so a sink that passes data on
+  // must be ready to learn of damage only at the end).
+  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
+
   // The bytes of the archive file that the entry occupies, from its local
   // header to the end of its data: [begin, end). Once the entry was read
   // whole, the end is where its compressed data really ended. False when the
   // local header cannot be read.
   bool GetEntrySpan(int64_t index, uint64_t& begin, uint64_t& end);
-
- protected:
-  // Hands the entry's data to `sink` piece by piece (see CZipReader::Read).
-  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
 
  private:
   bool Fail(std::string text);
