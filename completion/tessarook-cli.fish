@@ -79,8 +79,6 @@ function __tessarook_cli_offer
             __fish_complete_suffix .csm
         case command
             printf '%s\n' $__tessarook_cli_commands
-        case 'words:*'
-            string replace 'words:' '' -- $argv[1] | string split '|'
     end
 end
 

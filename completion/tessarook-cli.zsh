@@ -9,30 +9,33 @@
 
 # <<TESSAROOK_CLI_TABLE>>
 
-# Offers what stands for kind $1. Reads the caller's "globals" and the
-# arguments _arguments found so far ("line").
+# Offers what stands for the kind given last. Reads the caller's "program" and "globals"
+# and the arguments _arguments found so far ("line"). _call_program reads its
+# words as shell code: each is quoted.
 _tessarook_cli_offer() {
-    local -a names
-    case $1 in
+    # _arguments puts its compadd options first: the kind is the last word.
+    local kind=${@[-1]}
+    local -a names opts=("${@[1,-2]}")
+    local ask="${(q)program} ${(@q)globals} --quiet"
+    case $kind in
         scheme|schemename)
-            if [[ $1 == scheme && $PREFIX == */* ]]; then
-                _files -g '*.tsbak'
+            if [[ $kind == scheme && $PREFIX == */* ]]; then
+                _files "${opts[@]}" -g '*.tsbak'
                 return
             fi
-            names=(${(f)"$(_call_program schemes $program $globals --quiet schemes 2>/dev/null)"})
-            compadd -a names ;;
+            names=(${(f)"$(_call_program schemes "$ask schemes" 2>/dev/null)"})
+            compadd "${opts[@]}" -a names ;;
         backup)
-            names=(${(f)"$(_call_program backups $program $globals --quiet backups ${(Q)line[1]} 2>/dev/null | cut -f1)"} latest)
-            compadd -a names ;;
+            names=(${(f)"$(_call_program backups "$ask backups ${(q)${(Q)line[1]}}" 2>/dev/null | cut -f1)"} latest)
+            compadd "${opts[@]}" -a names ;;
         backuppath)
-            names=(${(f)"$(_call_program contents $program $globals --quiet contents ${(Q)line[1]} ${(Q)line[2]} 2>/dev/null | cut -f2)"})
-            compadd -a names ;;
-        path) _files ;;
-        folder) _files -/ ;;
-        csm) _files -g '*.csm' ;;
+            names=(${(f)"$(_call_program contents "$ask contents ${(q)${(Q)line[1]}} ${(q)${(Q)line[2]}}" 2>/dev/null | cut -f2)"})
+            compadd "${opts[@]}" -a names ;;
+        path) _files "${opts[@]}" ;;
+        folder) _files "${opts[@]}" -/ ;;
+        csm) _files "${opts[@]}" -g '*.csm' ;;
         command) _describe command _tessarook_cli_command_list ;;
-        words:*) names=(${(s:|:)${1#words:}}); compadd -a names ;;
-        *) _message ${2:-value} ;;
+        *) _message value ;;
     esac
 }
 

@@ -22,9 +22,9 @@ const ArgSpec kSchemeArg{"SCHEME", Kind::kScheme};
 const ArgSpec kBackupArg{"BACKUP", Kind::kBackup};
 
 const OptionSpec kJson{"--json", "", Kind::kText,
-                       "print one JSON document instead (see JSON OUTPUT in the manual page)"};
+                       "print one JSON document instead (see the manual page)"};
 const OptionSpec kForceName{"--force", "", Kind::kText,
-                            "replace an existing NEW, waiting first for one being written"};
+                            "replace an existing NEW, waiting for one being written"};
 const OptionSpec kYes{"--yes", "", Kind::kText, "do not ask on a terminal"};
 
 const char kSchemeArgHelp[] =
@@ -113,17 +113,16 @@ std::vector<Command> MakeTable() {
       {"backup",
        "Backups",
        {kSchemeArg, {"BACKUP", Kind::kBackup, Count::kOptional}},
-       With({{"--force", "", Kind::kText,
-              "replace a Backup of that name, waiting first for one being written"},
-             {"--notify", "", Kind::kText,
-              "report a failure or skipped files as a desktop notification too"},
+       With({{"--force", "", Kind::kText, "replace an existing Backup of that name"},
+             {"--notify", "", Kind::kText, "also report trouble as a desktop notification"},
              kJson},
             KeepOptions()),
        "take a Backup of the Scheme's files and folders",
        "Prints BACKUP<TAB>FILES<TAB>BYTES (FILES stored; BYTES, the Backup's size). The "
        "default name is the local time as YYYY-MM-DD hh.mm.ss. Files that cannot be read are "
        "skipped, and files that changed while they were read are stored as read; each is named "
-       "on stderr (exit status 1).\n\n"
+       "on stderr (exit status 1). --force replaces a Backup of that name, waiting first for "
+       "one being written at the moment.\n\n"
        "With --keep-last, --keep-hourly, --keep-daily, --keep-weekly or --keep-monthly, old "
        "Backups are pruned as \"prune\" does once the Backup has been written (also when files "
        "were skipped; never after a failure or an interruption); the new Backup is always "
@@ -203,14 +202,16 @@ std::vector<Command> MakeTable() {
        {kSchemeArg, {"OLD", Kind::kBackup}, {"NEW", Kind::kText}},
        {kForceName},
        "rename a Backup",
-       "Refuses an existing NEW, and a name a Backup is being written under at the moment.",
+       "Refuses an existing NEW, and a name a Backup is being written under at the moment; "
+       "--force replaces NEW, waiting first for a Backup being written under it.",
        RunRenameBackup},
       {"duplicate-backup",
        "Backups",
        {kSchemeArg, {"OLD", Kind::kBackup}, {"NEW", Kind::kText}},
        {kForceName},
        "copy a Backup under a new name",
-       "Refuses an existing NEW, and a name a Backup is being written under at the moment.",
+       "Refuses an existing NEW, and a name a Backup is being written under at the moment; "
+       "--force replaces NEW, waiting first for a Backup being written under it.",
        RunDuplicateBackup},
       {"prune",
        "Backups",

@@ -126,6 +126,25 @@ std::string Offer(Kind kind, const std::string& meta) {
   return kind == Kind::kWords ? "words:" + meta : KindWord(kind);
 }
 
+// The words of a kWords meta text ("name|time|size"), separated by blanks.
+std::string Words(const std::string& meta) {
+  std::string words = meta;
+  for (char& c : words)
+    if (c == '|') c = ' ';
+  return words;
+}
+
+// What zsh's _arguments runs (or, for words, offers) for a value.
+std::string ZshAction(Kind kind, const std::string& meta) {
+  return kind == Kind::kWords ? "(" + Words(meta) + ")"
+                              : "_tessarook_cli_offer " + Offer(kind, meta);
+}
+
+// What fish's complete -a gets for a value.
+std::string FishCandidates(Kind kind, const std::string& meta) {
+  return kind == Kind::kWords ? Words(meta) : "(__tessarook_cli_offer " + Offer(kind, meta) + ")";
+}
+
 bool Repeats(const ArgSpec& a) {
   return a.count == ArgSpec::Count::kOneOrMore || a.count == ArgSpec::Count::kAny;
 }
@@ -162,7 +181,7 @@ std::string ZshDescription(const std::string& text) {
 
 std::string ZshOption(const OptionSpec& o) {
   std::string spec = o.name + "[" + ZshDescription(o.description) + "]";
-  if (o.TakesValue()) spec += ":" + o.value + ":_tessarook_cli_offer " + Offer(o.kind, o.value);
+  if (o.TakesValue()) spec += ":" + o.value + ":" + ZshAction(o.kind, o.value);
   return ShellQuoted(spec);
 }
 
@@ -170,8 +189,7 @@ std::string FishOption(const std::string& condition, const OptionSpec& o) {
   std::string line = "complete -c tessarook-cli";
   if (!condition.empty()) line += " -n " + ShellQuoted(condition, true);
   line += " -l " + o.name.substr(2);
-  if (o.TakesValue())
-    line += " -x -a " + ShellQuoted("(__tessarook_cli_offer " + Offer(o.kind, o.value) + ")", true);
+  if (o.TakesValue()) line += " -x -a " + ShellQuoted(FishCandidates(o.kind, o.value), true);
   return line + " -d " + ShellQuoted(o.description, true) + "\n";
 }
 
@@ -254,8 +272,7 @@ std::string ZshCompletionData() {
       const std::string spec = (Repeats(a) ? "*:"
                                 : optional ? "::"
                                            : ":") +
-                               ZshDescription(a.meta) + ":_tessarook_cli_offer " +
-                               Offer(a.kind, a.meta);
+                               ZshDescription(a.meta) + ":" + ZshAction(a.kind, a.meta);
       out += "\n                " + ShellQuoted(spec);
     }
     out += ")\n            ;;\n";
@@ -291,8 +308,7 @@ std::string FishCompletionData() {
              ShellQuoted("__tessarook_cli_at_argument " + c.name + " " + std::to_string(i) +
                              (Repeats(a) ? " more" : ""),
                          true) +
-             " -x -a " +
-             ShellQuoted("(__tessarook_cli_offer " + Offer(a.kind, a.meta) + ")", true) + "\n";
+             " -x -a " + ShellQuoted(FishCandidates(a.kind, a.meta), true) + "\n";
     }
   }
   return out;
