@@ -2,8 +2,9 @@
 # Installs the Debian packages Tessarook needs to build, test and run.
 # Does nothing when they are all present already.
 set -e
-PKGS="cmake g++ make pkg-config libwxgtk3.2-dev libminizip-dev libdeflate-dev zlib1g-dev libtinyxml-dev
-googletest libgtest-dev xvfb xauth unzip zip python3 fonts-dejavu-core librsvg2-bin dpkg-dev systemd"
+PKGS="cmake g++ make pkg-config libwxgtk3.2-dev libdeflate-dev zlib1g-dev libtinyxml-dev
+googletest libgtest-dev xvfb xauth unzip zip python3 7zip libarchive-tools xfsprogs btrfs-progs
+fonts-dejavu-core librsvg2-bin dpkg-dev systemd"
 missing=""
 for p in $PKGS; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
