@@ -162,6 +162,10 @@ class CZipFile {
   // (so it may look at or even change the file being added). Empty for none.
   void SetDataObserver(std::function<void(uint64_t)> observer) { m_observer = std::move(observer); }
 
+  // The reader of an archive opened for reading, for what only it offers
+  // (entries as they are stored, the program's own records); null otherwise.
+  const CZipReader* Reader() const { return m_reader.get(); }
+
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
