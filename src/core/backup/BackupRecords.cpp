@@ -6,6 +6,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "backup/ZipBytes.h"
+
 namespace tessarook {
 
 namespace {
@@ -15,15 +17,7 @@ constexpr unsigned char kKindTaken = 2;
 constexpr size_t kIdentityBytes = 2 + 5 * 8;
 constexpr size_t kTakenBytes = 2 + 8 + 16;
 
-void Put(std::string& out, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xff));
-}
-
-uint64_t Get64(const unsigned char* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
+using zipbytes::Put;
 
 std::string FieldHeader(unsigned char kind, size_t size) {
   std::string out;
@@ -103,15 +97,15 @@ RecordKind ParsePrivateField(const unsigned char* data, size_t size, SourceIdent
   if (size < 2 || data[0] != kRecordVersion) return RecordKind::kNone;
   if (data[1] == kKindIdentity && size >= kIdentityBytes) {
     const unsigned char* p = data + 2;
-    identity.device = Get64(p);
-    identity.inode = Get64(p + 8);
-    identity.size = Get64(p + 16);
-    identity.mtimeNs = static_cast<int64_t>(Get64(p + 24));
-    identity.ctimeNs = static_cast<int64_t>(Get64(p + 32));
+    identity.device = zipbytes::Get(p, 8);
+    identity.inode = zipbytes::Get(p + 8, 8);
+    identity.size = zipbytes::Get(p + 16, 8);
+    identity.mtimeNs = static_cast<int64_t>(zipbytes::Get(p + 24, 8));
+    identity.ctimeNs = static_cast<int64_t>(zipbytes::Get(p + 32, 8));
     return RecordKind::kIdentity;
   }
   if (data[1] == kKindTaken && size >= kTakenBytes) {
-    taken.takenNs = static_cast<int64_t>(Get64(data + 2));
+    taken.takenNs = static_cast<int64_t>(zipbytes::Get(data + 2, 8));
     std::memcpy(taken.machine.data(), data + 10, taken.machine.size());
     return RecordKind::kTaken;
   }

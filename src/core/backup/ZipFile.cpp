@@ -18,6 +18,7 @@
 
 #include "backup/BackupRecords.h"
 #include "backup/DeflateEngine.h"
+#include "backup/ZipBytes.h"
 #include "backup/ZipReader.h"
 #include "backup/ZipWriter.h"
 #include "util/OpenBeneath.h"
@@ -46,18 +47,7 @@ std::string FoldName(std::string_view name) {
   return out;
 }
 
-void Put16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xff));
-  out.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, static_cast<uint16_t>(v & 0xffff));
-  Put16(out, static_cast<uint16_t>(v >> 16));
-}
-void Put64(std::string& out, uint64_t v) {
-  Put32(out, static_cast<uint32_t>(v & 0xffffffffu));
-  Put32(out, static_cast<uint32_t>(v >> 32));
-}
+using namespace zipbytes;
 
 int64_t ToFileTime(const struct timespec& t) {
   return static_cast<int64_t>(t.tv_sec) * 10000000 + t.tv_nsec / 100 + kFileTimeEpochOffset;

@@ -11,24 +11,17 @@
 #include <cstring>
 #include <limits>
 
+#include "backup/ZipBytes.h"
+
 namespace tessarook {
 
 namespace {
 
-constexpr uint32_t kEndSig = 0x06054b50;
-constexpr uint32_t kEnd64Sig = 0x06064b50;
-constexpr uint32_t kLocator64Sig = 0x07064b50;
-constexpr uint32_t kCentralSig = 0x02014b50;
-constexpr uint32_t kLocalSig = 0x04034b50;
+using namespace zipbytes;
+
 constexpr size_t kInChunk = 256 << 10;
 constexpr size_t kOutChunk = 1 << 20;
 constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;
-
-uint64_t Get(const unsigned char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
 
 struct timespec DosTime(uint16_t time, uint16_t date) {
   struct tm tm {};

@@ -10,42 +10,37 @@
 #include <ctime>
 
 #include "backup/BackupRecords.h"
+#include "backup/ZipBytes.h"
 
 namespace tessarook {
 
 namespace {
 
-constexpr uint32_t kLocalSig = 0x04034b50;
-constexpr uint32_t kCentralSig = 0x02014b50;
-constexpr uint32_t kEndSig = 0x06054b50;
-constexpr uint32_t kEnd64Sig = 0x06064b50;
-constexpr uint32_t kLocator64Sig = 0x07064b50;
-constexpr uint16_t kZip64Tag = 0x0001;
+using namespace zipbytes;
+
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMax16 = 0xFFFF;
 constexpr size_t kBufferBytes = size_t{1} << 20;
 // One kernel copy call moves at most this much, so a cancel is never far away.
 constexpr uint64_t kKernelChunk = uint64_t{64} << 20;
 
-void Put16(std::string& out, uint64_t v) {
-  out.push_back(static_cast<char>(v & 0xff));
-  out.push_back(static_cast<char>((v >> 8) & 0xff));
-}
-void Put32(std::string& out, uint64_t v) {
-  Put16(out, v & 0xffff);
-  Put16(out, (v >> 16) & 0xffff);
-}
-void Put64(std::string& out, uint64_t v) {
-  Put32(out, v & 0xffffffffu);
-  Put32(out, v >> 32);
-}
-uint64_t Get(const char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(p[i]);
-  return v;
-}
-
 std::string Errno(int err) { return std::strerror(err); }
+
+// Writes all `size` bytes at `at`; false (errno set) when that fails.
+bool PwriteAll(int fd, const char* p, size_t size, uint64_t at) {
+  while (size > 0) {
+    const ssize_t w = ::pwrite(fd, p, size, static_cast<off_t>(at));
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      if (w == 0) errno = EIO;
+      return false;
+    }
+    p += w;
+    size -= static_cast<size_t>(w);
+    at += static_cast<uint64_t>(w);
+  }
+  return true;
+}
 
 // The file system's block size, as a power of two the padding field can reach.
 uint64_t BlockSizeOf(int fd) {
@@ -139,16 +134,9 @@ void CZipWriter::Abandon() {
 uint64_t CZipWriter::Position() const { return m_bufferAt + m_buffer.size(); }
 
 bool CZipWriter::Flush() {
-  const char* p = m_buffer.data();
-  size_t left = m_buffer.size();
-  while (left > 0) {
-    const ssize_t w = ::pwrite(m_fd, p, left, static_cast<off_t>(m_bufferAt));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return Fail("cannot write the archive: " + Errno(w < 0 ? errno : EIO));
-    p += w;
-    left -= static_cast<size_t>(w);
-    m_bufferAt += static_cast<uint64_t>(w);
-  }
+  if (!PwriteAll(m_fd, m_buffer.data(), m_buffer.size(), m_bufferAt))
+    return Fail("cannot write the archive: " + Errno(errno));
+  m_bufferAt += m_buffer.size();
   m_buffer.clear();
   return true;
 }
@@ -161,14 +149,9 @@ bool CZipWriter::Emit(const char* data, size_t size) {
     return true;
   }
   // Large pieces go straight to the file.
-  while (size > 0) {
-    const ssize_t w = ::pwrite(m_fd, data, size, static_cast<off_t>(m_bufferAt));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) return Fail("cannot write the archive: " + Errno(w < 0 ? errno : EIO));
-    data += w;
-    size -= static_cast<size_t>(w);
-    m_bufferAt += static_cast<uint64_t>(w);
-  }
+  if (!PwriteAll(m_fd, data, size, m_bufferAt))
+    return Fail("cannot write the archive: " + Errno(errno));
+  m_bufferAt += size;
   return true;
 }
 
@@ -301,18 +284,8 @@ bool CZipWriter::EndEntry(uint32_t crc, uint64_t size, const std::string& centra
   const std::string header = LocalHeaderFor(m_entry, 0);
   if (m_entryHeaderAt >= m_bufferAt) {
     std::memcpy(m_buffer.data() + (m_entryHeaderAt - m_bufferAt), header.data(), header.size());
-  } else {
-    const char* p = header.data();
-    size_t left = header.size();
-    uint64_t at = m_entryHeaderAt;
-    while (left > 0) {
-      const ssize_t w = ::pwrite(m_fd, p, left, static_cast<off_t>(at));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return Fail("cannot write the archive: " + Errno(w < 0 ? errno : EIO));
-      p += w;
-      left -= static_cast<size_t>(w);
-      at += static_cast<uint64_t>(w);
-    }
+  } else if (!PwriteAll(m_fd, header.data(), header.size(), m_entryHeaderAt)) {
+    return Fail("cannot write the archive: " + Errno(errno));
   }
   m_entry.centralExtra += centralExtra;
   AddRecord(m_entry, m_entryHeaderAt);
