@@ -113,6 +113,19 @@ inline RunResult PythonExtract(const std::string& zip, const std::string& into) 
                " " + Quote(zip) + " " + Quote(into) + " 2>/dev/null");
 }
 
+// Makes the Backup at `zip` look as if taken on another machine: the
+// machine identity in its taken record (tag "Tr", kind 2) is overwritten.
+// False when it holds no taken record.
+inline bool PretendTakenElsewhere(const std::string& zip) {
+  std::string bytes = ReadFile(zip);
+  const std::string marker("\x54\x72\x1a\x00\x01\x02", 6);  // tag, length 26, version 1, kind 2
+  const size_t at = bytes.rfind(marker);
+  if (at == std::string::npos) return false;
+  bytes.replace(at + marker.size() + 8, 16, std::string(16, 'x'));
+  WriteFile(zip, bytes);
+  return true;
+}
+
 inline bool HaveTool(const std::string& tool) {
   return Shell("command -v " + tool + " >/dev/null 2>&1").status == 0;
 }

@@ -107,16 +107,7 @@ TEST(ParentBackup, TheNewestCompleteBackupOfThisMachineIsChosen) {
 
   // Newer, but taken on another machine.
   WriteBackup(folder + "/d.zip", {src});
-  {
-    const std::string bytes = ReadFile(folder + "/d.zip");
-    std::string marker;
-    Put(marker, tessarook::kPrivateTag, 2);
-    Put(marker, 26, 2);
-    marker += "\x01\x02";
-    const size_t at = bytes.rfind(marker);
-    ASSERT_NE(at, std::string::npos);
-    Patch(folder + "/d.zip", at + 6 + 8, std::string(16, 'x'));
-  }
+  ASSERT_TRUE(PretendTakenElsewhere(folder + "/d.zip"));
   CParentBackup probe;
   std::string why;
   EXPECT_FALSE(probe.Open(folder + "/d.zip", why));
