@@ -324,25 +324,36 @@ bool CZipReader::StoredEntry(size_t index, ZipCopiedEntry& out, std::string& err
     return false;
   }
   const ZipEntryInfo& e = m_entries[index];
-  unsigned char fixed[30];
-  if (!PreadAll(m_fd, m_fileSize, e.localOffset, fixed, sizeof fixed) ||
-      Get(fixed, 4) != kLocalSig) {
+  // One read takes the header with its usual extra fields; a longer one is
+  // read in full after.
+  if (e.localOffset >= m_directoryAt || m_directoryAt - e.localOffset < 30) {
     error = "the entry's header is damaged";
     return false;
   }
+  std::vector<unsigned char> header(static_cast<size_t>(
+      std::min<uint64_t>(30 + e.name.size() + 256, m_directoryAt - e.localOffset)));
+  if (!PreadAll(m_fd, m_fileSize, e.localOffset, header.data(), header.size()) ||
+      Get(header.data(), 4) != kLocalSig) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  const size_t nameLen = Get(header.data() + 26, 2), extraLen = Get(header.data() + 28, 2);
+  const size_t have = header.size();
+  header.resize(30 + nameLen + extraLen);
+  if (header.size() > have && !PreadAll(m_fd, m_fileSize, e.localOffset + have,
+                                        header.data() + have, header.size() - have)) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  const unsigned char* fixed = header.data();
+  const unsigned char* rest = header.data() + 30;
   const uint64_t flags = Get(fixed + 6, 2), method = Get(fixed + 8, 2);
-  const size_t nameLen = Get(fixed + 26, 2), extraLen = Get(fixed + 28, 2);
-  std::vector<unsigned char> rest(nameLen + extraLen);
-  const uint64_t dataAt = e.localOffset + 30 + rest.size();
-  if (!PreadAll(m_fd, m_fileSize, e.localOffset + 30, rest.data(), rest.size())) {
-    error = "the entry's header is damaged";
-    return false;
-  }
+  const uint64_t dataAt = e.localOffset + header.size();
   ZipEntryFields& f = out.fields;
   f = ZipEntryFields{};
   f.compressedSize = Get(fixed + 18, 4);
   f.size = Get(fixed + 22, 4);
-  const unsigned char* extra = rest.data() + nameLen;
+  const unsigned char* extra = rest + nameLen;
   for (size_t at = 0; at + 4 <= extraLen;) {
     const uint64_t tag = Get(extra + at, 2), len = Get(extra + at + 2, 2);
     if (at + 4 + len > extraLen) {
@@ -363,7 +374,7 @@ bool CZipReader::StoredEntry(size_t index, ZipCopiedEntry& out, std::string& err
     }
     at += 4 + len;
   }
-  out.storedName.assign(reinterpret_cast<const char*>(rest.data()), nameLen);
+  out.storedName.assign(reinterpret_cast<const char*>(rest), nameLen);
   if (flags != e.flags || (flags & 0x9) != 0 || method != e.method ||
       (method != 0 && method != Z_DEFLATED) || Get(fixed + 14, 4) != e.crc || f.size != e.size ||
       f.compressedSize != e.compressedSize || out.storedName != e.name) {
