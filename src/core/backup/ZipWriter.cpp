@@ -1,6 +1,7 @@
 #include "backup/ZipWriter.h"
 
 #include <fcntl.h>
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
@@ -49,6 +50,28 @@ uint64_t BlockSizeOf(int fd) {
   if (fstatvfs(fd, &fs) == 0 && fs.f_bsize > 0) block = fs.f_bsize;
   if (block & (block - 1)) return 4096;
   return std::clamp<uint64_t>(block, 512, 32768);
+}
+
+// False for the file systems known never to share blocks between files:
+// there, padding a run into place would only cost room. Any other may
+// (XFS with reflink, btrfs, bcachefs, OCFS2, ZFS, network file systems that
+// clone on the server).
+bool MayShareBlocks(int fd) {
+  struct statfs fs {};
+  if (fstatfs(fd, &fs) != 0) return true;
+  switch (static_cast<uint64_t>(fs.f_type)) {
+    case 0xEF53:      // ext2, ext3, ext4
+    case 0x01021994:  // tmpfs
+    case 0x858458F6:  // ramfs
+    case 0xF2F52010:  // f2fs
+    case 0x4D44:      // FAT
+    case 0x2011BAB0:  // exFAT
+    case 0x5346544E:  // NTFS
+    case 0x7366746E:  // NTFS (ntfs3)
+      return false;
+    default:
+      return true;
+  }
 }
 
 }  // namespace
@@ -111,6 +134,7 @@ bool CZipWriter::Create(const std::string& path) {
   if (m_fd < 0) return Fail("cannot create " + path + ": " + Errno(errno));
   m_path = path;
   m_block = BlockSizeOf(m_fd);
+  m_pad = MayShareBlocks(m_fd);
   m_bufferAt = 0;
   m_buffer.clear();
   m_buffer.reserve(kBufferBytes);
@@ -326,7 +350,7 @@ bool CZipWriter::FlushRun() {
   m_run = Run{};
   uint64_t headerLength = run.verbatim ? run.dataAt - run.headerAt : run.header.size();
   const uint64_t length = run.end - run.dataAt;
-  if (length >= kAlignRun * m_block &&
+  if (m_pad && length >= kAlignRun * m_block &&
       (run.newStart + headerLength) % m_block != run.dataAt % m_block) {
     // Pad the first header so that the data lands where it lay in the other
     // archive, modulo the block size.

@@ -54,7 +54,9 @@ struct ZipCopiedEntry {
 // is padded to get there), and its whole blocks are copied by the kernel
 // (copy_file_range), which shares them where the file system can (XFS with
 // reflink, btrfs); elsewhere the kernel simply copies. Only the unaligned
-// head and tail pass through this process.
+// head and tail pass through this process. On file systems known never to
+// share blocks (ext4, tmpfs, FAT...) runs are not padded: it would only
+// cost room.
 //
 // Failures are kept: after the first one every call fails and Error() says
 // what went wrong. An object writes one file at a time; one thread uses it.
@@ -133,6 +135,7 @@ class CZipWriter {
   uint64_t m_bufferAt = 0;  // where the buffer's first byte goes in the file
   std::vector<char> m_buffer;
   uint64_t m_block = 4096;
+  bool m_pad = true;  // runs are padded into place
   std::string m_directory;
   uint64_t m_entries = 0;
   // The entry being streamed.
