@@ -342,8 +342,9 @@ void CBackupsView::NewBackup() {
   dialog.m_strCaption = "New Backup";
   dialog.m_strLabel = "Backup name:";
   dialog.m_nMode = NAME_BACKUP;
+  dialog.m_bOfferReread = true;
   if (dialog.ShowModal() != wxID_OK) return;
-  StartBackup(dialog.m_strName.utf8_string());
+  StartBackup(dialog.m_strName.utf8_string(), dialog.m_bReread);
 }
 
 void CBackupsView::DeleteSelected() {
@@ -450,12 +451,13 @@ std::unique_ptr<IProgressSink> CBackupsView::MakeSink() {
       m_worker, frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
 }
 
-bool CBackupsView::StartBackup(const std::string& name) {
+bool CBackupsView::StartBackup(const std::string& name, bool reread) {
   const std::string path = GetBackupPath(name);
   if (path.empty() || m_worker.IsRunning()) return false;
   // The job keeps its own copy of the lists: the Scheme may change meanwhile.
   const CScheme& scheme = GetDocument()->GetScheme();
   auto job = std::make_shared<CBackupJob>(scheme.m_files, scheme.m_folders);
+  job->SetReread(reread);
   std::shared_ptr<IProgressSink> sink = MakeSink();
   ShowProgress();
   return m_worker.StartTask([this, job, sink, path, name] {
