@@ -139,8 +139,19 @@ TEST(Reuse, UnchangedFilesAreCopiedAndEveryChangeIsReadAgain) {
   ASSERT_EQ(files, 47u);
 
   // Nothing changed: everything is copied, as one run whose bytes are the
-  // first Backup's.
-  const BackupJobResult second = Take(job, folder + "/second.zip");
+  // first Backup's. The copied files' bytes count as done, so the progress
+  // ends at its total, and the total is what the files hold.
+  struct Bytes : tessarook::IProgressSink {
+    uint64_t done = 0, total = 0;
+    void OnProgress(uint64_t, uint64_t) override {}
+    void OnBytes(uint64_t d, uint64_t t) override { done = d, total = t; }
+  } bytes;
+  const BackupJobResult second = Take(job, folder + "/second.zip", &bytes);
+  uint64_t held = 0;
+  for (const auto& e : fs::recursive_directory_iterator(dir / "src"))
+    held += e.is_regular_file() ? e.file_size() : 0;
+  EXPECT_EQ(bytes.total, held + fs::file_size(single1) + fs::file_size(single2));
+  EXPECT_EQ(bytes.done, bytes.total);
   EXPECT_EQ(second.parent, folder + "/first.zip");
   EXPECT_EQ(second.filesReused, files);
   {
