@@ -98,6 +98,7 @@ int RunDelete(const Context& ctx, const Args& args) {
     case LibraryResult::kMissing:
       return Missing(lib, name);
     case LibraryResult::kFailed:
+    case LibraryResult::kCancelled:  // nothing here cancels
       break;
   }
   NameFolderProblem(lib);
@@ -131,6 +132,7 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
     case LibraryResult::kMissing:
       return Missing(lib, oldName);
     case LibraryResult::kFailed:
+    case LibraryResult::kCancelled:  // nothing here cancels
       break;
   }
   NameFolderProblem(lib);

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "GuiTestSupport.h"
 #include "exchange/CsmWriter.h"
@@ -16,34 +17,87 @@
 namespace fs = std::filesystem;
 using namespace tessarook;
 
-TEST(Application, SecondStartEndsSilently) {
-  // This test program runs as the first instance (same HOME); start the real
-  // program once more.
-  CTempFolder out;
-  const std::string log = (out / "stderr.txt").string();
+namespace {
+
+// Starts the real program once more (this test program is the running
+// instance: same HOME, same runtime folder) with `args`, in `workingDir`, and
+// waits for it to end while this one goes on handling its events. Returns the
+// exit status (-1 when it did not end in time); its error output goes to `log`.
+int StartSecondInstance(const std::vector<std::string>& args, const std::string& workingDir,
+                        const std::string& log) {
   const pid_t child = fork();
-  ASSERT_GE(child, 0);
+  if (child < 0) return -1;
   if (child == 0) {
     FILE* err = freopen(log.c_str(), "w", stderr);
     (void)err;
     freopen("/dev/null", "w", stdout);
-    execl(TESSAROOK_GUI_EXE, TESSAROOK_GUI_EXE, static_cast<char*>(nullptr));
+    if (chdir(workingDir.c_str()) != 0) _exit(126);
+    std::vector<char*> argv{const_cast<char*>(TESSAROOK_GUI_EXE)};
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(TESSAROOK_GUI_EXE, argv.data());
     _exit(127);
   }
   int status = 0;
   pid_t done = 0;
-  for (int i = 0; i < 200 && done == 0; ++i) {
+  for (int i = 0; i < 400 && done == 0; ++i) {
     done = waitpid(child, &status, WNOHANG);
-    if (done == 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    if (done == 0) {
+      wxTheApp->ProcessPendingEvents();
+      wxTheApp->Yield(true);
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
   }
   if (done == 0) {
     kill(child, SIGKILL);
     waitpid(child, &status, 0);
-    FAIL() << "the second instance kept running";
+    return -1;
   }
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_NE(WEXITSTATUS(status), 127) << "could not start " << TESSAROOK_GUI_EXE;
-  EXPECT_EQ(ReadFile(log), "");  // not a word
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST_F(ShellTest, ASecondStartHandsItsCommandLineToTheRunningWindow) {
+  CTempFolder out;
+  const std::string log = (out / "stderr.txt").string();
+  // The window sits in the tray (hidden), no Scheme open.
+  Frame()->Hide();
+  const int before = TheApp().GetSecondStarts();
+  MakeScheme("Holiday", "/etc/hostname");
+
+  // Started again with a scheme file, named relative to its own folder: the
+  // second process ends at once without a word, the running window comes to
+  // the front and opens the file. Still one program with a window.
+  EXPECT_EQ(StartSecondInstance({"Holiday.tsbak"}, SchemesDir(), log), 0);
+  EXPECT_EQ(ReadFile(log), "");
+  Flush();
+  EXPECT_EQ(TheApp().GetSecondStarts(), before + 1);
+  EXPECT_TRUE(Frame()->IsShown());
+  ASSERT_TRUE(Doc()->HasScheme());
+  EXPECT_EQ(Doc()->GetPathName(), SchemesDir() + "/Holiday.tsbak");
+
+  // Without arguments: only to the front.
+  Frame()->Iconize(true);
+  EXPECT_EQ(StartSecondInstance({}, SchemesDir(), log), 0);
+  Flush();
+  EXPECT_EQ(TheApp().GetSecondStarts(), before + 2);
+  EXPECT_FALSE(Frame()->IsIconized());
+  EXPECT_EQ(Doc()->GetPathName(), SchemesDir() + "/Holiday.tsbak");
+
+  // A Compressed Scheme from the file manager is imported.
+  MakeScheme("trip", "/etc/hosts");
+  const std::string csm = (out / "trip.csm").string();
+  ASSERT_EQ(CCsmWriter(SchemesDir()).Run("trip", csm), ExportResult::kDone);
+  fs::remove(SchemesDir() + "/trip.tsbak");
+  CSchemesView* schemes = Frame()->GetSchemesView();
+  const unsigned ended = schemes->GetEndedRuns();
+  EXPECT_EQ(StartSecondInstance({csm}, "/", log), 0);
+  for (int i = 0; i < 500 && schemes->GetEndedRuns() == ended; ++i) {
+    Flush();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(fs::exists(SchemesDir() + "/trip.tsbak"));
 }
 
 TEST_F(ShellTest, SettingsAreWrittenAtExit) {

@@ -238,6 +238,7 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
     if (c.status == CopyOutcome::kReadError || c.copied != length) return ImportResult::kDamaged;
     if (!out.Close()) return ImportResult::kCannotCreateScheme;
     r.Skip(length);
+    progress.SetBytes(r.Pos(), file.Size());
     progress.Step();
   }
   if (!r.AtEnd()) return ImportResult::kDamaged;

@@ -143,6 +143,10 @@ ExportResult CCsmWriter::Run(std::string_view name, const std::string& targetPat
     if (f.size > kCsmMaxDataBytes) return ExportResult::kFileTooLarge;
   if (files.size() > 0xFFFFFFFFull) return ExportResult::kFileTooLarge;
 
+  uint64_t dataTotal = source.Size();
+  for (const ListedFile& f : files) dataTotal += f.size;
+  uint64_t dataDone = 0;
+
   std::vector<char> buffer;
   uint64_t written = 0;
   auto put = [&](const void* data, size_t size) {
@@ -169,6 +173,8 @@ ExportResult CCsmWriter::Run(std::string_view name, const std::string& targetPat
     if (c.status == CopyOutcome::kReadError) return ExportResult::kCannotReadSource;
     written += c.copied;
     if (c.copied != schemeSize) return ExportResult::kCannotReadSource;
+    dataDone += c.copied;
+    progress.SetBytes(dataDone, dataTotal);
   }
   source.Close();
   if (StopRequested()) return ExportResult::kStopped;
@@ -224,6 +230,8 @@ ExportResult CCsmWriter::Run(std::string_view name, const std::string& targetPat
       if (!out.WriteAt(u32, 4, lengthOffset)) return ExportResult::kWriteFailed;
     }
     ++records;
+    dataDone += c.copied;
+    progress.SetBytes(dataDone, dataTotal);
     progress.Step();
   }
   if (records != listed) {

@@ -17,6 +17,11 @@ class CExchangeProgress {
   virtual void SetPos(uint32_t pos) { (void)pos; }
   // One step of one.
   virtual void Step() {}
+  // `done` of `total` bytes of data moved, after each file.
+  virtual void SetBytes(uint64_t done, uint64_t total) {
+    (void)done;
+    (void)total;
+  }
 };
 
 }  // namespace tessarook

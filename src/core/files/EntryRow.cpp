@@ -1,9 +1,12 @@
 #include "files/EntryRow.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+
+#include "shell/StatusTexts.h"
 
 namespace tessarook {
 
@@ -37,16 +40,22 @@ CEntryRow CEntryRow::Make(std::string_view path, bool folder) {
   if (folder) {
     row.m_exists = !text.empty() && stat(text.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
                    access(text.c_str(), X_OK) == 0;
+    row.m_readable = row.m_exists;
     return row;
   }
   row.m_exists = !text.empty() && lstat(text.c_str(), &st) == 0;
-  if (row.m_exists && stat(text.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+  if (row.m_exists && stat(text.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
     row.m_size = static_cast<std::uint64_t>(st.st_size);
+    // Opened as the Backup opens it; O_NONBLOCK so a FIFO put there since cannot hang.
+    const int fd = open(text.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    row.m_readable = fd >= 0;
+    if (fd >= 0) close(fd);
+  }
   return row;
 }
 
 std::string CEntryRow::SizeText() const {
-  return m_size == 0 ? std::string() : std::to_string(m_size);
+  return m_size == 0 ? std::string() : FormatFileSize(m_size);
 }
 
 std::string CEntryRow::FullPath() const {

@@ -8,12 +8,14 @@
 namespace tessarook {
 
 // The image a row of the files pane shows. Indexes 0-2 are fixed; a file that
-// exists shows an icon chosen by its key (see CIconKeys), index 3 and up.
+// exists and can be read shows an icon chosen by its key (see CIconKeys),
+// index 4 and up.
 enum EntryImage : int {
   kImageFolder = 0,
   kImageMissingFolder = 1,
   kImageMissingFile = 2,
-  kFirstFileImage = 3,
+  kImageUnreadableFile = 3,  // something is there, but a Backup could not read it
+  kFirstFileImage = 4,
 };
 
 // One row of the files pane: a Scheme entry as the pane shows it, with what
@@ -30,8 +32,8 @@ class CEntryRow {
   // name.
   static void SplitPath(std::string_view path, std::string& name, std::string& location);
 
-  // The size column's text: decimal bytes, empty for 0 (folders, missing or
-  // unreadable entries, empty files).
+  // The size column's text as people read it ("1.5 GB", see FormatFileSize),
+  // empty for 0 (folders, missing or unreadable entries, empty files).
   std::string SizeText() const;
   // The path that opens the entry: location, a "/" only when the location does
   // not end in one, and the name.
@@ -43,6 +45,9 @@ class CEntryRow {
   std::string m_location;
   bool m_folder = false;
   bool m_exists = false;
+  // A file entry whose data a Backup can read now: a regular file (or a link
+  // to one) that opens for reading. Folders: whether they exist.
+  bool m_readable = false;
   std::uint64_t m_size = 0;
 };
 

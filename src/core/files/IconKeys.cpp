@@ -4,7 +4,7 @@
 
 namespace tessarook {
 
-CIconKeys::CIconKeys() : m_keys{"Directory", "No Directory", "No File"} {}
+CIconKeys::CIconKeys() : m_keys{"Directory", "No Directory", "No File", "Unreadable File"} {}
 
 int CIconKeys::Find(std::string_view key) const {
   if (key == "exe") return -1;

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "library/SchemePaths.h"
+#include "util/OpenBeneath.h"
 #include "util/PathUtil.h"
 #include "util/SamePath.h"
 
@@ -103,6 +104,11 @@ LibraryResult CSchemeLibrary::Delete(std::string_view name) {
 }
 
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName) {
+  return Rename(oldName, newName, CopyControl{});
+}
+
+LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName,
+                                     const CopyControl& control) {
   if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
     return LibraryResult::kBadName;
   const std::string oldPath = SchemeFile(oldName);
@@ -116,22 +122,65 @@ LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view 
     if (m_hooks.saveTo) m_hooks.saveTo(oldPath);
     if (m_hooks.close) m_hooks.close();
   }
+  auto reopen = [&](const std::string& path) {
+    if (wasOpen && m_hooks.open && m_hooks.open(path) && path == newPath && m_hooks.saveTo)
+      m_hooks.saveTo(newPath);
+  };
   // Replaces a file of the new name in one step; fails, touching nothing, when a folder
   // is in the way.
   if (::rename(oldPath.c_str(), newPath.c_str()) != 0) {
-    if (wasOpen && m_hooks.open) m_hooks.open(oldPath);
+    reopen(oldPath);
     return LibraryResult::kFailed;
   }
   const std::string oldBackups = BackupsFolderFor(oldPath);
   const std::string newBackups = BackupsFolderFor(newPath);
   DeleteFolderTree(newBackups);
-  bool ok = true;
-  if (Present(oldBackups) && ::rename(oldBackups.c_str(), newBackups.c_str()) != 0) ok = false;
-  if (wasOpen && m_hooks.open && m_hooks.open(newPath) && m_hooks.saveTo) m_hooks.saveTo(newPath);
-  return ok ? LibraryResult::kDone : LibraryResult::kFailed;
+  LibraryResult result = LibraryResult::kDone;
+  if (Present(oldBackups) && ::rename(oldBackups.c_str(), newBackups.c_str()) != 0) {
+    if (errno == EXDEV || errno == EBUSY) {
+      // Moved by copying: into a hidden folder first, into place when complete.
+      result = MoveByCopy(oldBackups, newBackups, control);
+      if (result != LibraryResult::kDone) ::rename(newPath.c_str(), oldPath.c_str());
+    } else {
+      result = LibraryResult::kFailed;
+    }
+  }
+  reopen(result == LibraryResult::kDone || !Present(oldPath) ? newPath : oldPath);
+  return result;
+}
+
+LibraryResult CSchemeLibrary::MoveByCopy(const std::string& from, const std::string& to,
+                                         const CopyControl& control) {
+  std::string staging = JoinPath(m_dir, ".tessarook-move-XXXXXX");
+  if (!::mkdtemp(staging.data())) return LibraryResult::kFailed;
+  const std::string staged = staging + "/backups";
+  const bool copied = ::mkdir(staged.c_str(), 0700) == 0 && CopyFolder(staged, from, control);
+  LibraryResult result = LibraryResult::kDone;
+  if (control.Cancelled())
+    result = LibraryResult::kCancelled;
+  else if (!copied || ::rename(staged.c_str(), to.c_str()) != 0)
+    result = LibraryResult::kFailed;
+  DeleteFolderTree(staging);
+  // The old folder goes once the copy is in place (a mount point itself stays, empty).
+  if (result == LibraryResult::kDone) DeleteFolderTree(from);
+  return result;
 }
 
 LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_view newName) {
+  return Duplicate(oldName, newName, CopyControl{});
+}
+
+uint64_t CSchemeLibrary::DataBytes(std::string_view name) const {
+  if (m_dir.empty() || !IsUsableName(name)) return 0;
+  struct stat st;
+  const std::string scheme = SchemeFile(name);
+  const uint64_t schemeBytes =
+      ::stat(scheme.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : 0;
+  return schemeBytes + FolderDataBytes(BackupsFolderFor(scheme));
+}
+
+LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_view newName,
+                                        const CopyControl& control) {
   if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
     return LibraryResult::kBadName;
   const std::string oldPath = SchemeFile(oldName);
@@ -139,14 +188,34 @@ LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_vi
   if (SamePath(oldPath, newPath)) return LibraryResult::kUnchanged;
   struct stat st;
   if (::stat(oldPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return LibraryResult::kMissing;
-  if (!CopyFileReplacing(oldPath, newPath)) return LibraryResult::kFailed;
+
+  // Everything is copied into a hidden folder beside the Schemes first (no "*.tsbak"
+  // name, so it is never listed), then moved into place in two renames.
+  std::string staging = JoinPath(m_dir, ".tessarook-copy-XXXXXX");
+  if (!::mkdtemp(staging.data())) return LibraryResult::kFailed;
+  const std::string stagedScheme = staging + "/scheme";
+  const std::string stagedBackups = staging + "/backups";
+  auto give_up = [&staging](LibraryResult result) {
+    DeleteFolderTree(staging);
+    return result;
+  };
   const std::string oldBackups = BackupsFolderFor(oldPath);
+  const bool hadBackups = Present(oldBackups);
+  if (!CopyFileReplacing(oldPath, stagedScheme)) return give_up(LibraryResult::kFailed);
+  if (control.copied) control.copied(uint64_t(st.st_size));
+  // The copy's Backups folder is private, as every folder made for Backups.
+  const bool copied = ::mkdir(stagedBackups.c_str(), 0700) == 0 &&
+                      (!hadBackups || CopyFolder(stagedBackups, oldBackups, control));
+  if (control.Cancelled()) return give_up(LibraryResult::kCancelled);
+  if (!copied) return give_up(LibraryResult::kFailed);
+
   const std::string newBackups = BackupsFolderFor(newPath);
   DeleteFolderTree(newBackups);
-  const bool hadBackups = Present(oldBackups);
-  const bool copied = CopyFolder(newBackups, oldBackups);
-  return (copied || !hadBackups) && FolderExists(newBackups) ? LibraryResult::kDone
-                                                             : LibraryResult::kFailed;
+  if (::rename(stagedBackups.c_str(), newBackups.c_str()) != 0 ||
+      ::rename(stagedScheme.c_str(), newPath.c_str()) != 0)
+    return give_up(LibraryResult::kFailed);
+  DeleteFolderTree(staging);
+  return LibraryResult::kDone;
 }
 
 bool CSchemeLibrary::ClearBackups(std::string_view name) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "library/OpenSchemeHooks.h"
+#include "util/PathUtil.h"
 
 namespace tessarook {
 
@@ -14,6 +15,7 @@ enum class LibraryResult {
   kBadName,    // a name that cannot name a Scheme here; nothing was done
   kMissing,    // the Scheme is not in the My Schemes folder; nothing was done
   kFailed,     // the scheme file could not be removed, moved or copied
+  kCancelled,  // stopped by the cancel flag; nothing was changed
 };
 
 // The My Schemes folder: each Scheme is "<name>.tsbak" there, with its Backups in
@@ -48,10 +50,25 @@ class CSchemeLibrary {
   // scheme file and its whole Backups folder). An open Scheme is saved, closed, moved,
   // opened again under its new name and saved there.
   LibraryResult Rename(std::string_view oldName, std::string_view newName);
+  // The same under a control. Where the Backups folder cannot simply be renamed (it
+  // is on another file system than its new place, or a mount point), its files are
+  // copied and then deleted; a cancelled or failed copy leaves both Schemes as they
+  // were.
+  LibraryResult Rename(std::string_view oldName, std::string_view newName,
+                       const CopyControl& control);
 
   // Copies a Scheme and its Backups folder under a new name, replacing a Scheme of that
   // name. The copy always gets a Backups folder (empty when the original has none).
   LibraryResult Duplicate(std::string_view oldName, std::string_view newName);
+  // The same under a control (cancel flag, bytes copied), for a worker thread: the copy
+  // is made in a hidden folder of the My Schemes folder and moved into place only when
+  // complete, so a cancelled or failed copy leaves nothing behind and a Scheme of the
+  // new name stays as it was.
+  LibraryResult Duplicate(std::string_view oldName, std::string_view newName,
+                          const CopyControl& control);
+
+  // The bytes a Duplicate of the Scheme copies: its scheme file and its Backups.
+  uint64_t DataBytes(std::string_view name) const;
 
   // Deletes every file in the Scheme's Backups folder and in the folders below it; the
   // folders stay. Done before importing over the open Scheme. False when a file stayed.
@@ -63,6 +80,8 @@ class CSchemeLibrary {
 
  private:
   std::string OpenPath() const;
+  LibraryResult MoveByCopy(const std::string& from, const std::string& to,
+                           const CopyControl& control);
 
   std::string m_dir;
   OpenSchemeHooks m_hooks;

@@ -1,5 +1,6 @@
 #include "shell/WindowPlacement.h"
 
+#include <algorithm>
 #include <charconv>
 #include <vector>
 
@@ -57,6 +58,17 @@ std::optional<CWindowPlacement> CWindowPlacement::FromText(std::string_view text
     return std::nullopt;
   placement.maximised = maximised == 1;
   return placement;
+}
+
+CWindowPlacement CWindowPlacement::FittedInto(int areaX, int areaY, int areaWidth,
+                                              int areaHeight) const {
+  CWindowPlacement fitted = *this;
+  if (areaWidth <= 0 || areaHeight <= 0) return fitted;
+  fitted.width = std::min(width, areaWidth);
+  fitted.height = std::min(height, areaHeight);
+  fitted.x = std::clamp(x, areaX, areaX + areaWidth - fitted.width);
+  fitted.y = std::clamp(y, areaY, areaY + areaHeight - fitted.height);
+  return fitted;
 }
 
 }  // namespace tessarook

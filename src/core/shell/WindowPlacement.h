@@ -29,6 +29,12 @@ class CWindowPlacement {
 
   bool operator==(const CWindowPlacement&) const = default;
 
+  // This placement fitted into a display's work area (the part panels leave
+  // free): no wider or taller than the area, and moved so that all of it lies
+  // inside. A placement saved at another scale or on a larger display comes
+  // back whole, status bar included. An empty area changes nothing.
+  CWindowPlacement FittedInto(int areaX, int areaY, int areaWidth, int areaHeight) const;
+
   static constexpr int kMaxExtent = 100000;
 };
 

@@ -50,7 +50,7 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
 // Copies one regular file (or the file a link points to). Anything that is not
 // a regular file once opened is skipped with success, as are files that are
 // already the very file at the destination.
-bool CopyOneFile(const std::string& source, const std::string& target) {
+bool CopyOneFile(const std::string& source, const std::string& target, const CopyControl& control) {
   // O_NONBLOCK keeps the open from hanging should the entry have turned into
   // a FIFO since it was listed; fstat then tells what was really opened.
   const int in = ::open(source.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -97,12 +97,18 @@ bool CopyOneFile(const std::string& source, const std::string& target) {
       ok = false;
       break;
     }
+    if (control.copied) control.copied(static_cast<uint64_t>(n));
+    if (control.Cancelled()) {
+      ok = false;
+      break;
+    }
   }
   ::fchmod(out, st.st_mode & 0777);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};
   ::futimens(out, times);
   if (::close(out) != 0) ok = false;
   ::close(in);
+  if (!ok && control.Cancelled()) ::unlink(target.c_str());  // no file cut short stays
   return ok;
 }
 
@@ -182,6 +188,32 @@ bool DeleteFolderTree(const std::string& folder) {
 }
 
 bool CopyFolder(const std::string& target, const std::string& source) {
+  return CopyFolder(target, source, CopyControl{});
+}
+
+uint64_t FolderDataBytes(const std::string& folder) {
+  uint64_t total = 0;
+  std::vector<std::string> pending{folder};
+  while (!pending.empty()) {
+    const std::string from = std::move(pending.back());
+    pending.pop_back();
+    std::vector<fs::path> names;
+    if (!ListFolder(from, names)) continue;
+    for (const fs::path& name : names) {
+      const std::string path = (fs::path(from) / name).string();
+      struct stat lst {};
+      if (::lstat(path.c_str(), &lst) != 0) continue;
+      struct stat st {};
+      if (S_ISDIR(lst.st_mode))
+        pending.push_back(path);
+      else if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        total += static_cast<uint64_t>(st.st_size);
+    }
+  }
+  return total;
+}
+
+bool CopyFolder(const std::string& target, const std::string& source, const CopyControl& control) {
   std::error_code ec;
   fs::create_directories(target, ec);
   struct stat targetSt {};
@@ -194,6 +226,7 @@ bool CopyFolder(const std::string& target, const std::string& source) {
   // Pairs of (source folder, target folder) still to copy; no recursion.
   std::vector<std::pair<std::string, std::string>> pending{{source, target}};
   while (!pending.empty()) {
+    if (control.Cancelled()) return false;
     auto [from, to] = std::move(pending.back());
     pending.pop_back();
     std::vector<fs::path> names;
@@ -202,6 +235,7 @@ bool CopyFolder(const std::string& target, const std::string& source) {
       continue;
     }
     for (const fs::path& name : names) {
+      if (control.Cancelled()) return false;
       const std::string src = (fs::path(from) / name).string();
       const std::string dst = (fs::path(to) / name).string();
       struct stat lst {};
@@ -219,13 +253,13 @@ bool CopyFolder(const std::string& target, const std::string& source) {
         ::chmod(dst.c_str(), (lst.st_mode & 0777) | 0700);
         pending.emplace_back(src, dst);
       } else if (S_ISREG(lst.st_mode)) {
-        if (!CopyOneFile(src, dst)) ok = false;
+        if (!CopyOneFile(src, dst, control)) ok = false;
       } else if (S_ISLNK(lst.st_mode)) {
         struct stat target_of_link {};
         // Links to regular files are copied as their contents; links to
         // folders, dangling links and links to special files are skipped.
         if (::stat(src.c_str(), &target_of_link) == 0 && S_ISREG(target_of_link.st_mode)) {
-          if (!CopyOneFile(src, dst)) ok = false;
+          if (!CopyOneFile(src, dst, control)) ok = false;
         }
       }
       // FIFOs, sockets and devices are skipped: reading them can block.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -36,5 +39,21 @@ bool DeleteFolderTree(const std::string& folder);
 // devices are skipped. A missing source leaves the target created and empty.
 // Returns true when everything that was to be copied was copied.
 bool CopyFolder(const std::string& target, const std::string& source);
+
+// What a long copy is told and tells: a cancel flag it polls before each file
+// and between chunks of a file (a file cut short is removed), and where the
+// count of bytes copied goes, called after every chunk (on the copying thread).
+struct CopyControl {
+  const std::atomic<bool>* cancel = nullptr;
+  std::function<void(uint64_t bytes)> copied;
+  bool Cancelled() const { return cancel && cancel->load(); }
+};
+
+// CopyFolder under a control; false also when it was cancelled.
+bool CopyFolder(const std::string& target, const std::string& source, const CopyControl& control);
+
+// The bytes of the regular files below `folder` (links to files counted as
+// their targets, as CopyFolder copies them); 0 for a missing folder.
+uint64_t FolderDataBytes(const std::string& folder);
 
 }  // namespace tessarook

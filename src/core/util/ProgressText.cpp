@@ -60,12 +60,10 @@ void CProgressLine::SetFiles(uint64_t done, uint64_t total) {
   m_filesTotal = total;
 }
 
-void CProgressLine::SetBytes(uint64_t done, uint64_t total, int64_t nowMs) {
-  if (m_haveBytes && (done < m_bytesDone || (!m_samples.empty() && nowMs < m_samples.back().first)))
+void CRateMeter::Add(uint64_t done, int64_t nowMs) {
+  if (!m_samples.empty() && (done < m_done || nowMs < m_samples.back().first))
     m_samples.clear();  // started over, or a clock that went back: measure anew
-  m_haveBytes = true;
-  m_bytesDone = done;
-  m_bytesTotal = total;
+  m_done = done;
   if (m_samples.empty() || nowMs - m_samples.back().first >= kSampleEveryMs)
     m_samples.emplace_back(nowMs, done);
   // Keep the newest sample that is at least a window old as the base, drop older ones.
@@ -73,13 +71,22 @@ void CProgressLine::SetBytes(uint64_t done, uint64_t total, int64_t nowMs) {
   m_nowMs = nowMs;
 }
 
-double CProgressLine::Rate() const {
+double CRateMeter::Rate() const {
   if (m_samples.empty()) return -1;
   const int64_t span = m_nowMs - m_samples.front().first;
   if (span < kMinRateSpanMs) return -1;
-  return static_cast<double>(m_bytesDone - m_samples.front().second) * 1000.0 /
+  return static_cast<double>(m_done - m_samples.front().second) * 1000.0 /
          static_cast<double>(span);
 }
+
+void CProgressLine::SetBytes(uint64_t done, uint64_t total, int64_t nowMs) {
+  m_haveBytes = true;
+  m_bytesDone = done;
+  m_bytesTotal = total;
+  m_rate.Add(done, nowMs);
+}
+
+double CProgressLine::Rate() const { return m_rate.Rate(); }
 
 bool CProgressLine::RedrawDue(int64_t nowMs) {
   if (m_drawn && nowMs >= m_lastDrawMs && nowMs - m_lastDrawMs < kMinRedrawMs) return false;

@@ -19,6 +19,23 @@ std::string FormatRate(double bytesPerSecond);
 // Seconds as "m:ss" or "h:mm:ss" (rounded up, so the last second shows 0:01).
 std::string FormatDuration(double seconds);
 
+// The rate at which a running count of bytes grows, over the last few
+// seconds. Times are milliseconds of any steady clock, given by the caller.
+class CRateMeter {
+ public:
+  // The count at nowMs; a count that went back or a clock that did starts the
+  // measurement anew.
+  void Add(uint64_t done, int64_t nowMs);
+  // Bytes per second over the last few seconds; < 0 when not yet known.
+  double Rate() const;
+  void Reset() { m_samples.clear(); }
+
+ private:
+  uint64_t m_done = 0;
+  int64_t m_nowMs = 0;                                 // of the latest Add
+  std::deque<std::pair<int64_t, uint64_t>> m_samples;  // (ms, bytes done), oldest first
+};
+
 // A one-line progress text for a terminal: the label, a bar, the files done,
 // and, once bytes are reported, bytes done of total, the rate over the last
 // few seconds and the time left. Times are milliseconds of any steady clock,
@@ -50,10 +67,9 @@ class CProgressLine {
   bool m_haveBytes = false;
   uint64_t m_bytesDone = 0;
   uint64_t m_bytesTotal = 0;
-  int64_t m_nowMs = 0;  // of the latest SetBytes
   int64_t m_lastDrawMs = 0;
   bool m_drawn = false;
-  std::deque<std::pair<int64_t, uint64_t>> m_samples;  // (ms, bytes done), oldest first
+  CRateMeter m_rate;
 };
 
 }  // namespace tessarook

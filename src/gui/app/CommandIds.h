@@ -18,6 +18,9 @@ enum CommandId : int {
   ID_VIEW_STATUS_BAR = 1302,
   ID_HOMEPAGE = 1303,
   ID_SUPPORT = 1304,
+  // Keys without a menu item: F6 and Shift+F6 move between the panes.
+  ID_NEXT_PANE = 1305,
+  ID_PREVIOUS_PANE = 1306,
   ID_CANCEL_OPERATION = 132,
 
   // Pop-up commands of the backup properties dialog, forwarded by the frame.

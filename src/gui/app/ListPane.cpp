@@ -5,6 +5,8 @@
 #include <wx/sizer.h>
 #include <wx/tokenzr.h>
 
+#include <algorithm>
+
 namespace tessarook {
 
 namespace {
@@ -56,6 +58,15 @@ CListPane::CListPane(wxWindow* parent, wxWindowID id, CTessarookDoc* doc,
   m_hintWindow->Bind(wxEVT_CONTEXT_MENU, &CListPane::OnHintContextMenu, this);
   SetBackgroundColour(background);
   Bind(wxEVT_SIZE, &CListPane::OnSize, this);
+  // Counts the presses of the right button, wherever in the pane they land.
+  auto countPress = [this](wxMouseEvent& e) {
+    ++m_rightPresses;
+    e.Skip();
+  };
+  for (wxWindow* window : {static_cast<wxWindow*>(m_list), m_hintWindow}) {
+    window->Bind(wxEVT_RIGHT_DOWN, countPress);
+    for (wxWindow* child : window->GetChildren()) child->Bind(wxEVT_RIGHT_DOWN, countPress);
+  }
 }
 
 int CListPane::GetDisplayMode() const {
@@ -66,10 +77,33 @@ int CListPane::GetDisplayMode() const {
   return 1;
 }
 
+namespace {
+
+// Room a list column needs around its text (cell padding, header sort mark).
+int ColumnPadding(const wxWindow* window) { return window->FromDIP(24); }
+
+}  // namespace
+
 void CListPane::AddColumn(const wxString& title, int width) {
+  width = std::max(width, m_list->GetTextExtent(title).x + ColumnPadding(m_list));
   m_columns.push_back({title, width});
   if (IsTableMode())
     m_list->InsertColumn(m_list->GetColumnCount(), title, wxLIST_FORMAT_LEFT, width);
+}
+
+void CListPane::FitColumnToText(int column, const wxString& text, int maxWidth) {
+  if (column < 0 || size_t(column) >= m_columns.size()) return;
+  int need = m_list->GetTextExtent(text).x + ColumnPadding(m_list);
+  if (maxWidth > 0) need = std::min(need, maxWidth);
+  if (need <= m_columns[size_t(column)].width) return;
+  m_columns[size_t(column)].width = need;
+  if (IsTableMode() && column < m_list->GetColumnCount()) m_list->SetColumnWidth(column, need);
+}
+
+int CListPane::GetColumnWidth(int column) const {
+  if (IsTableMode() && column >= 0 && column < m_list->GetColumnCount())
+    return m_list->GetColumnWidth(column);
+  return column >= 0 && size_t(column) < m_columns.size() ? m_columns[size_t(column)].width : 0;
 }
 
 void CListPane::SetDisplayMode(int mode) {
@@ -119,6 +153,48 @@ void CListPane::OnHintPaint(wxPaintEvent&) {
     dc.DrawText(line, kHintInset, y);
     y += lineHeight;
   }
+}
+
+bool CListPane::TakeContextMenuRequest(const wxContextMenuEvent& event) {
+  if (event.GetPosition() == wxDefaultPosition) return true;  // from the keyboard
+  if (m_rightPresses != 0 && m_rightPresses == m_servedPress) return false;
+  m_servedPress = m_rightPresses;
+  return true;
+}
+
+void CListPane::PopupAndDispatch(wxMenu& menu, const wxPoint& at) {
+  ++m_popups;
+  m_lastPopup = at;
+  const int id = GetPopupMenuSelectionFromUser(menu, at);
+  if (id == wxID_NONE) return;
+  CallAfter([this, id] {
+    wxCommandEvent command(wxEVT_MENU, id);
+    command.SetEventObject(this);
+    ProcessWindowEvent(command);
+  });
+}
+
+void CListPane::FocusPane() {
+  if (m_list->IsShown())
+    m_list->SetFocus();
+  else
+    m_hintWindow->SetFocus();
+}
+
+long CListPane::KeyboardMenuRow(wxPoint& at) const {
+  const long row =
+      m_list->IsShown() ? m_list->GetNextItem(-1, wxLIST_NEXT_ALL, wxLIST_STATE_SELECTED) : -1;
+  wxRect rect;
+  if (row < 0 || !m_list->GetItemRect(row, rect, wxLIST_RECT_LABEL)) {
+    at = ScreenToClient(m_list->ClientToScreen(wxPoint(0, 0)));
+    return -1;
+  }
+  m_list->EnsureVisible(row);
+  m_list->GetItemRect(row, rect, wxLIST_RECT_LABEL);
+  // Just inside the row's label, so the menu opens over the row it acts on.
+  at = ScreenToClient(
+      m_list->ClientToScreen(rect.GetLeftTop() + wxSize(rect.height / 2, rect.height / 2)));
+  return row;
 }
 
 void CListPane::OnHintContextMenu(wxContextMenuEvent& event) {

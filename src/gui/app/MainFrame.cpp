@@ -18,6 +18,7 @@
 #include "app/AboutDlg.h"
 #include "app/CommandIds.h"
 #include "app/CommandTexts.h"
+#include "app/ListPane.h"
 #include "app/NewSchemeDlg.h"
 #include "app/ProgramArt.h"
 #include "app/ProgressDisplay.h"
@@ -65,7 +66,9 @@ CMainFrame::CMainFrame(CTessarookDoc* doc)
   CreatePanes();
   BindCommands();
   SetSize(FromDIP(wxSize(960, 680)));
-  SetMinSize(FromDIP(wxSize(480, 360)));
+  // Small enough for a small screen, large enough that each pane keeps room
+  // for its caption and a few rows beside and below the fixed split positions.
+  SetMinClientSize(wxSize(200 + 6, 250 + 2) + FromDIP(wxSize(300, 110)));
   Centre();
   m_normalRect = GetRect();
   m_doc->SetListener(this);
@@ -118,6 +121,8 @@ void CMainFrame::CreateMenus() {
 
   wxAcceleratorEntry keys[] = {
       wxAcceleratorEntry(wxACCEL_NORMAL, WXK_F1, ID_USER_MANUAL),
+      wxAcceleratorEntry(wxACCEL_NORMAL, WXK_F6, ID_NEXT_PANE),
+      wxAcceleratorEntry(wxACCEL_SHIFT, WXK_F6, ID_PREVIOUS_PANE),
   };
   SetAcceleratorTable(wxAcceleratorTable(WXSIZEOF(keys), keys));
 }
@@ -277,9 +282,20 @@ void CMainFrame::BindCommands() {
   Bind(
       wxEVT_MENU,
       [this](wxCommandEvent&) {
-        if (CanStartBackup()) m_backupsView->NewBackup();
+        if (CanStartBackup()) m_backupsView->NewBackup(true);
       },
       ID_NEW_BACKUP);
+
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { CyclePanes(1); }, ID_NEXT_PANE);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { CyclePanes(-1); }, ID_PREVIOUS_PANE);
+  // The window that takes the focus says which pane now has it (asking for
+  // the focus while the event runs may still give the one it leaves).
+  Bind(wxEVT_CHILD_FOCUS, [this](wxChildFocusEvent& e) {
+    UpdateFocusedPane(e.GetWindow());
+    e.Skip();
+  });
 
   Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
   Bind(wxEVT_ICONIZE, &CMainFrame::OnIconize, this);
@@ -291,7 +307,12 @@ void CMainFrame::BindCommands() {
     OnMoveOrSize();
     e.Skip();
   });
-  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { UpdateLockIndicators(); });
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) {
+    UpdateLockIndicators();
+    // Not every way the focus moves tells the frame (a click into a list that
+    // had it before a dialog, say): the mark follows it here as well.
+    UpdateFocusedPane(wxWindow::FindFocus());
+  });
 }
 
 bool CMainFrame::IsFileOperationRunning() const {
@@ -406,10 +427,12 @@ void CMainFrame::OnSettings(wxCommandEvent&) {
     CSettingsDlg dialog(this, TheApp().GetSettings());
     dialog.ShowModal();
   }
-  // OK or Cancel alike: every pane rebuilds.
-  m_schemesView->FillList();
-  m_filesView->OnDocumentUpdate();
+  // OK or Cancel alike: every pane rebuilds, and watches what the settings
+  // now say: the My Schemes folder it names, the Scheme's folders afresh (or
+  // nothing, with automatic refresh off).
+  m_schemesView->OnDocumentUpdate();
   m_filesView->StopMonitors();
+  m_filesView->OnDocumentUpdate();
   m_backupsView->OnDocumentUpdate();
 }
 
@@ -437,22 +460,33 @@ void CMainFrame::OnDocumentSaveAttempted() { m_schemesView->FillList(); }
 void CMainFrame::OnMoveOrSize() {
   if (!IsShown() || IsIconized()) return;
   m_maximised = IsMaximized();
-  if (!m_maximised && !IsFullScreen()) m_normalRect = GetRect();
+  if (!m_maximised && !IsFullScreen()) {
+    m_normalRect = GetRect();
+  }
 }
 
 void CMainFrame::RestorePlacement() {
   wxString text;
   if (!wxConfigBase::Get()->Read(kPlacementKey, &text)) return;
-  const auto placement = CWindowPlacement::FromText(text.utf8_string());
+  auto placement = CWindowPlacement::FromText(text.utf8_string());
   if (!placement) return;
-  wxRect rect(placement->x, placement->y, placement->width, placement->height);
-  // A place no display shows any more (a monitor was removed) keeps the size only.
-  if (wxDisplay::GetFromPoint(rect.GetTopLeft() + wxPoint(rect.width / 2, 16)) == wxNOT_FOUND) {
-    SetSize(rect.GetSize());
-    Centre();
-  } else {
-    SetSize(rect);
+  const wxRect rect(placement->x, placement->y, placement->width, placement->height);
+  // The display that shows most of it, or, for a place no display shows any
+  // more (a monitor was removed), the primary one, where it is centred.
+  int display = wxDisplay::GetFromPoint(rect.GetTopLeft() + wxPoint(rect.width / 2, 16));
+  const bool lost = display == wxNOT_FOUND;
+  if (lost) display = 0;
+  // All of it inside the part of the display that panels leave free: saved
+  // at another scale or on a larger screen, it would hide the status bar.
+  if (display >= 0 && display < int(wxDisplay::GetCount())) {
+    const wxRect area = wxDisplay(unsigned(display)).GetClientArea();
+    if (lost) {
+      placement->x = area.x + (area.width - placement->width) / 2;
+      placement->y = area.y + (area.height - placement->height) / 2;
+    }
+    placement = placement->FittedInto(area.x, area.y, area.width, area.height);
   }
+  SetSize(wxRect(placement->x, placement->y, placement->width, placement->height));
   m_normalRect = GetRect();
   if (placement->maximised) Maximize();
 }
@@ -525,6 +559,10 @@ void CMainFrame::OnIconize(wxIconizeEvent& event) {
 
 void CMainFrame::OnTrayShow(wxCommandEvent&) { ReturnFromTray(); }
 
+void CMainFrame::BringToFront() {
+  ReturnFromTray();  // shown, restored and raised (presented to the window manager)
+}
+
 void CMainFrame::ReturnFromTray() {
   // A hidden window is placed anew when it is shown again (by the window
   // manager, say): put it back exactly where it was, maximised if it was.
@@ -539,6 +577,32 @@ void CMainFrame::ReturnFromTray() {
     if (maximised) Maximize();
   }
   Raise();
+}
+
+void CMainFrame::CyclePanes(int step) {
+  std::vector<CListPane*> panes;
+  if (!m_outer->IsPaneFolded(0)) panes.push_back(m_schemesView);
+  if (!m_outer->IsPaneFolded(1)) {
+    if (!m_inner->IsPaneFolded(0)) panes.push_back(m_filesView);
+    if (!m_inner->IsPaneFolded(1)) panes.push_back(m_backupsView);
+  }
+  if (panes.empty()) return;
+  int current = -1;
+  for (wxWindow* w = wxWindow::FindFocus(); w && current < 0; w = w->GetParent())
+    for (size_t i = 0; i < panes.size(); ++i)
+      if (w == panes[i]) current = int(i);
+  const int count = int(panes.size());
+  const int next = current < 0 ? 0 : ((current + step) % count + count) % count;
+  panes[size_t(next)]->FocusPane();
+  UpdateFocusedPane(panes[size_t(next)]);
+}
+
+void CMainFrame::UpdateFocusedPane(wxWindow* focus) {
+  wxWindow* pane = nullptr;
+  for (wxWindow* w = focus; w && !pane; w = w->GetParent())
+    if (w == m_schemesView || w == m_filesView || w == m_backupsView) pane = w;
+  m_outer->SetFocusedPane(pane == m_schemesView ? 0 : -1);
+  m_inner->SetFocusedPane(pane == m_filesView ? 0 : pane == m_backupsView ? 1 : -1);
 }
 
 void CMainFrame::UpdateLockIndicators() {

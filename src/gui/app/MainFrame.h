@@ -70,6 +70,10 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void RestorePlacement();
   void SavePlacement();
 
+  // Shows the window in front of the others: out of the tray or from
+  // minimised, in the placement it had.
+  void BringToFront();
+
   // Puts the tray icon up (only with minimize_to_tray on) or takes it down.
   void ShowTrayIcon(bool show);
   CNotifyIcon* GetTrayIcon() const { return m_pTrayIcon; }
@@ -100,6 +104,11 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void UpdateLockIndicators();
   void TrackNormalRect();
   void CopyViewStateToSettings();
+  // F6 / Shift+F6: the focus goes to the next or previous pane that shows.
+  void CyclePanes(int step);
+  // Marks the caption of the pane that holds `focus` (a window that has or
+  // takes the keyboard focus); none when no pane holds it.
+  void UpdateFocusedPane(wxWindow* focus);
 
   void OnNewScheme(wxCommandEvent& event);
   void OnSettings(wxCommandEvent& event);

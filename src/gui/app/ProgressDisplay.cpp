@@ -2,12 +2,17 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
+#include <wx/dialog.h>
 #include <wx/gauge.h>
+#include <wx/listbox.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
 #include <wx/statusbr.h>
 
 #include <atomic>
 #include <chrono>
 #include <mutex>
+#include <utility>
 
 #include "app/CommandIds.h"
 
@@ -27,27 +32,74 @@ class CThrottledSink : public IProgressSink {
 
   // Worker thread.
   void OnProgress(uint64_t done, uint64_t total) override {
-    const auto now = std::chrono::steady_clock::now();
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      const bool edge = m_first || done == 0 || done >= total;
-      if (!edge && now - m_lastPost < kMinInterval) return;
-      m_first = false;
-      m_lastPost = now;
-    }
-    if (!wxTheApp) return;
-    std::shared_ptr<CProgressDisplay::Token> token = m_token;
-    // Window thread: the display may be gone by then.
-    wxTheApp->CallAfter([token, done, total] {
-      if (token->display) token->display->SetProgress(done, total);
-    });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_files = {done, total};
+    Post(m_filesFirst || done == 0 || done >= total);
+    m_filesFirst = false;
+  }
+  // Worker thread.
+  void OnBytes(uint64_t done, uint64_t total) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bytes = {done, total};
+    const bool edge = !m_haveBytes || done >= total;
+    m_haveBytes = true;
+    Post(edge);
   }
 
  private:
+  // With m_mutex held: passes the latest numbers on, unless one went out
+  // less than kMinInterval ago (ends and beginnings always go).
+  void Post(bool edge) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!edge && now - m_lastPost < kMinInterval) return;
+    m_lastPost = now;
+    if (!wxTheApp) return;
+    std::shared_ptr<CProgressDisplay::Token> token = m_token;
+    const auto files = m_files;
+    const auto bytes = m_bytes;
+    const bool haveBytes = m_haveBytes;
+    // Window thread: the display may be gone by then.
+    wxTheApp->CallAfter([token, files, bytes, haveBytes] {
+      if (!token->display) return;
+      token->display->SetProgress(files.first, files.second);
+      if (haveBytes) token->display->SetBytes(bytes.first, bytes.second);
+    });
+  }
+
   std::shared_ptr<CProgressDisplay::Token> m_token;
   std::mutex m_mutex;
   std::chrono::steady_clock::time_point m_lastPost;
-  bool m_first = true;
+  std::pair<uint64_t, uint64_t> m_files{0, 0};
+  std::pair<uint64_t, uint64_t> m_bytes{0, 0};
+  bool m_filesFirst = true;
+  bool m_haveBytes = false;
+};
+
+int64_t SteadyMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+wxString Utf8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
+
+// The names behind a summary.
+class CDetailsDlg : public wxDialog {
+ public:
+  CDetailsDlg(wxWindow* parent, const OperationSummary& summary)
+      : wxDialog(parent, wxID_ANY, "Details", wxDefaultPosition, wxDefaultSize,
+                 wxDEFAULT_DIALOG_STYLE | wxRESIZE_BORDER) {
+    auto* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(new wxStaticText(this, wxID_ANY, Utf8(SummaryText(summary))), 0, wxALL, 8);
+    wxArrayString lines;
+    for (const std::string& line : SummaryDetails(summary)) lines.Add(Utf8(line));
+    m_list = new wxListBox(this, wxID_ANY, wxDefaultPosition, FromDIP(wxSize(560, 240)), lines,
+                           wxLB_SINGLE | wxLB_HSCROLL);
+    sizer->Add(m_list, 1, wxEXPAND | wxLEFT | wxRIGHT, 8);
+    sizer->Add(CreateButtonSizer(wxOK), 0, wxEXPAND | wxALL, 8);
+    SetSizerAndFit(sizer);
+  }
+  wxListBox* m_list;
 };
 
 }  // namespace
@@ -61,6 +113,10 @@ CProgressDisplay::CProgressDisplay(wxStatusBar* bar)
   m_cancel = new wxButton(bar, ID_CANCEL_OPERATION, "Cancel", wxDefaultPosition, wxDefaultSize,
                           wxBU_EXACTFIT);
   m_cancel->Hide();
+  m_details =
+      new wxButton(bar, wxID_ANY, "Details...", wxDefaultPosition, wxDefaultSize, wxBU_EXACTFIT);
+  m_details->Hide();
+  m_details->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) { ShowDetails(); });
   Reposition();
   m_bar->Bind(wxEVT_SIZE, &CProgressDisplay::OnBarSize, this);
   SetLabel(wxString(' ', 16));
@@ -79,7 +135,10 @@ void CProgressDisplay::OnBarSize(wxSizeEvent& event) {
 void CProgressDisplay::Reposition() {
   wxRect field;
   if (m_bar->GetFieldRect(STATUS_FIELD_PROGRESS_BAR, field)) m_gauge->SetSize(field);
-  if (m_bar->GetFieldRect(STATUS_FIELD_CANCEL, field)) m_cancel->SetSize(field);
+  if (m_bar->GetFieldRect(STATUS_FIELD_CANCEL, field)) {
+    m_cancel->SetSize(field);
+    m_details->SetSize(field);
+  }
 }
 
 void CProgressDisplay::SetLabel(const wxString& text) {
@@ -87,6 +146,11 @@ void CProgressDisplay::SetLabel(const wxString& text) {
 }
 
 void CProgressDisplay::ShowProgress() {
+  m_summary.reset();
+  m_details->Hide();
+  m_haveBytes = false;
+  m_bytesDone = m_bytesTotal = 0;
+  m_rate.Reset();
   SetProgress(0, 0);
   Reposition();
   m_gauge->Show();
@@ -95,6 +159,7 @@ void CProgressDisplay::ShowProgress() {
 }
 
 void CProgressDisplay::HideProgress() {
+  if (m_gauge->IsShown()) m_bar->SetStatusText("Ready", STATUS_FIELD_PROMPT);
   m_gauge->Hide();
   SetLabel(wxString(' ', 16));
   m_cancel->Hide();
@@ -105,12 +170,57 @@ bool CProgressDisplay::IsProgressShown() const { return m_gauge->IsShown(); }
 void CProgressDisplay::SetProgress(uint64_t done, uint64_t total) {
   m_done = done;
   m_total = total;
+  UpdateGauge();
+  UpdateText();
+}
+
+void CProgressDisplay::SetBytes(uint64_t done, uint64_t total, int64_t nowMs) {
+  m_haveBytes = true;
+  m_bytesDone = done;
+  m_bytesTotal = total;
+  m_rate.Add(done, nowMs < 0 ? SteadyMs() : nowMs);
+  UpdateGauge();
+  UpdateText();
+}
+
+void CProgressDisplay::UpdateGauge() {
+  const uint64_t done = m_haveBytes ? m_bytesDone : m_done;
+  const uint64_t total = m_haveBytes ? m_bytesTotal : m_total;
   int position = 0;
   if (total > 0) {
     const uint64_t clamped = done > total ? total : done;
     position = int(double(clamped) * kGaugeSteps / double(total));
+  } else if (m_haveBytes && m_total > 0) {
+    position = int(double(std::min(m_done, m_total)) * kGaugeSteps / double(m_total));
   }
   m_gauge->SetValue(position);
+}
+
+wxString CProgressDisplay::GetProgressText() const {
+  if (!m_total && !m_haveBytes) return wxString();
+  return Utf8(ByteProgressText(m_done, m_total, m_haveBytes && m_bytesTotal > 0, m_bytesDone,
+                               m_bytesTotal, m_rate.Rate()));
+}
+
+void CProgressDisplay::UpdateText() {
+  if (!IsProgressShown()) return;
+  const wxString text = GetProgressText();
+  if (m_bar->GetStatusText(STATUS_FIELD_PROMPT) != text)
+    m_bar->SetStatusText(text, STATUS_FIELD_PROMPT);
+}
+
+void CProgressDisplay::ShowSummary(const OperationSummary& summary) {
+  m_summary = summary;
+  m_bar->SetStatusText(Utf8(SummaryText(summary)), STATUS_FIELD_PROMPT);
+  // Where "Cancel" stood, unless another operation shows its progress there.
+  Reposition();
+  m_details->Show(summary.HasDetails() && !IsProgressShown());
+}
+
+void CProgressDisplay::ShowDetails() {
+  if (!m_summary) return;
+  CDetailsDlg dialog(wxGetTopLevelParent(m_bar), *m_summary);
+  dialog.ShowModal();
 }
 
 std::unique_ptr<IProgressSink> CProgressDisplay::MakeSink() {

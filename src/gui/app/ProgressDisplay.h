@@ -13,8 +13,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "backup/ProgressSink.h"
+#include "shell/StatusTexts.h"
+#include "util/ProgressText.h"
 
 class wxStatusBar;
 class wxGauge;
@@ -34,10 +37,28 @@ class CProgressDisplay : public wxEvtHandler {
   void HideProgress();
   bool IsProgressShown() const;
 
-  // `done` of `total` (window thread). A total of 0 shows an empty bar.
+  // `done` of `total` files (window thread). A total of 0 shows an empty bar.
+  // Until bytes are reported the bar follows the files.
   void SetProgress(uint64_t done, uint64_t total);
   uint64_t GetDone() const { return m_done; }
   uint64_t GetTotal() const { return m_total; }
+  // `done` of `total` bytes (window thread): from then on the bar follows the
+  // bytes, and the status bar says how many, how fast and how long still.
+  // `nowMs` is a steady clock's time; by default the real one.
+  void SetBytes(uint64_t done, uint64_t total, int64_t nowMs = -1);
+  uint64_t GetBytesDone() const { return m_bytesDone; }
+  uint64_t GetBytesTotal() const { return m_bytesTotal; }
+  // The text the status bar shows while the operation runs.
+  wxString GetProgressText() const;
+
+  // After an operation: its summary in the status bar, and, when it has names
+  // to show (skipped or changed files), a "Details..." button where "Cancel"
+  // stood, which lists them (ShowDetails). Cleared by the next ShowProgress.
+  void ShowSummary(const OperationSummary& summary);
+  const OperationSummary* GetSummary() const { return m_summary ? &*m_summary : nullptr; }
+  wxButton* GetDetailsButton() const { return m_details; }
+  // The list of names behind the summary, in a modal dialog.
+  void ShowDetails();
 
   // A progress sink for a worker thread. Its calls reach SetProgress on the
   // window thread, at most about 20 times a second (the first and the last
@@ -61,11 +82,20 @@ class CProgressDisplay : public wxEvtHandler {
   void SetLabel(const wxString& text);
   void OnBarSize(wxSizeEvent& event);
 
+  void UpdateGauge();
+  void UpdateText();
+
   wxStatusBar* m_bar;
   wxGauge* m_gauge = nullptr;
   wxButton* m_cancel = nullptr;
+  wxButton* m_details = nullptr;
   uint64_t m_done = 0;
   uint64_t m_total = 0;
+  bool m_haveBytes = false;
+  uint64_t m_bytesDone = 0;
+  uint64_t m_bytesTotal = 0;
+  CRateMeter m_rate;
+  std::optional<OperationSummary> m_summary;
   std::shared_ptr<Token> m_token;
 };
 

@@ -3,6 +3,7 @@
 #include <wx/cmdline.h>
 #include <wx/config.h>
 #include <wx/fileconf.h>
+#include <wx/filefn.h>
 #include <wx/filename.h>
 #include <wx/log.h>
 #include <wx/msgdlg.h>
@@ -59,15 +60,24 @@ bool CTessarookApp::OnInit() {
   // lock lives in the runtime folder (or the config folder), never in the home
   // folder itself.
   CreateFolderPath(places.lockDir, 0700, nullptr);
+  const std::string socketPath = InstanceSocketPath(places.lockDir);
   m_instance = std::make_unique<wxSingleInstanceChecker>();
   {
     wxLogNull quiet;  // a stale marker left by a crashed run is replaced without a word
     if (!m_instance->Create(InstanceName(), wxString::FromUTF8(places.lockDir.c_str())) ||
         m_instance->IsAnotherRunning()) {
       m_instance.reset();
-      return false;
+      // The running program takes the command line and comes to the front;
+      // this one ends without a window. When it cannot be reached, silently.
+      m_handedOver = SendToRunningInstance(socketPath, FileArguments());
+      return m_handedOver;
     }
   }
+  // Later starts reach this one here; without the channel they end as before.
+  m_instanceServer.Start(socketPath, [this](std::vector<std::string> args) {
+    // The channel's thread: the window thread does the work.
+    CallAfter([this, args] { OnSecondStart(args); });
+  });
   UseProfile(places.configDir, places.profileFile);
   if (!wxApp::OnInit()) return false;  // the command line
   return StartShell(m_commandLineFile);
@@ -143,7 +153,36 @@ void CTessarookApp::OnMainFrameDestroyed(CMainFrame* frame) {
   if (m_frame == frame) m_frame = nullptr;
 }
 
+std::vector<std::string> CTessarookApp::FileArguments() const {
+  const std::string cwd = wxGetCwd().utf8_string();
+  std::vector<std::string> files;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i].utf8_string();
+    if (!arg.empty() && arg[0] != '-') files.push_back(AbsoluteArgument(arg, cwd));
+  }
+  return files;
+}
+
+int CTessarookApp::OnRun() {
+  if (m_handedOver) return 0;
+  return wxApp::OnRun();
+}
+
+void CTessarookApp::OnSecondStart(const std::vector<std::string>& args) {
+  ++m_secondStarts;
+  if (!m_frame) return;
+  m_frame->BringToFront();
+  if (args.empty() || !m_doc) return;
+  const wxString file = wxString::FromUTF8(args.front().c_str());
+  if (file.Lower().EndsWith(".csm"))
+    m_frame->GetSchemesView()->ImportSchemeFile(args.front());
+  else
+    m_doc->OpenScheme(args.front());
+}
+
 int CTessarookApp::OnExit() {
+  if (m_handedOver) return wxApp::OnExit();  // nothing of this run to keep
+  m_instanceServer.Stop();
   if (m_docManager) {
     if (m_doc) m_doc->Modify(false);
     delete m_docManager;

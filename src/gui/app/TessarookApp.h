@@ -9,8 +9,10 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "settings/Settings.h"
+#include "shell/InstanceChannel.h"
 
 namespace tessarook {
 
@@ -27,6 +29,8 @@ class CTessarookApp : public wxApp {
   bool OnInit() override;
   // Writes the settings ("Settings error" on failure) and the recent list.
   int OnExit() override;
+  // Ends at once after a second start handed its command line over.
+  int OnRun() override;
   void OnInitCmdLine(wxCmdLineParser& parser) override;
   bool OnCmdLineParsed(wxCmdLineParser& parser) override;
 
@@ -62,13 +66,26 @@ class CTessarookApp : public wxApp {
   // Called by the main frame when it is destroyed.
   void OnMainFrameDestroyed(CMainFrame* frame);
 
+  // A later start of the program handed over its command line (window
+  // thread): the window comes to the front, out of the tray; a scheme file
+  // opens, a Compressed Scheme is imported.
+  void OnSecondStart(const std::vector<std::string>& args);
+  // How many second starts were handled.
+  int GetSecondStarts() const { return m_secondStarts; }
+
  private:
   // The profile store (placement, recent files): the file in `folder`.
   void UseProfile(const std::string& folder, const std::string& file);
   void LoadRecentSchemes();
   void SaveRecentSchemes();
 
+  // The command line's file arguments, absolute.
+  std::vector<std::string> FileArguments() const;
+
   std::unique_ptr<wxSingleInstanceChecker> m_instance;
+  CInstanceServer m_instanceServer;
+  bool m_handedOver = false;
+  int m_secondStarts = 0;
   std::unique_ptr<CSettings> m_settings;
   wxDocManager* m_docManager = nullptr;
   wxDocTemplate* m_template = nullptr;

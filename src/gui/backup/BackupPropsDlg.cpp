@@ -5,11 +5,13 @@
 #include <wx/checklst.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
+#include <wx/frame.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statline.h>
+#include <wx/statusbr.h>
 #include <wx/utils.h>
 
 #include <algorithm>
@@ -35,33 +37,56 @@ std::function<void(const std::string&)>& Launcher() {
   return launcher;
 }
 
-// The restore's progress, posted to the dialog's bar at most ~20 times a
+// The restore's progress, posted to the dialog's bar (by bytes once they are
+// known) and, as text, to the main window's status bar, at most ~20 times a
 // second. Called on the worker thread; the dialog outlives the worker.
 class CDialogProgress : public IProgressSink {
  public:
   explicit CDialogProgress(CBackupPropsDlg* dialog) : m_dialog(dialog) {}
   void OnProgress(uint64_t done, uint64_t total) override {
-    const auto now = std::chrono::steady_clock::now();
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      const bool edge = m_first || done == 0 || done >= total;
-      if (!edge && now - m_last < std::chrono::milliseconds(50)) return;
-      m_first = false;
-      m_last = now;
-    }
-    CBackupPropsDlg* dialog = m_dialog;
-    dialog->CallAfter([dialog, done, total] {
-      const int value =
-          total ? int(double(std::min(done, total)) * kGaugeSteps / double(total)) : 0;
-      dialog->GetGauge()->SetValue(value);
-    });
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_files = {done, total};
+    Post(m_first || done == 0 || done >= total);
+    m_first = false;
+  }
+  void OnBytes(uint64_t done, uint64_t total) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bytes = {done, total};
+    const bool edge = !m_haveBytes || done >= total;
+    m_haveBytes = true;
+    Post(edge);
+  }
+  uint64_t Bytes() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_bytes.first;
   }
 
  private:
+  // With m_mutex held.
+  void Post(bool edge) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!edge && now - m_last < std::chrono::milliseconds(50)) return;
+    m_last = now;
+    CBackupPropsDlg* dialog = m_dialog;
+    const auto files = m_files;
+    const auto bytes = m_bytes;
+    const bool haveBytes = m_haveBytes;
+    dialog->CallAfter([dialog, files, bytes, haveBytes] {
+      const auto [done, total] = haveBytes && bytes.second ? bytes : files;
+      const int value =
+          total ? int(double(std::min(done, total)) * kGaugeSteps / double(total)) : 0;
+      dialog->GetGauge()->SetValue(value);
+      dialog->ShowRestoreProgress(files.first, files.second, haveBytes, bytes.first, bytes.second);
+    });
+  }
+
   CBackupPropsDlg* m_dialog;
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
   std::chrono::steady_clock::time_point m_last;
+  std::pair<uint64_t, uint64_t> m_files{0, 0};
+  std::pair<uint64_t, uint64_t> m_bytes{0, 0};
   bool m_first = true;
+  bool m_haveBytes = false;
 };
 
 // "path: reason" lines, at most ten, then how many more there are.
@@ -276,6 +301,9 @@ bool CBackupPropsDlg::StartRestore() {
   m_busy = true;
   SyncControls();
   auto sink = std::make_shared<CDialogProgress>(this);
+  m_restoreStart = std::chrono::steady_clock::now();
+  m_restoreRate.Reset();
+  m_restoreBytes = [sink] { return sink->Bytes(); };
   const bool started = m_worker.StartTask([this, items, refused, sink] {
     // Worker thread: the archive is used by nothing else meanwhile.
     RestoreResult result = CRestoreJob::Run(m_archive, *items, &m_worker.CancelFlag(), sink.get());
@@ -290,7 +318,35 @@ bool CBackupPropsDlg::StartRestore() {
   return started;
 }
 
+void CBackupPropsDlg::ShowRestoreProgress(uint64_t filesDone, uint64_t filesTotal, bool haveBytes,
+                                          uint64_t bytesDone, uint64_t bytesTotal) {
+  m_restoreRate.Add(bytesDone, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now() - m_restoreStart)
+                                   .count());
+  auto* frame = dynamic_cast<wxFrame*>(GetParent());
+  if (!frame || !frame->GetStatusBar() || !IsRestoring()) return;
+  frame->GetStatusBar()->SetStatusText(
+      Utf8(ByteProgressText(filesDone, filesTotal, haveBytes && bytesTotal > 0, bytesDone,
+                            bytesTotal, m_restoreRate.Rate())),
+      0);
+}
+
+OperationSummary CBackupPropsDlg::GetRestoreSummary() const {
+  OperationSummary summary;
+  summary.what = "Restore of \"" + m_strName.utf8_string() + "\"";
+  summary.outcome = m_lastRestore.cancelled ? OperationSummary::Outcome::kCancelled
+                                            : OperationSummary::Outcome::kDone;
+  summary.files = m_lastRestore.restored.size();
+  summary.bytes = m_restoreBytes ? m_restoreBytes() : 0;
+  summary.seconds = m_restoreSeconds;
+  for (const RestoreFailure& failure : m_lastRestore.failed)
+    summary.skipped.emplace_back(failure.path, failure.reason);
+  return summary;
+}
+
 void CBackupPropsDlg::OnRestoreDone(RestoreResult result) {
+  m_restoreSeconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_restoreStart).count();
   // Window thread; the worker thread is about to end.
   m_worker.Wait();
   m_busy = false;

@@ -5,6 +5,7 @@
 
 #include <wx/dialog.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "backup/BackupArchive.h"
 #include "backup/RestoreJob.h"
 #include "backup/TaskWorker.h"
+#include "shell/StatusTexts.h"
+#include "util/ProgressText.h"
 
 class wxCheckListBox;
 class wxGauge;
@@ -66,6 +69,12 @@ class CBackupPropsDlg : public wxDialog {
   int GetFinishedRestores() const { return m_finishedRestores; }
   // What the latest restore could not write.
   const RestoreResult& GetLastRestore() const { return m_lastRestore; }
+  // The latest restore as the status bar tells it: files, bytes, time, and
+  // the files that were not restored, with why.
+  OperationSummary GetRestoreSummary() const;
+  // A restore's progress as text in the main window's status bar (window thread).
+  void ShowRestoreProgress(uint64_t filesDone, uint64_t filesTotal, bool haveBytes,
+                           uint64_t bytesDone, uint64_t bytesTotal);
 
   // The pop-up menu for a click on a row (true) or beside the rows.
   static wxMenu* BuildPopupMenu(bool onRow);
@@ -98,6 +107,10 @@ class CBackupPropsDlg : public wxDialog {
   bool m_busy = false;  // from the start of a restore until its end is handled
   int m_finishedRestores = 0;
   RestoreResult m_lastRestore;
+  std::chrono::steady_clock::time_point m_restoreStart;
+  double m_restoreSeconds = 0;
+  std::function<uint64_t()> m_restoreBytes;  // bytes restored by the latest run
+  CRateMeter m_restoreRate;
   wxString m_damageNotice;
 };
 

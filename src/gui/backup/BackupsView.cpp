@@ -6,6 +6,9 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include <atomic>
+#include <chrono>
+
 #include "app/MainFrame.h"
 #include "app/NewSchemeDlg.h"
 #include "app/ProgressDisplay.h"
@@ -30,21 +33,15 @@ const char kDeleteQuestion[] =
     "All contents of this Backup will be lost and you won't be able to undo this action.\n"
     "Are you sure you want to delete the Backup \"%s\"?";
 
-// Passes a worker's progress on and turns the frame's "Cancel" (the thread's
-// stop request) into the cancel flag the core job polls. Worker thread.
-class CCancelAwareSink : public IProgressSink {
- public:
-  CCancelAwareSink(CTaskWorker& worker, std::unique_ptr<IProgressSink> inner)
-      : m_worker(worker), m_inner(std::move(inner)) {}
-  void OnProgress(uint64_t done, uint64_t total) override {
-    if (m_worker.IsStopRequested()) m_worker.CancelFlag().store(true);
-    if (m_inner) m_inner->OnProgress(done, total);
-  }
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
- private:
-  CTaskWorker& m_worker;
-  std::unique_ptr<IProgressSink> m_inner;
-};
+OperationSummary::Outcome OutcomeOf(bool cancelled, bool failed) {
+  return failed      ? OperationSummary::Outcome::kFailed
+         : cancelled ? OperationSummary::Outcome::kCancelled
+                     : OperationSummary::Outcome::kDone;
+}
 
 // Up to ten "path: reason" lines, then how many more there are.
 wxString ListSkipped(const std::vector<SkippedFile>& skipped) {
@@ -63,13 +60,37 @@ wxString ListSkipped(const std::vector<SkippedFile>& skipped) {
 
 }  // namespace
 
+// Passes a worker's progress on and turns the frame's "Cancel" (the thread's
+// stop request) into the cancel flag the core job polls. Worker thread.
+class CCancelAwareSink : public IProgressSink {
+ public:
+  CCancelAwareSink(CTaskWorker& worker, std::unique_ptr<IProgressSink> inner)
+      : m_worker(worker), m_inner(std::move(inner)) {}
+  void OnProgress(uint64_t done, uint64_t total) override {
+    if (m_worker.IsStopRequested()) m_worker.CancelFlag().store(true);
+    if (m_inner) m_inner->OnProgress(done, total);
+  }
+  void OnBytes(uint64_t done, uint64_t total) override {
+    m_bytes.store(done);
+    if (m_inner) m_inner->OnBytes(done, total);
+  }
+  // The bytes moved so far (any thread).
+  uint64_t Bytes() const { return m_bytes.load(); }
+
+ private:
+  CTaskWorker& m_worker;
+  std::unique_ptr<IProgressSink> m_inner;
+  std::atomic<uint64_t> m_bytes{0};
+};
+
 CBackupsView::CBackupsView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc,
                            std::function<int()> filesInScheme)
     : CListPane(parent, id, doc, wxColour(242, 243, 244)),
       m_filesInScheme(std::move(filesInScheme)) {
   AddColumn("Name", 200);
   AddColumn("Time", 140);
-  AddColumn("Size (bytes)", 180);
+  AddColumn("Size", 180);
+  FitColumnToText(2, "999.9 MB");
   wxListCtrl* list = GetList();
   list->SetWindowStyleFlag(list->GetWindowStyleFlag() | wxLC_EDIT_LABELS);
   SetUpImages();
@@ -155,12 +176,23 @@ void CBackupsView::RefreshList() {
     const BackupInfo& info = m_backups[i];
     const long row = list->InsertItem(long(i), Utf8(info.name), 0);
     if (table) {
-      list->SetItem(row, 1, Utf8(BackupTimeText(info)));
-      list->SetItem(row, 2, wxString::Format("%llu", static_cast<unsigned long long>(info.size)));
+      const wxString time = Utf8(BackupTimeText(info));
+      const wxString size = Utf8(FormatFileSize(info.size));
+      list->SetItem(row, 1, time);
+      list->SetItem(row, 2, size);
+      FitColumnToText(0, Utf8(info.name));
+      FitColumnToText(1, time);
+      FitColumnToText(2, size);
     }
     list->SetItemData(row, long(i));
   }
-  if (!selected.empty()) SelectName(selected);
+  if (!selected.empty()) {
+    // Kept selected without a word in the status bar: that is the user's to
+    // ask for, and may hold the summary of what just ended.
+    m_quietSelection = true;
+    SelectName(selected);
+    m_quietSelection = false;
+  }
   UpdateHint();
 }
 
@@ -264,6 +296,16 @@ void CBackupsView::BindCommands() {
     if (!NoOperationRunning()) e.Veto();
   });
   list->Bind(wxEVT_LIST_END_LABEL_EDIT, &CBackupsView::OnEndLabelEdit, this);
+  // The pane shows sizes as people read them; the exact size of the selected
+  // Backup goes to the status bar.
+  list->Bind(wxEVT_LIST_ITEM_SELECTED, [this](wxListEvent& e) {
+    e.Skip();
+    const long row = e.GetIndex();
+    if (m_quietSelection || row < 0 || size_t(row) >= m_backups.size()) return;
+    if (CMainFrame* frame = Frame())
+      frame->SetStatusText(
+          Utf8(m_backups[size_t(row)].name + ": " + FormatExactBytes(m_backups[size_t(row)].size)));
+  });
 }
 
 wxMenu* CBackupsView::BuildPopupMenu(bool onItem) const {
@@ -296,30 +338,31 @@ wxMenu* CBackupsView::BuildPopupMenu(bool onItem) const {
 }
 
 void CBackupsView::OnContextMenu(wxContextMenuEvent& event) {
+  if (!TakeContextMenuRequest(event)) return;
   if (!GetDocument() || !GetDocument()->HasScheme()) return;
   wxListCtrl* list = GetList();
-  wxPoint point = event.GetPosition();
-  if (point == wxDefaultPosition) {
-    point = wxPoint(0, 0);
-  } else {
-    point = list->ScreenToClient(point);
-  }
-  // The row under the mouse, by the rows' rectangles in the list's own
-  // coordinates (its hit test counts from below the table header).
+  wxPoint at;
   long row = wxNOT_FOUND;
-  if (list->IsShown()) {
-    for (long i = 0; i < list->GetItemCount() && row == wxNOT_FOUND; ++i) {
-      wxRect rect;
-      if (list->GetItemRect(i, rect) && rect.Contains(point)) row = i;
+  if (event.GetPosition() == wxDefaultPosition) {
+    // From the keyboard: the selected Backup, at its row.
+    row = KeyboardMenuRow(at);
+  } else {
+    at = ScreenToClient(event.GetPosition());
+    const wxPoint point = list->ScreenToClient(event.GetPosition());
+    // The row under the mouse, by the rows' rectangles in the list's own
+    // coordinates (its hit test counts from below the table header).
+    if (list->IsShown()) {
+      for (long i = 0; i < list->GetItemCount() && row == wxNOT_FOUND; ++i) {
+        wxRect rect;
+        if (list->GetItemRect(i, rect) && rect.Contains(point)) row = i;
+      }
     }
   }
   if (row != wxNOT_FOUND)
     list->SetItemState(row, wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED,
                        wxLIST_STATE_SELECTED | wxLIST_STATE_FOCUSED);
   std::unique_ptr<wxMenu> menu(BuildPopupMenu(row != wxNOT_FOUND));
-  PopupMenu(menu.get(),
-            ScreenToClient(event.GetPosition() == wxDefaultPosition ? list->ClientToScreen(point)
-                                                                    : event.GetPosition()));
+  PopupAndDispatch(*menu, at);
 }
 
 void CBackupsView::OnEndLabelEdit(wxListEvent& event) {
@@ -336,10 +379,11 @@ void CBackupsView::OnEndLabelEdit(wxListEvent& event) {
   });
 }
 
-void CBackupsView::NewBackup() {
+void CBackupsView::NewBackup(bool forScheme) {
   if (!GetDocument() || !GetDocument()->HasScheme()) return;
   CNewSchemeDlg dialog(Frame());
   dialog.m_strCaption = "New Backup";
+  if (forScheme) dialog.m_strCaption += " - " + GetDocument()->GetTitle();
   dialog.m_strLabel = "Backup name:";
   dialog.m_nMode = NAME_BACKUP;
   dialog.m_bOfferReread = true;
@@ -418,6 +462,7 @@ void CBackupsView::ShowProperties(bool restoreMode) {
     dialog.ShowModal();
     if (frame) frame->SetPropertiesDialog(nullptr);
     m_dialog = nullptr;
+    if (dialog.GetFinishedRestores() > 0) ShowSummary(dialog.GetRestoreSummary());
   }
   // Files may have been restored: the files view shows what is there now.
   if (frame && frame->GetFilesView()) frame->GetFilesView()->OnDocumentUpdate();
@@ -445,10 +490,14 @@ void CBackupsView::ShowProgress() {
   frame->GetProgressDisplay()->ShowProgress();
 }
 
-std::unique_ptr<IProgressSink> CBackupsView::MakeSink() {
+std::shared_ptr<CCancelAwareSink> CBackupsView::MakeSink() {
   CMainFrame* frame = Frame();
-  return std::make_unique<CCancelAwareSink>(
+  return std::make_shared<CCancelAwareSink>(
       m_worker, frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
+}
+
+void CBackupsView::ShowSummary(const OperationSummary& summary) {
+  if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowSummary(summary);
 }
 
 bool CBackupsView::StartBackup(const std::string& name, bool reread) {
@@ -458,16 +507,29 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
   const CScheme& scheme = GetDocument()->GetScheme();
   auto job = std::make_shared<CBackupJob>(scheme.m_files, scheme.m_folders);
   job->SetReread(reread);
-  std::shared_ptr<IProgressSink> sink = MakeSink();
+  std::shared_ptr<CCancelAwareSink> sink = MakeSink();
   ShowProgress();
-  return m_worker.StartTask([this, job, sink, path, name] {
+  const auto start = std::chrono::steady_clock::now();
+  return m_worker.StartTask([this, job, sink, path, name, start] {
     // Worker thread.
     auto result =
         std::make_shared<BackupJobResult>(job->Run(path, m_worker.CancelFlag(), sink.get()));
-    CallAfter([this, result, name] {
+    CallAfter([this, result, name, start, sink] {
       // Window thread.
       m_lastBackup = *result;
       OnWorkerDone();
+      OperationSummary summary;
+      summary.what = "Backup \"" + name + "\"";
+      summary.outcome = OutcomeOf(result->status == BackupJobResult::Status::kCancelled,
+                                  result->status == BackupJobResult::Status::kFailed);
+      summary.error = result->error;
+      summary.files = result->filesStored;
+      summary.bytes = sink->Bytes();
+      summary.seconds = SecondsSince(start);
+      for (const SkippedFile& file : result->skipped)
+        summary.skipped.emplace_back(file.path, file.reason);
+      summary.changed = result->changed;
+      ShowSummary(summary);
       NotifyBackupEnd(name, *result);
       if (result->status == BackupJobResult::Status::kFailed)
         wxMessageBox("The Backup could not be written.\n" + Utf8(result->error), "Error",
@@ -482,15 +544,27 @@ bool CBackupsView::StartExport(const std::string& name, const std::string& targe
   if (path.empty() || target.empty() || m_worker.IsRunning()) return false;
   const ZipPathStyle style =
       TheApp().GetSettings().zip_absolute ? ZipPathStyle::kAbsolute : ZipPathStyle::kRelative;
-  std::shared_ptr<IProgressSink> sink = MakeSink();
+  std::shared_ptr<CCancelAwareSink> sink = MakeSink();
   ShowProgress();
-  return m_worker.StartTask([this, sink, path, target, style] {
+  const auto start = std::chrono::steady_clock::now();
+  return m_worker.StartTask([this, sink, path, target, style, name, start] {
     // Worker thread.
     auto result = std::make_shared<ZipExportResult>(
         CZipExport::Run(path, target, style, &m_worker.CancelFlag(), sink.get()));
-    CallAfter([this, result] {
+    CallAfter([this, result, name, start, sink] {
       // Window thread.
       OnWorkerDone();
+      OperationSummary summary;
+      summary.what = "Export of \"" + name + "\" to ZIP";
+      summary.outcome = OutcomeOf(result->status == ZipExportResult::Status::kCancelled,
+                                  result->status == ZipExportResult::Status::kFailed);
+      summary.error = result->error;
+      summary.files = result->filesWritten;
+      summary.bytes = sink->Bytes();
+      summary.seconds = SecondsSince(start);
+      for (const SkippedFile& file : result->skipped)
+        summary.skipped.emplace_back(file.path, file.reason);
+      ShowSummary(summary);
       if (result->status == ZipExportResult::Status::kFailed)
         wxMessageBox("The ZIP archive could not be written.\n" + Utf8(result->error), "Error",
                      wxOK | wxICON_ERROR, Frame());

@@ -14,6 +14,7 @@
 #include "backup/TaskWorker.h"
 #include "backup/ZipExport.h"
 #include "monitor/FolderWatcher.h"
+#include "shell/StatusTexts.h"
 
 class wxMenu;
 class wxImageList;
@@ -22,6 +23,7 @@ namespace tessarook {
 
 class CMainFrame;
 class CBackupPropsDlg;
+class CCancelAwareSink;
 
 class CBackupsView : public CListPane {
  public:
@@ -55,7 +57,9 @@ class CBackupsView : public CListPane {
   bool SelectName(const std::string& name);
 
   // The commands (window thread). Each acts on the selected Backup.
-  void NewBackup();       // the name dialog, then StartBackup
+  // The name dialog, then StartBackup. `forScheme`: the dialog's title names
+  // the Scheme (when the window that shows it may not be in view: the tray).
+  void NewBackup(bool forScheme = false);
   void DeleteSelected();  // asks first
   void RenameSelected();  // by the name dialog
   void DuplicateSelected();
@@ -99,7 +103,8 @@ class CBackupsView : public CListPane {
   // A desktop notification when the window is hidden in the tray.
   void NotifyBackupEnd(const std::string& name, const BackupJobResult& result);
   void ShowProgress();
-  std::unique_ptr<IProgressSink> MakeSink();
+  std::shared_ptr<CCancelAwareSink> MakeSink();
+  void ShowSummary(const OperationSummary& summary);
 
   std::function<int()> m_filesInScheme;
   int m_arrangement = 2;
@@ -110,6 +115,7 @@ class CBackupsView : public CListPane {
   int m_finishedRuns = 0;
   BackupJobResult m_lastBackup;
   CBackupPropsDlg* m_dialog = nullptr;
+  bool m_quietSelection = false;      // a refresh selects the row again
   std::vector<BackupInfo> m_backups;  // row i shows m_backups[i]
   wxImageList* m_largeImages = nullptr;
   wxImageList* m_smallImages = nullptr;

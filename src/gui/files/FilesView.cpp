@@ -18,6 +18,7 @@
 #include "files/DirPropsDlg.h"
 #include "files/FilesCommandIds.h"
 #include "scheme/TessarookDoc.h"
+#include "shell/StatusTexts.h"
 
 namespace tessarook {
 
@@ -81,6 +82,30 @@ wxBitmap FileIcon(const std::string& key, int size) {
   return wxBitmap(size, size);
 }
 
+// `base` with the desktop's warning sign over its lower right quarter: the
+// entry is there, but a Backup cannot read it.
+wxBitmap MarkedUnreadable(const wxBitmap& base, int size) {
+  wxImage image = base.IsOk() ? base.ConvertToImage() : wxImage(size, size);
+  if (!image.HasAlpha()) image.InitAlpha();
+  const int mark = size / 2 + size / 8;
+  wxBitmap warning = wxArtProvider::GetBitmap(wxART_WARNING, wxART_OTHER, wxSize(mark, mark));
+  if (!warning.IsOk()) return CrossedOut(base, size);
+  wxImage sign = warning.ConvertToImage().Scale(mark, mark, wxIMAGE_QUALITY_HIGH);
+  if (!sign.HasAlpha()) sign.InitAlpha();
+  for (int x = 0; x < mark; ++x)
+    for (int y = 0; y < mark; ++y) {
+      const int alpha = sign.GetAlpha(x, y);
+      if (alpha == 0) continue;
+      const int tx = size - mark + x, ty = size - mark + y;
+      const int keep = 255 - alpha;
+      image.SetRGB(tx, ty, (image.GetRed(tx, ty) * keep + sign.GetRed(x, y) * alpha) / 255,
+                   (image.GetGreen(tx, ty) * keep + sign.GetGreen(x, y) * alpha) / 255,
+                   (image.GetBlue(tx, ty) * keep + sign.GetBlue(x, y) * alpha) / 255);
+      image.SetAlpha(tx, ty, std::max<int>(image.GetAlpha(tx, ty), alpha));
+    }
+  return wxBitmap(image);
+}
+
 // A symbolic link stands for the path it points to; anything else, or a link
 // that cannot be read, stands for itself.
 std::string ResolveLink(const std::string& path) {
@@ -125,7 +150,8 @@ CFilesView::CFilesView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc)
       m_launch([](const std::string& path) { return wxLaunchDefaultApplication(FromUtf8(path)); }) {
   AddColumn("Name", 200);
   AddColumn("Location", 220);
-  AddColumn("Size (bytes)", 100);
+  AddColumn("Size", 100);
+  FitColumnToText(2, "999.9 MB");
   InitImages();
   BindEvents();
   SetDropTarget(new CFilesDropTarget(this));
@@ -149,6 +175,8 @@ void CFilesView::InitImages() {
   m_smallImages.Add(CrossedOut(folder[1], kSmallIcon));
   m_largeImages.Add(CrossedOut(file[0], kLargeIcon));
   m_smallImages.Add(CrossedOut(file[1], kSmallIcon));
+  m_largeImages.Add(MarkedUnreadable(file[0], kLargeIcon));
+  m_smallImages.Add(MarkedUnreadable(file[1], kSmallIcon));
   GetList()->SetImageList(&m_largeImages, wxIMAGE_LIST_NORMAL);
   GetList()->SetImageList(&m_smallImages, wxIMAGE_LIST_SMALL);
 }
@@ -210,6 +238,22 @@ void CFilesView::BindEvents() {
       e.Skip();
   });
   list->Bind(wxEVT_CONTEXT_MENU, &CFilesView::OnContextMenu, this);
+  // The exact size of a selected file, and a word on one a Backup cannot read.
+  list->Bind(wxEVT_LIST_ITEM_SELECTED, [this](wxListEvent& e) {
+    e.Skip();
+    const long row = e.GetIndex();
+    CMainFrame* frame = TheApp().GetMainFrame();
+    if (!frame || row < 0 || size_t(row) >= m_rows.size()) return;
+    const CEntryRow& entry = m_rows[size_t(row)];
+    std::string text = entry.FullPath();
+    if (!entry.m_exists)
+      text += ": missing";
+    else if (!entry.m_readable)
+      text += ": cannot be read, Backups leave it out";
+    else if (!entry.m_folder)
+      text += ": " + FormatExactBytes(entry.m_size);
+    frame->SetStatusText(FromUtf8(text));
+  });
   // Double-clicks arrive at the list's inner windows.
   for (wxWindow* child : list->GetChildren())
     child->Bind(wxEVT_LEFT_DCLICK, &CFilesView::OnMouseDoubleClick, this);
@@ -228,6 +272,7 @@ wxString CFilesView::HintText() const {
 int CFilesView::ImageFor(const std::string& path, const CEntryRow& row) {
   if (row.m_folder) return row.m_exists ? kImageFolder : kImageMissingFolder;
   if (!row.m_exists) return kImageMissingFile;
+  if (!row.m_readable) return kImageUnreadableFile;
   std::string key = IconKeyFor(path);
   const int found = m_iconKeys.Find(key);
   if (found >= 0) return found;
@@ -263,7 +308,13 @@ void CFilesView::OnDocumentUpdate() {
       list->SetItemData(item, long(i));
       if (table) {
         list->SetItem(item, 1, FromUtf8(row.m_location));
-        list->SetItem(item, 2, FromUtf8(row.SizeText()));
+        const wxString size = !row.m_folder && row.m_exists && !row.m_readable
+                                  ? wxString("cannot be read")
+                                  : FromUtf8(row.SizeText());
+        list->SetItem(item, 2, size);
+        FitColumnToText(0, FromUtf8(row.m_name));
+        FitColumnToText(1, FromUtf8(row.m_location), FromDIP(480));
+        FitColumnToText(2, size);
       }
     }
   }
@@ -449,19 +500,25 @@ wxMenu* CFilesView::MakeContextMenu(bool onRow) const {
 }
 
 void CFilesView::OnContextMenu(wxContextMenuEvent& event) {
+  if (!TakeContextMenuRequest(event)) return;
   if (!GetDocument() || !GetDocument()->HasScheme()) return;
   wxListCtrl* list = GetList();
   long row = -1;
+  wxPoint at;
   const wxPoint screen = event.GetPosition();
-  if (screen != wxDefaultPosition && list->IsShown()) {
-    int flags = 0;
-    row = list->HitTest(RowArea()->ScreenToClient(screen), flags);
-    if (row >= 0) SelectRow(row);
+  if (screen != wxDefaultPosition) {
+    at = ScreenToClient(screen);
+    if (list->IsShown()) {
+      int flags = 0;
+      row = list->HitTest(RowArea()->ScreenToClient(screen), flags);
+      if (row >= 0) SelectRow(row);
+    }
   } else {
-    row = GetSelectedRow();
+    // From the keyboard: the selected row, at that row.
+    row = KeyboardMenuRow(at);
   }
   std::unique_ptr<wxMenu> menu(MakeContextMenu(row >= 0));
-  PopupMenu(menu.get());
+  PopupAndDispatch(*menu, at);
 }
 
 }  // namespace tessarook

@@ -6,6 +6,12 @@ void CExchangeProgressBridge::Reset(std::unique_ptr<IProgressSink> sink) {
   m_sink = std::move(sink);
   m_upper = 0;
   m_pos = 0;
+  m_bytesDone = 0;
+}
+
+void CExchangeProgressBridge::SetBytes(uint64_t done, uint64_t total) {
+  m_bytesDone = done;
+  if (m_sink) m_sink->OnBytes(done, total);
 }
 
 void CExchangeProgressBridge::Show() { Post(); }

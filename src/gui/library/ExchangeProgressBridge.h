@@ -26,6 +26,8 @@ class CExchangeProgressBridge : public CExchangeProgress {
   void SetRange(uint32_t upper) override;
   void SetPos(uint32_t pos) override;
   void Step() override;
+  void SetBytes(uint64_t done, uint64_t total) override;
+  uint64_t BytesDone() const { return m_bytesDone.load(); }
 
   uint32_t Upper() const { return m_upper.load(); }
   uint32_t Pos() const { return m_pos.load(); }
@@ -36,6 +38,7 @@ class CExchangeProgressBridge : public CExchangeProgress {
   std::unique_ptr<IProgressSink> m_sink;
   std::atomic<uint32_t> m_upper{0};
   std::atomic<uint32_t> m_pos{0};
+  std::atomic<uint64_t> m_bytesDone{0};
 };
 
 }  // namespace tessarook

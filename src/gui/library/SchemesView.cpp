@@ -7,6 +7,9 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include <chrono>
+#include <memory>
+
 #include "app/CommandIds.h"
 #include "app/CommandTexts.h"
 #include "app/MainFrame.h"
@@ -22,7 +25,9 @@
 #include "scheme/TessarookDoc.h"
 #include "shell/Messages.h"
 #include "shell/NameCheck.h"
+#include "shell/StatusTexts.h"
 #include "util/PathUtil.h"
+#include "util/SamePath.h"
 
 namespace tessarook {
 
@@ -82,6 +87,8 @@ CSchemesView::CSchemesView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc)
 CSchemesView::~CSchemesView() {
   // Nothing may reach this view from another thread once it is going.
   m_watcher.Stop();
+  m_copy.Cancel();
+  m_copy.Wait();
   m_export.StopAndWait();
   m_import.StopAndWait();
   GetList()->SetImageList(nullptr, wxIMAGE_LIST_SMALL);
@@ -215,11 +222,19 @@ void CSchemesView::OnSize(wxSizeEvent& event) {
 }
 
 void CSchemesView::OnContextMenu(wxContextMenuEvent& event) {
+  if (!TakeContextMenuRequest(event)) return;
   wxListCtrl* list = GetList();
-  wxPoint at = event.GetPosition();
-  at = at == wxDefaultPosition ? wxPoint(0, 0) : list->ScreenToClient(at);
-  int flags = 0;
-  const long item = list->GetItemCount() > 0 ? list->HitTest(at, flags) : -1;
+  wxPoint at;
+  long item = -1;
+  if (event.GetPosition() == wxDefaultPosition) {
+    // From the keyboard: the selected Scheme, at its row.
+    item = KeyboardMenuRow(at);
+  } else {
+    at = ScreenToClient(event.GetPosition());
+    int flags = 0;
+    if (list->GetItemCount() > 0)
+      item = list->HitTest(list->ScreenToClient(event.GetPosition()), flags);
+  }
   wxMenu menu;
   // Each item carries its status-bar prompt.
   auto add = [&menu](int id, const char* text) { menu.Append(id, text, CommandPrompt(id)); };
@@ -239,7 +254,7 @@ void CSchemesView::OnContextMenu(wxContextMenuEvent& event) {
   menu.AppendSeparator();
   add(ID_SCHEMES_REFRESH, "Re&fresh");
   // The frame's own commands (New, Close) reach it through the parents.
-  PopupMenu(&menu, ScreenToClient(list->ClientToScreen(at)));
+  PopupAndDispatch(menu, at);
 }
 
 void CSchemesView::OpenSelected() {
@@ -296,7 +311,15 @@ void CSchemesView::RenameScheme(const wxString& typed) {
       if (answer != wxYES) return;
     }
   }
-  const LibraryResult result = Library().Rename(oldName.utf8_string(), newName.utf8_string());
+  // A Scheme that is not open moves on the worker: its Backups may have to be
+  // copied (another file system), which takes a while. The open one is saved,
+  // closed and opened again here.
+  CSchemeLibrary library = Library();
+  if (!library.IsOpen(oldName.utf8_string())) {
+    StartLibraryCopy(oldName.utf8_string(), newName.utf8_string(), true);
+    return;
+  }
+  const LibraryResult result = library.Rename(oldName.utf8_string(), newName.utf8_string());
   if (result == LibraryResult::kUnchanged) return;
   FillList();
   SelectName(newName);
@@ -324,10 +347,67 @@ void CSchemesView::DuplicateSelected() {
   dialog.m_nMode = NAME_SCHEME;
   dialog.m_strName = oldName;
   if (dialog.ShowModal() != wxID_OK) return;
-  const LibraryResult result =
-      Library().Duplicate(oldName.utf8_string(), dialog.m_strName.utf8_string());
-  if (result == LibraryResult::kUnchanged) return;
+  // Gigabytes of Backups take a while: copied on the worker.
+  StartLibraryCopy(oldName.utf8_string(), dialog.m_strName.utf8_string(), false);
+}
+
+bool CSchemesView::StartLibraryCopy(const std::string& oldName, const std::string& newName,
+                                    bool rename) {
+  RegisterWorkers();
+  if (!CanExchange()) return false;
+  CSchemeLibrary library = Library();
+  if (SamePath(library.SchemeFile(oldName), library.SchemeFile(newName))) return false;
+  const uint64_t total = library.DataBytes(oldName);
+  CMainFrame* frame = Frame();
+  std::shared_ptr<IProgressSink> sink(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
+  const std::string dir = SchemesDir();
+  const bool started = m_copy.StartTask([this, dir, oldName, newName, rename, total, sink] {
+    // Worker thread: the library without the open Scheme's hooks (the caller
+    // makes sure the Scheme is not open when it is moved).
+    const auto start = std::chrono::steady_clock::now();
+    uint64_t done = 0;
+    CopyControl control;
+    control.cancel = &m_copy.CancelFlag();
+    control.copied = [&done, total, &sink](uint64_t bytes) {
+      done += bytes;
+      if (sink) sink->OnBytes(done, total);
+    };
+    if (sink) sink->OnBytes(0, total);
+    CSchemeLibrary library(dir);
+    const LibraryResult result = rename ? library.Rename(oldName, newName, control)
+                                        : library.Duplicate(oldName, newName, control);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    CallAfter([this, result, newName, rename, seconds, done] {
+      OnCopyEnded(result, newName, rename, seconds, done);
+    });
+    return result == LibraryResult::kDone ? 0 : 1;
+  });
+  if (started) ShowProgress();
+  return started;
+}
+
+void CSchemesView::OnCopyEnded(LibraryResult result, std::string newName, bool rename,
+                               double seconds, uint64_t bytes) {
+  // Window thread; the worker is about to end.
+  m_copy.Wait();
+  m_lastCopy = result;
+  HideProgress();
+  OperationSummary summary;
+  summary.what = std::string(rename ? "Rename to \"" : "Duplicate \"") + newName + "\"";
+  summary.seconds = seconds;
+  summary.bytes = bytes;
+  summary.files = 1;
+  if (result == LibraryResult::kCancelled) summary.outcome = OperationSummary::Outcome::kCancelled;
+  if (result == LibraryResult::kFailed || result == LibraryResult::kMissing ||
+      result == LibraryResult::kBadName) {
+    summary.outcome = OperationSummary::Outcome::kFailed;
+    summary.error = "the Scheme could not be copied completely";
+  }
+  if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowSummary(summary);
   FillList();
+  if (result == LibraryResult::kDone) SelectName(FromUtf8(newName));
+  ++m_endedRuns;
 }
 
 bool CSchemesView::CanExchange() const {
@@ -340,6 +420,7 @@ void CSchemesView::RegisterWorkers() {
   if (m_registered) return;
   CMainFrame* frame = Frame();
   if (!frame) return;
+  frame->AddFileOperation(&m_copy, [this] { m_copy.Cancel(); });
   frame->AddFileOperation(&m_export);
   frame->AddFileOperation(&m_import);
   m_export.SetOnEnded([this] { CallAfter(&CSchemesView::OnExportEnded); });
@@ -380,12 +461,33 @@ void CSchemesView::ExportSelected() {
   if (!m_export.StartExport(SchemesDir(), name.utf8_string(), path.utf8_string(),
                             &m_exportProgress))
     return;
+  m_exchangeName = name.utf8_string();
+  m_exchangeStart = std::chrono::steady_clock::now();
   ShowProgress();
+}
+
+void CSchemesView::ShowExchangeSummary(bool exporting, int code, uint32_t records,
+                                       const std::vector<std::string>& skipped, const char* error) {
+  OperationSummary summary;
+  summary.what = std::string(exporting ? "Export of \"" : "Import of \"") + m_exchangeName + "\"";
+  summary.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_exchangeStart).count();
+  summary.files = records;
+  summary.bytes = (exporting ? m_exportProgress : m_importProgress).BytesDone();
+  for (const std::string& file : skipped) summary.skipped.emplace_back(file, "");
+  if (code == 1) summary.outcome = OperationSummary::Outcome::kCancelled;
+  if (error) {
+    summary.outcome = OperationSummary::Outcome::kFailed;
+    summary.error = error;
+  }
+  if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowSummary(summary);
 }
 
 void CSchemesView::OnExportEnded() {
   m_export.Wait();
   HideProgress();
+  ShowExchangeSummary(true, m_export.Result() == ExportResult::kStopped ? 1 : 0, m_export.Records(),
+                      m_export.Skipped(), ExportMessage(m_export.Result()));
   ShowWorkerError(ExportMessage(m_export.Result()));
   if (CMainFrame* frame = Frame()) frame->GetBackupsView()->OnDocumentUpdate();
   ++m_endedRuns;
@@ -430,12 +532,16 @@ void CSchemesView::ImportSchemeFile(const std::string& csmPath) {
   CMainFrame* frame = Frame();
   m_importProgress.Reset(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
   if (!m_import.StartImport(SchemesDir(), csmPath, &m_importProgress)) return;
+  m_exchangeName = summary.name;
+  m_exchangeStart = std::chrono::steady_clock::now();
   ShowProgress();
 }
 
 void CSchemesView::OnImportEnded() {
   m_import.Wait();
   HideProgress();
+  ShowExchangeSummary(false, m_import.Result() == ImportResult::kStopped ? 1 : 0,
+                      m_import.Records(), m_import.Skipped(), ImportMessage(m_import.Result()));
   ShowWorkerError(ImportMessage(m_import.Result()));
   FillList();
   ++m_endedRuns;

@@ -6,9 +6,11 @@
 #include <wx/imaglist.h>
 
 #include <atomic>
+#include <chrono>
 #include <string>
 
 #include "app/ListPane.h"
+#include "backup/TaskWorker.h"
 #include "library/ExchangeProgressBridge.h"
 #include "library/SchemeExportWorker.h"
 #include "library/SchemeImportWorker.h"
@@ -55,6 +57,13 @@ class CSchemesView : public CListPane {
   // Whether export and import may start (no file operation runs).
   bool CanExchange() const;
 
+  // Copies (Duplicate) or moves by copying (Rename across file systems) a
+  // Scheme with its Backups on the worker, with the status bar's progress and
+  // "Cancel". False when another file operation runs.
+  bool StartLibraryCopy(const std::string& oldName, const std::string& newName, bool rename);
+  bool IsCopyRunning() const { return m_copy.IsRunning(); }
+  LibraryResult GetLastCopyResult() const { return m_lastCopy; }
+
   CSchemeExportWorker& GetExportWorker() { return m_export; }
   CSchemeImportWorker& GetImportWorker() { return m_import; }
   const CFolderWatcher& GetWatcher() const { return m_watcher; }
@@ -83,6 +92,17 @@ class CSchemesView : public CListPane {
   void HideProgress();
 
   wxImageList m_images;
+  void OnCopyEnded(LibraryResult result, std::string newName, bool rename, double seconds,
+                   uint64_t bytes);
+
+  // The status bar's word on an export or import that ended (code 1: stopped).
+  void ShowExchangeSummary(bool exporting, int code, uint32_t records,
+                           const std::vector<std::string>& skipped, const char* error);
+
+  std::string m_exchangeName;
+  std::chrono::steady_clock::time_point m_exchangeStart;
+  CTaskWorker m_copy;
+  LibraryResult m_lastCopy = LibraryResult::kDone;
   CSchemeExportWorker m_export;
   CSchemeImportWorker m_import;
   CExchangeProgressBridge m_exportProgress;

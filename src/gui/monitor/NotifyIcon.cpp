@@ -14,6 +14,11 @@ CNotifyIcon::CNotifyIcon(wxWindow* owner, unsigned iconId, const wxBitmapBundle&
       m_tooltip(tooltip.Left(kMaxTooltipChars)),
       m_withMenu(withMenu) {
   Bind(wxEVT_MENU, &CNotifyIcon::OnMenu, this);
+  // A left click (or double click) brings the window back, as "&Show Tessarook" does.
+  if (withMenu) {
+    Bind(wxEVT_TASKBAR_LEFT_UP, &CNotifyIcon::OnActivate, this);
+    Bind(wxEVT_TASKBAR_LEFT_DCLICK, &CNotifyIcon::OnActivate, this);
+  }
   ChangeIcon(icon);
 }
 
@@ -54,6 +59,11 @@ wxMenu* CNotifyIcon::BuildMenu() {
 }
 
 wxMenu* CNotifyIcon::CreatePopupMenu() { return m_withMenu ? BuildMenu() : nullptr; }
+
+void CNotifyIcon::OnActivate(wxTaskBarIconEvent&) {
+  wxCommandEvent show(wxEVT_MENU, ID_TRAY_SHOW);
+  OnMenu(show);
+}
 
 void CNotifyIcon::OnMenu(wxCommandEvent& event) {
   // Queued, so the owner may destroy this icon while handling the command.

@@ -11,7 +11,8 @@ namespace tessarook {
 // The icon adds itself when constructed and leaves the notification area when
 // destroyed (use Destroy() from inside its own events). Its menu's commands
 // go to the owner window; the owner's update handlers decide which are
-// enabled. Left clicks do nothing.
+// enabled. With the menu, a left click asks the owner to show itself
+// ("&Show Tessarook"), as a notification-area icon is expected to.
 class CNotifyIcon : public wxTaskBarIcon {
  public:
   CNotifyIcon(wxWindow* owner, unsigned iconId, const wxBitmapBundle& icon, const wxString& tooltip,
@@ -45,6 +46,7 @@ class CNotifyIcon : public wxTaskBarIcon {
 
  private:
   void OnMenu(wxCommandEvent& event);
+  void OnActivate(wxTaskBarIconEvent& event);
 
   wxWeakRef<wxWindow> m_owner;
   unsigned m_iconId;

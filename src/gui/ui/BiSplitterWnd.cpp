@@ -259,6 +259,12 @@ void CBiSplitterWnd::SetActivePane(int index) {
 
 int CBiSplitterWnd::GetActivePane() const { return m_activePane; }
 
+void CBiSplitterWnd::SetFocusedPane(int index) {
+  if (index == m_focusedPane) return;
+  m_focusedPane = index;
+  Refresh();
+}
+
 bool CBiSplitterWnd::IsPaneVisible(int index) const {
   return (index == 0 || index == 1) && m_layout.IsVisible(index) && IsShown();
 }
@@ -527,8 +533,9 @@ void CBiSplitterWnd::DrawPane(wxDC& dc, int index) {
 
   if (pane.caption.IsEmpty()) return;
   const SRect& cap = pane.caption;
+  const bool focused = index == m_focusedPane;
   dc.SetPen(*wxTRANSPARENT_PEN);
-  dc.SetBrush(wxBrush(m_face));
+  dc.SetBrush(wxBrush(focused ? wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT) : m_face));
   dc.DrawRectangle(ToWx(cap));
   const unsigned style = pane.flags & kPaneCaptionStyleMask;
   if (style == kPaneCaptionOneEdge) {
@@ -548,7 +555,8 @@ void CBiSplitterWnd::DrawPane(wxDC& dc, int index) {
   const int room = right - (cap.x + pad);
   if (room > 0 && !m_titles[index].empty()) {
     dc.SetFont(small ? m_captionFontSmall : m_captionFontNormal);
-    dc.SetTextForeground(m_text);
+    dc.SetTextForeground(focused ? wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHTTEXT)
+                                 : m_text);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     const wxString text =
         wxControl::Ellipsize(m_titles[index], dc, wxELLIPSIZE_END, room, wxELLIPSIZE_FLAGS_NONE);

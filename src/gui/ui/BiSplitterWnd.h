@@ -108,6 +108,11 @@ class CBiSplitterWnd : public wxWindow {
   wxWindow* GetPane(int index) const;          // nullptr for a bad index or an empty pane
   int FindPane(const wxWindow* window) const;  // -1 when no pane holds it
   bool IsPaneFolded(int index) const;
+
+  // The pane whose window holds the keyboard focus: its caption is drawn in
+  // the selection colours, so the user sees where the keys go. -1: none.
+  void SetFocusedPane(int index);
+  bool IsPaneFocused(int index) const { return index >= 0 && index == m_focusedPane; }
   const wxString& GetPaneTitle(int index) const;
 
   // Sets the split position (pane 0's width when side by side, its height when stacked) and
@@ -160,6 +165,7 @@ class CBiSplitterWnd : public wxWindow {
   wxWindow* m_windows[2] = {nullptr, nullptr};
   wxString m_titles[2];
   int m_activePane = -1;
+  int m_focusedPane = -1;
   int m_tracking = 0;
   int m_dragOffset = 0;  // pointer position minus the tracker's near edge
   int m_trackerPos = 0;

@@ -80,7 +80,8 @@ TEST(EntryRowTest, ExistenceAndSizeFollowTheFileSystem) {
 
   const CEntryRow data = CEntryRow::Make(dir / "data.bin", false);
   EXPECT_TRUE(data.m_exists);
-  EXPECT_EQ(data.SizeText(), "1234");
+  EXPECT_TRUE(data.m_readable);
+  EXPECT_EQ(data.SizeText(), "1.2 kB");
 
   // A zero-byte file shows no size.
   const CEntryRow empty = CEntryRow::Make(dir / "empty.txt", false);
@@ -102,9 +103,19 @@ TEST(EntryRowTest, ExistenceAndSizeFollowTheFileSystem) {
   const CEntryRow folderAsFile = CEntryRow::Make(dir / "sub", false);
   EXPECT_TRUE(folderAsFile.m_exists);
   EXPECT_EQ(folderAsFile.SizeText(), "");
-  // A link whose target is gone is still something at the path.
+  // ... but a Backup cannot read it, and the pane marks it.
+  EXPECT_FALSE(folderAsFile.m_readable);
+  // A link whose target is gone is still something at the path, and unreadable.
   fs::create_symlink(dir / "gone.txt", dir / "dangling");
   EXPECT_TRUE(CEntryRow::Make(dir / "dangling", false).m_exists);
+  EXPECT_FALSE(CEntryRow::Make(dir / "dangling", false).m_readable);
+  // A link to a readable file is read through.
+  fs::create_symlink(dir / "data.bin", dir / "link");
+  EXPECT_TRUE(CEntryRow::Make(dir / "link", false).m_readable);
+  // A file its owner may not read (root reads anything: then it counts as readable).
+  Write(dir / "secret", "s");
+  fs::permissions(dir / "secret", fs::perms::none);
+  EXPECT_EQ(CEntryRow::Make(dir / "secret", false).m_readable, geteuid() == 0);
 }
 
 TEST(EntryRowTest, LargeFileShowsItsExactSize) {
@@ -113,7 +124,8 @@ TEST(EntryRowTest, LargeFileShowsItsExactSize) {
   { std::ofstream(path, std::ios::binary); }
   const std::uint64_t size = (std::uint64_t{5} << 30) + 7;  // sparse: takes no space
   if (truncate(path.c_str(), static_cast<off_t>(size)) != 0) GTEST_SKIP() << "no sparse files";
-  EXPECT_EQ(CEntryRow::Make(path, false).SizeText(), "5368709127");
+  EXPECT_EQ(CEntryRow::Make(path, false).SizeText(), "5.4 GB");
+  EXPECT_EQ(CEntryRow::Make(path, false).m_size, size);
 }
 
 TEST(EntryRowTest, IconKeyIsTheNamesExtensionLowerCased) {
@@ -145,16 +157,17 @@ TEST(EntryRowTest, ArrangementsPutFoldersFirstAndCompareBytes) {
 
 TEST(IconKeysTest, FilesShareAnIconPerKeyButProgramsGetTheirOwn) {
   CIconKeys keys;
-  ASSERT_EQ(keys.Count(), 3u);
+  ASSERT_EQ(keys.Count(), 4u);
   EXPECT_EQ(keys.Key(kImageFolder), "Directory");
   EXPECT_EQ(keys.Key(kImageMissingFolder), "No Directory");
   EXPECT_EQ(keys.Key(kImageMissingFile), "No File");
+  EXPECT_EQ(keys.Key(kImageUnreadableFile), "Unreadable File");
 
   // The fixed images are never taken for a file's key.
   EXPECT_EQ(keys.Find("Directory"), -1);
   EXPECT_EQ(keys.Find("txt"), -1);
   const int txt = keys.Append("txt");
-  EXPECT_EQ(txt, 3);
+  EXPECT_EQ(txt, 4);
   EXPECT_EQ(keys.Find("txt"), txt);
 
   // Every program file asks for a new image.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/mount.h>
 
+#include <atomic>
 #include <filesystem>
 
 #include "../exchange/TestFiles.h"
@@ -157,6 +159,79 @@ TEST_F(SchemeLibraryOps, DuplicateCopiesAndAlwaysMakesABackupsFolder) {
   EXPECT_TRUE(fs::is_empty(tmp / "schemes/bare2.tsbak.backups"));
   EXPECT_EQ(lib.Duplicate("bare", "bare"), LibraryResult::kUnchanged);
   EXPECT_EQ(lib.List(), (std::vector<std::string>{"bare", "bare2", "copy", "work"}));
+}
+
+TEST_F(SchemeLibraryOps, DuplicateUnderAControlCountsBytesAndACancelLeavesNothing) {
+  MakeScheme("work", "w");
+  WriteFile(tmp / "schemes/work.tsbak.backups/big.zip", std::string(3 << 20, 'z'));
+  MakeScheme("copy", "old copy");
+  const auto before = Tree(tmp.path() / "schemes");
+  CSchemeLibrary lib(Dir());
+  const uint64_t total = lib.DataBytes("work");
+  EXPECT_EQ(total, 1u + 4u + 4u + (3u << 20));
+
+  // Cancelled inside the large file: the Scheme of the new name is as it was, and no
+  // staging folder or partial file is left anywhere.
+  std::atomic<bool> cancel{false};
+  uint64_t counted = 0;
+  CopyControl control;
+  control.cancel = &cancel;
+  control.copied = [&](uint64_t bytes) {
+    counted += bytes;
+    if (counted > (1u << 20)) cancel = true;
+  };
+  EXPECT_EQ(lib.Duplicate("work", "copy", control), LibraryResult::kCancelled);
+  EXPECT_EQ(Tree(tmp.path() / "schemes"), before);
+  EXPECT_EQ(lib.Duplicate("work", "fresh", control), LibraryResult::kCancelled);
+  EXPECT_EQ(Tree(tmp.path() / "schemes"), before);
+
+  // Not cancelled: every byte counted once, the copy complete and private.
+  cancel = false;
+  counted = 0;
+  control.copied = [&](uint64_t bytes) { counted += bytes; };
+  EXPECT_EQ(lib.Duplicate("work", "copy", control), LibraryResult::kDone);
+  EXPECT_EQ(counted, total);
+  EXPECT_EQ(Tree(tmp.path() / "schemes/copy.tsbak.backups"),
+            Tree(tmp.path() / "schemes/work.tsbak.backups"));
+  EXPECT_EQ(fs::status(tmp / "schemes/copy.tsbak.backups").permissions() & fs::perms::all,
+            fs::perms::owner_all);
+  EXPECT_EQ(lib.List(), (std::vector<std::string>{"copy", "work"}));
+  for (const auto& entry : fs::directory_iterator(tmp.path() / "schemes"))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+TEST_F(SchemeLibraryOps, RenameCopiesABackupsFolderThatCannotBeMovedAndACancelUndoesIt) {
+  // A Backups folder that is a mount point of its own cannot be renamed: its files
+  // are copied to the new name instead.
+  MakeScheme("work", "w", false);
+  const fs::path backups = tmp / "schemes/work.tsbak.backups";
+  fs::create_directories(backups);
+  if (::mount("tmpfs", backups.c_str(), "tmpfs", 0, "size=16m") != 0)
+    GTEST_SKIP() << "cannot mount a file system here";
+  struct Unmount {
+    fs::path path;
+    ~Unmount() { ::umount(path.c_str()); }
+  } unmount{backups};
+  WriteFile(backups / "b1.zip", std::string(2 << 20, 'b'));
+  WriteFile(backups / "sub/b2.zip", "w-b2");
+  const auto before = Tree(tmp.path() / "schemes");
+  CSchemeLibrary lib(Dir());
+
+  std::atomic<bool> cancel{false};
+  CopyControl control;
+  control.cancel = &cancel;
+  control.copied = [&](uint64_t) { cancel = true; };
+  EXPECT_EQ(lib.Rename("work", "job", control), LibraryResult::kCancelled);
+  EXPECT_EQ(Tree(tmp.path() / "schemes"), before);
+
+  cancel = false;
+  uint64_t counted = 0;
+  control.copied = [&](uint64_t bytes) { counted += bytes; };
+  EXPECT_EQ(lib.Rename("work", "job", control), LibraryResult::kDone);
+  EXPECT_EQ(counted, (2u << 20) + 4u);
+  EXPECT_EQ(lib.List(), std::vector<std::string>{"job"});
+  EXPECT_EQ(ReadFile(tmp / "schemes/job.tsbak.backups/sub/b2.zip"), "w-b2");
+  EXPECT_TRUE(fs::is_empty(backups));  // the mount point itself stays, emptied
 }
 
 TEST_F(SchemeLibraryOps, ClearBackupsDeletesFilesAndKeepsFolders) {

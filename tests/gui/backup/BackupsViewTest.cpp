@@ -5,6 +5,7 @@
 #include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
+#include <wx/statusbr.h>
 
 #include <algorithm>
 #include <chrono>
@@ -19,7 +20,9 @@
 #include "backup/BackupCommandIds.h"
 #include "backup/BackupStore.h"
 #include "backup/BackupsView.h"
+#include "files/FilesView.h"
 #include "shell/Messages.h"
+#include "shell/StatusTexts.h"
 
 namespace fs = std::filesystem;
 using namespace tessarook;
@@ -44,10 +47,10 @@ TEST_F(BackupsTest, NewBackupOfARealTreeIsListedAndReadsWithUnzip) {
   EXPECT_TRUE(View()->IsHintShown()) << "a Scheme with files but no Backups shows the hint";
   EXPECT_TRUE(IsViewEnabled(ID_BACKUP_NEW));
 
-  // The tray's "&New Backup..." goes through the name dialog.
+  // The tray's "&New Backup..." goes through the name dialog, which names the Scheme.
   const int before = View()->GetFinishedRuns();
   wxTEST_DIALOG(Command(ID_NEW_BACKUP), wxExpectModal<CNewSchemeDlg>([](CNewSchemeDlg& d) {
-                  EXPECT_EQ(d.GetTitle(), "New Backup");
+                  EXPECT_EQ(d.GetTitle(), "New Backup - Work");
                   EXPECT_EQ(d.GetLabelControl()->GetLabel(), "Backup name:");
                   EXPECT_EQ(d.GetNameEdit()->GetValue(), "");
                   d.GetNameEdit()->SetValue("Monday");
@@ -63,8 +66,18 @@ TEST_F(BackupsTest, NewBackupOfARealTreeIsListedAndReadsWithUnzip) {
   EXPECT_EQ(View()->GetListedNames(), std::vector<std::string>{"Monday"});
   EXPECT_FALSE(View()->IsHintShown());
   wxListCtrl* list = View()->GetList();
-  EXPECT_EQ(list->GetItemText(0, 2),
-            wxString::Format("%llu", (unsigned long long)fs::file_size(zip)));
+  EXPECT_EQ(list->GetItemText(0, 2).utf8_string(), FormatFileSize(fs::file_size(zip)));
+  // The status bar says what was done; selecting the row gives the exact size.
+  EXPECT_TRUE(Frame()->GetStatusBar()->GetStatusText(0).StartsWith(
+      "Backup \"Monday\" finished: 3 files, 5.0 kB in "))
+      << Frame()->GetStatusBar()->GetStatusText(0);
+  View()->SelectName("Monday");
+  wxListEvent selected(wxEVT_LIST_ITEM_SELECTED, list->GetId());
+  selected.SetEventObject(list);
+  selected.m_itemIndex = 0;
+  list->ProcessWindowEvent(selected);
+  EXPECT_EQ(Frame()->GetStatusBar()->GetStatusText(0).utf8_string(),
+            "Monday: " + FormatExactBytes(fs::file_size(zip)));
   // "%a, %h:%m": a weekday, a comma and a time.
   EXPECT_TRUE(list->GetItemText(0, 1).Matches("*, *:*")) << list->GetItemText(0, 1);
 
@@ -107,6 +120,39 @@ TEST_F(BackupsTest, NewBackupCanReadEveryFileAgain) {
                   EXPECT_FALSE(d.GetRereadCheck()->IsShown());
                   return wxID_CANCEL;
                 }));
+}
+
+TEST_F(BackupsTest, ABackupThatSkippedFilesSaysSoAndNamesThem) {
+  fs::create_directories(Data());
+  WriteFile(Data() / "kept.txt", "kept");
+  fs::create_symlink(Data() / "gone.txt", Data() / "dangling.txt");  // there, but unreadable
+  OpenScheme({(Data() / "kept.txt").string(), (Data() / "dangling.txt").string()}, {});
+  // The Files pane marks the entry a Backup cannot read.
+  CFilesView* files = Frame()->GetFilesView();
+  bool marked = false;
+  for (long row = 0; row < long(files->GetRows().size()); ++row)
+    if (files->GetRows()[size_t(row)].m_name == "dangling.txt")
+      marked = files->GetRowImage(row) == kImageUnreadableFile;
+  EXPECT_TRUE(marked);
+
+  // A Backup selected before: the refresh afterwards keeps it selected and
+  // leaves the summary standing.
+  PutBackup("Sunday", "not a zip");
+  View()->RefreshList();
+  ASSERT_TRUE(View()->SelectName("Sunday"));
+  const int before = View()->GetFinishedRuns();
+  ASSERT_TRUE(View()->StartBackup("Monday"));
+  ASSERT_TRUE(WaitForRuns(before + 1));
+  View()->RefreshList();  // as the folder's watcher does
+  EXPECT_EQ(View()->GetSelectedName(), "Sunday");
+  const wxString status = Frame()->GetStatusBar()->GetStatusText(0);
+  EXPECT_TRUE(status.StartsWith("Backup \"Monday\" finished: 1 file, 4 bytes in ")) << status;
+  EXPECT_TRUE(status.EndsWith("; 1 file skipped.")) << status;
+  const OperationSummary* summary = Frame()->GetProgressDisplay()->GetSummary();
+  ASSERT_NE(summary, nullptr);
+  ASSERT_EQ(summary->skipped.size(), 1u);
+  EXPECT_EQ(summary->skipped[0].first, (Data() / "dangling.txt").string());
+  EXPECT_TRUE(Frame()->GetProgressDisplay()->GetDetailsButton()->IsShown());
 }
 
 TEST_F(BackupsTest, CancelDuringABackupOfManyFilesLeavesNoFile) {
@@ -208,7 +254,7 @@ TEST_F(BackupsTest, ArrangementsOrderTheListAndCheckTheirItems) {
   EXPECT_TRUE(IsViewChecked(ID_BACKUP_LIST));
   EXPECT_EQ(View()->GetListedNames().size(), 4u);
   RunViewCommand(ID_BACKUP_TABLE);
-  EXPECT_EQ(View()->GetList()->GetItemText(0, 2), "1");
+  EXPECT_EQ(View()->GetList()->GetItemText(0, 2), "1 byte");
 }
 
 TEST_F(BackupsTest, DeleteAsksAndRefreshesWhateverTheAnswer) {

@@ -125,7 +125,7 @@ TEST_F(FilesViewTest, MissingFileAndFolderShowTheirIconsAndNoSize) {
   EXPECT_EQ(View()->GetRowImage(RowOf("here")), kImageFolder);
   EXPECT_EQ(Cell(RowOf("here"), 2), "");
   EXPECT_GE(View()->GetRowImage(RowOf("present.txt")), kFirstFileImage);
-  EXPECT_EQ(Cell(RowOf("present.txt"), 2), "5");
+  EXPECT_EQ(Cell(RowOf("present.txt"), 2), "5 bytes");
   // Folders come first, each kind by name.
   EXPECT_EQ(Names(), (std::vector<std::string>{"here", "vanished", "lost.txt", "present.txt"}));
 }

@@ -1,7 +1,9 @@
 // The "My Schemes" pane in the real window: the list, open, delete, rename,
 // duplicate, export and import, the busy rules and the automatic refresh.
+#include <wx/button.h>
 #include <wx/filedlg.h>
 #include <wx/listctrl.h>
+#include <wx/statusbr.h>
 
 #include <chrono>
 #include <filesystem>
@@ -202,9 +204,11 @@ TEST_F(SchemesViewTest, InPlaceRenameOntoAnotherSchemeAsksAndReplacesIt) {
   EXPECT_TRUE(fs::exists(SchemeFile("work")));
   EXPECT_EQ(ReadFile(BackupsDir("home") / "h.zip"), "home backup");
 
+  const unsigned ended = View()->GetEndedRuns();
   wxTEST_DIALOG(allowed = EditInPlace("work", "home"),
                 CExpectMessage(kExistsText, "Scheme already exists", wxID_YES));
   EXPECT_FALSE(allowed);
+  EXPECT_TRUE(WaitForExchange(ended));  // moved on the worker
   EXPECT_FALSE(fs::exists(SchemeFile("work")));
   EXPECT_FALSE(fs::exists(BackupsDir("work")));
   EXPECT_EQ(ReadFile(SchemeFile("home")), workBytes);
@@ -252,17 +256,66 @@ TEST_F(SchemesViewTest, DuplicateCopiesTheSchemeAndAlwaysMakesABackupsFolder) {
   MakeScheme("work");
   EXPECT_FALSE(IsEnabled(ID_SCHEMES_DUPLICATE) && View()->GetSelectedIndex() >= 0);
   Select("work");
+  const unsigned ended = View()->GetEndedRuns();
   wxTEST_DIALOG(ViewCommand(ID_SCHEMES_DUPLICATE),
                 wxExpectModal<CNewSchemeDlg>([](CNewSchemeDlg& dlg) {
                   EXPECT_EQ(dlg.m_strCaption, "Duplicate Scheme");
                   dlg.m_strName = "copy";
                   return wxID_OK;
                 }));
+  EXPECT_TRUE(WaitForExchange(ended));
   EXPECT_EQ(ReadFile(SchemeFile("copy")), ReadFile(SchemeFile("work")));
   EXPECT_TRUE(fs::is_directory(BackupsDir("copy")));
   EXPECT_TRUE(fs::is_empty(BackupsDir("copy")));
   EXPECT_FALSE(Doc()->HasScheme());
   EXPECT_EQ(Listed(), (std::vector<std::string>{"copy", "work"}));
+}
+
+TEST_F(SchemesViewTest, DuplicateRunsOnTheWorkerWithProgressAndACancelLeavesNothing) {
+  MakeScheme("work");
+  PutBackup("work", "small.zip", "s");
+  // Large enough to take a moment: a sparse file of 64 MiB reads as zeros.
+  const fs::path big = BackupsDir("work") / "big.zip";
+  WriteFile(big, "");
+  fs::resize_file(big, uintmax_t(64) << 20);
+  Select("work");
+  auto duplicateAs = [this](const std::string& name) {
+    wxTEST_DIALOG(ViewCommand(ID_SCHEMES_DUPLICATE),
+                  wxExpectModal<CNewSchemeDlg>([name](CNewSchemeDlg& dlg) {
+                    dlg.m_strName = wxString::FromUTF8(name.c_str());
+                    return wxID_OK;
+                  }));
+  };
+  CProgressDisplay* progress = Frame()->GetProgressDisplay();
+  unsigned ended = View()->GetEndedRuns();
+  duplicateAs("copy");
+  // The command has returned: the window is free, the copy runs, with Cancel.
+  EXPECT_TRUE(Frame()->IsFileOperationRunning());
+  EXPECT_TRUE(progress->IsProgressShown());
+  EXPECT_TRUE(progress->GetCancelButton()->IsShown());
+  EXPECT_FALSE(View()->CanExchange());
+  wxCommandEvent cancel(wxEVT_BUTTON, ID_CANCEL_OPERATION);
+  Frame()->ProcessWindowEvent(cancel);
+  ASSERT_TRUE(WaitForExchange(ended));
+  EXPECT_EQ(View()->GetLastCopyResult(), LibraryResult::kCancelled);
+  EXPECT_FALSE(fs::exists(SchemeFile("copy")));
+  EXPECT_FALSE(fs::exists(BackupsDir("copy")));
+  for (const auto& entry : fs::directory_iterator(SchemesDir()))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+  EXPECT_EQ(Frame()->GetStatusBar()->GetStatusText(0), "Duplicate \"copy\" was cancelled.");
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"work"}));
+
+  // Left to run, it copies everything, and the bar counted the bytes.
+  ended = View()->GetEndedRuns();
+  duplicateAs("copy");
+  ASSERT_TRUE(PumpUntil([&] { return View()->GetEndedRuns() > ended; }, 120));
+  EXPECT_EQ(View()->GetLastCopyResult(), LibraryResult::kDone);
+  EXPECT_EQ(fs::file_size(BackupsDir("copy") / "big.zip"), uintmax_t(64) << 20);
+  Flush();
+  EXPECT_EQ(progress->GetBytesDone(), progress->GetBytesTotal());
+  EXPECT_GT(progress->GetBytesTotal(), uint64_t(64) << 20);
+  EXPECT_EQ(Listed(), (std::vector<std::string>{"copy", "work"}));
+  EXPECT_EQ(View()->GetSelectedName(), "copy");
 }
 
 TEST_F(SchemesViewTest, ExportWithNothingSelectedReportsTheMissingSource) {
