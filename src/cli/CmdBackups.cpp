@@ -130,18 +130,23 @@ int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archi
   return OpenBackup(store, backup, archive, damaged) ? kExitOk : kExitFailure;
 }
 
+// The Backup object of the Backup `name` (after a Key); its time and size
+// null when the file is gone.
+void WriteBackupRef(CJsonWriter& json, const CBackupStore& store, const std::string& name) {
+  BackupInfo info;
+  if (store.GetInfo(name, info))
+    WriteBackupJson(json, info);
+  else
+    json.BeginObject().Bytes("name", name).Key("time").Null().Key("size").Null().EndObject();
+}
+
 // The members every document about one Backup starts with: "scheme" (the
 // scheme file) and "backup" (the Backup object; its time and size null when
 // the file is gone).
 void WriteSchemeAndBackup(CJsonWriter& json, const std::string& schemeFile,
                           const std::string& name) {
-  BackupInfo info;
   json.Bytes("scheme", schemeFile).Key("backup");
-  if (CBackupStore(schemeFile).GetInfo(name, info)) {
-    WriteBackupJson(json, info);
-  } else {
-    json.BeginObject().Bytes("name", name).Key("time").Null().Key("size").Null().EndObject();
-  }
+  WriteBackupRef(json, CBackupStore(schemeFile), name);
 }
 
 std::string DefaultBackupName() {
@@ -210,6 +215,7 @@ int TakeBackup(const Context& ctx, const Args& args) {
   }
   CBackupJob job(scheme.m_files, scheme.m_folders);
   job.SetJobs(ctx.jobs);
+  job.SetReread(args.Has("--reread"));
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
@@ -228,6 +234,11 @@ int TakeBackup(const Context& ctx, const Args& args) {
     Error("changed while read: " + changed + " (stored as it was read)");
   int status = result.skipped.empty() && result.changed.empty() ? kExitOk : kExitSkipped;
 
+  // The Backup files were copied from, as it was before pruning may take it.
+  BackupInfo parent;
+  if (!result.parent.empty() && !store.GetInfo(fs::path(result.parent).stem().string(), parent))
+    parent.name = fs::path(result.parent).stem().string();
+
   // Old Backups go only once this one is written: skipped files do not stop
   // that (the Backup holds everything that could be read), a failure does.
   // The new Backup itself stays whatever the clock says about its time.
@@ -245,6 +256,13 @@ int TakeBackup(const Context& ctx, const Args& args) {
     json.BeginObject();
     WriteSchemeAndBackup(json, schemeFile, name);
     json.Key("files").Number(result.filesStored);
+    // The earlier Backup unchanged files were copied from, and how many.
+    json.Key("parent");
+    if (parent.name.empty())
+      json.Null();
+    else
+      WriteBackupJson(json, parent);
+    json.Key("reused").Number(result.filesReused);
     json.Key("skipped").BeginArray();
     for (const SkippedFile& s : result.skipped)
       json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();

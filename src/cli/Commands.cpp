@@ -114,12 +114,19 @@ std::vector<Command> MakeTable() {
        "Backups",
        {kSchemeArg, {"BACKUP", Kind::kBackup, Count::kOptional}},
        With({{"--force", "", Kind::kText, "replace an existing Backup of that name"},
+             {"--reread", "", Kind::kText, "read every file again, copying nothing"},
              {"--notify", "", Kind::kText, "also report trouble as a desktop notification"},
              kJson},
             KeepOptions()),
        "take a Backup of the Scheme's files and folders",
        "Prints BACKUP<TAB>FILES<TAB>BYTES (FILES stored; BYTES, the Backup's size). The "
-       "default name is the local time as YYYY-MM-DD hh.mm.ss. Files that cannot be read are "
+       "default name is the local time as YYYY-MM-DD hh.mm.ss.\n\n"
+       "A file unchanged since the newest Backup of the Scheme was taken (same device, inode, "
+       "size, last-write and status-change time) is not read again: its compressed entry is "
+       "copied from that Backup, sharing its blocks on file systems that can (XFS with "
+       "reflink, btrfs). Every Backup is still one whole ZIP file on its own. --reread reads "
+       "and compresses every file, copying nothing.\n\n"
+       "Files that cannot be read are "
        "skipped, and files that changed while they were read are stored as read; each is named "
        "on stderr (exit status 1). --force replaces a Backup of that name, waiting first for "
        "one being written at the moment.\n\n"
@@ -135,6 +142,8 @@ std::vector<Command> MakeTable() {
        {kSchemeArg},
        {{"--sort", "name|time|size", Kind::kWords, "the order of the list (default: time)"}, kJson},
        "list the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
+       "Sorted by time unless --sort says otherwise. The time is when the Backup was taken, "
+       "which it records inside; one that does not counts as taken when its file was created. "
        "TIME is shown as the desktop program shows it; in JSON it is ISO 8601 with seconds "
        "and offset.",
        RunBackups},
@@ -223,8 +232,8 @@ std::vector<Command> MakeTable() {
        "A Backup stays when any rule keeps it; at least one rule is needed. --keep-last N "
        "keeps the N newest Backups; --keep-hourly, --keep-daily, --keep-weekly and "
        "--keep-monthly N keep the newest Backup of each of the N most recent hours, days, "
-       "weeks (Monday to Sunday) or months, in local time, that have Backups. The time is each "
-       "Backup's creation time, as \"backups\" lists it.\n\n"
+       "weeks (Monday to Sunday) or months, in local time, that have Backups. The time is the "
+       "time the Backup was taken, as \"backups\" lists it.\n\n"
        "Only Backups are pruned: a .zip file that does not open as a Backup is named and left "
        "alone, and a Backup dated in the future is named, kept and not counted by any rule. "
        "Each Backup is deleted under its name's lock, and only when it is still the file that "

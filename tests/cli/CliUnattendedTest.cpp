@@ -268,13 +268,14 @@ TEST_F(CliUnattended, EveryJsonDocumentUsesEachKeyForOneThingAndErrorsComeAsJson
                    "if isinstance(x, list) else None, {})), "
                    "sorted(set(tuple(sorted(x['backup'])) for x in d if 'backup' in x)), "
                    "sorted(set(x['scheme'].endswith('/S.tsbak') for x in d if 'scheme' in x)), "
-                   "(d[0]['backup']['name'], d[0]['files'], [b['name'] for b in d[0]['pruned']]), "
+                   "(d[0]['backup']['name'], d[0]['files'], [b['name'] for b in d[0]['pruned']], "
+                   "d[0]['parent']['name'], type(d[0]['reused']).__name__), "
                    "(d[4]['to'], d[4]['files'], d[4]['created'], d[4]['replaced'], d[4]['same'], "
                    "[(f['path'], f['destination']) for f in d[4]['restored']], d[4]['failed']), "
                    "(d[5]['dry_run'], [(f['action'], f['index']) for f in d[5]['plan']]), "
                    "(d[8]['name'], d[8]['file'], d[8]['records'] > 0, d[8]['size']), "
                    "(d[9]['name'], d[9]['skipped'])]"),
-            "[[], [('name', 'size', 'time')], [True], ('b2', 1, ['b1']), ('" + to +
+            "[[], [('name', 'size', 'time')], [True], ('b2', 1, ['b1'], 'b1', 'int'), ('" + to +
                 "', 1, 1, 0, 0, [('" + source + "', '" + to + source + "')], []), " +
                 "(True, [('same', 0)]), ('S', '" + csm + "', True, " +
                 std::to_string(fs::file_size(csm)) + "), ('S', [])]");
