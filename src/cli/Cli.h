@@ -144,6 +144,8 @@ std::string CommandHelpText(const Command& command);
 // Of `candidates`, the one nearest to the mistyped `word`, when one is near
 // enough to be meant; else empty.
 std::string Nearest(const std::string& word, const std::vector<std::string>& candidates);
+// The paragraphs of a help text (separated by an empty line).
+std::vector<std::string> Paragraphs(const std::string& text);
 // `text` reflowed: paragraphs (separated by an empty line) are filled to `width`
 // columns with `indent` blanks before each line; a paragraph whose lines start
 // with two blanks stays as it is, indented.

@@ -44,7 +44,7 @@ std::vector<Command> MakeTable() {
        "Schemes",
        {{"NAME", Kind::kText}},
        {{"--force", "", Kind::kText, "replace an existing Scheme and delete its Backups"}, kYes},
-       "create an empty Scheme in the My Schemes folder",
+       "create an empty Scheme",
        "Writes the empty Scheme NAME.tsbak, creating the My Schemes folder when it is "
        "missing. An existing Scheme of that name is refused unless --force is given; --force "
        "replaces it and deletes its Backups folder. On a terminal it asks first, naming how "
@@ -100,7 +100,7 @@ std::vector<Command> MakeTable() {
        "Schemes",
        {kSchemeArg, {"FOLDER", Kind::kFolder}, {"EXT", Kind::kText, Count::kAny}},
        {},
-       "set the extensions a folder's Backups leave out",
+       "set the extensions a folder leaves out",
        schemeArg +
            "\n\nReplaces the excluded extensions of the folder entry FOLDER with EXT... (none: "
            "exclude nothing). As in the folder properties dialog: one leading \".\" is dropped, "
@@ -118,7 +118,7 @@ std::vector<Command> MakeTable() {
              {"--notify", "", Kind::kText, "also report trouble as a desktop notification"},
              kJson},
             KeepOptions()),
-       "take a Backup of the Scheme's files and folders",
+       "take a Backup of a Scheme",
        "Prints BACKUP<TAB>FILES<TAB>BYTES (FILES stored; BYTES, the Backup's size). The "
        "default name is the local time as YYYY-MM-DD hh.mm.ss.\n\n"
        "A file unchanged since the newest Backup of the Scheme was taken (same device, inode, "
@@ -141,8 +141,9 @@ std::vector<Command> MakeTable() {
        "Backups",
        {kSchemeArg},
        {{"--sort", "name|time|size", Kind::kWords, "the order of the list (default: time)"}, kJson},
-       "list the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
-       "Sorted by time unless --sort says otherwise. The time is when the Backup was taken, "
+       "list a Scheme's Backups",
+       "Prints NAME<TAB>TIME<TAB>SIZE per Backup, sorted by time unless --sort says otherwise. The "
+       "time is when the Backup was taken, "
        "which it records inside; one that does not counts as taken when its file was created. "
        "TIME is shown as the desktop program shows it; in JSON it is ISO 8601 with seconds "
        "and offset.",
@@ -163,7 +164,7 @@ std::vector<Command> MakeTable() {
        {{"--to", "DIR", Kind::kFolder, "restore below DIR instead of to the source paths"},
         {"--dry-run", "", Kind::kText, "change nothing; print what would happen to each file"},
         kJson},
-       "restore all files, or the given ones, to their source paths",
+       "restore a Backup's files to their places",
        "With --to DIR each file goes to DIR followed by its source path (so /home/a/x lands in "
        "DIR/home/a/x); nothing is written outside DIR and symbolic links inside it are not "
        "followed. Paths of a Backup made on Windows need --to: C:\\a\\x goes to DIR/C/a/x, "
@@ -185,7 +186,7 @@ std::vector<Command> MakeTable() {
        "Backups",
        {kSchemeArg, kBackupArg, {"PATH", Kind::kBackupPath}, {"DEST", Kind::kPath}},
        {},
-       "restore one file of a Backup to DEST, or to stdout with DEST -",
+       "restore one file to DEST (- for stdout)",
        "DEST is a file path; a file there is replaced without question. With DEST \"-\" the "
        "file's bytes go to standard output; should they prove damaged at the end, the exit "
        "status is 3.",
@@ -277,14 +278,14 @@ std::vector<Command> MakeTable() {
        "My Schemes folder and Compressed Schemes",
        {{"NAME", Kind::kSchemeName}, {"FILE.csm", Kind::kCsm}},
        {{"--force", "", Kind::kText, "replace an existing FILE.csm"}, kJson},
-       "write a Scheme and its Backups into a Compressed Scheme file",
+       "write a Scheme with its Backups to FILE.csm",
        "Prints FILE<TAB>RECORDS<TAB>BYTES. Ctrl+C stops the export and leaves no file.",
        RunExport},
       {"import",
        "My Schemes folder and Compressed Schemes",
        {{"FILE.csm", Kind::kCsm}},
        {{"--force", "", Kind::kText, "replace an existing Scheme of that name"}, kJson},
-       "recreate a Scheme and its Backups from a Compressed Scheme file",
+       "recreate a Scheme with its Backups",
        "Prints the Scheme's name. With --force, carried Backups replace those of the same "
        "name. A damaged file changes nothing. Ctrl+C stops the import and leaves the My "
        "Schemes folder as it was.",
@@ -293,7 +294,7 @@ std::vector<Command> MakeTable() {
        "My Schemes folder and Compressed Schemes",
        {{"DIR", Kind::kFolder}},
        {},
-       "print the changes of a folder until interrupted",
+       "print a folder's changes until interrupted",
        "Prints created|deleted|changed<TAB>PATH for each change found, as the desktop "
        "program's change monitor sees it. Runs until Ctrl+C (exit status 130); exit status 3 "
        "when the folder cannot be watched or goes away.",
@@ -302,7 +303,7 @@ std::vector<Command> MakeTable() {
        "Help",
        {{"COMMAND", Kind::kCommand, Count::kOptional}},
        {},
-       "show the list of commands, or a command's help",
+       "show the commands, or one command's help",
        "The same text as --help and COMMAND --help.",
        RunHelp},
   };

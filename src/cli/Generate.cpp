@@ -5,6 +5,7 @@
 #include "Generate.h"
 
 #include <cctype>
+#include <sstream>
 
 #include "Cli.h"
 
@@ -36,38 +37,28 @@ std::string TroffLine(const std::string& text) {
 
 std::string TroffParagraphs(const std::string& text) {
   std::string out;
-  size_t start = 0;
-  while (start <= text.size()) {
-    size_t end = text.find("\n\n", start);
-    if (end == std::string::npos) end = text.size();
-    const std::string paragraph = text.substr(start, end - start);
+  for (const std::string& paragraph : Paragraphs(text)) {
     out += ".IP\n";
     if (paragraph.rfind("  ", 0) == 0) {
       out += ".nf\n";
-      size_t from = 0;
-      while (from < paragraph.size()) {
-        size_t nl = paragraph.find('\n', from);
-        if (nl == std::string::npos) nl = paragraph.size();
-        out += TroffLine(paragraph.substr(from + 2, nl - from - 2));
-        from = nl + 1;
-      }
+      std::istringstream lines(paragraph);
+      for (std::string line; std::getline(lines, line);) out += TroffLine(line.substr(2));
       out += ".fi\n";
-    } else {
-      // One sentence a line, as troff sources are kept.
-      std::string sentence;
-      for (size_t i = 0; i < paragraph.size(); ++i) {
-        const char c = paragraph[i] == '\n' ? ' ' : paragraph[i];
-        sentence += c;
-        if ((c == '.' || c == ':' || c == ';') && i + 1 < paragraph.size() &&
-            paragraph[i + 1] == ' ') {
-          out += TroffLine(sentence);
-          sentence.clear();
-          ++i;
-        }
-      }
-      if (!sentence.empty()) out += TroffLine(sentence);
+      continue;
     }
-    start = end + 2;
+    // One sentence a line, as troff sources are kept.
+    std::string sentence;
+    for (size_t i = 0; i < paragraph.size(); ++i) {
+      const char c = paragraph[i] == '\n' ? ' ' : paragraph[i];
+      sentence += c;
+      if ((c == '.' || c == ':' || c == ';') && i + 1 < paragraph.size() &&
+          paragraph[i + 1] == ' ') {
+        out += TroffLine(sentence);
+        sentence.clear();
+        ++i;
+      }
+    }
+    if (!sentence.empty()) out += TroffLine(sentence);
   }
   return out;
 }

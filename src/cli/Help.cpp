@@ -82,13 +82,21 @@ size_t Distance(const std::string& a, const std::string& b) {
 
 }  // namespace
 
-std::string Reflow(const std::string& text, size_t indent, size_t width) {
-  std::string out;
+std::vector<std::string> Paragraphs(const std::string& text) {
+  std::vector<std::string> out;
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find("\n\n", start);
     if (end == std::string::npos) end = text.size();
-    const std::string paragraph = text.substr(start, end - start);
+    out.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  return out;
+}
+
+std::string Reflow(const std::string& text, size_t indent, size_t width) {
+  std::string out;
+  for (const std::string& paragraph : Paragraphs(text)) {
     if (!out.empty()) out += "\n";
     if (paragraph.rfind("  ", 0) == 0) {
       std::istringstream lines(paragraph);
@@ -97,7 +105,6 @@ std::string Reflow(const std::string& text, size_t indent, size_t width) {
     } else {
       out += std::string(indent, ' ') + Fill(paragraph, indent, indent, width) + "\n";
     }
-    start = end + 2;
   }
   return out;
 }
@@ -117,7 +124,7 @@ std::string UsageText() {
       topic = c.topic;
       out += "\n" + topic + ":\n";
     }
-    out += TwoColumns(ArgumentsOnly(c), c.summary, 36);
+    out += TwoColumns(ArgumentsOnly(c), c.summary, 35);
   }
   out += "\n" + Reflow(
                     "Exit status: 0 success, 1 something was skipped, 2 usage error, 3 failure, "
