@@ -139,6 +139,16 @@ std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string
 int TakeBackup(const Context& ctx, const Args& args) {
   KeepPolicy policy;
   if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
+  int level = 0;
+  if (args.Has("--level")) {
+    const std::string value = args.Get("--level");
+    if (value.size() != 1 || value[0] < '1' || value[0] > '9') {
+      Error("--level needs a compression level from 1 (fastest) to 9 (smallest), not '" + value +
+            "'");
+      return kExitUsage;
+    }
+    level = value[0] - '0';
+  }
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
@@ -185,6 +195,7 @@ int TakeBackup(const Context& ctx, const Args& args) {
   CBackupJob job(scheme.m_files, scheme.m_folders);
   job.SetJobs(ctx.jobs);
   job.SetReread(args.Has("--reread"));
+  job.SetLevel(level != 0 ? level : ctx.CompressionLevel());
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
@@ -490,18 +501,23 @@ int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ct
 int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
 
 std::vector<OptionSpec> BackupOptions() {
-  std::vector<OptionSpec> options = {{"--force"}, {"--json"}, {"--notify"}, {"--reread"}};
+  std::vector<OptionSpec> options = {
+      {"--force"}, {"--json"}, {"--notify"}, {"--reread"}, {"--level", true}};
   for (const OptionSpec& o : KeepOptions()) options.push_back(o);
   return options;
 }
 
 const CommandRegistrar kBackup(
-    {"backup", "backup SCHEME [BACKUP] [--force] [--reread] [--keep-... N] [--notify] [--json]",
+    {"backup",
+     "backup SCHEME [BACKUP] [--force] [--reread] [--level N] [--keep-... N] [--notify] [--json]",
      "takes a Backup of the Scheme's files and folders",
      "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local time as\n"
      "YYYY-MM-DD hh.mm.ss. A file unchanged since the newest Backup of the Scheme\n"
      "(same device, inode, size, last-write and status-change time) is copied from\n"
-     "it without being read; --reread reads every file. Files that cannot be read\n"
+     "it without being read; --reread reads every file. --level 1..9 compresses the\n"
+     "files read faster (1) or smaller (9); the default is the desktop program's\n"
+     "Settings choice (faster 1, normal 6, smaller 9), normal when none was made.\n"
+     "Copied files keep the form they had. Files that cannot be read\n"
      "are skipped, and files that changed while they were read are stored as read;\n"
      "each is named on stderr (exit status 1). --force replaces a Backup of that name, waiting "
      "first for\n"
