@@ -22,7 +22,7 @@ cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
 RUNS="${BENCH_RUNS:-3}"
 BIG_MB="${BENCH_BIG_MB:-3000}"
-CLI="$(pwd)/$BUILD/src/cli/tessarook-cli"
+CLI="$(realpath -m "$BUILD")/src/cli/tessarook-cli"
 [ -x "$CLI" ] || { echo "build $CLI first" >&2; exit 2; }
 for tool in restic borg python3 /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 2; }
