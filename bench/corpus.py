@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the benchmark corpus into the folder given: six 20 MB text files,
 six 15 MB files of random data and 20,000 small text files of 0.2 to 8 KB in
 400 nested folders (about 290 MB). The same seed gives the same text files.

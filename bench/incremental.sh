@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Daily Backups against restic and borg, in the same run: the first Backup, a
 # second of the unchanged corpus, Backups after 1 % of the files changed, and
 # the room taken by 7 daily Backups (the first, the unchanged one, then five

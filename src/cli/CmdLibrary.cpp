@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library and exchange commands: schemes, delete, rename, duplicate, export,
 // import, watch.
 
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "Cli.h"
+#include "backup/BackupStore.h"
 #include "exchange/CsmReader.h"
 #include "exchange/CsmWriter.h"
 #include "library/SchemeLibrary.h"
@@ -88,6 +90,12 @@ int RunSchemes(const Context& ctx, const Args& args) {
 int RunDelete(const Context& ctx, const Args& args) {
   CSchemeLibrary lib(ctx.SchemesDir());
   const std::string& name = args.positional[0];
+  if (lib.Exists(name) &&
+      !Confirm(args, "delete the Scheme \"" + name + "\" and its " +
+                         BackupCountText(lib.SchemeFile(name)) + "? This cannot be undone.")) {
+    Error("nothing was deleted");
+    return kExitFailure;
+  }
   switch (lib.Delete(name)) {
     case LibraryResult::kDone:
     case LibraryResult::kUnchanged:
@@ -97,6 +105,9 @@ int RunDelete(const Context& ctx, const Args& args) {
       return kExitUsage;
     case LibraryResult::kMissing:
       return Missing(lib, name);
+    case LibraryResult::kBusy:
+      Error(std::string(kSchemeBackupBeingWrittenText) + " Nothing was deleted: " + name);
+      return kExitFailure;
     case LibraryResult::kFailed:
     case LibraryResult::kCancelled:  // nothing here cancels
       break;
@@ -131,6 +142,9 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
       return kExitUsage;
     case LibraryResult::kMissing:
       return Missing(lib, oldName);
+    case LibraryResult::kBusy:
+      Error(std::string(kSchemeBackupBeingWrittenText) + " Nothing was changed.");
+      return kExitFailure;
     case LibraryResult::kFailed:
     case LibraryResult::kCancelled:  // nothing here cancels
       break;
@@ -252,7 +266,16 @@ const CommandRegistrar kSchemes({"schemes",
                                  0,
                                  RunSchemes});
 const CommandRegistrar kDelete(
-    {"delete", "delete NAME", "delete a Scheme with its Backups folder", "", {}, 1, 1, RunDelete});
+    {"delete",
+     "delete NAME [--yes]",
+     "delete a Scheme with its Backups folder",
+     "On a terminal it asks first, naming how many Backups go; --yes answers for you.\n"
+     "Without a terminal it does not ask. Nothing is deleted while a Backup of the\n"
+     "Scheme is being written.",
+     {{"--yes", false}},
+     1,
+     1,
+     RunDelete});
 const CommandRegistrar kRename({"rename",
                                 "rename OLD NEW [--force]",
                                 "rename a Scheme with its Backups folder",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The records a Backup keeps for itself inside its ZIP, in a private extra
 // field of the central directory. Standard readers skip extra fields whose

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>
@@ -16,12 +17,17 @@ enum class LibraryResult {
   kMissing,    // the Scheme is not in the My Schemes folder; nothing was done
   kFailed,     // the scheme file could not be removed, moved or copied
   kCancelled,  // stopped by the cancel flag; nothing was changed
+  kBusy,       // a Backup of a Scheme concerned is being written; nothing was done
 };
 
 // The My Schemes folder: each Scheme is "<name>.tsbak" there, with its Backups in
 // "<name>.tsbak.backups" beside it. These operations touch nothing outside the two paths
 // of the Schemes they name. Failures are reported by the result, never fatal; the caller
 // rebuilds what it shows from the folder afterwards.
+//
+// Delete, Rename and Duplicate hold the Backups folders they remove, move or
+// replace (CBackupsFolderLock): while a Backup of such a Scheme is being
+// written they do nothing and return kBusy.
 class CSchemeLibrary {
  public:
   explicit CSchemeLibrary(std::string schemesDir, OpenSchemeHooks hooks = {})
@@ -38,6 +44,10 @@ class CSchemeLibrary {
 
   // True when something exists at the Scheme's scheme file path.
   bool Exists(std::string_view name) const;
+
+  // True when a Backup of the Scheme is being written at the moment (by this
+  // program or another): Delete, Rename and Duplicate would refuse.
+  bool IsBeingWritten(std::string_view name) const;
 
   // True when the Scheme is the one open in the program (same path, see SamePath).
   bool IsOpen(std::string_view name) const;

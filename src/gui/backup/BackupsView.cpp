@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/BackupsView.h"
 
 #include <wx/artprov.h>
@@ -395,8 +396,8 @@ void CBackupsView::DeleteSelected() {
   const std::string name = GetSelectedName();
   if (name.empty()) return;
   const int answer = wxMessageBox(wxString::Format(kDeleteQuestion, Utf8(name)), "Delete Backup?",
-                                  wxYES_NO | wxICON_WARNING, Frame());
-  if (answer == wxYES) CBackupStore(GetDocument()->GetPathName()).Delete(name);
+                                  wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, Frame());
+  if (answer == wxYES) SayIfBusy(CBackupStore(GetDocument()->GetPathName()).Delete(name));
   RefreshList();
 }
 
@@ -410,7 +411,8 @@ void CBackupsView::RenameSelected() {
   dialog.m_strName = Utf8(name);
   if (dialog.ShowModal() != wxID_OK) return;
   // The dialog has checked the name and asked about replacing a Backup.
-  CBackupStore(GetDocument()->GetPathName()).Rename(name, dialog.m_strName.utf8_string());
+  SayIfBusy(
+      CBackupStore(GetDocument()->GetPathName()).Rename(name, dialog.m_strName.utf8_string()));
   RefreshList();
 }
 
@@ -428,10 +430,10 @@ void CBackupsView::RenameBackup(const std::string& newName) {
   if (SamePath(store.GetBackupPath(oldName), store.GetBackupPath(newName))) return;
   if (store.Exists(newName)) {
     const int answer = wxMessageBox(Text(msg::kBackupExists), Text(msg::kBackupExistsCaption),
-                                    wxYES_NO | wxICON_INFORMATION, Frame());
+                                    wxYES_NO | wxNO_DEFAULT | wxICON_INFORMATION, Frame());
     if (answer != wxYES) return;
   }
-  store.Rename(oldName, newName);
+  SayIfBusy(store.Rename(oldName, newName));
   RefreshList();
 }
 
@@ -444,8 +446,16 @@ void CBackupsView::DuplicateSelected() {
   dialog.m_nMode = NAME_BACKUP;
   dialog.m_strName = Utf8(name);
   if (dialog.ShowModal() != wxID_OK) return;
-  CBackupStore(GetDocument()->GetPathName()).Duplicate(name, dialog.m_strName.utf8_string());
+  SayIfBusy(
+      CBackupStore(GetDocument()->GetPathName()).Duplicate(name, dialog.m_strName.utf8_string()));
   RefreshList();
+}
+
+void CBackupsView::SayIfBusy(StoreResult result) {
+  // Other failures show in the refreshed list; a name being written by
+  // another program (a scheduled Backup) would leave the user guessing.
+  if (result == StoreResult::kBusy)
+    wxMessageBox(Text(kBackupBeingWrittenText), "Error", wxOK | wxICON_ERROR, Frame());
 }
 
 void CBackupsView::ShowProperties(bool restoreMode) {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/SchemesView.h"
 
 #include <wx/bmpbndl.h>
@@ -16,6 +17,7 @@
 #include "app/NewSchemeDlg.h"
 #include "app/ProgressDisplay.h"
 #include "app/TessarookApp.h"
+#include "backup/BackupStore.h"
 #include "backup/BackupsView.h"
 #include "exchange/CsmFormat.h"
 #include "exchange/CsmReader.h"
@@ -270,8 +272,14 @@ void CSchemesView::DeleteSelected() {
   const bool open = library.IsOpen(name.utf8_string());
   wxString text = wxString::Format(kDeleteText, name);
   if (open) text = wxString(kDeleteOpenText) + text;
-  const int answer = wxMessageBox(text, kDeleteCaption, wxYES_NO | wxICON_WARNING, Frame());
+  const int answer =
+      wxMessageBox(text, kDeleteCaption, wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, Frame());
   if (answer == wxYES) {
+    if (SayIfBusy(library.IsBeingWritten(name.utf8_string()) ? LibraryResult::kBusy
+                                                             : LibraryResult::kDone)) {
+      FillList();
+      return;
+    }
     // A Scheme whose save prompt was cancelled stays open, and is not deleted.
     if (open) {
       CTessarookDoc* doc = GetDocument();
@@ -281,7 +289,7 @@ void CSchemesView::DeleteSelected() {
       }
       if (CMainFrame* frame = Frame()) frame->GetFilesView()->StopMonitors();
     }
-    library.Delete(name.utf8_string());
+    SayIfBusy(library.Delete(name.utf8_string()));
   }
   FillList();
 }
@@ -307,7 +315,7 @@ void CSchemesView::RenameScheme(const wxString& typed) {
     }
     if (newName != oldName && Library().Exists(newName.utf8_string())) {
       const int answer = wxMessageBox(Text(msg::kSchemeExists), Text(msg::kSchemeExistsCaption),
-                                      wxYES_NO | wxICON_INFORMATION, Frame());
+                                      wxYES_NO | wxNO_DEFAULT | wxICON_INFORMATION, Frame());
       if (answer != wxYES) return;
     }
   }
@@ -320,7 +328,7 @@ void CSchemesView::RenameScheme(const wxString& typed) {
     return;
   }
   const LibraryResult result = library.Rename(oldName.utf8_string(), newName.utf8_string());
-  if (result == LibraryResult::kUnchanged) return;
+  if (result == LibraryResult::kUnchanged || SayIfBusy(result)) return;
   FillList();
   SelectName(newName);
 }
@@ -357,6 +365,14 @@ bool CSchemesView::StartLibraryCopy(const std::string& oldName, const std::strin
   if (!CanExchange()) return false;
   CSchemeLibrary library = Library();
   if (SamePath(library.SchemeFile(oldName), library.SchemeFile(newName))) return false;
+  {
+    // Asked here as well as on the worker, so that a Scheme whose Backup is
+    // being written is refused at once, before any progress is shown.
+    CBackupsFolderLock heldOld, heldNew;
+    if ((rename && !heldOld.Acquire(library.BackupsFolder(oldName))) ||
+        !heldNew.Acquire(library.BackupsFolder(newName)))
+      return !SayIfBusy(LibraryResult::kBusy);
+  }
   const uint64_t total = library.DataBytes(oldName);
   CMainFrame* frame = Frame();
   std::shared_ptr<IProgressSink> sink(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
@@ -404,10 +420,21 @@ void CSchemesView::OnCopyEnded(LibraryResult result, std::string newName, bool r
     summary.outcome = OperationSummary::Outcome::kFailed;
     summary.error = "the Scheme could not be copied completely";
   }
+  if (result == LibraryResult::kBusy) {
+    summary.outcome = OperationSummary::Outcome::kFailed;
+    summary.error = kSchemeBackupBeingWrittenText;
+  }
   if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowSummary(summary);
   FillList();
   if (result == LibraryResult::kDone) SelectName(FromUtf8(newName));
   ++m_endedRuns;
+  SayIfBusy(result);
+}
+
+bool CSchemesView::SayIfBusy(LibraryResult result) {
+  if (result != LibraryResult::kBusy) return false;
+  wxMessageBox(Text(kSchemeBackupBeingWrittenText), "Error", wxOK | wxICON_ERROR, Frame());
+  return true;
 }
 
 bool CSchemesView::CanExchange() const {
@@ -452,7 +479,7 @@ void CSchemesView::ExportSelected() {
     if (wxFileName::Exists(path)) {
       const int answer = wxMessageBox(
           wxFileName(path).GetFullName() + " already exists.\nDo you want to replace it?",
-          "Export Scheme", wxYES_NO | wxICON_WARNING, Frame());
+          "Export Scheme", wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, Frame());
       if (answer != wxYES) return;
     }
   }
@@ -517,7 +544,7 @@ void CSchemesView::ImportSchemeFile(const std::string& csmPath) {
   CSchemeLibrary library = Library();
   if (library.Exists(summary.name)) {
     const int answer = wxMessageBox(Text(msg::kSchemeExists), Text(msg::kSchemeExistsCaption),
-                                    wxYES_NO | wxICON_QUESTION, Frame());
+                                    wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, Frame());
     if (answer != wxYES) return;
     if (library.IsOpen(summary.name)) {
       // The open Scheme makes way: saved, closed, and its old Backups emptied.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "My Schemes": the Schemes of the My Schemes folder, with the library's
 // commands (open, rename, duplicate, delete, export, import, refresh).
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEMESVIEW_H
@@ -82,6 +83,9 @@ class CSchemesView : public CListPane {
   void OnImportEnded();
   void QueueFill();
   void StartWatcher();
+  // Says so when the operation was refused because a Backup of a Scheme it
+  // concerns is being written; true then.
+  bool SayIfBusy(LibraryResult result);
 
   CMainFrame* Frame() const;
   CSchemeLibrary Library() const;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Backups that copy what did not change from the Backup before: every way a
 // file can change is read again, every doubtful parent is passed over, and
 // each Backup made so is whole and restores what the files held.

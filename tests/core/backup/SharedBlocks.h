@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // File systems that share blocks between files (XFS with reflink, btrfs),
 // made on loop images for a test, and a count of the bytes a file shares.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Backup that ends while the window is hidden in the notification area is
 // announced on the desktop; one that ends in view is not.
 
