@@ -47,6 +47,9 @@ struct Context {
 
   // The My Schemes folder: --schemes-dir, else dir_schemes from the settings file.
   std::string SchemesDir() const;
+  // The deflate level of new Backups the settings file chose (the desktop
+  // program's Settings), the normal one when it chose none.
+  int CompressionLevel() const;
   // A SCHEME argument: a Scheme name in the My Schemes folder, or, when it holds a
   // "/" or ends in ".tsbak", the path of a scheme file (made absolute).
   std::string SchemeFile(const std::string& arg) const;

@@ -170,6 +170,16 @@ std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string
 int TakeBackup(const Context& ctx, const Args& args) {
   KeepPolicy policy;
   if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
+  int level = 0;
+  if (args.Has("--level")) {
+    const std::string value = args.Get("--level");
+    if (value.size() != 1 || value[0] < '1' || value[0] > '9') {
+      Error("--level needs a compression level from 1 (fastest) to 9 (smallest), not '" + value +
+            "'");
+      return kExitUsage;
+    }
+    level = value[0] - '0';
+  }
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
@@ -216,6 +226,7 @@ int TakeBackup(const Context& ctx, const Args& args) {
   CBackupJob job(scheme.m_files, scheme.m_folders);
   job.SetJobs(ctx.jobs);
   job.SetReread(args.Has("--reread"));
+  job.SetLevel(level != 0 ? level : ctx.CompressionLevel());
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();

@@ -74,8 +74,11 @@ class CZipFile {
   // recorded in their central record (see BackupRecords.h); 0, the default,
   // records none.
   void SetIdentityCutoff(int64_t ns) { m_identityCutoff = ns; }
-  // The deflate level of entries added from memory (1..12, default 6).
-  void SetLevel(int level) { m_level = level; }
+  // The deflate level of the entries this object compresses: from memory,
+  // AddFile and the pieces of large files (1 fastest .. 9 smallest, default
+  // kDeflateLevel). Entries copied or prepared elsewhere keep their form.
+  void SetLevel(int level) { m_level = ClampDeflateLevel(level); }
+  int Level() const { return m_level; }
   // After a successful AddFile: true when the file changed while it was read
   // (its size, last-write or status-change time moved, see SameFileState, or
   // it ended before its size). The
