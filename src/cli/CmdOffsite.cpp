@@ -1,0 +1,237 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Off-site copies through rclone: push, remote-backups, pull.
+
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "offsite/Offsite.h"
+#include "library/SchemePaths.h"
+#include "shell/NameCheck.h"
+#include "util/IsoTime.h"
+
+namespace tessarook::cli {
+
+namespace {
+
+// A REMOTE:PATH argument as rclone takes it; an empty one is a usage error.
+bool CheckRemote(const std::string& remote) {
+  if (!remote.empty()) return true;
+  Error("the remote is empty: give it as REMOTE:PATH (see 'rclone listremotes')");
+  return false;
+}
+
+int StatusFor(OffsiteStatus status) {
+  switch (status) {
+    case OffsiteStatus::kDone:
+      return kExitOk;
+    case OffsiteStatus::kCancelled:
+      return kExitInterrupted;
+    default:
+      return kExitFailure;
+  }
+}
+
+class BytesBar {
+ public:
+  BytesBar(const Context& ctx, std::string label) : m_bar(ctx, std::move(label)) {}
+  // Called on the command's own thread, for each statistics line of rclone.
+  ByteProgress Sink() {
+    return [this](uint64_t done, uint64_t total) { m_bar.UpdateBytes(done, total); };
+  }
+  void Finish() { m_bar.Finish(); }
+
+ private:
+  ProgressBar m_bar;
+};
+
+int RunPush(const Context& ctx, const Args& args) {
+  PushOptions options;
+  if (const int status = ParseKeepPolicy(args, options.prune); status != kExitOk) return status;
+  if (args.Has("--prune") && !options.prune.Any()) {
+    Error("--prune needs the keep rules: --keep-last, --keep-hourly, --keep-daily, "
+          "--keep-weekly or --keep-monthly");
+    return kExitUsage;
+  }
+  if (!args.Has("--prune") && options.prune.Any()) {
+    Error("the --keep-... rules prune the remote's Backups only with --prune");
+    return kExitUsage;
+  }
+  const std::string& remote = args.positional[1];
+  if (!CheckRemote(remote)) return kExitUsage;
+  const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
+  const std::string rclone = FindRclone();
+  if (rclone.empty()) {
+    Error(kRcloneMissingText);
+    return kExitFailure;
+  }
+  if (!IsEncryptedRemote(rclone, remote))
+    Error("note: " + remote +
+          " is not an rclone crypt remote, so the copies will be stored there unencrypted");
+  options.cancel = &InterruptFlag();
+  BytesBar bar(ctx, "Push");
+  options.progress = bar.Sink();
+  const PushResult result = PushScheme(schemeFile, remote, options);
+  bar.Finish();
+  for (const PassedBackup& p : result.leftOut)
+    Error("not sent: the Backup " + p.backup.name + ": " + p.reason);
+  if (result.status == OffsiteStatus::kCancelled) {
+    Error("interrupted; the remote lists nothing half-sent");
+    return kExitInterrupted;
+  }
+  int status = StatusFor(result.status);
+  if (result.status != OffsiteStatus::kDone)
+    Error("the push to " + remote + " failed: " + result.error);
+  if (!result.pruneRefused.empty()) {
+    Error(result.pruneRefused);
+    if (status == kExitOk) status = kExitFailure;
+  }
+  for (const PassedBackup& p : result.pruneFailed) {
+    Error("could not delete the remote Backup " + p.backup.name + ": " + p.reason);
+    if (status == kExitOk) status = kExitFailure;
+  }
+  if (!ctx.quiet)
+    for (const BackupInfo& b : result.pruned) Error("deleted the remote Backup " + b.name);
+  if (status == kExitOk && !result.leftOut.empty()) status = kExitSkipped;
+
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", schemeFile).Bytes("remote", remote);
+    json.Key("ok").Bool(result.status == OffsiteStatus::kDone);
+    if (result.status != OffsiteStatus::kDone) json.Bytes("error", result.error);
+    json.Key("scheme_sent").Bool(result.schemeSent).Key("bytes").Number(result.bytes);
+    json.Key("sent").BeginArray();
+    for (const BackupInfo& b : result.sent) WriteBackupJson(json, b);
+    json.EndArray().Key("not_sent").BeginArray();
+    for (const PassedBackup& p : result.leftOut)
+      json.BeginObject().Bytes("name", p.backup.name).Bytes("reason", p.reason).EndObject();
+    json.EndArray().Key("pruned").BeginArray();
+    for (const BackupInfo& b : result.pruned) json.BeginObject().Bytes("name", b.name).EndObject();
+    json.EndArray().EndObject();
+    std::cout << json.Text();
+  } else {
+    for (const BackupInfo& b : result.sent) std::cout << b.name << "\t" << b.size << "\n";
+  }
+  return status;
+}
+
+int RunRemoteBackups(const Context& ctx, const Args& args) {
+  const std::string& remote = args.positional[1];
+  if (!CheckRemote(remote)) return kExitUsage;
+  const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
+  const RemoteListing listing = ListRemoteBackups(schemeFile, remote, &InterruptFlag());
+  if (listing.status != OffsiteStatus::kDone) {
+    if (listing.status == OffsiteStatus::kCancelled)
+      Error("interrupted");
+    else
+      Error("the Backups at " + remote + " could not be listed: " + listing.error);
+    return StatusFor(listing.status);
+  }
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", SchemeNameOf(schemeFile)).Bytes("remote", remote);
+    json.Key("scheme_file").Bool(listing.schemeFile).Key("backups").BeginArray();
+    for (const BackupInfo& b : listing.backups) WriteBackupJson(json, b);
+    std::cout << json.EndArray().EndObject().Text();
+    return kExitOk;
+  }
+  for (const BackupInfo& b : listing.backups)
+    std::cout << b.name << "\t" << BackupTimeText(b) << "\t" << b.size << "\n";
+  return kExitOk;
+}
+
+int RunPull(const Context& ctx, const Args& args) {
+  const std::string& remote = args.positional[1];
+  const std::string& name = args.positional[2];
+  if (!CheckRemote(remote)) return kExitUsage;
+  if (name.empty() || HasForbiddenNameChar(name)) {
+    Error(name.empty() ? "the Backup name is empty" : std::string(InvalidNameReason(name)));
+    return kExitUsage;
+  }
+  const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
+  PullOptions options;
+  options.cancel = &InterruptFlag();
+  options.replace = args.Has("--force");
+  options.jobs = ctx.jobs;
+  BytesBar bar(ctx, "Pull");
+  options.progress = bar.Sink();
+  const PullResult result = PullBackup(schemeFile, remote, name, options);
+  bar.Finish();
+  using Status = PullResult::Status;
+  switch (result.status) {
+    case Status::kDone:
+      break;
+    case Status::kCancelled:
+      Error("interrupted; nothing half-fetched was kept");
+      return kExitInterrupted;
+    case Status::kExists:
+      Error(result.error + " (use --force to replace it)");
+      return kExitFailure;
+    default:
+      Error(result.error);
+      return kExitFailure;
+  }
+  if (result.schemeFetched && !ctx.quiet)
+    Error("the scheme file was missing here and was fetched too: " + schemeFile);
+  if (args.Has("--json")) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", schemeFile).Bytes("remote", remote).Bytes("backup", name);
+    json.Key("files").Number(result.files).Key("bytes").Number(result.bytes);
+    json.Key("scheme_fetched").Bool(result.schemeFetched).EndObject();
+    std::cout << json.Text();
+  } else {
+    std::cout << name << "\n";
+  }
+  return kExitOk;
+}
+
+std::vector<OptionSpec> PushOptionList() {
+  std::vector<OptionSpec> options = {{"--prune"}, {"--json"}};
+  for (const OptionSpec& o : KeepOptions()) options.push_back(o);
+  return options;
+}
+
+const char* const kRemoteHelp =
+    "REMOTE:PATH is a remote of your rclone configuration ('rclone config' makes one,\n"
+    "'rclone listremotes' lists them) and a folder on it. The Scheme is kept there as\n"
+    "in the My Schemes folder: PATH/NAME.tsbak and PATH/NAME.tsbak.backups/. rclone\n"
+    "must be installed (Debian package rclone). A remote that cannot be reached or\n"
+    "refuses ends with exit status 3 and rclone's own reason; nothing is deleted.";
+
+const CommandRegistrar kPush(
+    {"push", "push SCHEME REMOTE:PATH [--prune --keep-... N] [--json]",
+     "copies the scheme file and the finished Backups the remote lacks (rclone)",
+     std::string(kRemoteHelp) +
+         "\n\nSends every finished Backup the remote lacks or holds with other content (same\n"
+         "size and time, or else the same last bytes, count as the same), each under its\n"
+         "name's lock, so none being written goes. Each goes first to the hidden folder\n"
+         "PATH/.NAME.tsbak.push/ and is moved into place only when it arrived whole, so\n"
+         "the remote never lists a torn Backup; what an interrupted push left there is\n"
+         "replaced by the next one. Prints NAME<TAB>BYTES per Backup sent.\n"
+         "Nothing on the remote is deleted unless --prune is given: then the --keep-...\n"
+         "rules (as \"prune\" takes them) are applied to the remote's Backups by their\n"
+         "times there; a remote that keeps no modification times is not pruned.\n"
+         "A remote that is not an rclone crypt remote stores the copies unencrypted;\n"
+         "push says so. --json prints one JSON document: sent, not_sent and pruned.",
+     PushOptionList(), 2, 2, RunPush});
+const CommandRegistrar kRemoteBackups(
+    {"remote-backups", "remote-backups SCHEME REMOTE:PATH [--json]",
+     "lists the Scheme's Backups on a remote: NAME<TAB>TIME<TAB>SIZE",
+     std::string(kRemoteHelp) +
+         "\n\nTIME is the Backup's modification time on the remote, as the desktop program\n"
+         "shows times. The Scheme need not exist here. --json prints one JSON document.",
+     {{"--json"}}, 2, 2, RunRemoteBackups});
+const CommandRegistrar kPull(
+    {"pull", "pull SCHEME REMOTE:PATH BACKUP [--force] [--json]",
+     "brings a Backup back from a remote into the Backups folder",
+     std::string(kRemoteHelp) +
+         "\n\nThe Backup is fetched under a hidden name, checked as \"verify\" checks it, and\n"
+         "only then listed; a damaged one is removed again (exit status 3). An existing\n"
+         "Backup of the name is replaced only with --force. When the scheme file itself is\n"
+         "missing (a lost disk), it is fetched too. Prints the Backup's name.",
+     {{"--force"}, {"--json"}}, 3, 3, RunPull});
+
+}  // namespace
+
+}  // namespace tessarook::cli

@@ -1,0 +1,722 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "offsite/Offsite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <memory>
+
+#include "backup/BackupVerifier.h"
+#include "scheme/Scheme.h"
+#include "util/AtomicFile.h"
+#include "util/JsonReader.h"
+#include "util/PartialFiles.h"
+#include "util/PrivateFiles.h"
+
+namespace tessarook {
+
+namespace {
+
+constexpr int64_t kNsPerSecond = 1000000000;
+// How much of a Backup's end is compared when sizes agree but times do not:
+// the ZIP's central directory (every entry's name, size and CRC) and its end
+// record lie there.
+constexpr uint64_t kTailBytes = uint64_t{1} << 20;
+// A remote whose modification times are coarser than this keeps none worth
+// judging Backups by (rclone says 100 years for "not kept").
+constexpr int64_t kCoarsestUsefulPrecision = int64_t{3600} * kNsPerSecond;
+
+constexpr const char* kSchemeExt = ".tsbak";
+constexpr const char* kBackupsExt = ".tsbak.backups";
+constexpr const char* kStagingSuffix = ".tsbak.push";
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+bool ParseDigits(const std::string& s, size_t pos, size_t count, int& out) {
+  if (pos + count > s.size()) return false;
+  out = 0;
+  for (size_t i = pos; i < pos + count; ++i) {
+    if (s[i] < '0' || s[i] > '9') return false;
+    out = out * 10 + (s[i] - '0');
+  }
+  return true;
+}
+
+// rclone's times: "2026-12-10T00:57:48Z", "2026-12-10T00:57:48.123456789+01:00".
+bool ParseRcloneTime(const std::string& s, int64_t& ns) {
+  struct tm tm {};
+  int year, month, day, hour, minute, second;
+  if (!ParseDigits(s, 0, 4, year) || s.size() < 19 || s[4] != '-' ||
+      !ParseDigits(s, 5, 2, month) || s[7] != '-' || !ParseDigits(s, 8, 2, day) ||
+      (s[10] != 'T' && s[10] != ' ') || !ParseDigits(s, 11, 2, hour) || s[13] != ':' ||
+      !ParseDigits(s, 14, 2, minute) || s[16] != ':' || !ParseDigits(s, 17, 2, second))
+    return false;
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  size_t pos = 19;
+  int64_t fraction = 0;
+  if (pos < s.size() && s[pos] == '.') {
+    int64_t scale = kNsPerSecond;
+    for (++pos; pos < s.size() && s[pos] >= '0' && s[pos] <= '9'; ++pos) {
+      scale /= 10;
+      fraction += (s[pos] - '0') * scale;
+    }
+  }
+  int64_t offset = 0;
+  if (pos < s.size() && (s[pos] == '+' || s[pos] == '-')) {
+    int oh, om;
+    if (!ParseDigits(s, pos + 1, 2, oh) || pos + 3 >= s.size() || !ParseDigits(s, pos + 4, 2, om))
+      return false;
+    offset = (s[pos] == '+' ? 1 : -1) * (oh * 3600 + om * 60);
+  } else if (pos >= s.size() || s[pos] != 'Z') {
+    return false;
+  }
+  ns = (static_cast<int64_t>(timegm(&tm)) - offset) * kNsPerSecond + fraction;
+  return true;
+}
+
+struct RemoteEntry {
+  std::string name;
+  uint64_t size = 0;
+  int64_t time = 0;
+  bool isDir = false;
+};
+
+enum class ListOutcome { kListed, kMissing, kFailed, kCancelled };
+
+// Reads rclone lsjson's output.
+bool ParseListing(const std::string& out, std::vector<RemoteEntry>& entries) {
+  CJsonValue json;
+  if (!json.Parse(out) || !json.IsArray()) return false;
+  for (const CJsonValue& item : json.Items()) {
+    if (!item.IsObject()) continue;
+    RemoteEntry e;
+    e.name = item.TextOf("Name");
+    const int64_t size = item.IntOf("Size", -1);
+    e.size = size > 0 ? static_cast<uint64_t>(size) : 0;
+    const CJsonValue* dir = item.Find("IsDir");
+    e.isDir = dir && dir->Bool();
+    if (!ParseRcloneTime(item.TextOf("ModTime"), e.time)) e.time = 0;
+    if (!e.name.empty()) entries.push_back(std::move(e));
+  }
+  return true;
+}
+
+ListOutcome FinishListing(const RcloneResult& r, std::vector<RemoteEntry>& entries,
+                          std::string& error) {
+  if (r.status == RcloneResult::Status::kCancelled) return ListOutcome::kCancelled;
+  if (r.NotFound()) return ListOutcome::kMissing;
+  if (!r.Ok()) {
+    error = r.reason;
+    return ListOutcome::kFailed;
+  }
+  if (!ParseListing(r.out, entries)) {
+    error = "rclone's listing could not be read";
+    return ListOutcome::kFailed;
+  }
+  return ListOutcome::kListed;
+}
+
+std::vector<std::string> ListArgs(const std::string& path) { return {"lsjson", path}; }
+
+// The path rclone takes for a local folder: absolute, so that a ":" in it
+// never reads as a remote's name.
+std::string LocalForRclone(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char cwd[4096];
+  if (::getcwd(cwd, sizeof cwd)) return std::string(cwd) + "/" + path;
+  return "./" + path;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The last `count` bytes of the local file; false when they cannot be read.
+bool ReadLocalTail(const std::string& path, uint64_t size, uint64_t count, std::string& out) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out.assign(count, '\0');
+  uint64_t done = 0;
+  while (done < count) {
+    const ssize_t r = ::pread(fd, out.data() + done, count - done,
+                              static_cast<off_t>(size - count + done));
+    if (r <= 0) {
+      if (r < 0 && errno == EINTR) continue;
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<uint64_t>(r);
+  }
+  ::close(fd);
+  return true;
+}
+
+// True when the remote file ends in the same bytes as the local one (sizes
+// are known to agree). A remote that cannot be read counts as different.
+bool SameTail(const std::string& rclone, const std::string& remoteFile,
+              const std::string& localFile, uint64_t size, const std::atomic<bool>* cancel) {
+  const uint64_t count = std::min(size, kTailBytes);
+  if (count == 0) return true;
+  std::string local;
+  if (!ReadLocalTail(localFile, size, count, local)) return false;
+  const RcloneResult r = RunRclone(
+      rclone, {"cat", "--tail", std::to_string(count), remoteFile}, {}, cancel);
+  return r.Ok() && r.out == local;
+}
+
+int64_t LocalMtime(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * kNsPerSecond + st.st_mtim.tv_nsec;
+}
+
+// Whether a remote entry holds what the local file holds.
+bool SameContent(const std::string& rclone, const RemoteEntry& remote,
+                 const std::string& remoteFile, const std::string& localFile, uint64_t size,
+                 const std::atomic<bool>* cancel) {
+  if (remote.size != size) return false;
+  const int64_t local = LocalMtime(localFile);
+  if (remote.time / kNsPerSecond == local / kNsPerSecond) return true;
+  return SameTail(rclone, remoteFile, localFile, size, cancel);
+}
+
+// A Backup on its way: the lock on its name is held while it is read.
+struct Outgoing {
+  BackupInfo info;
+  std::unique_ptr<CBackupNameLock> lock;
+};
+
+std::string ListLines(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\n";
+  return text;
+}
+
+}  // namespace
+
+std::string RemoteChild(const std::string& remote, const std::string& name) {
+  if (remote.empty()) return name;
+  const char last = remote.back();
+  return last == '/' || last == ':' ? remote + name : remote + "/" + name;
+}
+
+std::string SchemeNameOf(const std::string& schemeFile) {
+  std::string name = schemeFile.substr(schemeFile.rfind('/') + 1);
+  const std::string ext = kSchemeExt;
+  if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
+    name.resize(name.size() - ext.size());
+  return name;
+}
+
+bool IsEncryptedRemote(const std::string& rclone, const std::string& remote) {
+  const size_t colon = remote.find(':');
+  const size_t slash = remote.find('/');
+  if (colon == std::string::npos || (slash != std::string::npos && slash < colon)) return false;
+  if (colon == 0) {  // ":crypt,remote=...:path" or ":crypt:path"
+    const std::string spec = remote.substr(1, remote.find_first_of(",:", 1) - 1);
+    return spec == "crypt";
+  }
+  std::string name = remote.substr(0, colon);
+  const size_t comma = name.find(',');  // "name,option=value:" overrides options only
+  if (comma != std::string::npos) name.resize(comma);
+  const RcloneResult r = RunRclone(rclone, {"listremotes", "--long"});
+  if (!r.Ok()) return false;
+  // Lines "name:   type".
+  size_t pos = 0;
+  while (pos < r.out.size()) {
+    size_t end = r.out.find('\n', pos);
+    if (end == std::string::npos) end = r.out.size();
+    const std::string line = r.out.substr(pos, end - pos);
+    pos = end + 1;
+    if (line.compare(0, name.size() + 1, name + ":") != 0) continue;
+    std::string type = line.substr(name.size() + 1);
+    type.erase(0, type.find_first_not_of(" \t"));
+    type.erase(type.find_last_not_of(" \t\r") + 1);
+    return type == "crypt";
+  }
+  return false;
+}
+
+namespace {
+
+// Lists the remote's Backups folder and scheme file at once (two rclone
+// runs side by side).
+struct RemoteState {
+  ListOutcome backups = ListOutcome::kFailed;
+  std::vector<RemoteEntry> backupEntries;
+  ListOutcome scheme = ListOutcome::kFailed;
+  std::vector<RemoteEntry> schemeEntries;
+  std::string error;
+};
+
+RemoteState ReadRemoteState(const std::string& rclone, const std::string& remote,
+                            const std::string& name, const std::atomic<bool>* cancel) {
+  RemoteState state;
+  CRcloneProcess backups, scheme;
+  std::string error;
+  const bool bothStarted =
+      backups.Start(rclone, ListArgs(RemoteChild(remote, name + kBackupsExt)), {}, &error) &&
+      scheme.Start(rclone, ListArgs(RemoteChild(remote, name + kSchemeExt)), {}, &error);
+  if (!bothStarted) {
+    state.error = error;
+    return state;
+  }
+  state.backups = FinishListing(backups.Wait(cancel, {}), state.backupEntries, state.error);
+  std::string schemeError;
+  state.scheme = FinishListing(scheme.Wait(cancel, {}), state.schemeEntries, schemeError);
+  if (state.error.empty()) state.error = schemeError;
+  return state;
+}
+
+// Why a remote without the Scheme's folder has none: the path may be a file.
+bool RemotePathIsFile(const std::string& rclone, const std::string& remote,
+                      const std::atomic<bool>* cancel) {
+  const RcloneResult r = RunRclone(rclone, {"lsjson", "--stat", remote}, {}, cancel);
+  if (!r.Ok()) return false;
+  CJsonValue json;
+  if (!json.Parse(r.out) || !json.IsObject()) return false;
+  const CJsonValue* dir = json.Find("IsDir");
+  return dir && !dir->Bool();
+}
+
+std::vector<BackupInfo> BackupsOf(const std::string& remote, const std::string& name,
+                                  const std::vector<RemoteEntry>& entries) {
+  std::vector<BackupInfo> out;
+  const std::string folder = RemoteChild(remote, name + kBackupsExt);
+  for (const RemoteEntry& e : entries) {
+    if (e.isDir || e.name.size() <= 4 || e.name.compare(e.name.size() - 4, 4, ".zip") != 0 ||
+        IsPartialName(e.name))
+      continue;
+    BackupInfo b;
+    b.name = e.name.substr(0, e.name.size() - 4);
+    b.path = RemoteChild(folder, e.name);
+    b.creationTime = e.time;
+    b.size = e.size;
+    out.push_back(std::move(b));
+  }
+  SortBackups(out, BackupSort::kTime);
+  return out;
+}
+
+OffsiteStatus StatusOf(ListOutcome outcome) {
+  switch (outcome) {
+    case ListOutcome::kCancelled:
+      return OffsiteStatus::kCancelled;
+    case ListOutcome::kFailed:
+      return OffsiteStatus::kFailed;
+    default:
+      return OffsiteStatus::kDone;
+  }
+}
+
+}  // namespace
+
+RemoteListing ListRemoteBackups(const std::string& schemeFile, const std::string& remote,
+                                const std::atomic<bool>* cancel) {
+  RemoteListing listing;
+  const std::string rclone = FindRclone();
+  if (rclone.empty()) {
+    listing.status = OffsiteStatus::kNoRclone;
+    listing.error = kRcloneMissingText;
+    return listing;
+  }
+  const std::string name = SchemeNameOf(schemeFile);
+  RemoteState state = ReadRemoteState(rclone, remote, name, cancel);
+  for (ListOutcome o : {state.backups, state.scheme}) {
+    if (o == ListOutcome::kCancelled || o == ListOutcome::kFailed) {
+      listing.status = StatusOf(o);
+      listing.error = o == ListOutcome::kCancelled ? "interrupted" : state.error;
+      return listing;
+    }
+  }
+  if (state.backups == ListOutcome::kMissing && state.scheme == ListOutcome::kMissing &&
+      RemotePathIsFile(rclone, remote, cancel)) {
+    listing.error = remote + " is a file, not a folder";
+    return listing;
+  }
+  listing.backups = BackupsOf(remote, name, state.backupEntries);
+  listing.schemeFile = state.scheme == ListOutcome::kListed && !state.schemeEntries.empty();
+  listing.status = OffsiteStatus::kDone;
+  return listing;
+}
+
+namespace {
+
+void PruneRemote(const std::string& rclone, const std::string& remote, const std::string& name,
+                 const KeepPolicy& policy, const std::atomic<bool>* cancel, PushResult& result) {
+  // Times are what pruning judges by: a remote that keeps none (the time of
+  // each upload instead) is not pruned at all.
+  const RcloneResult features = RunRclone(rclone, {"backend", "features", remote}, {}, cancel);
+  CJsonValue json;
+  if (!features.Ok() || !json.Parse(features.out) || !json.IsObject()) {
+    result.pruneRefused = "rclone could not say whether " + remote +
+                          " keeps modification times (" + features.reason +
+                          "); nothing was pruned";
+    return;
+  }
+  if (json.IntOf("Precision", 0) > kCoarsestUsefulPrecision) {
+    result.pruneRefused = remote +
+                          " keeps no modification times, so the Backups' times there are "
+                          "not known; nothing was pruned";
+    return;
+  }
+  const RemoteListing listing = ListRemoteBackups(name + kSchemeExt, remote, cancel);
+  if (listing.status != OffsiteStatus::kDone) {
+    result.pruneRefused = "the remote's Backups could not be listed (" + listing.error +
+                          "); nothing was pruned";
+    return;
+  }
+  const int64_t now = NowNs();
+  std::vector<BackupInfo> judged;
+  for (const BackupInfo& b : listing.backups)
+    if (b.creationTime <= now) judged.push_back(b);  // one dated in the future stays
+  const RetentionPlan plan = PlanRetention(judged, policy);
+  if (plan.remove.empty()) return;
+  std::vector<std::string> files;
+  for (const BackupInfo& b : plan.remove) files.push_back(b.name + ".zip");
+  const RcloneResult r = RunRclone(rclone,
+                                   {"delete", RemoteChild(remote, name + kBackupsExt),
+                                    "--files-from-raw", "-", "--max-depth", "1"},
+                                   ListLines(files), cancel);
+  const std::vector<std::string> deleted = r.Objects("Deleted");
+  for (const BackupInfo& b : plan.remove) {
+    if (std::find(deleted.begin(), deleted.end(), b.name + ".zip") != deleted.end())
+      result.pruned.push_back(b);
+    else
+      result.pruneFailed.push_back({b, r.Ok() ? "rclone did not delete it" : r.reason});
+  }
+}
+
+}  // namespace
+
+PushResult PushScheme(const std::string& schemeFileArg, const std::string& remote,
+                      const PushOptions& options) {
+  PushResult result;
+  const std::string rclone = FindRclone();
+  if (rclone.empty()) {
+    result.status = OffsiteStatus::kNoRclone;
+    result.error = kRcloneMissingText;
+    return result;
+  }
+  const std::string schemeFile = LocalForRclone(schemeFileArg);
+  struct stat st {};
+  if (::stat(schemeFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    result.error = "no such Scheme: " + schemeFile;
+    return result;
+  }
+  const std::string name = SchemeNameOf(schemeFile);
+  const std::string folder = FolderOf(schemeFile);
+  const CBackupStore store(schemeFile);
+
+  // Every finished Backup, each held under its name's lock from here until it
+  // has been sent (or found already there).
+  std::vector<Outgoing> local;
+  for (BackupInfo& b : store.List()) {
+    if (b.name.find_first_of("\r\n") != std::string::npos) {
+      result.leftOut.push_back({b, "its name holds a line break, which rclone cannot be given"});
+      continue;
+    }
+    auto lock = std::make_unique<CBackupNameLock>();
+    std::string lockError;
+    const auto locked = lock->Acquire(b.path, false, options.cancel, &lockError);
+    if (locked == CBackupNameLock::Outcome::kBusy) {
+      result.leftOut.push_back({b, "a Backup of this name is being written"});
+      continue;
+    }
+    if (locked != CBackupNameLock::Outcome::kHeld) {
+      result.leftOut.push_back({b, lockError});
+      continue;
+    }
+    BackupInfo now;
+    if (!store.GetInfo(b.name, now)) continue;  // deleted meanwhile
+    local.push_back({std::move(now), std::move(lock)});
+  }
+
+  RemoteState state = ReadRemoteState(rclone, remote, name, options.cancel);
+  for (ListOutcome o : {state.backups, state.scheme}) {
+    if (o == ListOutcome::kCancelled || o == ListOutcome::kFailed) {
+      result.status = StatusOf(o);
+      result.error = o == ListOutcome::kCancelled ? "interrupted" : state.error;
+      return result;
+    }
+  }
+
+  // What the remote lacks or holds with other content.
+  std::map<std::string, RemoteEntry> there;
+  for (const RemoteEntry& e : state.backupEntries)
+    if (!e.isDir) there[e.name] = e;
+  std::vector<Outgoing> outgoing;
+  for (Outgoing& o : local) {
+    const std::string file = o.info.name + ".zip";
+    const auto it = there.find(file);
+    const std::string remoteFile = RemoteChild(RemoteChild(remote, name + kBackupsExt), file);
+    if (it != there.end() &&
+        SameContent(rclone, it->second, remoteFile, o.info.path, o.info.size, options.cancel))
+      continue;
+    outgoing.push_back(std::move(o));
+  }
+  local.clear();  // releases the locks of the Backups already there
+  if (options.cancel && options.cancel->load()) {
+    result.status = OffsiteStatus::kCancelled;
+    result.error = "interrupted";
+    return result;
+  }
+  const RemoteEntry* remoteScheme = nullptr;
+  for (const RemoteEntry& e : state.schemeEntries)
+    if (!e.isDir && e.name == name + kSchemeExt) remoteScheme = &e;
+  const bool sendScheme =
+      !remoteScheme ||
+      !SameContent(rclone, *remoteScheme, RemoteChild(remote, name + kSchemeExt), schemeFile,
+                   static_cast<uint64_t>(st.st_size), options.cancel);
+
+  if (outgoing.empty() && !sendScheme) {
+    result.status = OffsiteStatus::kDone;
+  } else {
+    // Everything goes to the hidden folder first, in one rclone run.
+    const std::string staging = RemoteChild(remote, "." + name + kStagingSuffix);
+    std::vector<std::string> files, backupFiles;
+    if (sendScheme) files.push_back(name + kSchemeExt);
+    for (const Outgoing& o : outgoing) {
+      files.push_back(name + kBackupsExt + "/" + o.info.name + ".zip");
+      backupFiles.push_back(o.info.name + ".zip");
+    }
+    const RcloneResult copy = RunRclone(
+        rclone,
+        {"copy", folder, staging, "--files-from-raw", "-", "--no-check-dest", "--stats", "500ms"},
+        ListLines(files), options.cancel, options.progress);
+    if (copy.status == RcloneResult::Status::kCancelled) {
+      result.status = OffsiteStatus::kCancelled;
+      result.error = "interrupted";
+      return result;
+    }
+    if (!copy.Ok()) {
+      // What this run left in the hidden folder is of no use: free the space
+      // (a full remote) as far as the remote lets us.
+      RunRclone(rclone, {"purge", staging});
+      result.error = copy.reason;
+      return result;
+    }
+    // All of it arrived whole: the Backups and the scheme file move into
+    // place side by side. --ignore-times: a Backup of another content but the
+    // same size replaces the one there even where the remote keeps no times.
+    CRcloneProcess moveBackups, moveScheme;
+    std::string error;
+    bool backupsStarted = false, schemeStarted = false;
+    if (!backupFiles.empty())
+      backupsStarted = moveBackups.Start(
+          rclone,
+          {"move", RemoteChild(staging, name + kBackupsExt), RemoteChild(remote, name + kBackupsExt),
+           "--files-from-raw", "-", "--ignore-times"},
+          ListLines(backupFiles), &error);
+    if (sendScheme)
+      schemeStarted = moveScheme.Start(rclone,
+                                       {"moveto", RemoteChild(staging, name + kSchemeExt),
+                                        RemoteChild(remote, name + kSchemeExt), "--ignore-times"},
+                                       {}, &error);
+    std::string failure;
+    if (backupsStarted) {
+      const RcloneResult moved = moveBackups.Wait(options.cancel, {});
+      const std::vector<std::string> done = moved.Objects("Moved");
+      for (const Outgoing& o : outgoing) {
+        const bool placed = moved.Ok() || std::find(done.begin(), done.end(),
+                                                    o.info.name + ".zip") != done.end();
+        if (placed) {
+          result.sent.push_back(o.info);
+          result.bytes += o.info.size;
+        }
+      }
+      if (!moved.Ok()) failure = moved.reason;
+    } else if (!backupFiles.empty()) {
+      failure = error;
+    }
+    if (schemeStarted) {
+      const RcloneResult moved = moveScheme.Wait(options.cancel, {});
+      result.schemeSent = moved.Ok();
+      if (moved.Ok()) result.bytes += static_cast<uint64_t>(st.st_size);
+      if (!moved.Ok() && failure.empty()) failure = moved.reason;
+    } else if (sendScheme && failure.empty()) {
+      failure = error;
+    }
+    outgoing.clear();
+    if (options.cancel && options.cancel->load()) {
+      result.status = OffsiteStatus::kCancelled;
+      result.error = "interrupted";
+      return result;
+    }
+    if (!failure.empty()) {
+      result.error = failure;
+      return result;
+    }
+    result.status = OffsiteStatus::kDone;
+  }
+  if (options.prune.Any())
+    PruneRemote(rclone, remote, name, options.prune, options.cancel, result);
+  return result;
+}
+
+PullResult PullBackup(const std::string& schemeFileArg, const std::string& remote,
+                      const std::string& name, const PullOptions& options) {
+  PullResult result;
+  using Status = PullResult::Status;
+  const std::string rclone = FindRclone();
+  if (rclone.empty()) {
+    result.status = Status::kNoRclone;
+    result.error = kRcloneMissingText;
+    return result;
+  }
+  const std::string schemeFile = LocalForRclone(schemeFileArg);
+  const std::string schemeName = SchemeNameOf(schemeFile);
+  const CBackupStore store(schemeFile);
+  const std::string path = store.GetBackupPath(name);
+  CBackupNameLock lock;
+  std::string lockError;
+  switch (lock.Acquire(path, false, options.cancel, &lockError)) {
+    case CBackupNameLock::Outcome::kHeld:
+      break;
+    case CBackupNameLock::Outcome::kBusy:
+      result.status = Status::kBusy;
+      result.error = kBackupBeingWrittenText;
+      return result;
+    case CBackupNameLock::Outcome::kCancelled:
+      result.status = Status::kCancelled;
+      result.error = "interrupted";
+      return result;
+    case CBackupNameLock::Outcome::kFailed:
+      result.error = lockError;
+      return result;
+  }
+  if (store.Exists(name) && !options.replace) {
+    result.status = Status::kExists;
+    result.error = "A Backup with such name already exists in this Scheme: " + name;
+    return result;
+  }
+  const std::string folder = store.BackupsFolder();
+  RemoveStalePartials(folder);
+  const std::string partial =
+      folder + "/." + name + ".zip." + std::to_string(::getpid()) + ".partial";
+  ::unlink(partial.c_str());
+  const int fd = OpenLockedPartial(partial, true, kPrivateFileMode);
+  if (fd < 0) {
+    result.error = "cannot create " + partial + ": " + std::strerror(errno);
+    return result;
+  }
+  struct Cleanup {
+    int fd;
+    std::string path;
+    bool keep = false;
+    ~Cleanup() {
+      if (!keep) ::unlink(path.c_str());
+      ::close(fd);
+    }
+  } cleanup{fd, partial};
+
+  const std::string remoteFile =
+      RemoteChild(RemoteChild(remote, schemeName + kBackupsExt), name + ".zip");
+  const RcloneResult copy =
+      RunRclone(rclone, {"copyto", remoteFile, partial, "--ignore-times", "--stats", "500ms"}, {},
+                options.cancel, options.progress);
+  if (copy.status == RcloneResult::Status::kCancelled) {
+    result.status = Status::kCancelled;
+    result.error = "interrupted";
+    return result;
+  }
+  if (!copy.Ok()) {
+    // rclone words a missing source in more than one way: a listing tells.
+    std::vector<RemoteEntry> entries;
+    std::string listError;
+    const ListOutcome there = FinishListing(RunRclone(rclone, ListArgs(remoteFile), {}, options.cancel),
+                                            entries, listError);
+    const bool missing = there == ListOutcome::kMissing ||
+                         (there == ListOutcome::kListed && entries.empty());
+    result.status = missing ? Status::kNotFound : Status::kFailed;
+    result.error = missing ? "there is no Backup " + name + " of " + schemeName + " at " + remote
+                           : copy.reason;
+    return result;
+  }
+  // rclone may have put a new file at the name: whatever is there is made private.
+  ::chmod(partial.c_str(), kPrivateFileMode);
+  struct stat st {};
+  if (::stat(partial.c_str(), &st) == 0) result.bytes = static_cast<uint64_t>(st.st_size);
+
+  const VerifyResult verify = VerifyBackup(partial, options.cancel, nullptr, options.jobs);
+  if (verify.status == VerifyResult::Status::kCancelled) {
+    result.status = Status::kCancelled;
+    result.error = "interrupted";
+    return result;
+  }
+  if (verify.status != VerifyResult::Status::kChecked || !verify.faults.empty()) {
+    result.status = Status::kDamaged;
+    std::string why = verify.error;
+    if (verify.status == VerifyResult::Status::kNoManifest) why = "it holds no list of files";
+    if (!verify.faults.empty())
+      why = verify.faults[0].path + ": " + verify.faults[0].reason +
+            (verify.faults.size() > 1
+                 ? " (and " + std::to_string(verify.faults.size() - 1) + " more faults)"
+                 : "");
+    result.error = "the Backup " + name + " fetched from " + remote +
+                   " is damaged, so it was not kept: " + why;
+    return result;
+  }
+  result.files = verify.files;
+
+  struct stat schemeSt {};
+  if (::stat(schemeFile.c_str(), &schemeSt) != 0) {
+    // A lost My Schemes folder: the scheme file comes back too.
+    const RcloneResult cat =
+        RunRclone(rclone, {"cat", RemoteChild(remote, schemeName + kSchemeExt)}, {},
+                  options.cancel);
+    CScheme scheme;
+    if (cat.status == RcloneResult::Status::kCancelled) {
+      result.status = Status::kCancelled;
+      result.error = "interrupted";
+      return result;
+    }
+    if (!cat.Ok() || scheme.ReadFromMemory(cat.out.data(), cat.out.size()) != SchemeError::kOk) {
+      result.error = "the scheme file " + schemeName + kSchemeExt + " could not be fetched from " +
+                     remote + (cat.Ok() ? ": it is damaged" : ": " + cat.reason);
+      return result;
+    }
+    if (!WriteFileAtomic(schemeFile, cat.out, kPrivateFileMode)) {
+      result.error = "cannot write " + schemeFile + ": " + std::strerror(errno);
+      return result;
+    }
+    result.schemeFetched = true;
+  }
+
+  if (options.replace) ::chmod(partial.c_str(), ModeForReplacing(path));
+  const int dataFd = ::open(partial.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool synced = dataFd >= 0 && ::fsync(dataFd) == 0;
+  if (dataFd >= 0) ::close(dataFd);
+  if (!synced || ::rename(partial.c_str(), path.c_str()) != 0) {
+    result.error = "cannot put the Backup in place at " + path + ": " + std::strerror(errno);
+    return result;
+  }
+  cleanup.keep = true;
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  result.status = Status::kDone;
+  return result;
+}
+
+}  // namespace tessarook
