@@ -586,6 +586,11 @@ PullResult PullBackup(const std::string& schemeFileArg, const std::string& remot
   const std::string schemeName = SchemeNameOf(schemeFile);
   const CBackupStore store(schemeFile);
   const std::string path = store.GetBackupPath(name);
+  // After a lost disk even the My Schemes folder may be missing.
+  if (!MakePrivateFolders(FolderOf(schemeFile))) {
+    result.error = "cannot create the folder " + FolderOf(schemeFile) + ": " + std::strerror(errno);
+    return result;
+  }
   CBackupNameLock lock;
   std::string lockError;
   switch (lock.Acquire(path, false, options.cancel, &lockError)) {
