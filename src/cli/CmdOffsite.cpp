@@ -61,14 +61,11 @@ int RunPush(const Context& ctx, const Args& args) {
   const std::string& remote = args.positional[1];
   if (!CheckRemote(remote)) return kExitUsage;
   const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
-  const std::string rclone = FindRclone();
-  if (rclone.empty()) {
-    Error(kRcloneMissingText);
-    return kExitFailure;
-  }
-  if (!IsEncryptedRemote(rclone, remote))
-    Error("note: " + remote +
-          " is not an rclone crypt remote, so the copies will be stored there unencrypted");
+  options.encryption = [&remote](bool encrypted) {
+    if (!encrypted)
+      Error("note: " + remote +
+            " is not an rclone crypt remote, so the copies will be stored there unencrypted");
+  };
   options.cancel = &InterruptFlag();
   BytesBar bar(ctx, "Push");
   options.progress = bar.Sink();

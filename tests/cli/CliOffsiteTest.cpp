@@ -5,7 +5,9 @@
 // upload, a full disk, a wrong password, a path that is a file.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -59,6 +61,17 @@ class Server {
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // The SFTP server makes its host keys once in the cache folder, which
+    // outlives the test; one server at a time does so.
+    fs::create_directories(cacheDir);
+    const int lock = ::open((cacheDir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lock >= 0) ::flock(lock, LOCK_EX);
+    struct Unlock {
+      int fd;
+      ~Unlock() {
+        if (fd >= 0) ::close(fd);
+      }
+    } unlock{lock};
     if (posix_spawn(&pid_, rclone.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return;
     // The log names the port once the server listens.
     const std::string marker = kind == "sftp" ? "listening on 127.0.0.1:" : "http://127.0.0.1:";
@@ -123,7 +136,7 @@ class CliOffsite : public ::testing::Test {
   }
   Server& Start(const std::string& kind, const std::string& root) {
     servers_.push_back(std::make_unique<Server>(
-        kind, root, dir_ / "rclone-cache",
+        kind, root, TESSAROOK_TEST_RCLONE_CACHE,
         dir_ / ("server" + std::to_string(servers_.size()) + ".log")));
     EXPECT_TRUE(servers_.back()->Up()) << ReadFile(dir_ / "server0.log");
     return *servers_.back();

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -182,22 +183,6 @@ bool SameTail(const std::string& rclone, const std::string& remoteFile,
   return r.Ok() && r.out == local;
 }
 
-int64_t LocalMtime(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return 0;
-  return static_cast<int64_t>(st.st_mtim.tv_sec) * kNsPerSecond + st.st_mtim.tv_nsec;
-}
-
-// Whether a remote entry holds what the local file holds.
-bool SameContent(const std::string& rclone, const RemoteEntry& remote,
-                 const std::string& remoteFile, const std::string& localFile, uint64_t size,
-                 const std::atomic<bool>* cancel) {
-  if (remote.size != size) return false;
-  const int64_t local = LocalMtime(localFile);
-  if (remote.time / kNsPerSecond == local / kNsPerSecond) return true;
-  return SameTail(rclone, remoteFile, localFile, size, cancel);
-}
-
 // A Backup on its way: the lock on its name is held while it is read.
 struct Outgoing {
   BackupInfo info;
@@ -226,25 +211,39 @@ std::string SchemeNameOf(const std::string& schemeFile) {
   return name;
 }
 
-bool IsEncryptedRemote(const std::string& rclone, const std::string& remote) {
+namespace {
+
+// The remote's name in "name:path" or "name,option=value:path"; empty for a
+// local path. `onTheFly` is set for ":type,...:path", and the name is then
+// the type.
+std::string RemoteNameOf(const std::string& remote, bool& onTheFly) {
+  onTheFly = false;
   const size_t colon = remote.find(':');
   const size_t slash = remote.find('/');
-  if (colon == std::string::npos || (slash != std::string::npos && slash < colon)) return false;
-  if (colon == 0) {  // ":crypt,remote=...:path" or ":crypt:path"
-    const std::string spec = remote.substr(1, remote.find_first_of(",:", 1) - 1);
-    return spec == "crypt";
+  if (colon == std::string::npos || (slash != std::string::npos && slash < colon)) return {};
+  if (colon == 0) {
+    onTheFly = true;
+    return remote.substr(1, remote.find_first_of(",:", 1) - 1);
   }
   std::string name = remote.substr(0, colon);
-  const size_t comma = name.find(',');  // "name,option=value:" overrides options only
+  const size_t comma = name.find(',');
   if (comma != std::string::npos) name.resize(comma);
-  const RcloneResult r = RunRclone(rclone, {"listremotes", "--long"});
-  if (!r.Ok()) return false;
+  return name;
+}
+
+}  // namespace
+
+bool IsEncryptedIn(const std::string& remote, const std::string& listRemotesLong) {
+  bool onTheFly = false;
+  const std::string name = RemoteNameOf(remote, onTheFly);
+  if (name.empty()) return false;
+  if (onTheFly) return name == "crypt";
   // Lines "name:   type".
   size_t pos = 0;
-  while (pos < r.out.size()) {
-    size_t end = r.out.find('\n', pos);
-    if (end == std::string::npos) end = r.out.size();
-    const std::string line = r.out.substr(pos, end - pos);
+  while (pos < listRemotesLong.size()) {
+    size_t end = listRemotesLong.find('\n', pos);
+    if (end == std::string::npos) end = listRemotesLong.size();
+    const std::string line = listRemotesLong.substr(pos, end - pos);
     pos = end + 1;
     if (line.compare(0, name.size() + 1, name + ":") != 0) continue;
     std::string type = line.substr(name.size() + 1);
@@ -253,6 +252,13 @@ bool IsEncryptedRemote(const std::string& rclone, const std::string& remote) {
     return type == "crypt";
   }
   return false;
+}
+
+bool IsEncryptedRemote(const std::string& rclone, const std::string& remote) {
+  bool onTheFly = false;
+  if (RemoteNameOf(remote, onTheFly).empty() || onTheFly)
+    return IsEncryptedIn(remote, std::string());
+  return IsEncryptedIn(remote, RunRclone(rclone, {"listremotes", "--long"}).out);
 }
 
 namespace {
@@ -362,22 +368,6 @@ namespace {
 
 void PruneRemote(const std::string& rclone, const std::string& remote, const std::string& name,
                  const KeepPolicy& policy, const std::atomic<bool>* cancel, PushResult& result) {
-  // Times are what pruning judges by: a remote that keeps none (the time of
-  // each upload instead) is not pruned at all.
-  const RcloneResult features = RunRclone(rclone, {"backend", "features", remote}, {}, cancel);
-  CJsonValue json;
-  if (!features.Ok() || !json.Parse(features.out) || !json.IsObject()) {
-    result.pruneRefused = "rclone could not say whether " + remote +
-                          " keeps modification times (" + features.reason +
-                          "); nothing was pruned";
-    return;
-  }
-  if (json.IntOf("Precision", 0) > kCoarsestUsefulPrecision) {
-    result.pruneRefused = remote +
-                          " keeps no modification times, so the Backups' times there are "
-                          "not known; nothing was pruned";
-    return;
-  }
   const RemoteListing listing = ListRemoteBackups(name + kSchemeExt, remote, cancel);
   if (listing.status != OffsiteStatus::kDone) {
     result.pruneRefused = "the remote's Backups could not be listed (" + listing.error +
@@ -425,10 +415,13 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   const std::string name = SchemeNameOf(schemeFile);
   const std::string folder = FolderOf(schemeFile);
   const CBackupStore store(schemeFile);
+  const std::string remoteBackups = RemoteChild(remote, name + kBackupsExt);
+  const std::string staging = RemoteChild(remote, "." + name + kStagingSuffix);
+  const std::string schemeEntry = name + kSchemeExt;
 
-  // Every finished Backup, each held under its name's lock from here until it
-  // has been sent (or found already there).
-  std::vector<Outgoing> local;
+  // Every finished Backup, each held under its name's lock until the push
+  // is over: none is replaced or deleted while rclone reads it.
+  std::map<std::string, Outgoing> local;  // by path relative to `folder`
   for (BackupInfo& b : store.List()) {
     if (b.name.find_first_of("\r\n") != std::string::npos) {
       result.leftOut.push_back({b, "its name holds a line break, which rclone cannot be given"});
@@ -447,128 +440,137 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     }
     BackupInfo now;
     if (!store.GetInfo(b.name, now)) continue;  // deleted meanwhile
-    local.push_back({std::move(now), std::move(lock)});
+    const std::string relative = name + kBackupsExt + "/" + now.name + ".zip";
+    local[relative] = {std::move(now), std::move(lock)};
   }
+  std::vector<std::string> files = {schemeEntry};
+  for (const auto& [relative, o] : local) files.push_back(relative);
 
-  RemoteState state = ReadRemoteState(rclone, remote, name, options.cancel);
-  for (ListOutcome o : {state.backups, state.scheme}) {
-    if (o == ListOutcome::kCancelled || o == ListOutcome::kFailed) {
-      result.status = StatusOf(o);
-      result.error = o == ListOutcome::kCancelled ? "interrupted" : state.error;
-      return result;
-    }
-  }
-
-  // What the remote lacks or holds with other content.
-  std::map<std::string, RemoteEntry> there;
-  for (const RemoteEntry& e : state.backupEntries)
-    if (!e.isDir) there[e.name] = e;
-  std::vector<Outgoing> outgoing;
-  for (Outgoing& o : local) {
-    const std::string file = o.info.name + ".zip";
-    const auto it = there.find(file);
-    const std::string remoteFile = RemoteChild(RemoteChild(remote, name + kBackupsExt), file);
-    if (it != there.end() &&
-        SameContent(rclone, it->second, remoteFile, o.info.path, o.info.size, options.cancel))
-      continue;
-    outgoing.push_back(std::move(o));
-  }
-  local.clear();  // releases the locks of the Backups already there
-  if (options.cancel && options.cancel->load()) {
-    result.status = OffsiteStatus::kCancelled;
-    result.error = "interrupted";
+  // One rclone run sends what the remote lacks or holds otherwise into the
+  // hidden folder (--compare-dest: rclone's own comparison with what is in
+  // place; --no-check-dest: whatever an interrupted push left in the hidden
+  // folder is overwritten). Beside it, rclone says whether the remote is
+  // encrypted and how exact its modification times are.
+  const bool askKind = static_cast<bool>(options.encryption);
+  CRcloneProcess kinds, features, copy;
+  std::string error;
+  if ((askKind && !kinds.Start(rclone, {"listremotes", "--long"}, {}, &error)) ||
+      !features.Start(rclone, {"backend", "features", remote}, {}, &error) ||
+      !copy.Start(rclone,
+                  {"copy", folder, staging, "--compare-dest", remote, "--no-check-dest",
+                   "--files-from-raw", "-", "--stats", "500ms"},
+                  ListLines(files), &error)) {
+    result.error = error;
     return result;
   }
-  const RemoteEntry* remoteScheme = nullptr;
-  for (const RemoteEntry& e : state.schemeEntries)
-    if (!e.isDir && e.name == name + kSchemeExt) remoteScheme = &e;
-  const bool sendScheme =
-      !remoteScheme ||
-      !SameContent(rclone, *remoteScheme, RemoteChild(remote, name + kSchemeExt), schemeFile,
-                   static_cast<uint64_t>(st.st_size), options.cancel);
-
-  if (outgoing.empty() && !sendScheme) {
-    result.status = OffsiteStatus::kDone;
-  } else {
-    // Everything goes to the hidden folder first, in one rclone run.
-    const std::string staging = RemoteChild(remote, "." + name + kStagingSuffix);
-    std::vector<std::string> files, backupFiles;
-    if (sendScheme) files.push_back(name + kSchemeExt);
-    for (const Outgoing& o : outgoing) {
-      files.push_back(name + kBackupsExt + "/" + o.info.name + ".zip");
-      backupFiles.push_back(o.info.name + ".zip");
-    }
-    const RcloneResult copy = RunRclone(
-        rclone,
-        {"copy", folder, staging, "--files-from-raw", "-", "--no-check-dest", "--stats", "500ms"},
-        ListLines(files), options.cancel, options.progress);
-    if (copy.status == RcloneResult::Status::kCancelled) {
-      result.status = OffsiteStatus::kCancelled;
-      result.error = "interrupted";
-      return result;
-    }
-    if (!copy.Ok()) {
-      // What this run left in the hidden folder is of no use: free the space
-      // (a full remote) as far as the remote lets us.
-      RunRclone(rclone, {"purge", staging});
-      result.error = copy.reason;
-      return result;
-    }
-    // All of it arrived whole: the Backups and the scheme file move into
-    // place side by side. --ignore-times: a Backup of another content but the
-    // same size replaces the one there even where the remote keeps no times.
-    CRcloneProcess moveBackups, moveScheme;
-    std::string error;
-    bool backupsStarted = false, schemeStarted = false;
-    if (!backupFiles.empty())
-      backupsStarted = moveBackups.Start(
-          rclone,
-          {"move", RemoteChild(staging, name + kBackupsExt), RemoteChild(remote, name + kBackupsExt),
-           "--files-from-raw", "-", "--ignore-times"},
-          ListLines(backupFiles), &error);
-    if (sendScheme)
-      schemeStarted = moveScheme.Start(rclone,
-                                       {"moveto", RemoteChild(staging, name + kSchemeExt),
-                                        RemoteChild(remote, name + kSchemeExt), "--ignore-times"},
-                                       {}, &error);
-    std::string failure;
-    if (backupsStarted) {
-      const RcloneResult moved = moveBackups.Wait(options.cancel, {});
-      const std::vector<std::string> done = moved.Objects("Moved");
-      for (const Outgoing& o : outgoing) {
-        const bool placed = moved.Ok() || std::find(done.begin(), done.end(),
-                                                    o.info.name + ".zip") != done.end();
-        if (placed) {
-          result.sent.push_back(o.info);
-          result.bytes += o.info.size;
-        }
-      }
-      if (!moved.Ok()) failure = moved.reason;
-    } else if (!backupFiles.empty()) {
-      failure = error;
-    }
-    if (schemeStarted) {
-      const RcloneResult moved = moveScheme.Wait(options.cancel, {});
-      result.schemeSent = moved.Ok();
-      if (moved.Ok()) result.bytes += static_cast<uint64_t>(st.st_size);
-      if (!moved.Ok() && failure.empty()) failure = moved.reason;
-    } else if (sendScheme && failure.empty()) {
-      failure = error;
-    }
-    outgoing.clear();
-    if (options.cancel && options.cancel->load()) {
-      result.status = OffsiteStatus::kCancelled;
-      result.error = "interrupted";
-      return result;
-    }
-    if (!failure.empty()) {
-      result.error = failure;
-      return result;
-    }
-    result.status = OffsiteStatus::kDone;
+  if (askKind) options.encryption(IsEncryptedIn(remote, kinds.Wait(options.cancel, {}).out));
+  RcloneResult sent = copy.Wait(options.cancel, options.progress);
+  const RcloneResult precision = features.Wait(options.cancel, {});
+  const auto cancelled = [&] {
+    if (!options.cancel || !options.cancel->load()) return false;
+    result.status = OffsiteStatus::kCancelled;
+    result.error = "interrupted";
+    return true;
+  };
+  if (cancelled()) return result;
+  const auto failed = [&](const RcloneResult& r) {
+    // What this run left in the hidden folder is of no use: free the space
+    // (a full remote) as far as the remote lets us.
+    RunRclone(rclone, {"purge", staging});
+    result.error = r.reason;
+    return result;
+  };
+  if (!sent.Ok()) return failed(sent);
+  std::vector<std::string> copied = sent.Objects("Copied");
+  if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != copied.size()) {
+    RcloneResult unreadable = sent;
+    unreadable.reason = "rclone's log does not say which files it sent";
+    return failed(unreadable);
   }
-  if (options.prune.Any())
-    PruneRemote(rclone, remote, name, options.prune, options.cancel, result);
+
+  // A remote that keeps no modification times compares by size alone: a
+  // Backup taken again under its name may have the same size. Its last bytes
+  // tell.
+  CJsonValue json;
+  const bool timesKept = precision.Ok() && json.Parse(precision.out) && json.IsObject() &&
+                         json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
+  if (!timesKept) {
+    std::vector<std::string> differ;
+    for (const auto& [relative, o] : local) {
+      if (std::find(copied.begin(), copied.end(), relative) != copied.end()) continue;
+      if (!SameTail(rclone, RemoteChild(remote, relative), o.info.path, o.info.size,
+                    options.cancel))
+        differ.push_back(relative);
+    }
+    if (cancelled()) return result;
+    if (!differ.empty()) {
+      const RcloneResult resent = RunRclone(
+          rclone,
+          {"copy", folder, staging, "--no-check-dest", "--files-from-raw", "-", "--stats", "500ms"},
+          ListLines(differ), options.cancel, options.progress);
+      if (cancelled()) return result;
+      if (!resent.Ok()) return failed(resent);
+      copied.insert(copied.end(), differ.begin(), differ.end());
+    }
+  }
+
+  // All of it arrived whole: the Backups and the scheme file move into place
+  // side by side. --ignore-times: a Backup of other content but the same size
+  // replaces the one there even where the remote keeps no times.
+  std::vector<std::string> backupFiles;
+  const bool sendScheme = std::find(copied.begin(), copied.end(), schemeEntry) != copied.end();
+  for (const std::string& c : copied)
+    if (c != schemeEntry) backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
+  CRcloneProcess moveBackups, moveScheme;
+  const bool backupsStarted =
+      !backupFiles.empty() &&
+      moveBackups.Start(rclone,
+                        {"move", RemoteChild(staging, name + kBackupsExt), remoteBackups,
+                         "--files-from-raw", "-", "--ignore-times"},
+                        ListLines(backupFiles), &error);
+  const bool schemeStarted =
+      sendScheme && moveScheme.Start(rclone,
+                                     {"moveto", RemoteChild(staging, schemeEntry),
+                                      RemoteChild(remote, schemeEntry), "--ignore-times"},
+                                     {}, &error);
+  std::string failure;
+  if (backupsStarted) {
+    const RcloneResult moved = moveBackups.Wait(options.cancel, {});
+    const std::vector<std::string> done = moved.Objects("Moved");
+    for (const std::string& file : backupFiles) {
+      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
+      const Outgoing& o = local.at(name + kBackupsExt + "/" + file);
+      result.sent.push_back(o.info);
+      result.bytes += o.info.size;
+    }
+    if (!moved.Ok()) failure = moved.reason;
+  } else if (!backupFiles.empty()) {
+    failure = error;
+  }
+  if (schemeStarted) {
+    const RcloneResult moved = moveScheme.Wait(options.cancel, {});
+    result.schemeSent = moved.Ok();
+    if (moved.Ok()) result.bytes += static_cast<uint64_t>(st.st_size);
+    if (!moved.Ok() && failure.empty()) failure = moved.reason;
+  } else if (sendScheme && failure.empty()) {
+    failure = error;
+  }
+  local.clear();
+  SortBackups(result.sent, BackupSort::kTime);
+  if (cancelled()) return result;
+  if (!failure.empty()) {
+    result.error = failure;
+    return result;
+  }
+  result.status = OffsiteStatus::kDone;
+  if (options.prune.Any()) {
+    if (!timesKept)
+      result.pruneRefused = remote +
+                            " keeps no modification times, so the Backups' times there are "
+                            "not known; nothing was pruned";
+    else
+      PruneRemote(rclone, remote, name, options.prune, options.cancel, result);
+  }
   return result;
 }
 

@@ -17,6 +17,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ std::string SchemeNameOf(const std::string& schemeFile);
 // on-the-fly ":crypt,...:"). A local path is not encrypted.
 bool IsEncryptedRemote(const std::string& rclone, const std::string& remote);
 
+// The same, from the output of "rclone listremotes --long".
+bool IsEncryptedIn(const std::string& remote, const std::string& listRemotesLong);
+
 struct RemoteListing {
   OffsiteStatus status = OffsiteStatus::kFailed;
   std::string error;
@@ -63,6 +67,9 @@ struct PushOptions {
   const std::atomic<bool>* cancel = nullptr;
   ByteProgress progress;  // bytes sent of bytes to send
   KeepPolicy prune;       // applied to the remote's Backups after the push when Any()
+  // Told, on the calling thread and before anything has been sent, whether
+  // the remote encrypts what it stores (IsEncryptedRemote). May be empty.
+  std::function<void(bool encrypted)> encryption;
 };
 
 struct PushResult {
@@ -80,11 +87,12 @@ struct PushResult {
 };
 
 // Copies the scheme file and every finished Backup that the remote lacks or
-// holds with other content. A Backup counts as the same when the sizes agree
-// and either the modification times agree (to the second) or the last bytes,
-// the ZIP's central directory with every entry's CRC, are the same. Each
-// Backup sent is read under its name's lock, so none is replaced or deleted
-// while it travels; one being written is left out.
+// holds with other content. rclone compares as it does for a copy (size and
+// modification time, or a hash both sides have); where the remote keeps no
+// modification times and the sizes agree, the last bytes are compared too
+// (the ZIP's central directory, with every entry's CRC). Each Backup is read
+// under its name's lock, so none is replaced or deleted while it travels;
+// one being written is left out.
 PushResult PushScheme(const std::string& schemeFile, const std::string& remote,
                       const PushOptions& options);
 

@@ -84,6 +84,7 @@ void TakeRcloneLogLine(const std::string& line, RcloneResult& result,
     return;
   }
   if (const CJsonValue* stats = json.Find("stats"); stats && stats->IsObject()) {
+    result.transfers = stats->IntOf("transfers", result.transfers);
     if (progress) {
       const int64_t done = stats->IntOf("bytes");
       const int64_t total = stats->IntOf("totalBytes");

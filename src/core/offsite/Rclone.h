@@ -46,6 +46,7 @@ struct RcloneResult {
   std::string out;    // standard output (at most 64 MiB are kept)
   std::string reason; // rclone's own words for the failure
   std::vector<RcloneEvent> events;
+  int64_t transfers = -1;  // files transferred, as the last statistics said (-1: none came)
   bool Ok() const { return status == Status::kDone; }
   // True when rclone ended because the folder or file it was given does not exist.
   bool NotFound() const { return status == Status::kFailed && (exitCode == 3 || exitCode == 4); }
