@@ -651,6 +651,11 @@ PullResult PullBackup(const std::string& schemeFileArg, const std::string& remot
     std::string listError;
     const ListOutcome there = FinishListing(RunRclone(rclone, ListArgs(remoteFile), {}, options.cancel),
                                             entries, listError);
+    if (there == ListOutcome::kCancelled) {
+      result.status = Status::kCancelled;
+      result.error = "interrupted";
+      return result;
+    }
     const bool missing = there == ListOutcome::kMissing ||
                          (there == ListOutcome::kListed && entries.empty());
     result.status = missing ? Status::kNotFound : Status::kFailed;
