@@ -140,13 +140,33 @@ int RunRemoteBackups(const Context& ctx, const Args& args) {
 
 int RunPull(const Context& ctx, const Args& args) {
   const std::string& remote = args.positional[1];
-  const std::string& name = args.positional[2];
+  std::string name = args.positional[2];
   if (!CheckRemote(remote)) return kExitUsage;
+  const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
+  if (name == "latest") {
+    // The newest Backup on the remote, unless one is named so.
+    const RemoteListing listing = ListRemoteBackups(schemeFile, remote, &InterruptFlag());
+    if (listing.status != OffsiteStatus::kDone) {
+      Error(listing.status == OffsiteStatus::kCancelled
+                ? "interrupted"
+                : "the Backups at " + remote + " could not be listed: " + listing.error);
+      return StatusFor(listing.status);
+    }
+    bool named = false;
+    for (const BackupInfo& b : listing.backups) named = named || b.name == name;
+    if (!named) {
+      const BackupInfo* newest = NewestBackup(listing.backups);
+      if (!newest) {
+        Error("there are no Backups of the Scheme at " + remote + ", so there is no latest one");
+        return kExitFailure;
+      }
+      name = newest->name;
+    }
+  }
   if (name.empty() || HasForbiddenNameChar(name)) {
     Error(name.empty() ? "the Backup name is empty" : std::string(InvalidNameReason(name)));
     return kExitUsage;
   }
-  const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
   PullOptions options;
   options.cancel = &InterruptFlag();
   options.replace = args.Has("--force");
@@ -224,7 +244,8 @@ const CommandRegistrar kPull(
      "brings a Backup back from a remote into the Backups folder",
      std::string(kRemoteHelp) +
          "\n\nThe Backup is fetched under a hidden name, checked as \"verify\" checks it, and\n"
-         "only then listed; a damaged one is removed again (exit status 3). An existing\n"
+         "only then listed; a damaged one is removed again (exit status 3). BACKUP \"latest\"\n"
+         "is the newest one on the remote (by its time there). An existing\n"
          "Backup of the name is replaced only with --force. When the scheme file itself is\n"
          "missing (a lost disk), it is fetched too. Prints the Backup's name.",
      {{"--force"}, {"--json"}}, 3, 3, RunPull});

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -277,6 +278,60 @@ TEST_F(CliOffsite, CryptOverWebdavStoresNoNameAndNoByteInTheClear) {
   }
   EXPECT_EQ(Cli({"push", "S", "c:offsite"}).out, "");
   PullAndRestore("c:offsite");
+}
+
+TEST_F(CliOffsite, PruneOnlyWhenAskedAndOnlyByTimesTheRemoteKeepsDamagedPullsAreRefused) {
+  const std::string sftpRoot = ServerRoot("sftp");
+  const std::string davRoot = ServerRoot("webdav");
+  Server& sftp = Start("sftp", sftpRoot);
+  Server& dav = Start("webdav", davRoot);
+  Configure(sftp.Config("s", pass_) + dav.Config("w", pass_));
+  ASSERT_EQ(Cli({"backup", "S", "b2"}).status, 0);
+  ASSERT_EQ(Cli({"backup", "S", "b3"}).status, 0);
+  const auto now = fs::file_time_type::clock::now();
+  for (int i = 1; i <= 3; ++i)
+    fs::last_write_time(dir_ / ("schemes/S.tsbak.backups/b" + std::to_string(i) + ".zip"),
+                        now - std::chrono::hours(24 * (4 - i)));
+
+  EXPECT_EQ(Cli({"push", "S", "s:nas", "--keep-last", "1"}).status, 2);
+  EXPECT_EQ(Cli({"push", "S", "s:nas", "--prune"}).status, 2);
+  ASSERT_EQ(Cli({"push", "S", "w:nas"}).status, 0);
+  const Result pruned = Cli({"push", "S", "s:nas", "--prune", "--keep-last", "2"});
+  ASSERT_EQ(pruned.status, 0) << pruned.err;
+  EXPECT_TRUE(Contains(pruned.err, "deleted the remote Backup b1")) << pruned.err;
+  EXPECT_FALSE(fs::exists(sftpRoot + "/nas/S.tsbak.backups/b1.zip"));
+  EXPECT_TRUE(fs::exists(sftpRoot + "/nas/S.tsbak.backups/b2.zip"));
+  EXPECT_TRUE(fs::exists(sftpRoot + "/nas/S.tsbak.backups/b3.zip"));
+  EXPECT_FALSE(LocalBackup("b1").empty());
+  // Where the remote keeps no times, the times there say nothing: no pruning.
+  const Result refused = Cli({"push", "S", "w:nas", "--prune", "--keep-last", "1"});
+  EXPECT_EQ(refused.status, 3);
+  EXPECT_TRUE(Contains(refused.err, "no modification times")) << refused.err;
+  for (const char* b : {"b1", "b2", "b3"})
+    EXPECT_TRUE(fs::exists(davRoot + "/nas/S.tsbak.backups/" + std::string(b) + ".zip")) << b;
+
+  // "latest" is the newest on the remote.
+  ASSERT_EQ(Cli({"delete-backup", "S", "b3"}).status, 0);
+  const Result latest = Cli({"pull", "S", "s:nas", "latest"});
+  ASSERT_EQ(latest.status, 0) << latest.err;
+  EXPECT_EQ(latest.out, "b3\n");
+
+  // A damaged Backup on the remote is fetched, found damaged and not kept.
+  std::string damaged = ReadFile(sftpRoot + "/nas/S.tsbak.backups/b2.zip");
+  for (size_t at = 100; at < damaged.size() / 2; at += 500) damaged[at] = ~damaged[at];
+  WriteFile(dir_ / "bad.zip", damaged);
+  ASSERT_EQ(RunProgram(rclone_, {"copyto", dir_ / "bad.zip", "s:nas/S.tsbak.backups/bad.zip"},
+                       dir_.path(), "RCLONE_CONFIG=" + ShellQuote(dir_ / "rclone.conf"))
+                .status,
+            0);
+  const Result bad = Cli({"pull", "S", "s:nas", "bad"});
+  EXPECT_EQ(bad.status, 3);
+  EXPECT_TRUE(Contains(bad.err, "damaged")) << bad.err;
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir_ / "schemes/S.tsbak.backups"))
+    names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"b1.zip", "b2.zip", "b3.zip"}));
 }
 
 TEST_F(CliOffsite, ServerKilledInAnUploadLeavesNoTornBackupAndTheNextPushCompletesIt) {
