@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "Cli.h"
-#include "offsite/Offsite.h"
 #include "library/SchemePaths.h"
+#include "offsite/Offsite.h"
 #include "shell/NameCheck.h"
 #include "util/IsoTime.h"
 
@@ -50,8 +50,9 @@ int RunPush(const Context& ctx, const Args& args) {
   PushOptions options;
   if (const int status = ParseKeepPolicy(args, options.prune); status != kExitOk) return status;
   if (args.Has("--prune") && !options.prune.Any()) {
-    Error("--prune needs the keep rules: --keep-last, --keep-hourly, --keep-daily, "
-          "--keep-weekly or --keep-monthly");
+    Error(
+        "--prune needs the keep rules: --keep-last, --keep-hourly, --keep-daily, "
+        "--keep-weekly or --keep-monthly");
     return kExitUsage;
   }
   if (!args.Has("--prune") && options.prune.Any()) {
@@ -233,14 +234,19 @@ const CommandRegistrar kPush(
          "push says so. --json prints one JSON document: sent, not_sent and pruned.",
      PushOptionList(), 2, 2, RunPush});
 const CommandRegistrar kRemoteBackups(
-    {"remote-backups", "remote-backups SCHEME REMOTE:PATH [--json]",
+    {"remote-backups",
+     "remote-backups SCHEME REMOTE:PATH [--json]",
      "lists the Scheme's Backups on a remote: NAME<TAB>TIME<TAB>SIZE",
      std::string(kRemoteHelp) +
          "\n\nTIME is the Backup's modification time on the remote, as the desktop program\n"
          "shows times. The Scheme need not exist here. --json prints one JSON document.",
-     {{"--json"}}, 2, 2, RunRemoteBackups});
+     {{"--json"}},
+     2,
+     2,
+     RunRemoteBackups});
 const CommandRegistrar kPull(
-    {"pull", "pull SCHEME REMOTE:PATH BACKUP [--force] [--json]",
+    {"pull",
+     "pull SCHEME REMOTE:PATH BACKUP [--force] [--json]",
      "brings a Backup back from a remote into the Backups folder",
      std::string(kRemoteHelp) +
          "\n\nThe Backup is fetched under a hidden name, checked as \"verify\" checks it, and\n"
@@ -248,7 +254,10 @@ const CommandRegistrar kPull(
          "is the newest one on the remote (by its time there). An existing\n"
          "Backup of the name is replaced only with --force. When the scheme file itself is\n"
          "missing (a lost disk), it is fetched too. Prints the Backup's name.",
-     {{"--force"}, {"--json"}}, 3, 3, RunPull});
+     {{"--force"}, {"--json"}},
+     3,
+     3,
+     RunPull});
 
 }  // namespace
 

@@ -4,11 +4,11 @@
 // and the faults a remote can have: a server killed in the middle of an
 // upload, a full disk, a wrong password, a path that is a file.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -56,8 +56,8 @@ class Server {
          const std::string& logFile)
       : kind_(kind) {
     const std::string rclone = FindOnPath("rclone");
-    std::vector<std::string> args = {rclone,  "serve",  kind,       root,       "--addr",
-                                     "127.0.0.1:0", "--user", "u", "--pass", "p",
+    std::vector<std::string> args = {rclone,        "serve",  kind,         root,     "--addr",
+                                     "127.0.0.1:0", "--user", "u",          "--pass", "p",
                                      "--cache-dir", cacheDir, "--log-file", logFile};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
@@ -82,7 +82,8 @@ class Server {
       if (at != std::string::npos) {
         size_t end = at + marker.size();
         while (end < log.size() && std::isdigit(static_cast<unsigned char>(log[end]))) ++end;
-        if (end > at + marker.size()) port_ = log.substr(at + marker.size(), end - at - marker.size());
+        if (end > at + marker.size())
+          port_ = log.substr(at + marker.size(), end - at - marker.size());
       }
       if (port_.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -136,9 +137,9 @@ class CliOffsite : public ::testing::Test {
     return root;
   }
   Server& Start(const std::string& kind, const std::string& root) {
-    servers_.push_back(std::make_unique<Server>(
-        kind, root, TESSAROOK_TEST_RCLONE_CACHE,
-        dir_ / ("server" + std::to_string(servers_.size()) + ".log")));
+    servers_.push_back(
+        std::make_unique<Server>(kind, root, TESSAROOK_TEST_RCLONE_CACHE,
+                                 dir_ / ("server" + std::to_string(servers_.size()) + ".log")));
     EXPECT_TRUE(servers_.back()->Up()) << ReadFile(dir_ / "server0.log");
     return *servers_.back();
   }
@@ -208,8 +209,8 @@ TEST_F(CliOffsite, PushSecondPushPullAndRestoreOverSftpAndWebdav) {
   fs::create_directories(sftpRoot + "/nas/S.tsbak.backups");
   WriteFile(sftpRoot + "/nas/S.tsbak.backups/old.zip", "kept");
 
-  for (const auto& [remote, root] : {std::pair{"s:nas", sftpRoot + "/nas"},
-                                     std::pair{"w:dav/nas", davRoot + "/dav/nas"}}) {
+  for (const auto& [remote, root] :
+       {std::pair{"s:nas", sftpRoot + "/nas"}, std::pair{"w:dav/nas", davRoot + "/dav/nas"}}) {
     SCOPED_TRACE(remote);
     const Result first = Cli({"push", "S", remote});
     ASSERT_EQ(first.status, 0) << first.err;
@@ -255,8 +256,7 @@ TEST_F(CliOffsite, PushSecondPushPullAndRestoreOverSftpAndWebdav) {
 TEST_F(CliOffsite, CryptOverWebdavStoresNoNameAndNoByteInTheClear) {
   const std::string root = ServerRoot("webdav");
   Server& dav = Start("webdav", root);
-  const std::string secret =
-      RunProgram(rclone_, {"obscure", "a long secret"}, dir_.path(), "").out;
+  const std::string secret = RunProgram(rclone_, {"obscure", "a long secret"}, dir_.path(), "").out;
   Configure(dav.Config("w", pass_) + "[c]\ntype = crypt\nremote = w:vault\npassword = " + secret +
             "\n");
   const Result pushed = Cli({"push", "S", "c:offsite"});
@@ -272,7 +272,8 @@ TEST_F(CliOffsite, CryptOverWebdavStoresNoNameAndNoByteInTheClear) {
       EXPECT_FALSE(Contains(name, clear)) << name;
     // Any 32 bytes of the Backup, of the scheme file and of the files in it.
     for (size_t at = 0; at + 32 <= backup.size(); at += 997)
-      ASSERT_FALSE(Contains(bytes, backup.substr(at, 32))) << name << " holds Backup bytes at " << at;
+      ASSERT_FALSE(Contains(bytes, backup.substr(at, 32)))
+          << name << " holds Backup bytes at " << at;
     EXPECT_FALSE(Contains(bytes, "of the plain text")) << name;
     EXPECT_FALSE(Contains(bytes, scheme)) << name;
   }
@@ -382,9 +383,9 @@ TEST_F(CliOffsite, FullRemoteWrongPasswordFileAsPathAndNoRcloneLoseNothing) {
 
   // A wrong password: rclone's reason, exit status 3, nothing anywhere.
   Configure(server.Config("s", RunProgram(rclone_, {"obscure", "wrong"}, dir_.path(), "").out));
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"push", "S", "s:nas"}, {"remote-backups", "S", "s:nas"},
-        {"pull", "S", "s:nas", "b1", "--force"}}) {
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"push", "S", "s:nas"},
+                                               {"remote-backups", "S", "s:nas"},
+                                               {"pull", "S", "s:nas", "b1", "--force"}}) {
     const Result r = Cli(args);
     EXPECT_EQ(r.status, 3) << args[0];
     EXPECT_TRUE(Contains(r.err, "authenticate")) << args[0] << ": " << r.err;

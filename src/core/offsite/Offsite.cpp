@@ -58,10 +58,10 @@ bool ParseDigits(const std::string& s, size_t pos, size_t count, int& out) {
 bool ParseRcloneTime(const std::string& s, int64_t& ns) {
   struct tm tm {};
   int year, month, day, hour, minute, second;
-  if (!ParseDigits(s, 0, 4, year) || s.size() < 19 || s[4] != '-' ||
-      !ParseDigits(s, 5, 2, month) || s[7] != '-' || !ParseDigits(s, 8, 2, day) ||
-      (s[10] != 'T' && s[10] != ' ') || !ParseDigits(s, 11, 2, hour) || s[13] != ':' ||
-      !ParseDigits(s, 14, 2, minute) || s[16] != ':' || !ParseDigits(s, 17, 2, second))
+  if (!ParseDigits(s, 0, 4, year) || s.size() < 19 || s[4] != '-' || !ParseDigits(s, 5, 2, month) ||
+      s[7] != '-' || !ParseDigits(s, 8, 2, day) || (s[10] != 'T' && s[10] != ' ') ||
+      !ParseDigits(s, 11, 2, hour) || s[13] != ':' || !ParseDigits(s, 14, 2, minute) ||
+      s[16] != ':' || !ParseDigits(s, 17, 2, second))
     return false;
   tm.tm_year = year - 1900;
   tm.tm_mon = month - 1;
@@ -157,8 +157,8 @@ bool ReadLocalTail(const std::string& path, uint64_t size, uint64_t count, std::
   out.assign(count, '\0');
   uint64_t done = 0;
   while (done < count) {
-    const ssize_t r = ::pread(fd, out.data() + done, count - done,
-                              static_cast<off_t>(size - count + done));
+    const ssize_t r =
+        ::pread(fd, out.data() + done, count - done, static_cast<off_t>(size - count + done));
     if (r <= 0) {
       if (r < 0 && errno == EINTR) continue;
       ::close(fd);
@@ -178,8 +178,8 @@ bool SameTail(const std::string& rclone, const std::string& remoteFile,
   if (count == 0) return true;
   std::string local;
   if (!ReadLocalTail(localFile, size, count, local)) return false;
-  const RcloneResult r = RunRclone(
-      rclone, {"cat", "--tail", std::to_string(count), remoteFile}, {}, cancel);
+  const RcloneResult r =
+      RunRclone(rclone, {"cat", "--tail", std::to_string(count), remoteFile}, {}, cancel);
   return r.Ok() && r.out == local;
 }
 
@@ -370,8 +370,8 @@ void PruneRemote(const std::string& rclone, const std::string& remote, const std
                  const KeepPolicy& policy, const std::atomic<bool>* cancel, PushResult& result) {
   const RemoteListing listing = ListRemoteBackups(name + kSchemeExt, remote, cancel);
   if (listing.status != OffsiteStatus::kDone) {
-    result.pruneRefused = "the remote's Backups could not be listed (" + listing.error +
-                          "); nothing was pruned";
+    result.pruneRefused =
+        "the remote's Backups could not be listed (" + listing.error + "); nothing was pruned";
     return;
   }
   const int64_t now = NowNs();
@@ -520,7 +520,8 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   std::vector<std::string> backupFiles;
   const bool sendScheme = std::find(copied.begin(), copied.end(), schemeEntry) != copied.end();
   for (const std::string& c : copied)
-    if (c != schemeEntry) backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
+    if (c != schemeEntry)
+      backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
   CRcloneProcess moveBackups, moveScheme;
   const bool backupsStarted =
       !backupFiles.empty() &&
@@ -649,15 +650,15 @@ PullResult PullBackup(const std::string& schemeFileArg, const std::string& remot
     // rclone words a missing source in more than one way: a listing tells.
     std::vector<RemoteEntry> entries;
     std::string listError;
-    const ListOutcome there = FinishListing(RunRclone(rclone, ListArgs(remoteFile), {}, options.cancel),
-                                            entries, listError);
+    const ListOutcome there = FinishListing(
+        RunRclone(rclone, ListArgs(remoteFile), {}, options.cancel), entries, listError);
     if (there == ListOutcome::kCancelled) {
       result.status = Status::kCancelled;
       result.error = "interrupted";
       return result;
     }
-    const bool missing = there == ListOutcome::kMissing ||
-                         (there == ListOutcome::kListed && entries.empty());
+    const bool missing =
+        there == ListOutcome::kMissing || (there == ListOutcome::kListed && entries.empty());
     result.status = missing ? Status::kNotFound : Status::kFailed;
     result.error = missing ? "there is no Backup " + name + " of " + schemeName + " at " + remote
                            : copy.reason;
@@ -692,9 +693,8 @@ PullResult PullBackup(const std::string& schemeFileArg, const std::string& remot
   struct stat schemeSt {};
   if (::stat(schemeFile.c_str(), &schemeSt) != 0) {
     // A lost My Schemes folder: the scheme file comes back too.
-    const RcloneResult cat =
-        RunRclone(rclone, {"cat", RemoteChild(remote, schemeName + kSchemeExt)}, {},
-                  options.cancel);
+    const RcloneResult cat = RunRclone(
+        rclone, {"cat", RemoteChild(remote, schemeName + kSchemeExt)}, {}, options.cancel);
     CScheme scheme;
     if (cat.status == RcloneResult::Status::kCancelled) {
       result.status = Status::kCancelled;

@@ -238,8 +238,8 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
       if (fds[i].revents == 0) continue;
       int& fd = *owners[i];
       if (&fd == &m_in) {
-        const ssize_t w = ::send(fd, m_input.data() + m_inputDone,
-                                 m_input.size() - m_inputDone, MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t w = ::send(fd, m_input.data() + m_inputDone, m_input.size() - m_inputDone,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
         if (w > 0) m_inputDone += static_cast<size_t>(w);
         if ((w < 0 && errno != EAGAIN && errno != EINTR) || m_inputDone >= m_input.size())
           CloseFd(m_in);

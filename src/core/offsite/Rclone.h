@@ -42,9 +42,9 @@ struct RcloneResult {
     kCancelled,  // stopped through the cancel flag
   };
   Status status = Status::kFailed;
-  int exitCode = -1;  // rclone's exit status (3: folder not found, 4: file not found)
-  std::string out;    // standard output (at most 64 MiB are kept)
-  std::string reason; // rclone's own words for the failure
+  int exitCode = -1;   // rclone's exit status (3: folder not found, 4: file not found)
+  std::string out;     // standard output (at most 64 MiB are kept)
+  std::string reason;  // rclone's own words for the failure
   std::vector<RcloneEvent> events;
   int64_t transfers = -1;  // files transferred, as the last statistics said (-1: none came)
   bool Ok() const { return status == Status::kDone; }

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <limits>
 
+#include "util/Json.h"
+
 namespace tessarook {
 
 class CJsonParser {
@@ -75,24 +77,6 @@ class CJsonParser {
     out.m_type = CJsonValue::Type::kNumber;
     out.m_number = std::strtod(std::string(m_text.substr(start, m_pos - start)).c_str(), nullptr);
     return true;
-  }
-
-  static void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
   }
 
   bool Hex4(uint32_t& cp) {

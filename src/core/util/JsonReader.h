@@ -48,9 +48,9 @@ class CJsonValue {
   Type m_type = Type::kNull;
   bool m_bool = false;
   double m_number = 0;
-  std::string m_text;                // string value
-  std::vector<std::string> m_keys;   // object member names, parallel to m_items
-  std::vector<CJsonValue> m_items;   // array items or object member values
+  std::string m_text;               // string value
+  std::vector<std::string> m_keys;  // object member names, parallel to m_items
+  std::vector<CJsonValue> m_items;  // array items or object member values
 };
 
 }  // namespace tessarook

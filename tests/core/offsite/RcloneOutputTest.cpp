@@ -15,8 +15,9 @@ namespace {
 
 TEST(JsonReader, ReadsRcloneListingsAndRefusesMalformedOrDeepText) {
   CJsonValue v;
-  ASSERT_TRUE(v.Parse(R"j([{"Path":"b\u00e9 1.zip","Name":"b\u00e9 1.zip","Size":5000000000,)j"
-                      R"j("ModTime":"2026-12-10T00:57:48Z","IsDir":false,"x":[1,-2.5e3,null,{}]}])j"));
+  ASSERT_TRUE(
+      v.Parse(R"j([{"Path":"b\u00e9 1.zip","Name":"b\u00e9 1.zip","Size":5000000000,)j"
+              R"j("ModTime":"2026-12-10T00:57:48Z","IsDir":false,"x":[1,-2.5e3,null,{}]}])j"));
   ASSERT_TRUE(v.IsArray());
   ASSERT_EQ(v.Items().size(), 1u);
   const CJsonValue& e = v.Items()[0];
@@ -42,12 +43,12 @@ TEST(RcloneLog, TakesProgressEventsAndTheLastReason) {
   RcloneResult r;
   std::vector<std::pair<uint64_t, uint64_t>> seen;
   const ByteProgress progress = [&](uint64_t d, uint64_t t) { seen.emplace_back(d, t); };
-  for (const char* line :
-       {R"j({"level":"info","msg":"Copied (new)","object":"S.tsbak.backups/b1.zip"})j",
-        R"j({"level":"warning","msg":"\nTransferred: ...","stats":{"bytes":300,"totalBytes":900,"transfers":1}})j",
-        R"j({"level":"error","msg":"Failed to copy: no space left on device","object":"S.tsbak.backups/b2.zip"})j",
-        "2026/12/10 01:01:50 NOTICE: Config file \"x\" not found - using defaults",
-        "not json {"}) {
+  for (
+      const char* line :
+      {R"j({"level":"info","msg":"Copied (new)","object":"S.tsbak.backups/b1.zip"})j",
+       R"j({"level":"warning","msg":"\nTransferred: ...","stats":{"bytes":300,"totalBytes":900,"transfers":1}})j",
+       R"j({"level":"error","msg":"Failed to copy: no space left on device","object":"S.tsbak.backups/b2.zip"})j",
+       "2026/12/10 01:01:50 NOTICE: Config file \"x\" not found - using defaults", "not json {"}) {
     TakeRcloneLogLine(line, r, progress);
   }
   ASSERT_EQ(seen.size(), 1u);
@@ -58,8 +59,9 @@ TEST(RcloneLog, TakesProgressEventsAndTheLastReason) {
   TakeRcloneLogLine("2026/12/10 01:01:50 Failed to copy: directory not found", r, progress);
   EXPECT_EQ(r.reason, "Failed to copy: directory not found");
   RcloneResult e;
-  TakeRcloneLogLine(R"j({"level":"error","msg":"Failed to copy: no space left on device","object":"b2.zip"})j",
-                    e, {});
+  TakeRcloneLogLine(
+      R"j({"level":"error","msg":"Failed to copy: no space left on device","object":"b2.zip"})j", e,
+      {});
   EXPECT_EQ(e.reason, "b2.zip: Failed to copy: no space left on device");
 }
 
