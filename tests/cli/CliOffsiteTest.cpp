@@ -335,7 +335,7 @@ TEST_F(CliOffsite, PruneOnlyWhenAskedAndOnlyByTimesTheRemoteKeepsDamagedPullsAre
   EXPECT_EQ(names, (std::vector<std::string>{"b1.zip", "b2.zip", "b3.zip"}));
 }
 
-TEST_F(CliOffsite, ServerKilledInAnUploadLeavesNoTornBackupAndTheNextPushCompletesIt) {
+TEST_F(CliOffsite, CtrlCOrAServerKilledInAnUploadLeaveNoTornBackupAndTheNextPushCompletesIt) {
   const std::string root = ServerRoot("sftp");
   std::string big(6 << 20, '\0');
   std::mt19937 rnd(11);
@@ -343,20 +343,37 @@ TEST_F(CliOffsite, ServerKilledInAnUploadLeavesNoTornBackupAndTheNextPushComplet
   WriteFile(dir_ / "src/big.bin", big);
   ASSERT_EQ(Cli({"backup", "S", "b2"}).status, 0);
   const std::string backup = LocalBackup("b2");
+  const std::string staged = root + "/nas/.S.tsbak.push/S.tsbak.backups/b2.zip";
+  // Waits until part of the Backup has arrived.
+  const auto partlySent = [&] {
+    for (int i = 0; i < 400; ++i) {
+      std::error_code ec;
+      if (fs::file_size(staged, ec) > 0 && !ec) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+  };
   {
     Server& server = Start("sftp", root);
     Configure(server.Config("s", pass_));
+    // Ctrl+C: the push stops as interrupted, the remote lists nothing of it.
     Result pushed;
-    std::thread push([&] { pushed = Cli({"push", "S", "s:nas"}, "RCLONE_BWLIMIT=1M"); });
-    // Killed once part of the Backup has arrived.
-    const std::string staged = root + "/nas/.S.tsbak.push/S.tsbak.backups/b2.zip";
-    for (int i = 0; i < 400; ++i) {
-      std::error_code ec;
-      if (fs::file_size(staged, ec) > 0 && !ec) break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(25));
-    }
-    server.Kill();
+    const std::string pidFile = dir_ / "push.pid";
+    std::thread push([&] {
+      pushed = Cli({"push", "S", "s:nas"},
+                   "RCLONE_BWLIMIT=1M sh -c 'echo $$ >" + pidFile + "; exec \"$0\" \"$@\"'");
+    });
+    partlySent();
+    ::kill(std::stoi("0" + ReadFile(pidFile)), SIGINT);
     push.join();
+    EXPECT_EQ(pushed.status, 130) << pushed.err;
+    EXPECT_EQ(Cli({"remote-backups", "S", "s:nas"}).out, "");
+
+    // The server killed once part of the Backup has arrived.
+    fs::remove(staged);
+    std::thread again([&] { pushed = Cli({"push", "S", "s:nas"}, "RCLONE_BWLIMIT=1M"); });
+    partlySent();
+    server.Kill();
+    again.join();
     EXPECT_EQ(pushed.status, 3) << pushed.err;
     ASSERT_TRUE(fs::exists(staged));
     EXPECT_LT(fs::file_size(staged), backup.size());
