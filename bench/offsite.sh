@@ -48,9 +48,9 @@ echo "the Backup: $(stat -c %s "$BACKUP") bytes"
 export RCLONE_CONFIG="$W/rclone.conf"
 : >"$RCLONE_CONFIG"
 PASS=$(rclone obscure bench)
-serve() {  # kind root log
+serve() {  # kind root log: starts the server and sets PORT
   rclone serve "$1" "$2" --addr 127.0.0.1:0 --user bench --pass bench --log-file "$3" \
-    --cache-dir "$W/rclone-cache" &
+    --cache-dir "$W/rclone-cache" </dev/null >/dev/null 2>&1 &
   SERVERS+=("$!")
   local marker="listening on 127.0.0.1:"
   [ "$1" = webdav ] && marker="http://127.0.0.1:"
@@ -58,24 +58,24 @@ serve() {  # kind root log
     grep -q "$marker" "$3" 2>/dev/null && break
     sleep 0.1
   done
-  grep -o "${marker}[0-9]*" "$3" | head -1 | sed 's/.*://'
+  PORT=$(grep -o "${marker}[0-9]*" "$3" | head -1 | sed 's/.*://')
 }
 mkdir -p "$W/served-sftp" "$W/served-webdav"
-port=$(serve sftp "$W/served-sftp" "$W/sftp.log")
+rm -f "$W/sftp.log" "$W/webdav.log"
+serve sftp "$W/served-sftp" "$W/sftp.log"
 printf '[s]\ntype = sftp\nhost = 127.0.0.1\nport = %s\nuser = bench\npass = %s\n' \
-  "$port" "$PASS" >>"$RCLONE_CONFIG"
-port=$(serve webdav "$W/served-webdav" "$W/webdav.log")
+  "$PORT" "$PASS" >>"$RCLONE_CONFIG"
+serve webdav "$W/served-webdav" "$W/webdav.log"
 printf '[w]\ntype = webdav\nurl = http://127.0.0.1:%s/\nvendor = other\nuser = bench\npass = %s\n' \
-  "$port" "$PASS" >>"$RCLONE_CONFIG"
+  "$PORT" "$PASS" >>"$RCLONE_CONFIG"
 
-# measure ROOT COMMAND...: the median time of $RUNS runs; ROOT (the server's
-# folder) is emptied before each run, untimed.
+# measure REMOTE COMMAND...: the median time of $RUNS runs; the folder REMOTE
+# is removed through the server before each run, untimed ("-": kept).
 measure() {
-  local root="$1" times=()
+  local remote="$1" times=()
   shift
   for _ in $(seq "$RUNS"); do
-    rm -rf "${root:?}"/*
-    rm -rf "${root:?}"/.[!.]* 2>/dev/null || true
+    [ "$remote" = - ] || rclone purge "$remote" >/dev/null 2>&1 || true
     sync
     local start end
     start=$(date +%s.%N)
@@ -92,13 +92,11 @@ declare -A T
 for r in s w; do
   root="$W/served-sftp"
   [ "$r" = w ] && root="$W/served-webdav"
-  T[push$r]=$(measure "$root" "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
+  T[push$r]=$(measure "$r:nas" "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
   cmp "$BACKUP" "$root/nas/Bench.tsbak.backups/b.zip"
-  T[copy$r]=$(measure "$root" rclone copy "$BACKUP" "$r:nas/Bench.tsbak.backups")
-  T[again$r]=$(
-    "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas" >/dev/null 2>&1
-    measure /nonexistent-never "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas"
-  )
+  T[again$r]=$(measure - "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
+  T[copy$r]=$(measure "$r:nas" rclone copy "$BACKUP" "$r:nas/Bench.tsbak.backups")
+  cmp "$BACKUP" "$root/nas/Bench.tsbak.backups/b.zip"
 done
 echo "load after:  $(uptime)"
 echo

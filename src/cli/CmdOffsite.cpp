@@ -15,10 +15,11 @@ namespace tessarook::cli {
 
 namespace {
 
-// A REMOTE:PATH argument as rclone takes it; an empty one is a usage error.
+// A REMOTE:PATH argument as rclone takes it; an empty one is a usage error,
+// rclone would take one that starts with "-" for an option.
 bool CheckRemote(const std::string& remote) {
-  if (!remote.empty()) return true;
-  Error("the remote is empty: give it as REMOTE:PATH (see 'rclone listremotes')");
+  if (!remote.empty() && remote[0] != '-') return true;
+  Error("not a remote: '" + remote + "': give it as REMOTE:PATH (see 'rclone listremotes')");
   return false;
 }
 
