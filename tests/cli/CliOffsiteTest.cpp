@@ -244,6 +244,18 @@ TEST_F(CliOffsite, PushSecondPushPullAndRestoreOverSftpAndWebdav) {
   EXPECT_EQ(again.out, "b1\t" + std::to_string(backup.size()) + "\n");
   EXPECT_EQ(ReadFile(davRoot + "/dav/nas/S.tsbak.backups/b1.zip"), retaken);
 
+  // So is a scheme file changed without changing its size.
+  fs::create_directories(dir_ / "srd");
+  ASSERT_EQ(Cli({"remove", "S", dir_ / "src"}).status, 0);
+  ASSERT_EQ(Cli({"add-folder", "S", dir_ / "srd"}).status, 0);
+  const std::string scheme = ReadFile(dir_ / "schemes/S.tsbak");
+  ASSERT_NE(ReadFile(davRoot + "/dav/nas/S.tsbak"), scheme);
+  ASSERT_EQ(ReadFile(davRoot + "/dav/nas/S.tsbak").size(), scheme.size());
+  ASSERT_EQ(Cli({"push", "S", "w:dav/nas"}).status, 0);
+  EXPECT_EQ(ReadFile(davRoot + "/dav/nas/S.tsbak"), scheme);
+  ASSERT_EQ(Cli({"remove", "S", dir_ / "srd"}).status, 0);
+  ASSERT_EQ(Cli({"add-folder", "S", dir_ / "src"}).status, 0);
+
   // An existing Backup is replaced only with --force.
   const Result refused = Cli({"pull", "S", "s:nas", "b1"});
   EXPECT_EQ(refused.status, 3);

@@ -496,12 +496,13 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
                          json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
   if (!timesKept) {
     std::vector<std::string> differ;
-    for (const auto& [relative, o] : local) {
-      if (std::find(copied.begin(), copied.end(), relative) != copied.end()) continue;
-      if (!SameTail(rclone, RemoteChild(remote, relative), o.info.path, o.info.size,
-                    options.cancel))
+    const auto compare = [&](const std::string& relative, const std::string& path, uint64_t size) {
+      if (std::find(copied.begin(), copied.end(), relative) != copied.end()) return;
+      if (!SameTail(rclone, RemoteChild(remote, relative), path, size, options.cancel))
         differ.push_back(relative);
-    }
+    };
+    compare(schemeEntry, schemeFile, static_cast<uint64_t>(st.st_size));
+    for (const auto& [relative, o] : local) compare(relative, o.info.path, o.info.size);
     if (cancelled()) return result;
     if (!differ.empty()) {
       const RcloneResult resent = RunRclone(
