@@ -138,6 +138,9 @@ int RunRename(const Context&, const Args&);
 int RunDuplicate(const Context&, const Args&);
 int RunExport(const Context&, const Args&);
 int RunImport(const Context&, const Args&);
+int RunPush(const Context&, const Args&);
+int RunRemoteBackups(const Context&, const Args&);
+int RunPull(const Context&, const Args&);
 int RunWatch(const Context&, const Args&);
 int RunHelp(const Context&, const Args&);
 

@@ -31,6 +31,14 @@ const char kSchemeArgHelp[] =
     "SCHEME is a Scheme name in the My Schemes folder, or the path of a scheme file when it "
     "holds a \"/\" or ends in \".tsbak\".";
 
+const char kRemoteHelp[] =
+    "REMOTE:PATH is a remote of your rclone configuration ('rclone config' makes one, "
+    "'rclone listremotes' lists them) and a folder on it. The Scheme is kept there as in the "
+    "My Schemes folder: PATH/NAME.tsbak and PATH/NAME.tsbak.backups/. rclone must be "
+    "installed (Debian package rclone). A remote that cannot be reached or refuses ends with "
+    "exit status 3 and rclone's own reason; nothing is deleted.";
+const ArgSpec kRemoteArg{"REMOTE:PATH", Kind::kText};
+
 std::vector<OptionSpec> With(std::vector<OptionSpec> options, const std::vector<OptionSpec>& more) {
   options.insert(options.end(), more.begin(), more.end());
   return options;
@@ -303,6 +311,47 @@ std::vector<Command> MakeTable() {
        "program's change monitor sees it. Runs until Ctrl+C (exit status 130); exit status 3 "
        "when the folder cannot be watched or goes away.",
        RunWatch},
+      // ---- Copies on another machine
+      {"push",
+       "Copies on another machine (rclone)",
+       {kSchemeArg, kRemoteArg},
+       With({{"--prune", "", Kind::kText, "apply the --keep rules to the remote's Backups"}, kJson},
+            KeepOptions()),
+       "copy the scheme file and the Backups a remote lacks",
+       std::string(kRemoteHelp) +
+           "\n\nSends every finished Backup the remote lacks or holds with other content (same "
+           "size and time, or else the same last bytes, count as the same), each under its "
+           "name's lock, so none being written goes. Each goes first to the hidden folder "
+           "PATH/.NAME.tsbak.push/ and is moved into place only when it arrived whole, so the "
+           "remote never lists a torn Backup; what an interrupted push left there is replaced "
+           "by the next one. Prints NAME<TAB>BYTES per Backup sent.\n\n"
+           "Nothing on the remote is deleted unless --prune is given: then the --keep-... rules "
+           "(as \"prune\" takes them) are applied to the remote's Backups by their times there; "
+           "a remote that keeps no modification times is not pruned.\n\n"
+           "A remote that is not an rclone crypt remote stores the copies unencrypted; push "
+           "says so. --json prints one JSON document: sent, not_sent and pruned.",
+       RunPush},
+      {"remote-backups",
+       "Copies on another machine (rclone)",
+       {kSchemeArg, kRemoteArg},
+       {kJson},
+       "list the Scheme's Backups on a remote",
+       std::string(kRemoteHelp) +
+           "\n\nPrints NAME<TAB>TIME<TAB>SIZE, TIME being the Backup's modification time on "
+           "the remote, as the desktop program shows times. The Scheme need not exist here.",
+       RunRemoteBackups},
+      {"pull",
+       "Copies on another machine (rclone)",
+       {kSchemeArg, kRemoteArg, {"BACKUP", Kind::kText}},
+       {{"--force", "", Kind::kText, "replace an existing Backup of that name"}, kJson},
+       "bring a Backup back from a remote into the Backups folder",
+       std::string(kRemoteHelp) +
+           "\n\nThe Backup is fetched under a hidden name, checked as \"verify\" checks it, "
+           "and only then listed; a damaged one is removed again (exit status 3). BACKUP "
+           "\"latest\" is the newest one on the remote (by its time there). An existing Backup "
+           "of the name is replaced only with --force. When the scheme file itself is missing "
+           "(a lost disk), it is fetched too. Prints the Backup's name.",
+       RunPull},
       {"help",
        "Help",
        {{"COMMAND", Kind::kCommand, Count::kOptional}},
