@@ -30,9 +30,8 @@ cleanup() {
 }
 trap cleanup EXIT
 C="$W/corpus"
-# shellcheck source=bench/corpus.sh disable=SC1091
-. bench/corpus.sh
-make_corpus "$C"
+echo "Building the corpus in $C ..."
+[ -d "$C" ] || python3 bench/corpus.py "$C"
 
 S="$W/offsite-schemes"
 rm -rf "$S"

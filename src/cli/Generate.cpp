@@ -171,9 +171,9 @@ std::string ZshDescription(const std::string& text) {
 }
 
 std::string ZshOption(const OptionSpec& o) {
-  std::string spec = o.name + "[" + ZshDescription(o.description) + "]";
-  if (o.TakesValue()) spec += ":" + o.value + ":" + ZshAction(o.kind, o.value);
-  return ShellQuoted(spec);
+  std::string entry = o.name + "[" + ZshDescription(o.description) + "]";
+  if (o.TakesValue()) entry += ":" + o.value + ":" + ZshAction(o.kind, o.value);
+  return ShellQuoted(entry);
 }
 
 std::string FishOption(const std::string& condition, const OptionSpec& o) {
@@ -260,11 +260,11 @@ std::string ZshCompletionData() {
     for (const OptionSpec& o : c.options) out += "\n                " + ZshOption(o);
     for (const ArgSpec& a : c.args) {
       const bool optional = a.count == ArgSpec::Count::kOptional;
-      const std::string spec = (Repeats(a) ? "*:"
-                                : optional ? "::"
-                                           : ":") +
-                               ZshDescription(a.meta) + ":" + ZshAction(a.kind, a.meta);
-      out += "\n                " + ShellQuoted(spec);
+      const std::string entry = (Repeats(a) ? "*:"
+                                 : optional ? "::"
+                                            : ":") +
+                                ZshDescription(a.meta) + ":" + ZshAction(a.kind, a.meta);
+      out += "\n                " + ShellQuoted(entry);
     }
     out += ")\n            ;;\n";
   }
