@@ -423,6 +423,15 @@ bool CXmlSettingsDoc::LoadFromText(std::string_view text) {
     doc_->DeleteChild(doc_->FirstChild());
     doc_->InsertFirstChild(doc_->NewDeclaration(kDeclaration));
   }
+
+  // Text outside every element means nothing here, and the parser takes it
+  // only when markup follows it: printed last in the file, it would make the
+  // saved settings unreadable. It goes.
+  for (XMLNode* node = doc_->FirstChild(); node != nullptr;) {
+    XMLNode* next = node->NextSibling();
+    if (node->ToText() != nullptr) doc_->DeleteChild(node);
+    node = next;
+  }
   ready_ = true;
   return true;
 }

@@ -62,6 +62,21 @@ TEST(XmlSettingsDocTest, OnlyElementsAndTheirTextAreRead) {
   EXPECT_EQ(doc.GetValue("settings.e"), "A&<");
 }
 
+// Text outside the root element is accepted by the parser when a stray end
+// tag follows it, but not when the text ends the document, which is how the
+// printer would put it: such text is dropped so that what is saved loads again.
+TEST(XmlSettingsDocTest, TextOutsideTheRootIsDroppedSoThePrintedDocumentLoadsAgain) {
+  for (const char* text :
+       {"<settings><a>1</a></settings>re</x>\n", "stray<settings><a>1</a></settings>tail</y>"}) {
+    CXmlSettingsDoc doc;
+    ASSERT_TRUE(doc.LoadFromText(text)) << text;
+    const std::string printed = doc.ToText();
+    CXmlSettingsDoc again;
+    EXPECT_TRUE(again.LoadFromText(printed)) << printed;
+    EXPECT_EQ(again.GetValue("settings.a"), "1");
+  }
+}
+
 TEST(XmlSettingsDocTest, WrittenValuesReadBackExactly) {
   for (const std::string value : {
            "  leading, trailing and  double blanks  ",
