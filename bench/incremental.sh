@@ -16,8 +16,8 @@
 # compression auto), borg unencrypted with lz4, ours at level 6 unless said.
 #
 # Environment: BENCH_DIR (scratch folder, default a new one in /dev/shm),
-# BENCH_RUNS, BENCH_XFS=0 (tmpfs only), BENCH_BIG=0 (leave out the large
-# file), BENCH_BIG_MB (its size, default 3000).
+# BENCH_RUNS, BENCH_XFS=0 (tmpfs only), BENCH_DAILY=0 (only the large file),
+# BENCH_BIG=0 (leave out the large file), BENCH_BIG_MB (its size, default 3000).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
@@ -45,7 +45,6 @@ trap cleanup EXIT
 export RESTIC_PASSWORD=bench RESTIC_CACHE_DIR="$W/cache/restic" BORG_BASE_DIR="$W/cache/borg"
 export BORG_UNKNOWN_UNENCRYPTED_REPO_ACCESS_IS_OK=yes BORG_RELOCATED_REPO_ACCESS_IS_OK=yes
 C="$W/corpus"
-SETTINGS="$W/settings.xml"  # none: the normal level
 
 load() { echo "$(uptime | sed 's/.*load/load/'); compilers running: $(pgrep -c cc1plus || true)"; }
 median() { sort -g | awk '{a[NR]=$1} END {print (NR ? a[int((NR+1)/2)] : "-")}'; }
@@ -134,7 +133,7 @@ run_kind() {
       fi
       for tool in "${order[@]}"; do
         case $tool in
-          ours) timed "$R/ours.$step" "$CLI" --settings "$SETTINGS" --schemes-dir "${D[ours]}" \
+          ours) timed "$R/ours.$step" "$CLI" --schemes-dir "${D[ours]}" \
             --quiet backup Bench "day$day" --level 6 ;;
           restic) timed "$R/restic.$step" restic -r "${D[restic]}/repo" --quiet backup "$C" ;;
           borg) timed "$R/borg.$step" borg create --compression lz4 "${D[borg]}/repo::day$day" "$C" ;;
@@ -171,8 +170,10 @@ run_kind() {
   echo "load now: $(load)"
 }
 
-run_kind tmpfs
-[ "$XFS" = 1 ] && run_kind xfs
+if [ "${BENCH_DAILY:-1}" = 1 ]; then
+  run_kind tmpfs
+  [ "$XFS" = 1 ] && run_kind xfs
+fi
 
 if [ "${BENCH_BIG:-1}" = 1 ]; then
   rm -rf "$C" "$W/base" "$W/cache"
@@ -183,7 +184,7 @@ if [ "${BENCH_BIG:-1}" = 1 ]; then
   for round in $(seq "$RUNS"); do
     rm -rf "$W/bigout/Big.tsbak.backups" "$W/bigout/borg" "$W/cache"
     borg init -e none "$W/bigout/borg"
-    timed "$W/big.ours" "$CLI" --settings "$SETTINGS" --schemes-dir "$W/bigout" --quiet \
+    timed "$W/big.ours" "$CLI" --schemes-dir "$W/bigout" --quiet \
       backup Big b --level 1
     timed "$W/big.borg" borg create --compression lz4 "$W/bigout/borg::b" "$W/big"
   done
