@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
+#include <vector>
 
 namespace tessarook {
 
@@ -71,88 +72,119 @@ class CBits {
   unsigned m_pad = 0;
 };
 
-// A canonical Huffman code: short codes from a table, longer ones by their
-// counts, one bit at a time.
+// What a code's symbols mean to the reader.
+enum class CodeKind { kLengths, kLiteralLength, kDistance };
+
+// Table entries: the bits a symbol takes (its code and the extra bits after
+// it), flags, and the symbol or a subtable's offset.
+constexpr uint32_t kBitsMask = 63;
+constexpr uint32_t kSubtable = 1u << 6;
+constexpr uint32_t kMatch = 1u << 7;    // a length: a distance follows
+constexpr uint32_t kSpecial = 1u << 8;  // the end of the block, or no such code
+constexpr unsigned kValueShift = 9;
+constexpr uint32_t kEndOfBlock = kSpecial | 256u << kValueShift;
+constexpr uint32_t kNoCode = kSpecial | 0x7FFFu << kValueShift;
+
+uint32_t EntryFor(CodeKind kind, unsigned sym, unsigned len) {
+  switch (kind) {
+    case CodeKind::kLengths:
+      return sym << kValueShift | len;
+    case CodeKind::kLiteralLength:
+      if (sym < 256) return sym << kValueShift | len;
+      if (sym == 256) return kEndOfBlock | len;
+      if (sym > 285) return kNoCode;
+      return sym << kValueShift | kMatch | (len + (sym >= 265 && sym < 285 ? (sym - 261) / 4 : 0));
+    case CodeKind::kDistance:
+      if (sym > 29) return kNoCode;
+      return sym << kValueShift | (len + (sym >= 4 ? sym / 2 - 1 : 0));
+  }
+  return kNoCode;
+}
+
+// A canonical Huffman code, read through a table of its first kTableBits
+// bits and, for longer codes, one subtable for each such start.
 class CHuffman {
  public:
   // False when the lengths over-subscribe the code.
-  bool Build(const unsigned char* lengths, unsigned n) {
-    std::fill(std::begin(m_count), std::end(m_count), 0);
-    for (unsigned i = 0; i < n; ++i) ++m_count[lengths[i]];
-    m_count[0] = 0;
+  bool Build(const unsigned char* lengths, unsigned n, CodeKind kind) {
+    uint16_t count[kMaxBits + 1] = {};
+    for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
+    count[0] = 0;
     int left = 1;
+    unsigned longest = 0;
     for (unsigned len = 1; len <= kMaxBits; ++len) {
-      left = 2 * left - m_count[len];
+      left = 2 * left - count[len];
       if (left < 0) return false;
+      if (count[len]) longest = len;
     }
-    uint16_t offset[kMaxBits + 2] = {};
     uint16_t next[kMaxBits + 1] = {};
-    uint16_t code = 0;
+    unsigned code = 0;
     for (unsigned len = 1; len <= kMaxBits; ++len) {
-      offset[len + 1] = static_cast<uint16_t>(offset[len] + m_count[len]);
-      code = static_cast<uint16_t>((code + m_count[len - 1]) << 1);
-      next[len] = code;
+      code = (code + count[len - 1]) << 1;
+      next[len] = static_cast<uint16_t>(code);
     }
-    std::fill(std::begin(m_table), std::end(m_table), 0);
+    m_subBits = longest > kTableBits ? longest - kTableBits : 0;
+    std::fill(std::begin(m_table), std::end(m_table), kNoCode);
+    m_sub.clear();
     for (unsigned sym = 0; sym < n; ++sym) {
       const unsigned len = lengths[sym];
       if (len == 0) continue;
-      m_symbol[offset[len]++] = static_cast<uint16_t>(sym);
       const unsigned c = next[len]++;
-      if (len > kTableBits) continue;
       unsigned reversed = 0;
       for (unsigned b = 0; b < len; ++b) reversed |= ((c >> b) & 1u) << (len - 1 - b);
-      for (unsigned j = reversed; j < (1u << kTableBits); j += 1u << len)
-        m_table[j] = static_cast<uint16_t>(sym << 4 | len);
+      const uint32_t entry = EntryFor(kind, sym, len);
+      if (len <= kTableBits) {
+        for (unsigned j = reversed; j < (1u << kTableBits); j += 1u << len) m_table[j] = entry;
+        continue;
+      }
+      uint32_t& start = m_table[reversed & ((1u << kTableBits) - 1)];
+      if (!(start & kSubtable)) {
+        start = static_cast<uint32_t>(m_sub.size()) << kValueShift | kSubtable;
+        m_sub.resize(m_sub.size() + (size_t{1} << m_subBits), kNoCode);
+      }
+      uint32_t* sub = m_sub.data() + (start >> kValueShift);
+      for (unsigned j = reversed >> kTableBits; j < (1u << m_subBits);
+           j += 1u << (len - kTableBits))
+        sub[j] = entry;
     }
     return true;
   }
 
-  // The next symbol, or -1 for a code that is not part of this one.
-  int Decode(CBits& bits) const {
-    const uint16_t e = m_table[bits.Peek(kTableBits)];
-    if (e != 0) {
-      bits.Skip(e & 15u);
-      return e >> 4;
-    }
-    const uint64_t b = bits.Peek(kMaxBits);
-    int code = 0, first = 0, index = 0;
-    for (unsigned len = 1; len <= kMaxBits; ++len) {
-      code |= static_cast<int>((b >> (len - 1)) & 1u);
-      const int count = m_count[len];
-      if (code < first + count) {
-        bits.Skip(len);
-        return m_symbol[index + code - first];
-      }
-      index += count;
-      first = (first + count) << 1;
-      code <<= 1;
-    }
-    return -1;
+  // The entry of the code the bits begin with (nothing is consumed).
+  uint32_t Look(const CBits& bits) const {
+    const uint32_t e = m_table[bits.Peek(kTableBits)];
+    if (!(e & kSubtable)) return e;
+    return m_sub[(e >> kValueShift) + (bits.Peek(kTableBits + m_subBits) >> kTableBits)];
   }
 
  private:
-  uint16_t m_table[1u << kTableBits];  // symbol << 4 | length; 0 for a longer code
-  uint16_t m_count[kMaxBits + 1];
-  uint16_t m_symbol[288];
+  uint32_t m_table[1u << kTableBits];
+  std::vector<uint32_t> m_sub;
+  unsigned m_subBits = 0;
 };
 
-// Follows the codes of one block up to its end code.
-bool SkipCodes(CBits& bits, const CHuffman& litlen, const CHuffman& dist) {
+// Follows the codes of one block up to its end code. The distance after a
+// length is looked up for every symbol and skipped only after a length, so
+// that literals and matches take the same path.
+bool SkipCodes(CBits& stream, const CHuffman& litlen, const CHuffman& dist) {
+  CBits bits = stream;  // a copy the compiler can keep in registers
+  bool ok = false;
   for (;;) {
-    if (!bits.Refill()) return false;
-    const int sym = litlen.Decode(bits);
-    if (sym < 256) {
-      if (sym < 0) return false;
-      continue;
+    if (!bits.Refill()) break;
+    const uint32_t e = litlen.Look(bits);
+    if (e & kSpecial) {
+      ok = (e & ~kBitsMask) == kEndOfBlock;
+      if (ok) bits.Skip(e & kBitsMask);
+      break;
     }
-    if (sym == 256) return true;
-    if (sym > 285) return false;
-    if (sym >= 265 && sym < 285) bits.Skip(static_cast<unsigned>(sym - 261) / 4);
-    const int d = dist.Decode(bits);
-    if (d < 0 || d > 29) return false;
-    if (d >= 4) bits.Skip(static_cast<unsigned>(d) / 2 - 1);
+    bits.Skip(e & kBitsMask);
+    const uint32_t d = dist.Look(bits);
+    const uint32_t match = (e & kMatch) ? ~0u : 0u;
+    if (d & kSpecial & match) break;
+    bits.Skip(d & kBitsMask & match);
   }
+  stream = bits;
+  return ok;
 }
 
 struct CFixedCodes {
@@ -163,9 +195,9 @@ struct CFixedCodes {
     std::fill(lengths + 144, lengths + 256, 9);
     std::fill(lengths + 256, lengths + 280, 7);
     std::fill(lengths + 280, lengths + 288, 8);
-    litlen.Build(lengths, 288);
+    litlen.Build(lengths, 288, CodeKind::kLiteralLength);
     std::fill(lengths, lengths + 32, 5);
-    dist.Build(lengths, 32);
+    dist.Build(lengths, 32, CodeKind::kDistance);
   }
 };
 
@@ -183,12 +215,14 @@ bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
     lengths[kOrder[i]] = static_cast<unsigned char>(bits.Take(3));
   }
   CHuffman lengthCode;
-  if (!lengthCode.Build(lengths, 19)) return false;
+  if (!lengthCode.Build(lengths, 19, CodeKind::kLengths)) return false;
   std::fill(lengths, lengths + 19, 0);
   for (unsigned i = 0; i < nlen + ndist;) {
     if (!bits.Refill()) return false;
-    const int sym = lengthCode.Decode(bits);
-    if (sym < 0) return false;
+    const uint32_t e = lengthCode.Look(bits);
+    if (e & kSpecial) return false;
+    bits.Skip(e & kBitsMask);
+    const unsigned sym = e >> kValueShift;
     if (sym < 16) {
       lengths[i++] = static_cast<unsigned char>(sym);
       continue;
@@ -209,7 +243,8 @@ bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
     i += repeat;
   }
   if (lengths[256] == 0) return false;  // no end code
-  return litlen.Build(lengths, nlen) && dist.Build(lengths + nlen, ndist);
+  return litlen.Build(lengths, nlen, CodeKind::kLiteralLength) &&
+         dist.Build(lengths + nlen, ndist, CodeKind::kDistance);
 }
 
 }  // namespace

@@ -380,10 +380,8 @@ bool CZipFile::Open(const std::string& path) {
   const bool known = ::stat(path.c_str(), &st) == 0;
   m_readDevice = known ? st.st_dev : 0;
   m_readInode = known ? st.st_ino : 0;
-  m_firstByFoldedName.clear();
-  const auto& entries = m_reader->Entries();
-  for (size_t i = 0; i < entries.size(); ++i)
-    m_firstByFoldedName.emplace(FoldName(entries[i].name), static_cast<int64_t>(i));
+  m_firstByFoldedName.clear();  // made when asked for (FindEntry)
+  m_searchedByName = 0;
   return Succeed();
 }
 
@@ -1049,6 +1047,21 @@ uint64_t CZipFile::GetEntrySize(int64_t index) {
 
 int64_t CZipFile::FindEntry(const std::string& name) {
   if (!m_reader) return -1;
+  // An index by name costs memory for every entry, and most readers ask
+  // once (for the manifest): the first question is answered by a search,
+  // the index is made for the second.
+  const auto& entries = m_reader->Entries();
+  if (m_firstByFoldedName.empty() && m_searchedByName < 1) {
+    ++m_searchedByName;
+    const std::string folded = FoldName(name);
+    for (size_t i = 0; i < entries.size(); ++i)
+      if (entries[i].name.size() == folded.size() && FoldName(entries[i].name) == folded)
+        return static_cast<int64_t>(i);
+    return -1;
+  }
+  if (m_firstByFoldedName.empty())
+    for (size_t i = 0; i < entries.size(); ++i)
+      m_firstByFoldedName.emplace(FoldName(entries[i].name), static_cast<int64_t>(i));
   auto it = m_firstByFoldedName.find(FoldName(name));
   return it == m_firstByFoldedName.end() ? -1 : it->second;
 }

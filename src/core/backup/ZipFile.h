@@ -247,6 +247,7 @@ class CZipFile {
   int m_compressorLevel = 0;
   int64_t m_identityCutoff = 0;
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
+  int m_searchedByName = 0;  // FindEntry calls answered without the index
   bool m_broken = false;
   bool m_protected = false;
   bool m_damaged = false;
