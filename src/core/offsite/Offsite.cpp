@@ -13,6 +13,7 @@
 #include <ctime>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "backup/BackupVerifier.h"
 #include "scheme/Scheme.h"
@@ -443,28 +444,71 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     const std::string relative = name + kBackupsExt + "/" + now.name + ".zip";
     local[relative] = {std::move(now), std::move(lock)};
   }
-  std::vector<std::string> files = {schemeEntry};
+  std::vector<std::string> files;
   for (const auto& [relative, o] : local) files.push_back(relative);
 
-  // One rclone run sends what the remote lacks or holds otherwise into the
-  // hidden folder (--compare-dest: rclone's own comparison with what is in
-  // place; --no-check-dest: whatever an interrupted push left in the hidden
+  // The scheme file takes its own way beside the Backups, on a thread of its
+  // own: compared whole (it is small), and when the remote lacks it or holds
+  // another, sent into the hidden folder and moved into place.
+  struct SchemeOutcome {
+    bool sent = false;
+    std::string error;
+  } scheme;
+  std::thread schemeWay([&] {
+    std::string mine;
+    if (!ReadLocalTail(schemeFile, static_cast<uint64_t>(st.st_size),
+                       static_cast<uint64_t>(st.st_size), mine)) {
+      scheme.error = "cannot read " + schemeFile + ": " + std::strerror(errno);
+      return;
+    }
+    const RcloneResult there =
+        RunRclone(rclone, {"cat", RemoteChild(remote, schemeEntry)}, {}, options.cancel);
+    if (there.Ok() && there.out == mine) return;
+    const std::string staged = RemoteChild(staging, schemeEntry);
+    RcloneResult step =
+        RunRclone(rclone, {"copyto", schemeFile, staged, "--no-check-dest"}, {}, options.cancel);
+    if (step.Ok())
+      step =
+          RunRclone(rclone, {"moveto", staged, RemoteChild(remote, schemeEntry), "--ignore-times"},
+                    {}, options.cancel);
+    scheme.sent = step.Ok();
+    if (!step.Ok()) scheme.error = step.reason;
+  });
+  struct Join {
+    std::thread& thread;
+    ~Join() {
+      if (thread.joinable()) thread.join();
+    }
+  } joinSchemeWay{schemeWay};
+
+  // One rclone run sends the Backups the remote lacks or holds otherwise into
+  // the hidden folder (--compare-dest: rclone's own comparison with what is
+  // in place; --no-check-dest: whatever an interrupted push left in the hidden
   // folder is overwritten). Beside it, rclone says whether the remote is
-  // encrypted and how exact its modification times are.
+  // encrypted and how exact its modification times are, and the run that
+  // moves the Backups into place starts too: it waits for the list of what
+  // arrived whole (--files-from-raw on its standard input) before it acts.
   const bool askKind = static_cast<bool>(options.encryption);
-  CRcloneProcess kinds, features, copy;
+  CRcloneProcess kinds, features, copy, moveBackups;
   std::string error;
+  const bool anyBackup = !files.empty();
   if ((askKind && !kinds.Start(rclone, {"listremotes", "--long"}, {}, &error)) ||
       !features.Start(rclone, {"backend", "features", remote}, {}, &error) ||
-      !copy.Start(rclone,
-                  {"copy", folder, staging, "--compare-dest", remote, "--no-check-dest",
-                   "--files-from-raw", "-", "--stats", "500ms"},
-                  ListLines(files), &error)) {
+      (anyBackup &&
+       (!copy.Start(rclone,
+                    {"copy", folder, staging, "--compare-dest", remote, "--no-check-dest",
+                     "--files-from-raw", "-", "--stats", "500ms"},
+                    ListLines(files), &error) ||
+        !moveBackups.StartHeld(rclone,
+                               {"move", RemoteChild(staging, name + kBackupsExt), remoteBackups,
+                                "--files-from-raw", "-", "--ignore-times"},
+                               &error)))) {
     result.error = error;
     return result;
   }
   if (askKind) options.encryption(IsEncryptedIn(remote, kinds.Wait(options.cancel, {}).out));
-  RcloneResult sent = copy.Wait(options.cancel, options.progress);
+  RcloneResult sent;
+  if (anyBackup) sent = copy.Wait(options.cancel, options.progress);
   const RcloneResult precision = features.Wait(options.cancel, {});
   const auto cancelled = [&] {
     if (!options.cancel || !options.cancel->load()) return false;
@@ -476,16 +520,20 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   const auto failed = [&](const RcloneResult& r) {
     // What this run left in the hidden folder is of no use: free the space
     // (a full remote) as far as the remote lets us.
+    if (schemeWay.joinable()) schemeWay.join();
     RunRclone(rclone, {"purge", staging});
     result.error = r.reason;
     return result;
   };
-  if (!sent.Ok()) return failed(sent);
-  std::vector<std::string> copied = sent.Objects("Copied");
-  if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != copied.size()) {
-    RcloneResult unreadable = sent;
-    unreadable.reason = "rclone's log does not say which files it sent";
-    return failed(unreadable);
+  std::vector<std::string> copied;
+  if (anyBackup) {
+    if (!sent.Ok()) return failed(sent);
+    copied = sent.Objects("Copied");
+    if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != copied.size()) {
+      RcloneResult unreadable = sent;
+      unreadable.reason = "rclone's log does not say which files it sent";
+      return failed(unreadable);
+    }
   }
 
   // A remote that keeps no modification times compares by size alone: a
@@ -494,15 +542,14 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   CJsonValue json;
   const bool timesKept = precision.Ok() && json.Parse(precision.out) && json.IsObject() &&
                          json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
-  if (!timesKept) {
+  if (!timesKept && anyBackup) {
     std::vector<std::string> differ;
-    const auto compare = [&](const std::string& relative, const std::string& path, uint64_t size) {
-      if (std::find(copied.begin(), copied.end(), relative) != copied.end()) return;
-      if (!SameTail(rclone, RemoteChild(remote, relative), path, size, options.cancel))
+    for (const auto& [relative, o] : local) {
+      if (std::find(copied.begin(), copied.end(), relative) != copied.end()) continue;
+      if (!SameTail(rclone, RemoteChild(remote, relative), o.info.path, o.info.size,
+                    options.cancel))
         differ.push_back(relative);
-    };
-    compare(schemeEntry, schemeFile, static_cast<uint64_t>(st.st_size));
-    for (const auto& [relative, o] : local) compare(relative, o.info.path, o.info.size);
+    }
     if (cancelled()) return result;
     if (!differ.empty()) {
       const RcloneResult resent = RunRclone(
@@ -515,28 +562,15 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     }
   }
 
-  // All of it arrived whole: the Backups and the scheme file move into place
-  // side by side. --ignore-times: a Backup of other content but the same size
-  // replaces the one there even where the remote keeps no times.
+  // All of it arrived whole: the Backups move into place. --ignore-times: a
+  // Backup of other content but the same size replaces the one there even
+  // where the remote keeps no times.
   std::vector<std::string> backupFiles;
-  const bool sendScheme = std::find(copied.begin(), copied.end(), schemeEntry) != copied.end();
   for (const std::string& c : copied)
-    if (c != schemeEntry)
-      backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
-  CRcloneProcess moveBackups, moveScheme;
-  const bool backupsStarted =
-      !backupFiles.empty() &&
-      moveBackups.Start(rclone,
-                        {"move", RemoteChild(staging, name + kBackupsExt), remoteBackups,
-                         "--files-from-raw", "-", "--ignore-times"},
-                        ListLines(backupFiles), &error);
-  const bool schemeStarted =
-      sendScheme && moveScheme.Start(rclone,
-                                     {"moveto", RemoteChild(staging, schemeEntry),
-                                      RemoteChild(remote, schemeEntry), "--ignore-times"},
-                                     {}, &error);
+    backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
   std::string failure;
-  if (backupsStarted) {
+  if (!backupFiles.empty()) {
+    moveBackups.Feed(ListLines(backupFiles));
     const RcloneResult moved = moveBackups.Wait(options.cancel, {});
     const std::vector<std::string> done = moved.Objects("Moved");
     for (const std::string& file : backupFiles) {
@@ -546,17 +580,11 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
       result.bytes += o.info.size;
     }
     if (!moved.Ok()) failure = moved.reason;
-  } else if (!backupFiles.empty()) {
-    failure = error;
   }
-  if (schemeStarted) {
-    const RcloneResult moved = moveScheme.Wait(options.cancel, {});
-    result.schemeSent = moved.Ok();
-    if (moved.Ok()) result.bytes += static_cast<uint64_t>(st.st_size);
-    if (!moved.Ok() && failure.empty()) failure = moved.reason;
-  } else if (sendScheme && failure.empty()) {
-    failure = error;
-  }
+  if (schemeWay.joinable()) schemeWay.join();
+  result.schemeSent = scheme.sent;
+  if (scheme.sent) result.bytes += static_cast<uint64_t>(st.st_size);
+  if (failure.empty()) failure = scheme.error;
   local.clear();
   SortBackups(result.sent, BackupSort::kTime);
   if (cancelled()) return result;

@@ -178,8 +178,21 @@ bool CRcloneProcess::Start(const std::string& program, const std::vector<std::st
   m_err = err[0];
   m_input = std::move(input);
   m_inputDone = 0;
-  if (m_input.empty()) CloseFd(m_in);
+  if (m_input.empty() && !m_held) CloseFd(m_in);
   return true;
+}
+
+bool CRcloneProcess::StartHeld(const std::string& program, const std::vector<std::string>& args,
+                               std::string* error) {
+  m_held = true;
+  return Start(program, args, {}, error);
+}
+
+void CRcloneProcess::Feed(std::string input) {
+  m_held = false;
+  m_input = std::move(input);
+  m_inputDone = 0;
+  if (m_input.empty()) CloseFd(m_in);
 }
 
 void CRcloneProcess::Stop() {
@@ -219,7 +232,7 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
     struct pollfd fds[3];
     nfds_t n = 0;
     int* owners[3];
-    if (m_in >= 0) {
+    if (m_in >= 0 && !m_held) {
       fds[n] = {m_in, POLLOUT, 0};
       owners[n++] = &m_in;
     }

@@ -70,6 +70,13 @@ class CRcloneProcess {
   // which is then closed. False (with `error`) when it could not be started.
   bool Start(const std::string& program, const std::vector<std::string>& args, std::string input,
              std::string* error);
+  // Starts it with its standard input held open and empty until Feed: an
+  // rclone given "--files-from-raw -" waits there, before it acts, so it can
+  // be started ahead of time while another run decides what it is to do.
+  bool StartHeld(const std::string& program, const std::vector<std::string>& args,
+                 std::string* error);
+  // The input of a run started held; standard input is closed after it.
+  void Feed(std::string input);
 
   // Reads its output until it ends. Polls `cancel` (may be null) a few times
   // a second; when set, the child is stopped (SIGTERM, then SIGKILL after a
@@ -83,6 +90,7 @@ class CRcloneProcess {
   int m_in = -1, m_out = -1, m_err = -1;
   std::string m_input;
   size_t m_inputDone = 0;
+  bool m_held = false;
   std::string m_startError;
 };
 
