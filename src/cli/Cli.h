@@ -55,6 +55,10 @@ struct Context {
   std::string SchemeFile(const std::string& arg) const;
   // True when a progress bar may be drawn on stderr.
   bool ShowProgress() const;
+  // The settings file in use: --settings, else the program's own.
+  std::string SettingsFileInUse() const;
+  // The per-user file of the Schemes' schedules, keep rules and last Backups.
+  std::string RecordsFile() const;
 };
 
 struct Command {
@@ -126,6 +130,12 @@ PruneOutcome PruneBackups(const CBackupStore& store, const KeepPolicy& policy,
 // `reasons`, also the rules that keep it.
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
                      const std::vector<std::string>* reasons = nullptr);
+
+// A Scheme was renamed or duplicated (`copy`), or deleted: its record and
+// timer follow it. A failure is named on stderr; false then.
+bool CarryScheduleOf(const Context& ctx, const std::string& oldFile, const std::string& newFile,
+                     bool copy);
+bool DropScheduleOf(const Context& ctx, const std::string& schemeFile);
 
 // Shows a desktop notification through notify-send when there is one; says
 // nothing and changes nothing when there is no notify-send or no desktop

@@ -90,6 +90,7 @@ int RunDelete(const Context& ctx, const Args& args) {
   const std::string& name = args.positional[0];
   switch (lib.Delete(name)) {
     case LibraryResult::kDone:
+      return DropScheduleOf(ctx, lib.SchemeFile(name)) ? kExitOk : kExitSkipped;
     case LibraryResult::kUnchanged:
       return kExitOk;
     case LibraryResult::kBadName:
@@ -124,6 +125,9 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
       copy ? lib.Duplicate(oldName, newName) : lib.Rename(oldName, newName);
   switch (result) {
     case LibraryResult::kDone:
+      return CarryScheduleOf(ctx, lib.SchemeFile(oldName), lib.SchemeFile(newName), copy)
+                 ? kExitOk
+                 : kExitSkipped;
     case LibraryResult::kUnchanged:
       return kExitOk;
     case LibraryResult::kBadName:
