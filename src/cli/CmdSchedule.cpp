@@ -10,8 +10,8 @@
 #include <iostream>
 
 #include "Cli.h"
-#include "library/SchemeRecord.h"
 #include "library/Scheduler.h"
+#include "library/SchemeRecord.h"
 #include "settings/UserPlaces.h"
 #include "util/IsoTime.h"
 
@@ -28,7 +28,8 @@ std::string OwnPath() {
 }
 
 CScheduler MakeScheduler(const Context& ctx) {
-  return CScheduler(OwnPath(), UserConfigHome(), ctx.settingsFile.empty() ? "" : AbsolutePath(ctx.settingsFile));
+  return CScheduler(OwnPath(), UserConfigHome(),
+                    ctx.settingsFile.empty() ? "" : AbsolutePath(ctx.settingsFile));
 }
 
 std::string KeepText(const KeepPolicy& keep) {

@@ -45,8 +45,9 @@ void PrintUsage(std::ostream& out) {
   static const char* const kOrder[] = {
       "new",     "show",          "add",           "add-file",         "add-folder", "remove",
       "exclude", "backup",        "backups",       "contents",         "restore",    "extract",
-      "verify",  "delete-backup", "rename-backup", "duplicate-backup", "prune",      "schemes",
-      "delete",  "rename",        "duplicate",     "export",           "import",     "watch"};
+      "verify",  "delete-backup", "rename-backup", "duplicate-backup", "prune",      "schedule",
+      "schemes", "delete",        "rename",        "duplicate",        "export",     "import",
+      "watch"};
   auto rank = [](const std::string& name) {
     for (size_t i = 0; i < std::size(kOrder); ++i)
       if (name == kOrder[i]) return i;

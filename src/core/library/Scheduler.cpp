@@ -68,8 +68,8 @@ std::string SystemdEscape(std::string_view text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(text[i]);
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == ':' || c == '_' || (c == '.' && i > 0);
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == ':' || c == '_' || (c == '.' && i > 0);
     if (c == '/') {
       out += '-';
     } else if (plain) {
@@ -92,11 +92,10 @@ std::string CronLine(const std::string& cliPath, const std::string& settingsFile
   if (schedule == Schedule::kOff) return std::string();
   for (const std::string* text : {&cliPath, &settingsFile, &instance})
     if (text->find_first_of("\r\n") != std::string::npos) return std::string();
-  std::string line = std::string("@") + ScheduleName(schedule) + " " + ShellWord(cliPath) +
-                     " --quiet";
+  std::string line =
+      std::string("@") + ScheduleName(schedule) + " " + ShellWord(cliPath) + " --quiet";
   if (!settingsFile.empty()) line += " --settings " + ShellWord(settingsFile);
-  line += " backup --notify -- " + ShellWord(instance) + " " + kCronMark +
-          SystemdEscape(instance);
+  line += " backup --notify -- " + ShellWord(instance) + " " + kCronMark + SystemdEscape(instance);
   return line;
 }
 
@@ -183,7 +182,8 @@ bool CScheduler::ApplySystemd(const std::string& instance, Schedule schedule,
   const std::string dropInFolder = JoinPath(UnitFolder(), unit + ".d");
   const std::string dropIn = JoinPath(dropInFolder, kDropInName);
   // A line of the crontab from a time without systemd would run it twice.
-  if (RunProgram({"sh", "-c", "command -v crontab"}).status == 0) ApplyCron(instance, Schedule::kOff, nullptr);
+  if (RunProgram({"sh", "-c", "command -v crontab"}).status == 0)
+    ApplyCron(instance, Schedule::kOff, nullptr);
   if (schedule == Schedule::kOff) {
     const ProgramRun run = Systemctl({"disable", "--now", unit});
     std::error_code ec;
@@ -203,8 +203,9 @@ bool CScheduler::ApplySystemd(const std::string& instance, Schedule schedule,
     if (error) *error = why;
     return false;
   }
-  const std::string text = std::string("# Written by Tessarook: how often the Scheme is backed up.\n"
-                                       "[Timer]\nOnCalendar=\nOnCalendar=") +
+  const std::string text = std::string(
+                               "# Written by Tessarook: how often the Scheme is backed up.\n"
+                               "[Timer]\nOnCalendar=\nOnCalendar=") +
                            Calendar(schedule) + "\nRandomizedDelaySec=" + Delay(schedule) + "\n";
   if (!WriteFileAtomic(dropIn, text)) {
     if (error) *error = "cannot write " + dropIn + ": " + ErrnoText(errno);
@@ -267,13 +268,12 @@ TimerState CScheduler::Query(const std::string& instance, Schedule schedule) con
     const ProgramRun enabled = Systemctl({"is-enabled", state.what});
     state.enabled = enabled.status == 0 && FirstLine(enabled.out) == "enabled";
     if (!state.enabled) return state;
-    const ProgramRun next = Systemctl(
-        {"show", "--timestamp=unix", "--property=NextElapseUSecRealtime", "--value", state.what});
-    const std::string text = FirstLine(next.out);
-    if (next.status == 0 && text.size() > 1 && text[0] == '@') {
-      char* end = nullptr;
-      const long long seconds = std::strtoll(text.c_str() + 1, &end, 10);
-      if (end && *end == '\0' && seconds > 0) state.nextRun = int64_t(seconds) * kNsPerSecond;
+    // The JSON listing gives the moment as a number (µs since 1970).
+    const ProgramRun next = Systemctl({"list-timers", "--all", "--output=json", state.what});
+    const size_t at = next.out.find("\"next\":");
+    if (next.status == 0 && at != std::string::npos) {
+      const long long usec = std::strtoll(next.out.c_str() + at + 7, nullptr, 10);
+      if (usec > 0) state.nextRun = int64_t(usec) * 1000;
     }
     if (state.nextRun == 0) state.nextRun = NextScheduledRun(schedule, now);
     return state;

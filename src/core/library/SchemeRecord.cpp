@@ -90,8 +90,7 @@ void SetValue(SchemeRecord& record, const std::string& key, const std::string& v
   int64_t moment = 0;
   for (const KeepKey& k : kKeepKeys) {
     if (key != k.key) continue;
-    if (ParseNumber(value, number) && number <= kMaxKeep)
-      record.keep.*k.field = unsigned(number);
+    if (ParseNumber(value, number) && number <= kMaxKeep) record.keep.*k.field = unsigned(number);
     return;
   }
   if (key == "schedule") {

@@ -56,7 +56,8 @@ ProgramRun RunProgram(const std::vector<std::string>& argv, const std::string& i
   }
   run.started = true;
   // A program that stops reading its input must not kill this one.
-  struct sigaction ignore {}, old {};
+  struct sigaction ignore {
+  }, old{};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGPIPE, &ignore, &old);
   size_t written = 0;

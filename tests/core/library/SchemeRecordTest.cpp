@@ -1,5 +1,3 @@
-#include "library/SchemeRecord.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -11,6 +9,7 @@
 
 #include "../util/TempFolder.h"
 #include "library/Scheduler.h"
+#include "library/SchemeRecord.h"
 
 namespace tessarook {
 namespace {
@@ -145,7 +144,8 @@ TEST(SchemeRecordTest, FileUpdatesMovesCopiesAndRemoves) {
     const std::string before = ReadText(records.File());
     chmod(records.File().c_str(), 0);
     std::string error;
-    EXPECT_FALSE(records.Update("/s/0.tsbak", [](SchemeRecord& r) { r.level = 1; }, &error));
+    EXPECT_FALSE(records.Update(
+        "/s/0.tsbak", [](SchemeRecord& r) { r.level = 1; }, &error));
     EXPECT_NE(error.find("cannot read"), std::string::npos) << error;
     chmod(records.File().c_str(), 0600);
     EXPECT_EQ(ReadText(records.File()), before);
@@ -171,14 +171,16 @@ TEST(SchemeRecordTest, NextRunsAndOverdueSchemes) {
   tzset();
   const int64_t wed = Local(2026, 12, 30, 23, 10);  // a Wednesday
   EXPECT_EQ(NextScheduledRun(Schedule::kOff, wed), 0);
-  EXPECT_EQ(NextScheduledRun(Schedule::kHourly, wed), Local(2027, 1, 1, 0, 0) - 24 * 3600 * kSecond);
+  EXPECT_EQ(NextScheduledRun(Schedule::kHourly, wed),
+            Local(2027, 1, 1, 0, 0) - 24 * 3600 * kSecond);
   EXPECT_EQ(NextScheduledRun(Schedule::kDaily, wed), Local(2026, 12, 31, 0, 0));
   EXPECT_EQ(NextScheduledRun(Schedule::kWeekly, wed), Local(2027, 1, 4, 0, 0));
   EXPECT_EQ(NextScheduledRun(Schedule::kWeekly, wed, true), Local(2027, 1, 3, 0, 0));
   // At a period's very start the next one is a whole period away.
   EXPECT_EQ(NextScheduledRun(Schedule::kWeekly, Local(2027, 1, 4, 0, 0)), Local(2027, 1, 11, 0, 0));
   // Over the change to summer time a day has 23 hours.
-  EXPECT_EQ(NextScheduledRun(Schedule::kDaily, Local(2027, 3, 28, 12, 0)), Local(2027, 3, 29, 0, 0));
+  EXPECT_EQ(NextScheduledRun(Schedule::kDaily, Local(2027, 3, 28, 12, 0)),
+            Local(2027, 3, 29, 0, 0));
 
   SchemeRecord r;
   const int64_t now = Local(2026, 12, 10, 12, 0);
@@ -240,7 +242,8 @@ TEST(SchemeRecordTest, TimerNamesAndCrontabLines) {
   tab = ReplaceCronLine(tab, "Home2", home2Line);
   EXPECT_EQ(tab, mine + homeLine + "\n" + home2Line + "\n");
   tab = ReplaceCronLine(tab, "Home", CronLine("/bin/t", "", "Home", Schedule::kHourly));
-  EXPECT_EQ(tab, mine + home2Line + "\n" + CronLine("/bin/t", "", "Home", Schedule::kHourly) + "\n");
+  EXPECT_EQ(tab,
+            mine + home2Line + "\n" + CronLine("/bin/t", "", "Home", Schedule::kHourly) + "\n");
   tab = ReplaceCronLine(tab, "Home", "");
   tab = ReplaceCronLine(tab, "Home2", "");
   EXPECT_EQ(tab, mine);
