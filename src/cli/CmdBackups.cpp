@@ -119,14 +119,7 @@ int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archi
   return OpenBackup(store, backup, archive, damaged) ? kExitOk : kExitFailure;
 }
 
-std::string DefaultBackupName() {
-  const time_t now = time(nullptr);
-  struct tm tm {};
-  localtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S", &tm);
-  return text;
-}
+std::string DefaultBackupName() { return BackupNameForTime(time(nullptr)); }
 
 // Manifest positions whose path is `given` (as typed, or made absolute).
 std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string& given) {

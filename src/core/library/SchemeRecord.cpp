@@ -399,6 +399,33 @@ bool CSchemeRecords::Remove(const std::string& schemeFile, std::string* error) {
   return Change([&](SchemeRecordMap& records) { records.erase(schemeFile); }, error);
 }
 
+BackupEndNote EndNoteOf(const std::string& name, int64_t started, const BackupJobResult& result) {
+  BackupEndNote note;
+  note.name = name;
+  note.started = started;
+  note.files = result.filesStored;
+  note.skipped = result.skipped.size();
+  switch (result.status) {
+    case BackupJobResult::Status::kDone:
+      note.end = result.skipped.empty() ? BackupEnd::kOk : BackupEnd::kSkipped;
+      break;
+    case BackupJobResult::Status::kCancelled:
+      note.end = BackupEnd::kInterrupted;
+      break;
+    case BackupJobResult::Status::kFailed:
+      note.end = BackupEnd::kFailed;
+      note.error = result.error;
+      break;
+  }
+  return note;
+}
+
+std::vector<BackupInfo> BackupsToPrune(const std::vector<BackupInfo>& backups,
+                                       const KeepPolicy& keep) {
+  if (!keep.Any()) return {};
+  return PlanRetention(backups, keep).remove;
+}
+
 bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,
                    const BackupEndNote& note, std::string* error) {
   return records.Update(

@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/BackupJob.h"
 #include "backup/Retention.h"
 
 namespace tessarook {
@@ -128,6 +129,14 @@ struct BackupEndNote {
   uint64_t skipped = 0;
   std::string error;
 };
+// The note for a Backup job's result: a written Backup is ok, or "skipped
+// files" when files could not be read; a cancelled one is interrupted.
+BackupEndNote EndNoteOf(const std::string& name, int64_t started, const BackupJobResult& result);
+
+// What a Scheme's keep rules would delete from its Backups now, newest first.
+std::vector<BackupInfo> BackupsToPrune(const std::vector<BackupInfo>& backups,
+                                       const KeepPolicy& keep);
+
 // Notes how a Backup of `schemeFile` ended in its record.
 bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,
                    const BackupEndNote& note, std::string* error = nullptr);

@@ -1,5 +1,7 @@
 #include "shell/NameCheck.h"
 
+#include <ctime>
+
 #include <sys/stat.h>
 
 #include "library/SchemePaths.h"
@@ -41,6 +43,15 @@ NameVerdict CheckName(std::string_view name, const NameCheckContext& context) {
   if (name.empty()) return NameVerdict::kEmpty;
   if (AnythingAt(NameTargetPath(name, context))) return NameVerdict::kAskOverwrite;
   return NameVerdict::kAccept;
+}
+
+std::string BackupNameForTime(long long seconds) {
+  const time_t moment = time_t(seconds);
+  struct tm tm {};
+  localtime_r(&moment, &tm);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S", &tm);
+  return text;
 }
 
 }  // namespace tessarook
