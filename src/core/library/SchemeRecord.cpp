@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "settings/UserPlaces.h"
+#include "shell/StatusTexts.h"
 #include "util/AtomicFile.h"
 #include "util/OpenBeneath.h"
 
@@ -291,6 +292,19 @@ bool IsBackupOverdue(const SchemeRecord& record, int64_t newestTaken, int64_t no
 
 bool NeedsAttention(const SchemeRecord& record, int64_t newestTaken, int64_t nowNs) {
   return record.lastEnd == BackupEnd::kFailed || IsBackupOverdue(record, newestTaken, nowNs);
+}
+
+SchemeStatus DescribeScheme(const SchemeRecord& record, int64_t newestTaken, int64_t nowNs,
+                            bool cronWeek) {
+  SchemeStatus status;
+  if (record.lastEnd != BackupEnd::kNone)
+    status.last = MomentText(record.lastTaken) + ", " + BackupEndText(record.lastEnd);
+  else if (newestTaken > 0)
+    status.last = MomentText(newestTaken);
+  if (record.schedule != Schedule::kOff)
+    status.next = MomentText(NextScheduledRun(record.schedule, nowNs, cronWeek));
+  status.attention = NeedsAttention(record, newestTaken, nowNs);
+  return status;
 }
 
 std::string CSchemeRecords::FileBeside(const std::string& settingsFile) {

@@ -90,6 +90,18 @@ bool IsBackupOverdue(const SchemeRecord& record, int64_t newestTaken, int64_t no
 // failed, or its scheduled Backups are overdue.
 bool NeedsAttention(const SchemeRecord& record, int64_t newestTaken, int64_t nowNs);
 
+// What My Schemes shows beside a Scheme's name.
+struct SchemeStatus {
+  std::string last;  // "10.12.2026, 00:08, ok": the last Backup's time and how it ended
+  std::string next;  // "11.12.2026, 00:00": when the next is due; "" without a schedule
+  bool attention = false;  // NeedsAttention
+};
+// `newestTaken`: the newest listed Backup's time (0 for none). The last
+// Backup is the recorded one; without a record, the newest listed one.
+// `cronWeek` as for NextScheduledRun.
+SchemeStatus DescribeScheme(const SchemeRecord& record, int64_t newestTaken, int64_t nowNs,
+                            bool cronWeek);
+
 // The records file of one user.
 class CSchemeRecords {
  public:

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <string>
 
 #include "app/ListPane.h"
@@ -15,6 +16,7 @@
 #include "library/SchemeExportWorker.h"
 #include "library/SchemeImportWorker.h"
 #include "library/SchemeLibrary.h"
+#include "library/SchemeRecord.h"
 #include "monitor/FolderWatcher.h"
 
 class wxListEvent;
@@ -30,6 +32,10 @@ class CSchemesView : public CListPane {
 
   // Rebuilds the list of Schemes from the My Schemes folder.
   void FillList();
+  // What the status columns show for a listed Scheme: 1 its last Backup, 2
+  // its next; and whether it is marked.
+  wxString GetStatusText(const wxString& name, int column) const;
+  bool NeedsAttention(const wxString& name) const;
   // A Scheme was opened, created or closed: rebuild, and (with autorefresh on)
   // start watching the My Schemes folder unless a watcher still runs.
   void OnDocumentUpdate() override;
@@ -92,6 +98,11 @@ class CSchemesView : public CListPane {
   void HideProgress();
 
   wxImageList m_images;
+  // A Scheme's record and timer follow it: renamed or duplicated (`copy`) to
+  // `newFile`, or deleted (`newFile` empty).
+  void FollowSchedule(const std::string& oldFile, const std::string& newFile, bool copy);
+  std::map<std::string, SchemeStatus> m_status;  // by Scheme name
+  int m_timerKind = -1;                          // TimerKind, -1 until asked
   void OnCopyEnded(LibraryResult result, std::string newName, bool rename, double seconds,
                    uint64_t bytes);
 
