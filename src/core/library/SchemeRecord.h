@@ -92,8 +92,8 @@ bool NeedsAttention(const SchemeRecord& record, int64_t newestTaken, int64_t now
 
 // What My Schemes shows beside a Scheme's name.
 struct SchemeStatus {
-  std::string last;  // "10.12.2026, 00:08, ok": the last Backup's time and how it ended
-  std::string next;  // "11.12.2026, 00:00": when the next is due; "" without a schedule
+  std::string last;        // "10.12.2026, 00:08, ok": the last Backup's time and how it ended
+  std::string next;        // "11.12.2026, 00:00": when the next is due; "" without a schedule
   bool attention = false;  // NeedsAttention
 };
 // `newestTaken`: the newest listed Backup's time (0 for none). The last

@@ -1,8 +1,8 @@
 #include "shell/NameCheck.h"
 
-#include <ctime>
-
 #include <sys/stat.h>
+
+#include <ctime>
 
 #include "library/SchemePaths.h"
 #include "shell/Messages.h"

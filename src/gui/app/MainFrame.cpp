@@ -353,8 +353,8 @@ void CMainFrame::BindCommands() {
 void CMainFrame::BindBackupMenu() {
   // The menu bar's and toolbar's commands reach the frame: it hands them to
   // the pane whose command they are, under the rules of that pane's pop-up.
-  Bind(wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanStartBackup()); },
-       ID_BACKUP_NOW);
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanStartBackup()); }, ID_BACKUP_NOW);
   Bind(
       wxEVT_MENU,
       [this](wxCommandEvent&) {
@@ -391,8 +391,7 @@ void CMainFrame::BindBackupMenu() {
       wxEVT_MENU, [this](wxCommandEvent&) { m_schemesView->ImportScheme(); }, ID_SCHEMES_IMPORT);
 
   Bind(
-      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanSchedule()); },
-      ID_SCHEME_SCHEDULE);
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanSchedule()); }, ID_SCHEME_SCHEDULE);
   Bind(
       wxEVT_MENU,
       [this](wxCommandEvent&) {

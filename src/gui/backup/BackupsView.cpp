@@ -18,9 +18,9 @@
 #include "backup/BackupPropsDlg.h"
 #include "files/FilesView.h"
 #include "library/ScheduleDlg.h"
+#include "library/SchemePaths.h"
 #include "library/SchemeRecord.h"
 #include "library/SchemesView.h"
-#include "library/SchemePaths.h"
 #include "scheme/TessarookDoc.h"
 #include "shell/Messages.h"
 #include "shell/NameCheck.h"
@@ -669,8 +669,8 @@ void CBackupsView::NotifyBackupEnd(const std::string& name, const BackupJobResul
   const wxString backup = "\"" + Utf8(name) + "\"";
   switch (result.status) {
     case BackupJobResult::Status::kDone: {
-      wxString text = "The Backup " + backup + " is finished: " +
-                      Utf8(FormatCount(result.filesStored)) + " files, " +
+      wxString text = "The Backup " + backup +
+                      " is finished: " + Utf8(FormatCount(result.filesStored)) + " files, " +
                       Utf8(FormatFileSize(result.archiveSize)) + ".";
       if (!result.skipped.empty())
         text += wxString::Format(" %zu files could not be read.", result.skipped.size());

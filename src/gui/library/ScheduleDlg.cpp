@@ -101,8 +101,8 @@ CScheduleDlg::CScheduleDlg(wxWindow* parent, std::string schemeFile, std::string
   keep->Add(grid, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
   m_previewLabel = new wxStaticText(keep->GetStaticBox(), wxID_ANY, wxString());
   keep->Add(m_previewLabel, 0, wxLEFT | wxRIGHT, gap);
-  m_preview = new wxListBox(keep->GetStaticBox(), wxID_ANY, wxDefaultPosition,
-                            FromDIP(wxSize(360, 110)));
+  m_preview =
+      new wxListBox(keep->GetStaticBox(), wxID_ANY, wxDefaultPosition, FromDIP(wxSize(360, 110)));
   keep->Add(m_preview, 1, wxEXPAND | wxALL, gap);
   top->Add(keep, 1, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
 
@@ -200,7 +200,8 @@ void CScheduleDlg::UpdatePreview() {
                                         : wxString::Format("These rules would delete %zu of %zu "
                                                            "Backups now:",
                                                            gone.size(), m_backups.size()));
-  for (const BackupInfo& b : gone) m_preview->Append(Utf8(b.name + "  (" + BackupTimeText(b) + ")"));
+  for (const BackupInfo& b : gone)
+    m_preview->Append(Utf8(b.name + "  (" + BackupTimeText(b) + ")"));
 }
 
 bool CScheduleDlg::Apply() {

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "backup/BackupStore.h"
-#include "library/SchemeRecord.h"
 #include "library/Scheduler.h"
+#include "library/SchemeRecord.h"
 
 class wxChoice;
 class wxListBox;
