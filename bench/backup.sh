@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Times taking and restoring a Backup against common archivers on the same
 # tree, in the same run, and prints each ratio (ours / theirs), the sizes and
 # the peak memory. Every figure is the median of BENCH_RUNS runs (default 3).
@@ -67,7 +68,7 @@ for a in range(20):
 print(f"{n} small files, {sum(os.path.getsize(os.path.join(p, f)) for p, _, fs in os.walk(root) for f in fs) >> 20} MiB in all")
 PY
 fi
-cat $(find "$C" -type f) >/dev/null  # warm the page cache for every tool
+find "$C" -type f -exec cat {} + >/dev/null  # warm the page cache for every tool
 
 S="$W/schemes"
 rm -rf "$S"
@@ -100,11 +101,11 @@ declare -A T M Z
 # not timed).
 clean_backup() { rm -f "$B"/b*.zip "$W"/ref.*; sync; }
 PREPARE=clean_backup
-read -r T[ours1] M[ours1] < <(measure "$CLI" --schemes-dir "$S" --quiet --jobs 1 backup Bench b1)
-read -r T[ours] M[ours] < <(measure "$CLI" --schemes-dir "$S" --quiet backup Bench b)
-read -r T[zip] M[zip] < <(cd "$W" && measure zip -r -q -6 "$W/ref.zip" corpus)
-read -r T[7z] M[7z] < <(cd "$W" && measure 7z a -tzip -mx5 -mmt "$W/ref.7z.zip" corpus)
-read -r T[pigz] M[pigz] < <(cd "$W" && measure bash -c "tar cf - corpus | pigz -6 >'$W/ref.tgz'")
+read -r "T[ours1]" "M[ours1]" < <(measure "$CLI" --schemes-dir "$S" --quiet --jobs 1 backup Bench b1)
+read -r "T[ours]" "M[ours]" < <(measure "$CLI" --schemes-dir "$S" --quiet backup Bench b)
+read -r "T[zip]" "M[zip]" < <(cd "$W" && measure zip -r -q -6 "$W/ref.zip" corpus)
+read -r "T[7z]" "M[7z]" < <(cd "$W" && measure 7z a -tzip -mx5 -mmt "$W/ref.7z.zip" corpus)
+read -r "T[pigz]" "M[pigz]" < <(cd "$W" && measure bash -c "tar cf - corpus | pigz -6 >'$W/ref.tgz'")
 "$CLI" --schemes-dir "$S" --quiet --jobs 1 backup Bench b1 >/dev/null
 "$CLI" --schemes-dir "$S" --quiet backup Bench b >/dev/null
 (cd "$W" && zip -r -q -6 "$W/ref.zip" corpus && 7z a -tzip -mx5 -mmt "$W/ref.7z.zip" corpus >/dev/null &&
@@ -124,10 +125,10 @@ cmp <(unzip -p "$B/b.zip") <(unzip -p "$B/b1.zip")
 # Restores.
 clean_restore() { rm -rf "$W"/out*; mkdir "$W/out3"; sync; }
 PREPARE=clean_restore
-read -r T[rest1] M[rest1] < <(measure "$CLI" --schemes-dir "$S" --quiet --jobs 1 restore Bench b --to "$W/out1")
-read -r T[rest] M[rest] < <(measure "$CLI" --schemes-dir "$S" --quiet restore Bench b --to "$W/out1")
-read -r T[unzip] M[unzip] < <(measure unzip -q "$W/ref.zip" -d "$W/out2")
-read -r T[bsdtar] M[bsdtar] < <(measure bsdtar -xf "$W/ref.zip" -C "$W/out3")
+read -r "T[rest1]" "M[rest1]" < <(measure "$CLI" --schemes-dir "$S" --quiet --jobs 1 restore Bench b --to "$W/out1")
+read -r "T[rest]" "M[rest]" < <(measure "$CLI" --schemes-dir "$S" --quiet restore Bench b --to "$W/out1")
+read -r "T[unzip]" "M[unzip]" < <(measure unzip -q "$W/ref.zip" -d "$W/out2")
+read -r "T[bsdtar]" "M[bsdtar]" < <(measure bsdtar -xf "$W/ref.zip" -C "$W/out3")
 "$CLI" --schemes-dir "$S" --quiet restore Bench b --to "$W/out1" >/dev/null
 diff -r "$C" "$W/out1$C" >/dev/null || { echo "restored tree differs" >&2; exit 1; }
 python3 - "$C" "$W/out1$C" <<'PY' || { echo "restored modes or times differ" >&2; exit 1; }

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Compressed Scheme export and import of a Scheme with 1 GB of Backups, against `cp -r`
 # of the same Backups folder. Prints each tool's median over the runs, every time
 # measured, the ratios to cp (target: at most 1.1) and the peak memory of export and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes opening arbitrary bytes as a Backup: opening, reading the manifest,
 // testing and reading entries, extracting one and verifying must never crash,
 // hang or allocate without bound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzz target for the Compressed Scheme reader: any input is imported into a scratch
 // My Schemes folder. A file the checker refuses must leave that folder empty, an
 // accepted one must produce its scheme file, and nothing may appear outside the folder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fuzzes reading a Backup's manifest: arbitrary bytes stored as "list.txt"
 // must read back without crashing, as the parser says within the reading
 // bounds (no more lines than the archive has entries, no line longer than the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the scheme file reader, from memory and from a file,
 // and checks that both agree and that whatever was read writes back to bytes
 // that read as the same Scheme.

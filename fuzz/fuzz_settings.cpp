@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the settings loader as settings.xml, saves the
 // result and checks that what was saved reads back to the same settings.
 #include <unistd.h>

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Configures and builds Tessarook into build/ (or the folder given as $1).
 set -e
 cd "$(dirname "$0")/.."

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds Tessarook and runs every test suite (GUI suites under a virtual X server).
 # Usage: scripts/test.sh [BUILD_DIR [extra cmake options...]]
 set -e

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The frame of tessarook-cli: global options, the command table, the common
 // exit statuses, SCHEME/BACKUP resolution, messages and the terminal progress bar.
@@ -11,7 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "backup/Prune.h"
 #include "backup/Retention.h"
+#include "library/SchemeLibrary.h"
 #include "util/Json.h"
 #include "util/ProgressText.h"
 
@@ -109,33 +112,38 @@ class ProgressBar {
   bool drawn_ = false;
 };
 
+// Before a command destroys something: on a terminal (standard input is one)
+// asks `question` on stderr and reads the answer; true for "y" or "yes".
+// Without a terminal, or with --yes, true at once, so scripts work unchanged.
+bool Confirm(const Args& args, const std::string& question);
+
+// "N Backup(s)" for the Backups of the scheme file (the *.zip files in its
+// Backups folder).
+std::string BackupCountText(const std::string& schemeFile);
+
 // The --keep-last/-hourly/-daily/-weekly/-monthly options of prune and backup.
 std::vector<OptionSpec> KeepOptions();
 // Reads them into `policy`; kExitUsage (with the reason on stderr) when a
 // value is not a positive whole number.
 int ParseKeepPolicy(const Args& args, KeepPolicy& policy);
 
-// What pruning a Scheme's Backups did (or, in a dry run, would do).
-struct PruneOutcome {  // each list oldest first
-  std::vector<KeptBackup> kept;
-  std::vector<BackupInfo> deleted;  // in a dry run: those that would be deleted
-  std::vector<std::string> failed;  // names that could not be deleted (reason on stderr)
-};
-// Deletes the Backups the policy does not keep, never those in `protect`;
-// a dry run deletes nothing, and so does a policy without any rule.
-PruneOutcome PruneBackups(const CBackupStore& store, const KeepPolicy& policy,
-                          const std::vector<std::string>& protect, bool dryRun);
+// Prunes the Scheme's Backups (PruneBackups) and names on stderr what it
+// left alone and why. The exit status: kExitOk, kExitSkipped when a Backup it
+// meant to delete was passed over, kExitFailure when one could not be deleted.
+int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const PruneOptions& options,
+                   PruneOutcome& outcome);
 
 // One Backup as a JSON object: {"name", "time" (ISO 8601), "size"}; with
 // `reasons`, also the rules that keep it.
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
                      const std::vector<std::string>* reasons = nullptr);
 
-// A Scheme was renamed or duplicated (`copy`), or deleted: its record and
-// timer follow it. A failure is named on stderr; false then.
-bool CarryScheduleOf(const Context& ctx, const std::string& oldFile, const std::string& newFile,
-                     bool copy);
-bool DropScheduleOf(const Context& ctx, const std::string& schemeFile);
+// The My Schemes folder with what carries a Scheme's record and timer through
+// its rename, duplicate and delete (see SchemeFollower).
+CSchemeLibrary FollowingLibrary(const Context& ctx);
+// After a done rename, duplicate or delete: true when the record and timer
+// followed; else names what went wrong on stderr.
+bool ScheduleFollowed(const CSchemeLibrary& lib);
 
 // Shows a desktop notification through notify-send when there is one; says
 // nothing and changes nothing when there is no notify-send or no desktop

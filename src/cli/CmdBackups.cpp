@@ -1,5 +1,8 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Backups commands: backup, backups, contents, restore, extract, verify,
 // delete-backup, rename-backup, duplicate-backup.
+
+#include <sys/stat.h>
 
 #include <ctime>
 #include <filesystem>
@@ -86,7 +89,12 @@ bool RequireBackup(const CBackupStore& store, const std::string& name) {
 bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchive& archive,
                 bool* damaged) {
   if (!archive.Open(store.GetBackupPath(name))) {
-    Error("The Backup file doesn't exist: " + store.GetBackupPath(name));
+    // The desktop program says "doesn't exist" for both; here the real reason.
+    struct stat st {};
+    if (::stat(store.GetBackupPath(name).c_str(), &st) == 0)
+      Error("not a readable Backup: " + store.GetBackupPath(name) + ": " + archive.LastError());
+    else
+      Error("The Backup file doesn't exist: " + store.GetBackupPath(name));
     return false;
   }
   if (!archive.ReadManifest()) {
@@ -215,10 +223,11 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   // The new Backup itself stays whatever the clock says about its time.
   PruneOutcome pruned;
   if (policy.Any()) {
-    pruned = PruneBackups(store, policy, {name}, false);
+    PruneOptions options;
+    options.protect = {name};
+    if (PruneAndReport(store, policy, options, pruned) != kExitOk) status = kExitSkipped;
     if (!ctx.quiet)
       for (const BackupInfo& b : pruned.deleted) Error("deleted the old Backup " + b.name);
-    if (!pruned.failed.empty()) status = kExitSkipped;
   }
 
   if (args.Has("--json")) {
@@ -340,6 +349,9 @@ int RunContents(const Context& ctx, const Args& args) {
   return damaged ? kExitFailure : kExitOk;
 }
 
+int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
+                   const std::vector<RestoreFailure>& refused, bool failing);
+
 int RunRestore(const Context& ctx, const Args& args) {
   CBackupArchive archive;
   // A damaged list restores the files it names, and the command fails in the end.
@@ -371,13 +383,15 @@ int RunRestore(const Context& ctx, const Args& args) {
   }
   std::vector<RestoreFailure> failed;
   const std::vector<RestoreItem> items = CRestoreJob::Plan(archive, positions, to, failed);
+  if (args.Has("--dry-run")) return ForeseeRestore(archive, items, failed, damaged || missing);
   BarSink bar(ctx, "Restore");
-  const RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar, ctx.jobs);
+  RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar, ctx.jobs);
   bar.Finish();
   for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
   failed.insert(failed.end(), result.failed.begin(), result.failed.end());
   bool onlySkipped = !missing;
   bool needsFolder = false;
+  bool damagedEntry = false;
   for (const RestoreFailure& f : failed) {
     // A reason that starts by naming the file again says it once.
     const std::string named = f.path + ": ";
@@ -386,19 +400,59 @@ int RunRestore(const Context& ctx, const Args& args) {
           (repeats ? f.reason.substr(named.size()) : f.reason));
     onlySkipped = onlySkipped && f.skipped;
     needsFolder = needsFolder || f.needsFolder;
+    damagedEntry = damagedEntry || f.damaged;
   }
   if (needsFolder) Error("files of a Backup made on Windows can be restored only with --to DIR");
   if (result.cancelled) {
     Error("interrupted; the file being restored was left as it was");
     return kExitInterrupted;
   }
-  if (damaged) return kExitFailure;
+  result.failed = failed;
+  if (!ctx.quiet) Error("restored: " + RestoreSummaryText(result));
+  // Damage met in the Backup is a failure of the Backup, never a skip.
+  if (damaged || damagedEntry) {
+    if (damagedEntry)
+      Error("The Backup appears to be damaged: files named above hold damaged data");
+    return kExitFailure;
+  }
   if (failed.empty() && !missing) return kExitOk;
   // Files left alone because they may not be replaced are skipped, as
   // unreadable files are by a backup; anything else is a failure unless
   // something was restored.
   if (onlySkipped) return kExitSkipped;
   return result.restored.empty() ? kExitFailure : kExitSkipped;
+}
+
+// restore --dry-run: one line per file, "create", "replace" with the reason or
+// "same"; files that would not be restored are named on stderr.
+int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
+                   const std::vector<RestoreFailure>& refused, bool failing) {
+  using Action = CZipFile::Foresight::Action;
+  bool skipped = !refused.empty();
+  for (const RestoreFailure& f : refused)
+    Error("would not restore " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) +
+          ": " + f.reason);
+  for (const RestorePreview& p : CRestoreJob::Foresee(archive, items, &InterruptFlag())) {
+    const std::string& path = p.destination;
+    switch (p.foresight.action) {
+      case Action::kCreate:
+        std::cout << "create\t" << path << "\n";
+        break;
+      case Action::kReplace:
+        std::cout << "replace\t" << path << "\t" << p.foresight.reason << "\n";
+        break;
+      case Action::kSame:
+        std::cout << "same\t" << path << "\n";
+        break;
+      case Action::kRefuse:
+        Error("would not restore " + path + ": " + p.foresight.reason);
+        skipped = true;
+        break;
+    }
+  }
+  if (InterruptFlag().load()) return kExitInterrupted;
+  if (failing) return kExitFailure;
+  return skipped ? kExitSkipped : kExitOk;
 }
 
 int RunExtract(const Context& ctx, const Args& args) {
@@ -475,6 +529,45 @@ int RunVerify(const Context& ctx, const Args& args) {
   return kExitFailure;
 }
 
+// Runs a store operation on Backup names: refused when another writer holds
+// a name, or, with `wait`, after waiting for it (saying so first).
+template <class Op>
+StoreResult UnderNameLocks(bool wait, const std::string& busyName, Op op) {
+  LockWait lock;
+  lock.replace = wait;
+  StoreResult result = op(lock);
+  if (result == StoreResult::kBusy && wait) {
+    Error("waiting for the Backup being written under the name " + busyName + " to finish");
+    lock.wait = true;
+    lock.cancel = &InterruptFlag();
+    result = op(lock);
+  }
+  return result;
+}
+
+// The exit status for a store operation's result, its failure said on stderr.
+int ReportStore(StoreResult result, const std::string& what, const std::string& name,
+                const std::string& error) {
+  switch (result) {
+    case StoreResult::kDone:
+      return kExitOk;
+    case StoreResult::kBusy:
+      Error("a Backup is being written under the name " + name +
+            (what == "delete" ? "" : " (use --force to wait for it)"));
+      return kExitFailure;
+    case StoreResult::kCancelled:
+      Error("interrupted; nothing was changed");
+      return kExitInterrupted;
+    case StoreResult::kExists:
+      Error(kExistsText + name + " (use --force to replace it)");
+      return kExitFailure;
+    case StoreResult::kFailed:
+      break;
+  }
+  Error("could not " + what + " the Backup: " + error);
+  return kExitFailure;
+}
+
 int RunDeleteBackup(const Context& ctx, const Args& args) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
@@ -483,11 +576,7 @@ int RunDeleteBackup(const Context& ctx, const Args& args) {
   const std::string name = BackupName(store, args.positional[1]);
   if (name.empty() || !RequireBackup(store, name)) return kExitFailure;
   std::string error;
-  if (!store.Delete(name, &error)) {
-    Error("could not delete the Backup: " + error);
-    return kExitFailure;
-  }
-  return kExitOk;
+  return ReportStore(store.Delete(name, &error), "delete", name, error);
 }
 
 // rename-backup and duplicate-backup.
@@ -501,17 +590,13 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
   const std::string& to = args.positional[2];
   if (from.empty() || !RequireBackup(store, from)) return kExitFailure;
   if (SamePath(store.GetBackupPath(from), store.GetBackupPath(to))) return kExitOk;
-  if (store.Exists(to) && !args.Has("--force")) {
-    Error(kExistsText + to + " (use --force to replace it)");
-    return kExitFailure;
-  }
+  // Whether NEW exists is looked at under its lock: a Backup landing there
+  // meanwhile is never replaced without --force.
   std::string error;
-  const bool ok = copy ? store.Duplicate(from, to, &error) : store.Rename(from, to, &error);
-  if (!ok) {
-    Error(std::string(copy ? "could not duplicate" : "could not rename") + " the Backup: " + error);
-    return kExitFailure;
-  }
-  return kExitOk;
+  const StoreResult result = UnderNameLocks(args.Has("--force"), to, [&](const LockWait& lock) {
+    return copy ? store.Duplicate(from, to, &error, lock) : store.Rename(from, to, &error, lock);
+  });
+  return ReportStore(result, copy ? "duplicate" : "rename", to, error);
 }
 
 int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
@@ -565,16 +650,26 @@ const CommandRegistrar kContents({"contents",
                                   RunContents});
 const CommandRegistrar kRestore(
     {"restore",
-     "restore SCHEME BACKUP [PATH...] [--to DIR]",
+     "restore SCHEME BACKUP [PATH...] [--to DIR] [--dry-run]",
      "restores all files, or the given ones, to their source paths",
      "With --to DIR each file goes to DIR followed by its source path; nothing is written\n"
      "outside DIR (symbolic links inside it are not followed). Paths of a Backup made on\n"
      "Windows need --to: C:\\a\\x goes to DIR/C/a/x, \\\\server\\share\\x to "
-     "DIR/UNC/server/share/x.\nAn existing file keeps its owner, hard links and symbolic link; "
-     "one that is read-only\nor not writable is skipped (exit status 1).\nPrints each restored "
-     "file's source path; files that could not be restored are named on stderr.\nA damaged "
-     "list restores the files it could name and exits with status 3.",
-     {{"--to", true}},
+     "DIR/UNC/server/share/x.\n"
+     "A file that already holds the Backup's data is left untouched. An existing file\n"
+     "keeps its owner, group and mode; it is replaced through a temporary file beside\n"
+     "it, or rewritten in place where its identity matters (hard links, a symbolic\n"
+     "link's target, a file of another user). One that is read-only or not writable\n"
+     "is skipped (exit status 1).\n"
+     "Prints each restored file's source path, then on stderr how many files were\n"
+     "created, replaced, already identical and not restored; files that could not be\n"
+     "restored are named on stderr. Damaged data in the Backup, and a damaged list\n"
+     "(the files it could name are restored), end with exit status 3.\n"
+     "--dry-run changes nothing and prints what would happen, one line per file:\n"
+     "create<TAB>PATH, replace<TAB>PATH<TAB>REASON (size: the sizes differ; time: same\n"
+     "size, another last-write time; content: same size and time, other bytes) or\n"
+     "same<TAB>PATH.",
+     {{"--to", true}, {"--dry-run"}},
      2,
      SIZE_MAX,
      RunRestore});
@@ -600,7 +695,8 @@ const CommandRegistrar kVerify({"verify",
 const CommandRegistrar kDeleteBackup({"delete-backup",
                                       "delete-backup SCHEME BACKUP",
                                       "deletes a Backup",
-                                      "",
+                                      "A Backup being written under the name at the moment is "
+                                      "not deleted (exit status 3).",
                                       {},
                                       2,
                                       2,
@@ -608,7 +704,9 @@ const CommandRegistrar kDeleteBackup({"delete-backup",
 const CommandRegistrar kRenameBackup({"rename-backup",
                                       "rename-backup SCHEME OLD NEW [--force]",
                                       "renames a Backup",
-                                      "",
+                                      "Refuses an existing NEW, and a name a Backup is being "
+                                      "written under at the moment;\n--force replaces NEW, "
+                                      "waiting first for a Backup being written under it.",
                                       {{"--force"}},
                                       3,
                                       3,
@@ -616,7 +714,9 @@ const CommandRegistrar kRenameBackup({"rename-backup",
 const CommandRegistrar kDuplicateBackup({"duplicate-backup",
                                          "duplicate-backup SCHEME OLD NEW [--force]",
                                          "copies a Backup under a new name",
-                                         "",
+                                         "Refuses an existing NEW, and a name a Backup is being "
+                                         "written under at the moment;\n--force replaces NEW, "
+                                         "waiting first for a Backup being written under it.",
                                          {{"--force"}},
                                          3,
                                          3,

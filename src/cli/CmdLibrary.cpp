@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The library and exchange commands: schemes, delete, rename, duplicate, export,
 // import, watch.
 
@@ -11,6 +12,7 @@
 #include <thread>
 
 #include "Cli.h"
+#include "backup/BackupStore.h"
 #include "exchange/CsmReader.h"
 #include "exchange/CsmWriter.h"
 #include "library/SchemeLibrary.h"
@@ -86,11 +88,17 @@ int RunSchemes(const Context& ctx, const Args& args) {
 }
 
 int RunDelete(const Context& ctx, const Args& args) {
-  CSchemeLibrary lib(ctx.SchemesDir());
+  CSchemeLibrary lib = FollowingLibrary(ctx);
   const std::string& name = args.positional[0];
+  if (lib.Exists(name) &&
+      !Confirm(args, "delete the Scheme \"" + name + "\" and its " +
+                         BackupCountText(lib.SchemeFile(name)) + "? This cannot be undone.")) {
+    Error("nothing was deleted");
+    return kExitFailure;
+  }
   switch (lib.Delete(name)) {
     case LibraryResult::kDone:
-      return DropScheduleOf(ctx, lib.SchemeFile(name)) ? kExitOk : kExitSkipped;
+      return ScheduleFollowed(lib) ? kExitOk : kExitSkipped;
     case LibraryResult::kUnchanged:
       return kExitOk;
     case LibraryResult::kBadName:
@@ -98,6 +106,9 @@ int RunDelete(const Context& ctx, const Args& args) {
       return kExitUsage;
     case LibraryResult::kMissing:
       return Missing(lib, name);
+    case LibraryResult::kBusy:
+      Error(std::string(kSchemeBackupBeingWrittenText) + " Nothing was deleted: " + name);
+      return kExitFailure;
     case LibraryResult::kFailed:
     case LibraryResult::kCancelled:  // nothing here cancels
       break;
@@ -109,7 +120,7 @@ int RunDelete(const Context& ctx, const Args& args) {
 
 // rename and duplicate: the same checks, then the library operation.
 int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
-  CSchemeLibrary lib(ctx.SchemesDir());
+  CSchemeLibrary lib = FollowingLibrary(ctx);
   const std::string& oldName = args.positional[0];
   const std::string& newName = args.positional[1];
   if (!CSchemeLibrary::IsValidNewName(newName)) {
@@ -125,9 +136,7 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
       copy ? lib.Duplicate(oldName, newName) : lib.Rename(oldName, newName);
   switch (result) {
     case LibraryResult::kDone:
-      return CarryScheduleOf(ctx, lib.SchemeFile(oldName), lib.SchemeFile(newName), copy)
-                 ? kExitOk
-                 : kExitSkipped;
+      return ScheduleFollowed(lib) ? kExitOk : kExitSkipped;
     case LibraryResult::kUnchanged:
       return kExitOk;
     case LibraryResult::kBadName:
@@ -135,6 +144,9 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
       return kExitUsage;
     case LibraryResult::kMissing:
       return Missing(lib, oldName);
+    case LibraryResult::kBusy:
+      Error(std::string(kSchemeBackupBeingWrittenText) + " Nothing was changed.");
+      return kExitFailure;
     case LibraryResult::kFailed:
     case LibraryResult::kCancelled:  // nothing here cancels
       break;
@@ -256,7 +268,16 @@ const CommandRegistrar kSchemes({"schemes",
                                  0,
                                  RunSchemes});
 const CommandRegistrar kDelete(
-    {"delete", "delete NAME", "delete a Scheme with its Backups folder", "", {}, 1, 1, RunDelete});
+    {"delete",
+     "delete NAME [--yes]",
+     "delete a Scheme with its Backups folder",
+     "On a terminal it asks first, naming how many Backups go; --yes answers for you.\n"
+     "Without a terminal it does not ask. Nothing is deleted while a Backup of the\n"
+     "Scheme is being written.",
+     {{"--yes", false}},
+     1,
+     1,
+     RunDelete});
 const CommandRegistrar kRename({"rename",
                                 "rename OLD NEW [--force]",
                                 "rename a Scheme with its Backups folder",

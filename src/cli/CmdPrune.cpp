@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // prune: deletes the Backups that no keep rule keeps. Its rules also serve
 // "backup ... --keep-...", which prunes right after a Backup was taken.
 
@@ -50,22 +51,33 @@ int RunPrune(const Context& ctx, const Args& args) {
     return kExitFailure;
   }
   const bool dryRun = args.Has("--dry-run");
-  const PruneOutcome outcome = PruneBackups(CBackupStore(schemeFile), policy, {}, dryRun);
+  PruneOptions options;
+  options.dryRun = dryRun;
+  PruneOutcome outcome;
+  const int status = PruneAndReport(CBackupStore(schemeFile), policy, options, outcome);
   if (args.Has("--json")) {
+    auto passedList = [](CJsonWriter& json, const char* key, const std::vector<PassedBackup>& l) {
+      json.Key(key).BeginArray();
+      for (const PassedBackup& p : l)
+        json.BeginObject().Bytes("name", p.backup.name).Key("reason").String(p.reason).EndObject();
+      json.EndArray();
+    };
     CJsonWriter json;
     json.BeginObject().Bytes("scheme", schemeFile).Key("dry_run").Bool(dryRun);
     json.Key("deleted").BeginArray();
     for (const BackupInfo& b : outcome.deleted) WriteBackupJson(json, b);
-    json.EndArray().Key("failed").BeginArray();
-    for (const std::string& f : outcome.failed) json.BeginObject().Bytes("name", f).EndObject();
-    json.EndArray().Key("kept").BeginArray();
+    json.EndArray();
+    passedList(json, "failed", outcome.failed);
+    passedList(json, "passed", outcome.passed);
+    passedList(json, "not_backups", outcome.notBackups);
+    json.Key("kept").BeginArray();
     for (const KeptBackup& k : outcome.kept) WriteBackupJson(json, k.backup, &k.reasons);
     json.EndArray().EndObject();
     std::cout << json.Text();
   } else {
     for (const BackupInfo& b : outcome.deleted) std::cout << b.name << "\n";
   }
-  return outcome.failed.empty() ? kExitOk : kExitFailure;
+  return status;
 }
 
 }  // namespace
@@ -90,24 +102,20 @@ int ParseKeepPolicy(const Args& args, KeepPolicy& policy) {
   return kExitOk;
 }
 
-PruneOutcome PruneBackups(const CBackupStore& store, const KeepPolicy& policy,
-                          const std::vector<std::string>& protect, bool dryRun) {
-  RetentionPlan plan = PlanRetention(store.List(), policy, protect);
-  // Oldest first, as "backups" lists them; so the oldest also go first.
-  std::reverse(plan.keep.begin(), plan.keep.end());
-  std::reverse(plan.remove.begin(), plan.remove.end());
-  PruneOutcome outcome;
-  outcome.kept = std::move(plan.keep);
-  for (BackupInfo& b : plan.remove) {
-    std::string error;
-    if (dryRun || store.Delete(b.name, &error)) {
-      outcome.deleted.push_back(std::move(b));
-    } else {
-      Error("could not delete the Backup " + b.name + ": " + error);
-      outcome.failed.push_back(b.name);
-    }
-  }
-  return outcome;
+int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const PruneOptions& options,
+                   PruneOutcome& outcome) {
+  outcome = PruneBackups(store, policy, options);
+  for (const PassedBackup& p : outcome.notBackups)
+    Error("left alone " + p.backup.name + ".zip, which is not a Backup: " + p.reason);
+  for (const BackupInfo& b : outcome.future)
+    Error("warning: the Backup " + b.name + " is dated in the future (" +
+          IsoLocalTime(b.creationTime) + "); it is kept and no keep rule counts it");
+  for (const PassedBackup& p : outcome.passed)
+    Error("left the Backup " + p.backup.name + " alone: " + p.reason);
+  for (const PassedBackup& p : outcome.failed)
+    Error("could not delete the Backup " + p.backup.name + ": " + p.reason);
+  if (!outcome.failed.empty()) return kExitFailure;
+  return outcome.passed.empty() ? kExitOk : kExitSkipped;
 }
 
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
@@ -143,6 +151,11 @@ const CommandRegistrar kPrune(
      "--keep-hourly/-daily/-weekly/-monthly N keep the newest Backup of each of the N most\n"
      "recent hours, days, weeks (Monday to Sunday) or months, in local time, that have\n"
      "Backups. The time is each Backup's creation time, as \"backups\" lists it.\n"
+     "Only Backups are pruned: a .zip file that does not open as a Backup is named and\n"
+     "left alone, and a Backup dated in the future is named, kept and not counted by\n"
+     "any rule. Each Backup is deleted under its name's lock, and only when it is still\n"
+     "the file that was judged: one being written, or replaced since, is named and left\n"
+     "alone (exit status 1). One already gone is not a failure.\n"
      "At least one rule is needed. Prints the name of each deleted Backup; with --dry-run\n"
      "prints the names that would go and deletes nothing. --json prints one JSON document\n"
      "with the deleted and the kept Backups.",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // schedule: a Scheme's Backups by themselves (systemd timer or crontab) and
 // its keep rules, kept in the per-user records file; the helpers that carry a
 // record along when a Scheme is renamed, duplicated or deleted.
@@ -147,24 +148,15 @@ std::string Context::SettingsFileInUse() const {
 
 std::string Context::RecordsFile() const { return CSchemeRecords::FileBeside(SettingsFileInUse()); }
 
-bool CarryScheduleOf(const Context& ctx, const std::string& oldFile, const std::string& newFile,
-                     bool copy) {
-  CSchemeRecords records(ctx.RecordsFile());
-  const std::string dir = ctx.SchemesDir();
-  const std::string error =
-      CarrySchedule(records, MakeScheduler(ctx), oldFile, ScheduleInstance(dir, oldFile), newFile,
-                    ScheduleInstance(dir, newFile), copy);
-  if (error.empty()) return true;
-  Error("the Scheme's schedule did not follow it: " + error);
-  return false;
+CSchemeLibrary FollowingLibrary(const Context& ctx) {
+  CSchemeLibrary lib(ctx.SchemesDir());
+  lib.SetFollower(ScheduleFollower(ctx.RecordsFile(), MakeScheduler(ctx), ctx.SchemesDir()));
+  return lib;
 }
 
-bool DropScheduleOf(const Context& ctx, const std::string& schemeFile) {
-  CSchemeRecords records(ctx.RecordsFile());
-  const std::string error = DropSchedule(records, MakeScheduler(ctx), schemeFile,
-                                         ScheduleInstance(ctx.SchemesDir(), schemeFile));
-  if (error.empty()) return true;
-  Error("the Scheme's schedule could not be removed: " + error);
+bool ScheduleFollowed(const CSchemeLibrary& lib) {
+  if (lib.FollowError().empty()) return true;
+  Error("the Scheme's schedule did not follow it: " + lib.FollowError());
   return false;
 }
 

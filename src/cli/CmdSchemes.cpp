@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Schemes commands: new, show, add, add-file, add-folder, remove, exclude.
 
 #include <filesystem>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "Cli.h"
+#include "backup/BackupStore.h"
 #include "library/SchemePaths.h"
 #include "scheme/Exclusions.h"
 #include "scheme/Scheme.h"
@@ -78,14 +80,26 @@ int RunNew(const Context& ctx, const Args& args) {
   }
   std::error_code ec;
   const std::string file = SchemeFilePath(dir, name);
-  if (!args.Has("--force") && fs::exists(fs::symlink_status(file, ec))) {
+  const bool exists = fs::exists(fs::symlink_status(file, ec));
+  if (!args.Has("--force") && exists) {
     Error("A Scheme with such name already exists in My Schemes folder: " + name +
           " (use --force to overwrite it)");
     return kExitFailure;
   }
+  if (exists &&
+      !Confirm(args, "replace the Scheme \"" + name + "\" with an empty one and delete its " +
+                         BackupCountText(file) + "? This cannot be undone.")) {
+    Error("nothing was changed");
+    return kExitFailure;
+  }
+  const std::string backups = BackupsFolderFor(file);
+  CBackupsFolderLock held;
+  if (!held.Acquire(backups)) {
+    Error(std::string(kSchemeBackupBeingWrittenText) + " Nothing was changed: " + name);
+    return kExitFailure;
+  }
   if (!SaveScheme(file, CScheme())) return kExitFailure;
   // Only once the empty Scheme is in place: a failed save keeps the old Backups.
-  const std::string backups = BackupsFolderFor(file);
   if (fs::exists(fs::symlink_status(backups, ec)) && !DeleteFolderTree(backups)) {
     Error("could not delete all of " + backups);
     return kExitFailure;
@@ -164,13 +178,15 @@ const char kSchemeArgHelp[] =
 
 const CommandRegistrar kNew({
     "new",
-    "new NAME [--force]",
+    "new NAME [--force [--yes]]",
     "create an empty Scheme in the My Schemes folder",
     "Writes the empty Scheme NAME.tsbak, creating the My Schemes folder when it is\n"
     "missing. An existing Scheme of that name is refused unless --force is given;\n"
-    "--force replaces it and deletes its Backups folder.\n"
+    "--force replaces it and deletes its Backups folder. On a terminal it asks first,\n"
+    "naming how many Backups go; --yes answers for you. Without a terminal it does not\n"
+    "ask. Nothing is changed while a Backup of the Scheme is being written.\n"
     "NAME may not contain any of \\ / : * ? \" < > |",
-    {{"--force", false}},
+    {{"--force", false}, {"--yes", false}},
     1,
     1,
     RunNew,

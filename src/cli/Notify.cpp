@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Desktop notifications for unattended Backups, and the copy of the messages
 // they carry.
 

@@ -1,9 +1,12 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli: the command-line program over the Tessarook core.
 
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -13,6 +16,7 @@
 #include <iostream>
 
 #include "Cli.h"
+#include "settings/XmlSettingsDoc.h"
 
 namespace tessarook::cli {
 
@@ -142,6 +146,20 @@ std::atomic<bool>& InterruptFlag() {
   return flag;
 }
 
+bool Confirm(const Args& args, const std::string& question) {
+  if (args.Has("--yes") || !isatty(STDIN_FILENO)) return true;
+  std::cerr << "tessarook-cli: " << question << " [y/N] " << std::flush;
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return answer == "y" || answer == "yes";
+}
+
+std::string BackupCountText(const std::string& schemeFile) {
+  const size_t n = CBackupStore(schemeFile).List().size();
+  return std::to_string(n) + (n == 1 ? " Backup" : " Backups");
+}
+
 bool Context::ShowProgress() const { return !quiet && isatty(STDERR_FILENO); }
 
 ProgressBar::ProgressBar(const Context& ctx, std::string label)
@@ -261,6 +279,22 @@ int main(int argc, char** argv) {
   }
   if (args.positional.size() < cmd->minArgs || args.positional.size() > cmd->maxArgs)
     return Usage("usage: tessarook-cli " + cmd->synopsis);
+
+  // A settings file named on the command line must be there and readable: a
+  // silent default would put Backups somewhere the user did not mean.
+  if (!ctx.settingsFile.empty()) {
+    tessarook::CXmlSettingsDoc doc;
+    struct stat st {};
+    const std::string settings = AbsolutePath(ctx.settingsFile);
+    if (::stat(settings.c_str(), &st) != 0) {
+      Error("the settings file " + ctx.settingsFile + " cannot be read: " + std::strerror(errno));
+      return kExitFailure;
+    }
+    if (!doc.LoadFromFile(settings)) {
+      Error("the settings file " + ctx.settingsFile + " is damaged or not a settings file");
+      return kExitFailure;
+    }
+  }
 
   // Ctrl+C, SIGTERM and a closed terminal (SIGHUP) all stop a command as the
   // desktop program's "Cancel" does: it cleans up and ends with 128 + the

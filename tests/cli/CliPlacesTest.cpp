@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where tessarook-cli looks when no --schemes-dir or --settings is given, and
 // what it says when the My Schemes folder cannot be used.
 #include <gtest/gtest.h>
@@ -97,6 +98,8 @@ TEST(CliPlaces, AMySchemesFolderThatCannotBeUsedIsNamedWithTheCause) {
                   {"--schemes-dir", tmp / "root-owned/My Schemes", "export", "Kept", tmp / "k.csm"})
                 .status,
             0);
+  // Exported private to root; shared on purpose with the other user.
+  fs::permissions(tmp / "k.csm", fs::perms::others_read, fs::perm_options::add);
   fs::permissions(tmp / "root-owned/My Schemes", readOnly);
   const std::string unwritable = "tessarook-cli: the My Schemes folder " +
                                  (tmp / "root-owned/My Schemes") +

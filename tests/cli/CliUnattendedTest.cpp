@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli for unattended use: prune, "latest", --json, the environment's
 // My Schemes folder, notifications and the progress bar on a terminal.
 

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The bash completion of tessarook-cli, driven as bash drives it.
 # Usage: completion_test.sh TESSAROOK_CLI COMPLETION_SCRIPT
 set -u
@@ -50,7 +51,8 @@ expect_has() {  # expect_has WORD LINE...: WORD is among the candidates
 expect "backup|backups" ba
 expect "duplicate-backup|duplicate" dup
 expect "--schemes-dir|--settings|--quiet|--jobs|--help|--version" --
-expect "--force|--schemes-dir|--settings|--quiet|--jobs|--help" new X --
+expect "--force|--yes|--schemes-dir|--settings|--quiet|--jobs|--help" new X --
+expect "--yes|--schemes-dir|--settings|--quiet|--jobs|--help" delete X --
 expect "name|time|size" backups Work --sort ""
 # Scheme and Backup names, from the My Schemes folder typed before or after the command.
 expect "Home Docs|Work" --schemes-dir "$schemes" show ""

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # "tessarook-cli schedule" against the real timers: a systemd user manager
 # started for the test (in a mount namespace of its own, as root), and the
 # real crontab (the user's crontab is saved first and put back at the end).
@@ -98,8 +99,14 @@ systemd_part() {
   systemctl --user daemon-reload
   "$CLI" new Other && "$CLI" add Other "$T/files"
   check "without installed units" "$CLI" schedule Other weekly >/dev/null
-  check "the user's own units" grep -q "ExecStart=\"$CLI\"" \
-    "$XDG_CONFIG_HOME/systemd/user/tessarook-backup@.service"
+  # The very units an install puts in place, sandbox and all, with this program.
+  check "the user's own units" test "$(sed "s|@TESSAROOK_CLI_PATH@|$CLI|" \
+    "$UNITS/tessarook-backup@.service.in")" = \
+    "$(cat "$XDG_CONFIG_HOME/systemd/user/tessarook-backup@.service")"
+  check "the user's own timer" cmp -s "$UNITS/tessarook-backup@.timer.in" \
+    "$XDG_CONFIG_HOME/systemd/user/tessarook-backup@.timer"
+  check "the user's own service runs" systemctl --user start tessarook-backup@Other.service
+  check "its Backup is recorded" contains "$("$CLI" schedule Other)" $'\tok\t2\t0'
   check "weekly" contains "$(systemctl --user show -p TimersCalendar tessarook-backup@Other.timer)" \
     "OnCalendar=Mon *-*-* 00:00:00"
   kill "$manager"

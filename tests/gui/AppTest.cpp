@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application: one instance only, the settings written at exit.
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,7 +31,8 @@ int StartSecondInstance(const std::vector<std::string>& args, const std::string&
   if (child == 0) {
     FILE* err = freopen(log.c_str(), "w", stderr);
     (void)err;
-    freopen("/dev/null", "w", stdout);
+    FILE* out = freopen("/dev/null", "w", stdout);
+    (void)out;
     if (chdir(workingDir.c_str()) != 0) _exit(126);
     std::vector<char*> argv{const_cast<char*>(TESSAROOK_GUI_EXE)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The name dialog, the settings dialog, the About box and its link labels.
 #include <wx/settings.h>
 #include <wx/utils.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Scheme document through the main frame: caption, New Scheme, Close
 // Scheme, open and save failures, the recent list.
 #include <wx/menu.h>
@@ -79,10 +80,24 @@ TEST_F(ShellTest, NewSchemeOverAnExistingOneReplacesItAndItsBackups) {
   EXPECT_NE(ReadFile(path), std::string(8, '\0'));
   EXPECT_FALSE(Doc()->HasScheme());
 
+  // A second question names how many Backups go; "No" keeps them.
+  const wxString secondQuestion =
+      "The Scheme \"Home\" has 1 Backup. Overwriting it deletes it, and you won't be able "
+      "to undo this action.\nDo you want to overwrite it?";
   wxTEST_DIALOG(Command(ID_NEW_SCHEME), wxExpectModal<CNewSchemeDlg>(TypeName("Home")),
                 CExpectMessage("A Scheme with such name already exists in My Schemes folder.\n"
                                "Do you want to overwrite it?",
-                               "Scheme already exists", wxID_YES));
+                               "Scheme already exists", wxID_YES),
+                CExpectMessage(secondQuestion, "Scheme already exists", wxID_NO, wxICON_WARNING));
+  EXPECT_TRUE(fs::exists(backups / "Monday.zip"));
+  EXPECT_NE(ReadFile(path), std::string(8, '\0'));
+  EXPECT_FALSE(Doc()->HasScheme());
+
+  wxTEST_DIALOG(Command(ID_NEW_SCHEME), wxExpectModal<CNewSchemeDlg>(TypeName("Home")),
+                CExpectMessage("A Scheme with such name already exists in My Schemes folder.\n"
+                               "Do you want to overwrite it?",
+                               "Scheme already exists", wxID_YES),
+                CExpectMessage(secondQuestion, "Scheme already exists", wxID_YES));
   EXPECT_FALSE(fs::exists(backups));
   EXPECT_EQ(ReadFile(path), std::string(8, '\0'));
   EXPECT_TRUE(Doc()->HasScheme());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main frame: menus, toolbar, status bar, panes, close checks, tray,
 // placement and the view state kept in the settings.
 #include <wx/config.h>

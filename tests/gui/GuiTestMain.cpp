@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop program's test runner: GoogleTest first, then the program
 // itself in a temporary home, so nothing touches the user's files.
 #include <gtest/gtest.h>

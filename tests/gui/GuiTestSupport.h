@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers of the desktop program's tests: dialogs answered by the test, a
 // fresh main frame per test, temporary folders.
 #ifndef TESSAROOK_TESTS_GUI_GUITESTSUPPORT_H
@@ -59,8 +60,14 @@ class CExpectMessage : public wxExpectModalBase<wxMessageDialog, CExpectMessage>
   int OnInvoked(wxMessageDialog* dialog) const override {
     EXPECT_EQ(dialog->GetMessage().utf8_string(), m_text.utf8_string());
     EXPECT_EQ(dialog->GetCaption().utf8_string(), m_caption.utf8_string());
+    const long style = dialog->GetMessageDialogStyle();
     if (m_icon) {
-      EXPECT_TRUE(dialog->GetMessageDialogStyle() & m_icon) << m_text.utf8_string();
+      EXPECT_TRUE(style & m_icon) << m_text.utf8_string();
+    }
+    // Every Yes/No question of the program asks before something is deleted,
+    // overwritten or lost: Enter must not say Yes.
+    if ((style & wxYES_NO) && !(style & wxCANCEL)) {
+      EXPECT_TRUE(style & wxNO_DEFAULT) << "Yes is the default of " << m_text.utf8_string();
     }
     return m_answer;
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The panes as a user drives them with the real mouse and keyboard (X events
 // through the toolkit's input simulator): context menus and their dialogs,
 // moving between the panes, the context-menu keys.

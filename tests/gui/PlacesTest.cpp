@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the desktop program keeps its files for the user: settings, profile,
 // single-instance lock and the default My Schemes folder.
 #include <wx/config.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Automatic refresh across the Settings dialog, and the tray icon's left click
 // and New Backup dialog.
 #include <wx/taskbar.h>

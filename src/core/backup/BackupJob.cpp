@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/BackupJob.h"
 
 #include <sys/stat.h>
@@ -13,6 +14,7 @@
 #include "backup/ByteMeter.h"
 #include "backup/DeflateEngine.h"
 #include "util/PartialFiles.h"
+#include "util/PrivateFiles.h"
 #include "util/TaskPool.h"
 
 namespace tessarook {
@@ -89,7 +91,7 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     // Usually there already. One that cannot be made is the real cause of the
     // failure, not the file that would have been written into it.
     const std::string folder = backupPath.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
+    if (!MakePrivateFolder(folder)) {
       result.error = "cannot create the folder " + folder + ": " + std::strerror(errno);
       return result;
     }
@@ -102,7 +104,7 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     ~HeldPartial() {
       if (fd >= 0) ::close(fd);
     }
-  } partialLock{OpenLockedPartial(partialPath, false)};
+  } partialLock{OpenLockedPartial(partialPath, false, kPrivateFileMode)};
   if (partialLock.fd < 0) {
     result.error = "cannot create " + partialPath + ": " + std::strerror(errno);
     return result;
@@ -192,6 +194,8 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     const std::string why = archive.LastError();
     return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kFailed, why);
   }
+  // Private, unless it replaces a Backup whose mode the user chose.
+  ::fchmod(partialLock.fd, ModeForReplacing(backupPath));
   if (::rename(partialPath.c_str(), backupPath.c_str()) != 0) {
     const std::string why = std::strerror(errno);
     ::unlink(partialPath.c_str());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>
@@ -26,9 +27,10 @@ struct BackupJobResult {
   uint64_t filesStored = 0;
   uint64_t archiveSize = 0;  // bytes of the finished Backup file
   std::vector<SkippedFile> skipped;
-  // Files that changed while they were read (size, last-write time, or more or
-  // less data than listed). Each is stored as it was read, its entry in itself
-  // consistent, but it may not match the file at any one moment.
+  // Files that changed while they were read (size, last-write or status-change
+  // time, or more or less data than listed). Each is stored as it was read,
+  // its entry in itself consistent, but it may not match the file at any one
+  // moment.
   std::vector<std::string> changed;
 };
 

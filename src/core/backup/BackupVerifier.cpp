@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/BackupVerifier.h"
 
 #include <algorithm>
@@ -111,8 +112,11 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
   const unsigned wanted = WorkerCount(jobs, n);
   std::vector<std::unique_ptr<CZipFile>> readers;
   if (wanted > 1) readers = OpenReaders<CZipFile>(archive, wanted);
-  CReaderWorkers workers(static_cast<size_t>(n));
+  // Everything the workers touch is declared before them: the workers are
+  // joined when `workers` goes, which is before any of it goes (a return
+  // part-way, after a cancel, included).
   std::atomic<uint64_t> nextPos{0};
+  CReaderWorkers workers(static_cast<size_t>(n));
   const bool parallel = readers.size() > 1 && workers.Start(readers, [&](CZipFile& reader) {
     reader.SetCancelFlag(cancel);
     reader.SetDataObserver([&](uint64_t size) { workers.CountBytes(size); });

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/DeflateEngine.h"
 
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+
+#include "util/FileState.h"
 
 namespace tessarook {
 
@@ -108,9 +111,7 @@ PreparedFile PrepareFile(const std::string& path) {
   f.size = n;
   f.crc = static_cast<uint32_t>(libdeflate_crc32(0, in, n));
   struct stat now {};
-  f.changed = n < listed || fstat(fd, &now) != 0 || now.st_size != f.st.st_size ||
-              now.st_mtim.tv_sec != f.st.st_mtim.tv_sec ||
-              now.st_mtim.tv_nsec != f.st.st_mtim.tv_nsec;
+  f.changed = n < listed || fstat(fd, &now) != 0 || !SameFileState(f.st, now);
   f.whole = true;
   f.file = CFileHandle();
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>
@@ -40,7 +41,9 @@ inline unsigned WorkerCount(unsigned jobs, uint64_t work) {
 // numbered items in any order, and the thread that reports the items in
 // their order: it waits for each in turn and meanwhile passes the bytes the
 // workers read on to its byte meter, so byte progress moves inside a large
-// entry too. The threads are joined by Join or at destruction.
+// entry too. The threads are joined by Join or at destruction: whatever the
+// workers' body uses must be declared before the CReaderWorkers object, so
+// that it outlives them.
 class CReaderWorkers {
  public:
   explicit CReaderWorkers(size_t items) : m_finished(items, 0) {}

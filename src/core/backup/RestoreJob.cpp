@@ -1,8 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/RestoreJob.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -15,6 +18,8 @@
 #include "backup/RestorePath.h"
 #include "util/OpenBeneath.h"
 #include "util/PartialFiles.h"
+#include "util/PathUtil.h"
+#include "util/PrivateFiles.h"
 
 namespace tessarook {
 
@@ -251,6 +256,8 @@ struct Outcome {
   bool notRun = false;     // cancelled before it began
   bool cancelled = false;  // failed because of a cancel
   bool skipped = false;
+  bool damaged = false;
+  CZipFile::Placed placed = CZipFile::Placed::kCreated;
   std::string error;
 };
 
@@ -272,9 +279,12 @@ Outcome RestoreOne(CBackupArchive& archive, const RestoreItem& item, int64_t ind
     const std::shared_ptr<CFileHandle> folder = folders.FolderFor(item, leaf, shown, out.error);
     if (folder) {
       out.ok = archive.ExtractIntoFolder(folder->Get(), leaf, shown, index, !item.folder.empty());
-      if (!out.ok) {
+      if (out.ok) {
+        out.placed = archive.LastPlaced();
+      } else {
         out.error = archive.LastError();
         out.skipped = archive.DestinationProtected();
+        out.damaged = archive.EntryDamaged();
       }
     }
   }
@@ -290,7 +300,8 @@ bool CRestoreJob::ExtractPosition(CBackupArchive& archive, size_t position,
   return ExtractItem(archive, {position, destination, "", ""}, error, skipped);
 }
 
-bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position, std::string& path,
+bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position,
+                                     CPreviewFolder& folder, std::string& path,
                                      std::string& error) {
   if (position >= archive.paths.size()) {
     error = "no such file in the Backup";
@@ -301,8 +312,15 @@ bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position, s
     error = "the Backup holds no entry " + EntryNameOf(position);
     return false;
   }
-  path = PreviewTempPath(archive.paths[position]);
-  if (archive.ExtractReplacing(path, index)) return true;
+  if (folder.Path().empty()) {
+    error = std::string("cannot make a private folder for the copy: ") + std::strerror(errno);
+    return false;
+  }
+  path = PreviewTempPath(folder.Path(), archive.paths[position]);
+  if (archive.ExtractReplacing(path, index)) {
+    ::chmod(path.c_str(), kPrivateFileMode);
+    return true;
+  }
   error = archive.LastError();
   return false;
 }
@@ -355,10 +373,12 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   std::vector<std::unique_ptr<CBackupArchive>> readers;
   if (wanted > 1) readers = OpenReaders<CBackupArchive>(archive, wanted);
 
+  // Everything the workers touch is declared before them, so that they are
+  // joined before any of it goes.
   CRestoreFolders folders;
   std::vector<Outcome> outcomes(n);
-  CReaderWorkers workers(n);
   std::atomic<size_t> nextHead{0};
+  CReaderWorkers workers(n);
   const bool parallel = readers.size() > 1 && workers.Start(readers, [&](CBackupArchive& reader) {
     reader.SetCancelFlag(cancel);
     reader.SetDataObserver([&](uint64_t k) { workers.CountBytes(k); });
@@ -387,11 +407,23 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     }
     if (out.ok) {
       result.restored.push_back(item.position);
+      switch (out.placed) {
+        case CZipFile::Placed::kCreated:
+          ++result.created;
+          break;
+        case CZipFile::Placed::kReplaced:
+          ++result.replaced;
+          break;
+        case CZipFile::Placed::kSame:
+          ++result.same;
+          break;
+      }
     } else {
       const std::string path =
           item.position < archive.paths.size() ? archive.paths[item.position] : std::string();
       RestoreFailure f{item.position, path, out.error};
       f.skipped = out.skipped;
+      f.damaged = out.damaged;
       result.failed.push_back(f);
     }
     ++done;
@@ -418,16 +450,114 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   return result;
 }
 
+std::vector<RestorePreview> CRestoreJob::Foresee(CBackupArchive& archive,
+                                                 const std::vector<RestoreItem>& items,
+                                                 const std::atomic<bool>* cancel) {
+  archive.SetCancelFlag(cancel);
+  std::vector<RestorePreview> out;
+  for (const RestoreItem& item : items) {
+    if (cancel && cancel->load()) break;
+    RestorePreview p;
+    p.position = item.position;
+    p.destination = item.destination;
+    const int64_t index =
+        item.position < archive.paths.size() ? archive.EntryIndexFor(item.position) : -1;
+    if (index < 0) {
+      p.foresight.action = CZipFile::Foresight::Action::kRefuse;
+      p.foresight.reason = "the Backup holds no entry " + EntryNameOf(item.position);
+      out.push_back(std::move(p));
+      continue;
+    }
+    // The folder as a restore would reach it, without making any: links are
+    // followed down to a target folder and refused below it.
+    std::vector<std::string> follow, refuse;
+    std::string leaf;
+    if (item.folder.empty()) {
+      follow = PathComponents(FolderOf(item.destination));
+      const size_t slash = item.destination.rfind('/');
+      leaf = slash == std::string::npos ? item.destination : item.destination.substr(slash + 1);
+    } else {
+      follow = PathComponents(item.folder);
+      refuse = PathComponents(item.relative);
+      leaf = refuse.empty() ? std::string() : refuse.back();
+      if (!refuse.empty()) refuse.pop_back();
+    }
+    const bool absolute = (item.folder.empty() ? item.destination : item.folder).front() == '/';
+    CFileHandle folder(::open(absolute ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    bool missing = false;
+    std::string refusal;
+    for (size_t k = 0; k < follow.size() + refuse.size() && !missing && refusal.empty(); ++k) {
+      const bool below = k >= follow.size();
+      const std::string& name = below ? refuse[k - follow.size()] : follow[k];
+      CFileHandle next(openat(folder.Get(), name.c_str(),
+                              O_PATH | O_DIRECTORY | O_CLOEXEC | (below ? O_NOFOLLOW : 0)));
+      if (next.IsOpen()) {
+        folder = std::move(next);
+      } else if (errno == ENOENT) {
+        missing = true;
+      } else {
+        refusal = item.destination + ": " +
+                  (below && (errno == ELOOP || errno == ENOTDIR)
+                       ? std::string("a symbolic link or file stands where a folder goes")
+                       : std::string(std::strerror(errno)));
+      }
+    }
+    if (!refusal.empty()) {
+      p.foresight.action = CZipFile::Foresight::Action::kRefuse;
+      p.foresight.reason = refusal;
+    } else {
+      p.foresight = archive.ForeseeInto(missing ? -1 : folder.Get(), leaf, item.destination, index,
+                                        !item.folder.empty());
+    }
+    out.push_back(std::move(p));
+  }
+  archive.SetCancelFlag(nullptr);
+  return out;
+}
+
+std::string RestoreSummaryText(const RestoreResult& result) {
+  std::string text;
+  auto add = [&](uint64_t n, const char* what) {
+    if (n == 0) return;
+    text += (text.empty() ? "" : ", ") + std::to_string(n) + " " + what;
+  };
+  add(result.created, "created");
+  add(result.replaced, "replaced");
+  add(result.same, "already identical");
+  add(result.failed.size(), "not restored");
+  return text.empty() ? "nothing restored" : text;
+}
+
 std::string LastPathComponent(std::string_view sourcePath) {
   const size_t cut = sourcePath.find_last_of(IsWindowsPath(sourcePath) ? "\\/" : "/");
   return std::string(cut == std::string_view::npos ? sourcePath : sourcePath.substr(cut + 1));
 }
 
-std::string PreviewTempPath(std::string_view sourcePath) {
-  std::error_code ec;
-  std::string folder = std::filesystem::temp_directory_path(ec).string();
-  if (ec || folder.empty()) folder = "/tmp";
+std::string PreviewTempPath(const std::string& folder, std::string_view sourcePath) {
   return JoinPath(folder, LastPathComponent(sourcePath));
+}
+
+CPreviewFolder::~CPreviewFolder() {
+  if (!m_path.empty()) DeleteFolderTree(m_path);
+}
+
+const std::string& CPreviewFolder::Path() {
+  struct stat st {};
+  if (!m_path.empty() && ::lstat(m_path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return m_path;
+  m_path.clear();
+  std::string parent;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
+      st.st_uid == ::geteuid())
+    parent = runtime;
+  if (parent.empty()) {
+    std::error_code ec;
+    parent = std::filesystem::temp_directory_path(ec).string();
+    if (ec || parent.empty()) parent = "/tmp";
+  }
+  std::string pattern = JoinPath(parent, "tessarook-preview-XXXXXX");
+  if (::mkdtemp(pattern.data())) m_path = pattern;  // mkdtemp makes it 0700
+  return m_path;
 }
 
 }  // namespace tessarook

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>
@@ -10,6 +11,8 @@
 #include "backup/ProgressSink.h"
 
 namespace tessarook {
+
+class CPreviewFolder;
 
 // One file to restore: a manifest position and where its data goes. With a
 // target folder, `destination` is `folder` + "/" + `relative`, and nothing is
@@ -31,12 +34,32 @@ struct RestoreFailure {
   // A path of a Backup made on Windows: it can be restored only into a
   // chosen folder.
   bool needsFolder = false;
+  // The entry's data is damaged (or could not be read): a fault of the
+  // Backup, not of the destination.
+  bool damaged = false;
 };
 
 struct RestoreResult {
-  std::vector<size_t> restored;  // positions, in the order they were written
+  // Positions, in the order they were finished: files created, replaced, or
+  // found already identical (and left untouched).
+  std::vector<size_t> restored;
   std::vector<RestoreFailure> failed;
   bool cancelled = false;
+  uint64_t created = 0;
+  uint64_t replaced = 0;
+  uint64_t same = 0;
+};
+
+// The end of a restore in words: "2 created, 1 replaced, 5 already
+// identical, 1 not restored" (a count of 0 is left out; "nothing restored"
+// when every count is 0).
+std::string RestoreSummaryText(const RestoreResult& result);
+
+// What a restore would do with one item (see CZipFile::ForeseeInto).
+struct RestorePreview {
+  size_t position = 0;
+  std::string destination;
+  CZipFile::Foresight foresight;
 };
 
 // Restores files of an opened Backup whose manifest has been read. Entries
@@ -68,23 +91,51 @@ class CRestoreJob {
   static RestoreResult Run(CBackupArchive& archive, const std::vector<RestoreItem>& items,
                            const std::atomic<bool>* cancel, IProgressSink* sink, unsigned jobs = 0);
 
+  // What Run would do with each item, changing nothing: no folder is made and
+  // no file written. Items whose folder is missing would be created; items
+  // that would be refused (a link below a target folder, a read-only file...)
+  // say why. A path given twice is judged by what is on disk now each time.
+  static std::vector<RestorePreview> Foresee(CBackupArchive& archive,
+                                             const std::vector<RestoreItem>& items,
+                                             const std::atomic<bool>* cancel);
+
   // Extracts one manifest position to `destination` (replaced without
   // question). On failure `error` says why.
   static bool ExtractPosition(CBackupArchive& archive, size_t position,
                               const std::string& destination, std::string& error);
 
-  // Extracts one manifest position to its preview copy (PreviewTempPath),
-  // replacing whatever is there, links included. Sets `path` to the copy.
-  static bool ExtractPreviewCopy(CBackupArchive& archive, size_t position, std::string& path,
-                                 std::string& error);
+  // Extracts one manifest position to its preview copy in `folder`
+  // (PreviewTempPath), mode 0600, replacing whatever is there, links
+  // included. Sets `path` to the copy.
+  static bool ExtractPreviewCopy(CBackupArchive& archive, size_t position, CPreviewFolder& folder,
+                                 std::string& path, std::string& error);
+};
+
+// The private folder preview copies go to: made on first use, mode 0700, as
+// "tessarook-preview-XXXXXX" (random letters) in $XDG_RUNTIME_DIR when that
+// is a folder of this user, else in the temporary folder; removed with
+// everything in it when the object goes (the program keeps one for its whole
+// run). No other user can read a copy or put a file where one goes.
+class CPreviewFolder {
+ public:
+  CPreviewFolder() = default;
+  ~CPreviewFolder();
+  CPreviewFolder(const CPreviewFolder&) = delete;
+  CPreviewFolder& operator=(const CPreviewFolder&) = delete;
+
+  // The folder; "" when none could be made (errno says why).
+  const std::string& Path();
+
+ private:
+  std::string m_path;
 };
 
 // The last component of a source path: after the last "/", or, for a path
 // of a Backup made on Windows, after the last "\" or "/".
 std::string LastPathComponent(std::string_view sourcePath);
 
-// Where a preview copy of a file goes: the temporary folder + the last
+// Where a preview copy of a file goes: the preview folder + the last
 // component of the source path. Two files of the same name share the copy.
-std::string PreviewTempPath(std::string_view sourcePath);
+std::string PreviewTempPath(const std::string& folder, std::string_view sourcePath);
 
 }  // namespace tessarook

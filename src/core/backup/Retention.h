@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Choosing Backups by their creation time: the newest one, and the ones a keep
 // policy keeps when old Backups are pruned.

@@ -1,12 +1,16 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/ZipExport.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <set>
 
 #include "backup/BackupArchive.h"
+#include "util/PrivateFiles.h"
 
 namespace tessarook {
 
@@ -121,6 +125,13 @@ ZipExportResult CZipExport::Run(const std::string& backupPath, const std::string
   std::error_code ec;
   CZipFile zip;
   zip.SetCancelFlag(cancel);
+  // Made private before the archive is written into it.
+  const int made = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                          kPrivateFileMode);
+  if (made >= 0) {
+    ::fchmod(made, kPrivateFileMode);
+    ::close(made);
+  }
   if (!zip.Create(partPath.string())) {
     result.error = zip.LastError();
     fs::remove(partPath, ec);
@@ -186,6 +197,8 @@ ZipExportResult CZipExport::Run(const std::string& backupPath, const std::string
     fs::remove(partPath, ec);
     return result;
   }
+  // Private, unless it replaces a file whose mode the user chose.
+  ::chmod(partPath.c_str(), ModeForReplacing(targetPath));
   fs::rename(partPath, target, ec);
   if (ec) {
     result.error = ec.message();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/ZipFile.h"
 
 #include <fcntl.h>
@@ -5,6 +6,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -19,6 +21,7 @@
 #include "backup/DeflateEngine.h"
 #include "backup/ZipReader.h"
 #include "backup/ZipStream.h"
+#include "util/FileState.h"
 #include "util/OpenBeneath.h"
 #include "util/TaskPool.h"
 
@@ -356,15 +359,12 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
     return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
   }
   // The entry holds exactly what was read, with its CRC and sizes. Whether
-  // that is the file as it was: its size and last-write time must not have
-  // moved, and it must not have ended early. A file the system makes up as
-  // it is read (size 0, unchanged) is not counted as changed for giving more
-  // than its size.
+  // that is the file as it was: its size, last-write and status-change times
+  // must not have moved (SameFileState), and it must not have ended early. A file the system makes
+  // up as it is read (size 0, unchanged) is not counted as changed for giving more than its size.
   struct stat now {};
-  m_lastEntryChanged = cutOff || total < sizeHint || fstat(fd, &now) != 0 ||
-                       now.st_size != file.st.st_size ||
-                       now.st_mtim.tv_sec != file.st.st_mtim.tv_sec ||
-                       now.st_mtim.tv_nsec != file.st.st_mtim.tv_nsec;
+  m_lastEntryChanged =
+      cutOff || total < sizeHint || fstat(fd, &now) != 0 || !SameFileState(file.st, now);
   return Succeed();
 }
 
@@ -637,7 +637,12 @@ bool CZipFile::WriteEntryTo(int fd, int64_t index, const std::string& shown, std
     done += n;
     return true;
   });
-  if (!read && error.empty()) error = m_lastError;
+  if (!read && error.empty()) {
+    // Not a write of ours that failed: the entry could not be read whole and
+    // checked (unless the operation was stopped).
+    m_damaged = !(m_cancel && m_cancel->load());
+    error = m_damaged ? "damaged in the Backup: " + m_lastError : m_lastError;
+  }
   if (error.empty() && holeAtEnd && ftruncate(fd, static_cast<off_t>(done)) != 0)
     error = "cannot write " + shown + ": " + Errno(errno);
   return error.empty();
@@ -713,26 +718,152 @@ bool CZipFile::OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize,
   return true;
 }
 
+bool CZipFile::SameData(int fd, int64_t index) {
+  uint64_t at = 0;
+  std::vector<char> mine;
+  bool same = true;
+  const bool read = ReadData(index, [&](const char* data, size_t n) {
+    if (mine.size() < n) mine.resize(n);
+    size_t got = 0;
+    while (got < n) {
+      const ssize_t r = ::pread(fd, mine.data() + got, n - got, static_cast<off_t>(at + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    same = got == n && std::memcmp(mine.data(), data, n) == 0;
+    at += n;
+    return same;
+  });
+  return read && same;
+}
+
+namespace {
+
+// Whether a file's last-write time is the one an entry records, to the
+// entry's precision: 100 ns (NTFS field), or whole seconds when it has no
+// fraction (extended timestamp, DOS time).
+bool SameEntryTime(const struct timespec& file, const struct timespec& entry) {
+  if (file.tv_sec != entry.tv_sec) return false;
+  return entry.tv_nsec == 0 || file.tv_nsec / 100 == entry.tv_nsec / 100;
+}
+
+}  // namespace
+
+std::string CZipFile::DifferenceFrom(int fd, const struct stat& st, int64_t index) {
+  const ZipEntryInfo& info = m_reader->Entries()[static_cast<size_t>(index)];
+  if (static_cast<uint64_t>(st.st_size) != info.size) return "size";
+  const bool sameTime = SameEntryTime(st.st_mtim, info.mtime);
+  const char* const differs = sameTime ? "content" : "time";
+  if (fd < 0) return differs;  // not readable: it cannot be shown to be the same
+  // The CRC first (one read of the file), the bytes only when it matches.
+  if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
+  uLong crc = crc32(0, nullptr, 0);
+  for (off_t at = 0; at < st.st_size;) {
+    const ssize_t n = ::pread(fd, m_buffer.data(), kIoChunk, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return differs;
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(m_buffer.data()), static_cast<uInt>(n));
+    at += n;
+  }
+  if (static_cast<uint32_t>(crc) != info.crc || !SameData(fd, index)) return differs;
+  return {};
+}
+
+namespace {
+
+// Gives the file `to` the extended attributes of `from` (ACLs among them),
+// except the security ones, which the system sets for a new file itself.
+// False when one could not be given.
+bool CopyAttributes(int from, int to) {
+  std::vector<char> names(1024);
+  ssize_t listed;
+  while ((listed = flistxattr(from, names.data(), names.size())) < 0 && errno == ERANGE)
+    names.resize(names.size() * 4);
+  if (listed < 0) return errno == ENOTSUP;
+  std::vector<char> value;
+  for (ssize_t at = 0; at < listed; at += static_cast<ssize_t>(std::strlen(&names[at])) + 1) {
+    const char* name = &names[static_cast<size_t>(at)];
+    if (std::strncmp(name, "security.", 9) == 0) continue;
+    const ssize_t size = fgetxattr(from, name, nullptr, 0);
+    if (size < 0) return false;
+    value.resize(static_cast<size_t>(size) + 1);
+    const ssize_t got = fgetxattr(from, name, value.data(), value.size());
+    if (got < 0 || fsetxattr(to, name, value.data(), static_cast<size_t>(got), 0) != 0)
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+CZipFile::Foresight CZipFile::ForeseeInto(int folder, const std::string& leaf,
+                                          const std::string& shown, int64_t index,
+                                          bool refuseLink) {
+  Foresight out;
+  if (!m_reader || index < 0 || index >= GetEntryCount()) {
+    out.action = Foresight::Action::kRefuse;
+    out.reason = "no such entry";
+    return out;
+  }
+  struct stat st {};
+  if (folder < 0 || fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (folder >= 0 && errno != ENOENT) {
+      out.action = Foresight::Action::kRefuse;
+      out.reason = shown + ": " + Errno(errno);
+    }
+    return out;  // created
+  }
+  out.action = Foresight::Action::kRefuse;
+  if (S_ISLNK(st.st_mode) && refuseLink) {
+    out.reason = shown + ": is a symbolic link; links inside the target folder are not followed";
+    return out;
+  }
+  if (S_ISLNK(st.st_mode) && fstatat(folder, leaf.c_str(), &st, 0) != 0) {
+    out.reason = shown + ": is a symbolic link to nothing";
+    return out;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    out.reason = shown + (S_ISDIR(st.st_mode) ? ": is a folder" : ": is not a regular file");
+    return out;
+  }
+  if (!(st.st_mode & S_IWUSR) || faccessat(folder, leaf.c_str(), W_OK, AT_EACCESS) != 0) {
+    out.reason = shown + ": is read-only";
+    return out;
+  }
+  const CFileHandle reading(openat(folder, leaf.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  out.reason = DifferenceFrom(reading.Get(), st, index);
+  out.action = out.reason.empty() ? Foresight::Action::kSame : Foresight::Action::kReplace;
+  return out;
+}
+
 bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::string& shown,
                            int64_t index, LeafRule rule) {
   const ZipEntryInfo& info = m_reader->Entries()[static_cast<size_t>(index)];
+  m_damaged = false;
+  m_placed = Placed::kCreated;
 
   // What is at the destination decides how the data gets there.
   struct stat st {};
   bool exists = false;
+  bool throughLink = false;
   CFileHandle dest;
   if (fstatat(folder, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
     if (S_ISLNK(st.st_mode) && rule == LeafRule::kRefuseLink)
       return Fail(shown + ": is a symbolic link; links inside the target folder are not followed");
-    if (S_ISLNK(st.st_mode) && rule == LeafRule::kFollowLink &&
-        fstatat(folder, leaf.c_str(), &st, 0) != 0)
-      return Fail(shown + ": is a symbolic link to " +
-                  (errno == ENOENT ? std::string("nothing") : Errno(errno)));
+    if (S_ISLNK(st.st_mode) && rule == LeafRule::kFollowLink) {
+      if (fstatat(folder, leaf.c_str(), &st, 0) != 0)
+        return Fail(shown + ": is a symbolic link to " +
+                    (errno == ENOENT ? std::string("nothing") : Errno(errno)));
+      throughLink = true;
+    }
     if (S_ISDIR(st.st_mode)) return Fail(shown + ": is a folder");
     exists = rule != LeafRule::kReplace;
   } else if (errno != ENOENT) {
     return Fail(shown + ": " + Errno(errno));
   }
+  // Where the existing file's identity matters, it receives the data in place.
+  bool inPlace = false;
   if (exists) {
     if (!S_ISREG(st.st_mode)) return Fail(shown + ": is not a regular file");
     if (!(st.st_mode & S_IWUSR)) return Protected(shown + ": is read-only");
@@ -750,43 +881,81 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
     struct stat now {};
     if (fstat(dest.Get(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)
       return Fail(shown + ": changed while it was being restored");
+    // A file that holds the entry's data already is left as it is.
+    const CFileHandle reading(openat(folder, leaf.c_str(), (flags & ~O_WRONLY) | O_RDONLY));
+    struct stat seen {};
+    const bool readable = reading.IsOpen() && fstat(reading.Get(), &seen) == 0 &&
+                          seen.st_dev == st.st_dev && seen.st_ino == st.st_ino;
+    if (DifferenceFrom(readable ? reading.Get() : -1, st, index).empty()) {
+      // Its data is not written again; only a last-write time that differs
+      // is set to the entry's (where this user may set it).
+      const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
+      if (!SameEntryTime(st.st_mtim, info.mtime) && (geteuid() == 0 || st.st_uid == geteuid()))
+        futimens(dest.Get(), times);
+      m_placed = Placed::kSame;
+      return true;
+    }
+    if (m_cancel && m_cancel->load()) return Fail("cancelled");
+    inPlace = throughLink || st.st_nlink > 1 || (st.st_uid != geteuid() && geteuid() != 0);
   }
 
   // The entry is read into a temporary file and checked before anything at
-  // the destination changes.
+  // the destination changes: a named one beside it, which becomes the file,
+  // or, for a rewrite in place, any scratch file.
   std::string tempName;
   CFileHandle temp;
-  if (exists) {
-    temp = ScratchFileFor(folder);
-    if (!temp.IsOpen()) return Fail("cannot make a copy for " + shown + ": " + Errno(errno));
-  } else {
+  if (!inPlace) {
     tempName = TempName();
     temp =
         CFileHandle(openat(folder, tempName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-    if (!temp.IsOpen()) return Fail("cannot write in " + FolderOf(shown) + ": " + Errno(errno));
-    // Held while it exists, so that a sweep for partials of killed restores
-    // never takes it for one (a new file: nobody else can hold it yet).
-    ::flock(temp.Get(), LOCK_EX | LOCK_NB);
+    if (temp.IsOpen()) {
+      // Held while it exists, so that a sweep for partials of killed restores
+      // never takes it for one (a new file: nobody else can hold it yet).
+      ::flock(temp.Get(), LOCK_EX | LOCK_NB);
+    } else if (!exists) {
+      return Fail("cannot write in " + FolderOf(shown) + ": " + Errno(errno));
+    } else {
+      tempName.clear();
+      inPlace = true;  // the folder may not be written, the file may
+    }
   }
+  if (!temp.IsOpen()) {
+    temp = ScratchFileFor(folder);
+    if (!temp.IsOpen()) return Fail("cannot make a copy for " + shown + ": " + Errno(errno));
+  }
+  struct RemoveTemp {
+    int folder;
+    std::string* name;
+    ~RemoveTemp() {
+      if (!name->empty()) unlinkat(folder, name->c_str(), 0);
+    }
+  } removeTemp{folder, &tempName};
+
   std::string error;
   bool ok = WriteEntryTo(temp.Get(), index, shown, error);
-  const mode_t mode = EntryMode(info);
+  if (!ok) return Fail(error);
   const struct timespec times[2] = {{0, UTIME_OMIT}, info.mtime};
+  const bool root = geteuid() == 0;
 
-  if (exists) {
+  if (exists && !inPlace) {
+    // The new file takes the old one's place: its owner and group (where
+    // they differ from what a new file gets), its extended attributes; a
+    // file whose group or attributes cannot be given is rewritten in place.
+    if (root && fchown(temp.Get(), st.st_uid, st.st_gid) != 0) inPlace = true;
+    if (!root && st.st_gid != getegid() && fchown(temp.Get(), (uid_t)-1, st.st_gid) != 0)
+      inPlace = true;
+    if (!inPlace && !CopyAttributes(dest.Get(), temp.Get())) inPlace = true;
+  }
+
+  if (inPlace) {
     // The existing file receives the data; it stays the same file.
     struct stat copy {};
-    if (ok && fstat(temp.Get(), &copy) != 0) {
-      ok = false;
-      error = "cannot write " + shown + ": " + Errno(errno);
-    }
-    if (ok)
-      ok = OverwriteWith(temp.Get(), dest.Get(), static_cast<uint64_t>(copy.st_size),
-                         static_cast<uint64_t>(st.st_size), shown, error);
-    // Only the owner (or the superuser) may set mode and times; a file of
-    // another user that this one may write keeps its mode.
-    const bool owner = geteuid() == 0 || st.st_uid == geteuid();
-    if (ok && owner && (fchmod(dest.Get(), mode) != 0 || futimens(dest.Get(), times) != 0)) {
+    if (fstat(temp.Get(), &copy) != 0) return Fail("cannot write " + shown + ": " + Errno(errno));
+    ok = OverwriteWith(temp.Get(), dest.Get(), static_cast<uint64_t>(copy.st_size),
+                       static_cast<uint64_t>(st.st_size), shown, error);
+    // Only the owner (or the superuser) may set the time; the mode stays.
+    const bool owner = root || st.st_uid == geteuid();
+    if (ok && owner && futimens(dest.Get(), times) != 0) {
       ok = false;
       error = "cannot set the attributes of " + shown + ": " + Errno(errno);
     }
@@ -794,21 +963,31 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
       ok = false;
       error = "cannot write " + shown + ": " + Errno(errno);
     }
-    return ok ? true : Fail(error);
+    if (!ok) return Fail(error);
+    m_placed = Placed::kReplaced;
+    return true;
   }
 
+  // A new file gets the entry's mode; a replaced one keeps its own (set after
+  // a change of owner, which clears the set-id bits).
+  const mode_t mode = exists ? (st.st_mode & 07777) : EntryMode(info);
+  if (fchmod(temp.Get(), mode) != 0 || futimens(temp.Get(), times) != 0)
+    return Fail("cannot set the attributes of " + shown + ": " + Errno(errno));
+  // A replacement is on disk before it takes the name, so that after a power
+  // loss the name holds the old file or the new one.
+  if (exists && fsync(temp.Get()) != 0) return Fail("cannot write " + shown + ": " + Errno(errno));
+  if (!temp.Close()) return Fail("cannot write " + shown + ": " + Errno(errno));
   bool placed = false;
-  if (ok && (fchmod(temp.Get(), mode) != 0 || futimens(temp.Get(), times) != 0)) {
-    ok = false;
-    error = "cannot set the attributes of " + shown + ": " + Errno(errno);
-  }
-  if (!temp.Close() && ok) {
-    ok = false;
-    error = "cannot write " + shown + ": " + Errno(errno);
-  }
-  if (ok && rule == LeafRule::kReplace) {
+  if (rule == LeafRule::kReplace) {
     placed = renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
-  } else if (ok) {
+  } else if (exists) {
+    // Only the file that was judged is replaced.
+    struct stat again {};
+    if (fstatat(folder, leaf.c_str(), &again, AT_SYMLINK_NOFOLLOW) != 0 ||
+        again.st_dev != st.st_dev || again.st_ino != st.st_ino)
+      return Fail(shown + ": changed while it was being restored");
+    placed = renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
+  } else {
     // Something that appeared at the path meanwhile is not replaced.
     placed = renameat2(folder, tempName.c_str(), folder, leaf.c_str(), RENAME_NOREPLACE) == 0;
     if (!placed && (errno == EINVAL || errno == ENOSYS)) {
@@ -820,17 +999,17 @@ bool CZipFile::ExtractInto(int folder, const std::string& leaf, const std::strin
         placed = renameat(folder, tempName.c_str(), folder, leaf.c_str()) == 0;
     }
   }
-  if (ok && !placed) {
-    ok = false;
-    error = errno == EEXIST ? shown + ": appeared while it was being restored"
-                            : "cannot replace " + shown + ": " + Errno(errno);
-  }
-  if (!placed) unlinkat(folder, tempName.c_str(), 0);
-  return ok ? true : Fail(error);
+  if (!placed)
+    return Fail(errno == EEXIST ? shown + ": appeared while it was being restored"
+                                : "cannot replace " + shown + ": " + Errno(errno));
+  tempName.clear();
+  m_placed = exists ? Placed::kReplaced : Placed::kCreated;
+  return true;
 }
 
 bool CZipFile::ExtractByPath(const std::string& diskPath, int64_t index, LeafRule rule) {
   m_protected = false;
+  m_damaged = false;
   if (!m_reader) return Fail("no archive is open");
   if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
   const size_t slash = diskPath.rfind('/');
@@ -858,6 +1037,7 @@ bool CZipFile::ExtractReplacing(const std::string& diskPath, int64_t index) {
 
 bool CZipFile::ExtractBeneath(const std::string& root, const std::string& relative, int64_t index) {
   m_protected = false;
+  m_damaged = false;
   if (!m_reader) return Fail("no archive is open");
   if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
   std::vector<std::string> parts = PathComponents(relative);
@@ -886,6 +1066,7 @@ bool CZipFile::ExtractBeneath(const std::string& root, const std::string& relati
 bool CZipFile::ExtractIntoFolder(int folder, const std::string& leaf, const std::string& shown,
                                  int64_t index, bool refuseLink) {
   m_protected = false;
+  m_damaged = false;
   if (!m_reader) return Fail("no archive is open");
   if (index < 0 || index >= GetEntryCount()) return Fail("no such entry");
   if (leaf.empty() || leaf == "." || leaf == ".." || leaf.find('/') != std::string::npos)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <atomic>
@@ -54,7 +55,8 @@ class CZipFile {
   // file are deflated on `pool` when one is given, else on this thread.
   bool AddPrepared(PreparedFile file, const std::string& name, CTaskPool* pool);
   // After a successful AddFile: true when the file changed while it was read
-  // (its size or last-write time moved, or it ended before its size). The
+  // (its size, last-write or status-change time moved, see SameFileState, or
+  // it ended before its size). The
   // entry's data, CRC and sizes still agree with each other.
   bool LastFileChanged() const { return m_lastEntryChanged; }
   // Opens an existing archive for reading.
@@ -68,14 +70,26 @@ class CZipFile {
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, int64_t index);
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, const std::string& name);
   // Writes the entry to a disk file, creating missing folders. The entry is
-  // first read into a temporary file and checked (size and CRC); nothing at
-  // the destination changes before that has succeeded. A new file is then
-  // renamed into place. An existing file keeps what makes it that file: its
-  // data is replaced in place, so its owner, group, hard links and a
-  // symbolic link at the path (whose target receives the data) all stay. A
-  // file marked read-only or not writable by this user is not replaced (see
-  // DestinationProtected). The file gets the entry's permission bits and
-  // last-write time. On failure the folders this call made are removed again.
+  // first read into a temporary file beside the destination and checked
+  // (size and CRC); nothing at the destination changes before that has
+  // succeeded. A new file then gets the entry's permission bits and
+  // last-write time and is renamed into place.
+  //
+  // An existing file that already holds the entry's data (same size and CRC,
+  // then the same bytes) is not written again (LastPlaced() == kSame); only
+  // its last-write time is set to the entry's when it differs.
+  // Otherwise it keeps its owner, group and mode and gets the entry's
+  // last-write time. Where its identity matters it is rewritten in place:
+  // a file with several hard links, the target of a symbolic link at the
+  // path, a file this user does not own (unless the user is root, who can
+  // give the new file the old owner), and a file whose group or extended
+  // attributes the new file cannot take over, or in a folder the user may
+  // not write. A kill part-way through such a rewrite leaves the file part
+  // new, part old. Every other file is replaced by renaming the checked
+  // temporary file over it (flushed to disk first), so a kill or a power
+  // loss leaves the old file or the new one. A file marked read-only or not
+  // writable by this user is not replaced (see DestinationProtected). On
+  // failure the folders this call made are removed again.
   virtual bool ExtractToFile(const std::string& diskPath, int64_t index);
   virtual bool ExtractToFile(const std::string& diskPath, const std::string& name);
   // As ExtractToFile (by index), for the file at `relative` ("a/b/c") below the
@@ -97,6 +111,27 @@ class CZipFile {
   // replaced (marked read-only, or this user may not write it); the
   // destination was left as it was.
   bool DestinationProtected() const { return m_protected; }
+  // True when the latest extraction failed because the entry's data is
+  // damaged (a CRC or size mismatch, data that does not inflate) or could
+  // not be read from the archive; the destination was left as it was.
+  bool EntryDamaged() const { return m_damaged; }
+
+  // What the latest successful extraction did at the destination.
+  enum class Placed { kCreated, kReplaced, kSame };
+  Placed LastPlaced() const { return m_placed; }
+
+  // What extracting the entry to the file `leaf` in the folder open as
+  // `folder` (-1: a folder still to be made) would do, changing nothing.
+  // `reason` says why a file is replaced: "size" (its size differs), "time"
+  // (same size, another last-write time) or "content" (same size and time,
+  // other bytes); or why it would not be restored.
+  struct Foresight {
+    enum class Action { kCreate, kReplace, kSame, kRefuse };
+    Action action = Action::kCreate;
+    std::string reason;
+  };
+  Foresight ForeseeInto(int folder, const std::string& leaf, const std::string& shown,
+                        int64_t index, bool refuseLink);
 
   // The entry's uncompressed size; 0 for an index out of range.
   virtual uint64_t GetEntrySize(int64_t index);
@@ -161,6 +196,8 @@ class CZipFile {
                    LeafRule rule);
   bool ExtractByPath(const std::string& diskPath, int64_t index, LeafRule rule);
   bool WriteEntryTo(int fd, int64_t index, const std::string& shown, std::string& error);
+  std::string DifferenceFrom(int fd, const struct stat& st, int64_t index);
+  bool SameData(int fd, int64_t index);
   bool OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize, const std::string& shown,
                      std::string& error);
   bool Protected(std::string text);
@@ -179,6 +216,8 @@ class CZipFile {
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
   bool m_broken = false;
   bool m_protected = false;
+  bool m_damaged = false;
+  Placed m_placed = Placed::kCreated;
   uint64_t m_readDevice = 0;  // identity of the archive being read
   uint64_t m_readInode = 0;
   bool m_lastEntryChanged = false;

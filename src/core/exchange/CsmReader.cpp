@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/CsmReader.h"
 
 #include <sys/stat.h>
@@ -9,9 +10,11 @@
 #include <filesystem>
 #include <random>
 
+#include "backup/BackupStore.h"
 #include "exchange/RawFile.h"
 #include "library/SchemePaths.h"
 #include "util/PartialFiles.h"
+#include "util/PrivateFiles.h"
 
 namespace tessarook {
 
@@ -134,7 +137,7 @@ struct StagingFolder {
     for (int attempt = 0; attempt < 16; ++attempt) {
       const std::string candidate =
           folder + ".tessarook-import-" + std::to_string(::getpid()) + "-" + RandomSuffix();
-      if (::mkdir(candidate.c_str(), 0777) == 0) {
+      if (::mkdir(candidate.c_str(), kPrivateFolderMode) == 0) {
         path = candidate;
         lock = LockPartialFolder(candidate);
         return true;
@@ -188,7 +191,7 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
   const std::string schemeFile = SchemeFilePath(m_schemesDir, m_name);
   const std::string backupsFolder = BackupsFolderFor(schemeFile);
   std::error_code ec;
-  fs::create_directories(m_schemesDir, ec);  // usually there already
+  MakePrivateFolders(m_schemesDir);  // usually there already
 
   StagingFolder staging;
   if (!staging.Create(m_schemesDir)) return ImportResult::kCannotCreateScheme;
@@ -220,7 +223,7 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
   if (!r.ReadU32(count) || count != summary.records) return ImportResult::kDamaged;
   progress.SetRange(count);
   progress.SetPos(0);
-  if (::mkdir(stagedBackups.c_str(), 0777) != 0) return ImportResult::kCannotCreateScheme;
+  if (!MakePrivateFolder(stagedBackups)) return ImportResult::kCannotCreateScheme;
 
   for (uint32_t i = 0; i < count; ++i) {
     if (StopRequested()) return ImportResult::kStopped;
@@ -265,7 +268,14 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
   for (const std::string& fileName : staged) {
     const std::string from = stagedBackups + "/" + fileName;
     const std::string dest = backupsFolder + "/" + fileName;
-    if (isFolder && ::rename(from.c_str(), dest.c_str()) == 0)
+    // A Backup being written under that name is not replaced (its writer
+    // holds the name's lock); one that is replaced keeps the mode it had.
+    CBackupNameLock lock;
+    const bool locked = !isFolder || fileName.size() <= 4 ||
+                        fileName.compare(fileName.size() - 4, 4, ".zip") != 0 ||
+                        lock.Acquire(dest, false, nullptr) == CBackupNameLock::Outcome::kHeld;
+    if (isFolder && locked) ::chmod(from.c_str(), ModeForReplacing(dest));
+    if (isFolder && locked && ::rename(from.c_str(), dest.c_str()) == 0)
       ++placed;
     else
       m_skipped.push_back(fileName);

@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/CsmWriter.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,6 +11,7 @@
 #include "exchange/RawFile.h"
 #include "library/SchemePaths.h"
 #include "util/PartialFiles.h"
+#include "util/PrivateFiles.h"
 
 namespace tessarook {
 
@@ -239,6 +242,8 @@ ExportResult CCsmWriter::Run(std::string_view name, const std::string& targetPat
     if (!out.WriteAt(u32, 4, countOffset)) return ExportResult::kWriteFailed;
   }
   if (!out.Close()) return ExportResult::kWriteFailed;
+  // Private, unless it replaces a file whose mode the user chose.
+  ::chmod(temp.path.c_str(), ModeForReplacing(targetPath));
   if (::rename(temp.path.c_str(), targetPath.c_str()) != 0) return ExportResult::kCannotCreate;
   temp.keep = true;
   m_records = records;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/RawFile.h"
 
 #include <fcntl.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 
 #include "util/PartialFiles.h"
+#include "util/PrivateFiles.h"
 
 namespace tessarook {
 
@@ -22,7 +24,7 @@ constexpr uint64_t kKernelChunk = 64ull << 20;
 // cannot wait for a peer; blocking I/O is switched back on for the file.
 // Returns the descriptor, or -1.
 int OpenRegularFile(const std::string& path, int flags, struct stat& st) {
-  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NONBLOCK, kPrivateFileMode);
   if (fd < 0) return -1;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
@@ -49,14 +51,16 @@ bool CRawFile::OpenRead(const std::string& path) {
 
 bool CRawFile::CreateNew(const std::string& path) {
   Close();
-  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  m_fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
+  if (m_fd >= 0) ::fchmod(m_fd, kPrivateFileMode);
   m_size = 0;
   return m_fd >= 0;
 }
 
 bool CRawFile::CreatePartial(const std::string& path) {
   Close();
-  m_fd = OpenLockedPartial(path, true);
+  m_fd = OpenLockedPartial(path, true, kPrivateFileMode);
+  if (m_fd >= 0) ::fchmod(m_fd, kPrivateFileMode);
   m_size = 0;
   return m_fd >= 0;
 }

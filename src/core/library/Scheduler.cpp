@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/Scheduler.h"
 
 #include <sys/stat.h>
@@ -9,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "library/UnitTemplates.h"
 #include "settings/UserPlaces.h"
 #include "util/AtomicFile.h"
 #include "util/OpenBeneath.h"
@@ -62,7 +64,31 @@ std::string ShellWord(const std::string& text) {
 const char* Calendar(Schedule schedule) { return ScheduleName(schedule); }
 const char* Delay(Schedule schedule) { return schedule == Schedule::kHourly ? "5min" : "1h"; }
 
+std::string ReplaceAll(std::string text, const std::string& what, const std::string& with) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+    text.replace(at, what.size(), with);
+  return text;
+}
+
 }  // namespace
+
+std::string SystemdExecWord(const std::string& path) {
+  const bool plain = !path.empty() && path.find_first_not_of(
+                                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                          "0123456789/._+-") == std::string::npos;
+  if (plain) return path;
+  // systemd reads C escapes in quotes, "%" as a specifier and "$" as a variable.
+  std::string out = "\"";
+  for (char c : path) {
+    if (c == '"' || c == '\\')
+      out += std::string("\\") + c;
+    else if (c == '%' || c == '$')
+      out += std::string(2, c);
+    else
+      out += c;
+  }
+  return out + "\"";
+}
 
 std::string SystemdEscape(std::string_view text) {
   std::string out;
@@ -160,14 +186,10 @@ bool CScheduler::EnsureUnits(std::string* error) const {
     if (error) *error = why;
     return false;
   }
+  // The units as installed, with this program's path.
   const std::string service =
-      "[Unit]\nDescription=Tessarook Backup of the Scheme %I\n"
-      "Documentation=man:tessarook-cli(1)\n\n[Service]\nType=oneshot\nExecStart=\"" +
-      m_cliPath + "\" --quiet backup --notify \"%I\"\nNice=19\nIOSchedulingClass=idle\n";
-  const std::string timer =
-      "[Unit]\nDescription=Tessarook Backup of the Scheme %I\n"
-      "Documentation=man:tessarook-cli(1)\n\n[Timer]\nOnCalendar=daily\nPersistent=true\n"
-      "RandomizedDelaySec=1h\n\n[Install]\nWantedBy=timers.target\n";
+      ReplaceAll(kServiceUnitTemplate, "@TESSAROOK_CLI_PATH@", SystemdExecWord(m_cliPath));
+  const std::string timer = kTimerUnitTemplate;
   if (!WriteFileAtomic(JoinPath(UnitFolder(), kTemplateService), service) ||
       !WriteFileAtomic(JoinPath(UnitFolder(), kTemplateTimer), timer)) {
     if (error) *error = "cannot write the timer's units into " + UnitFolder();
@@ -345,6 +367,19 @@ std::string DropSchedule(CSchemeRecords& records, const CScheduler& scheduler,
   if (schedule != Schedule::kOff && !scheduler.Apply(instance, Schedule::kOff, &error))
     return error;
   return std::string();
+}
+
+SchemeFollower ScheduleFollower(std::string recordsFile, CScheduler scheduler,
+                                std::string schemesDir) {
+  return [recordsFile = std::move(recordsFile), scheduler = std::move(scheduler),
+          dir = std::move(schemesDir)](const std::string& fromFile, const std::string& toFile,
+                                       bool copy) {
+    CSchemeRecords records(recordsFile);
+    const std::string fromInstance = ScheduleInstance(dir, fromFile);
+    return toFile.empty() ? DropSchedule(records, scheduler, fromFile, fromInstance)
+                          : CarrySchedule(records, scheduler, fromFile, fromInstance, toFile,
+                                          ScheduleInstance(dir, toFile), copy);
+  };
 }
 
 }  // namespace tessarook

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Starts a Scheme's Backups by themselves: through the user's systemd timer
 // "tessarook-backup@INSTANCE.timer" (its period set by a drop-in file) where a
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "library/SchemeLibrary.h"
 #include "library/SchemeRecord.h"
 
 namespace tessarook {
@@ -24,6 +26,9 @@ struct TimerState {
 
 // systemd's escaping of an instance name (as "systemd-escape" does).
 std::string SystemdEscape(std::string_view text);
+// A program path as the first word of a unit's ExecStart= line: as it is
+// when plain, else quoted with its specifiers and variables kept literal.
+std::string SystemdExecWord(const std::string& path);
 // "tessarook-backup@<escaped instance>.timer"
 std::string TimerUnitName(const std::string& instance);
 // The crontab line that backs up `instance` (without the line break); ""
@@ -78,6 +83,10 @@ std::string CarrySchedule(CSchemeRecords& records, const CScheduler& scheduler,
                           const std::string& toFile, const std::string& toInstance, bool keepOld);
 std::string DropSchedule(CSchemeRecords& records, const CScheduler& scheduler,
                          const std::string& schemeFile, const std::string& instance);
+// The follower (see SchemeFollower) that carries or drops the record and timer
+// of the Schemes of the My Schemes folder `schemesDir`.
+SchemeFollower ScheduleFollower(std::string recordsFile, CScheduler scheduler,
+                                std::string schemesDir);
 
 // The user's configuration folder: $XDG_CONFIG_HOME when it is an absolute
 // path, else ~/.config.

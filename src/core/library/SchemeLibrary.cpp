@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/SchemeLibrary.h"
 
 #include <sys/stat.h>
@@ -7,9 +8,11 @@
 #include <cerrno>
 #include <filesystem>
 
+#include "backup/BackupStore.h"
 #include "library/SchemePaths.h"
 #include "util/OpenBeneath.h"
 #include "util/PathUtil.h"
+#include "util/PrivateFiles.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
@@ -40,6 +43,7 @@ bool CopyFileReplacing(const std::string& source, const std::string& target) {
     fs::remove(temp, ec);
     return false;
   }
+  ::chmod(temp.c_str(), ModeForReplacing(target));
   if (::rename(temp.c_str(), target.c_str()) != 0) {
     fs::remove(temp, ec);
     return false;
@@ -82,6 +86,12 @@ bool CSchemeLibrary::Exists(std::string_view name) const {
   return !m_dir.empty() && IsUsableName(name) && Present(SchemeFile(name));
 }
 
+bool CSchemeLibrary::IsBeingWritten(std::string_view name) const {
+  if (m_dir.empty() || !IsUsableName(name)) return false;
+  CBackupsFolderLock probe;
+  return !probe.Acquire(BackupsFolder(name));
+}
+
 std::string CSchemeLibrary::OpenPath() const {
   return m_hooks.openSchemePath ? m_hooks.openSchemePath() : std::string();
 }
@@ -92,15 +102,26 @@ bool CSchemeLibrary::IsOpen(std::string_view name) const {
 }
 
 LibraryResult CSchemeLibrary::Delete(std::string_view name) {
+  m_followError.clear();
   if (m_dir.empty() || !IsUsableName(name)) return LibraryResult::kBadName;
   const std::string scheme = SchemeFile(name);
   const std::string backups = BackupsFolderFor(scheme);
   if (!Present(scheme) && !Present(backups)) return LibraryResult::kMissing;
+  CBackupsFolderLock held;
+  if (!held.Acquire(backups)) return LibraryResult::kBusy;
   if (IsOpen(name) && m_hooks.close) m_hooks.close();
   DeleteFolderTree(backups);
   // A folder that merely carries the ending is left alone.
   if (::unlink(scheme.c_str()) != 0 && errno != ENOENT) return LibraryResult::kFailed;
-  return Present(backups) ? LibraryResult::kFailed : LibraryResult::kDone;
+  return Follow(Present(backups) ? LibraryResult::kFailed : LibraryResult::kDone, scheme,
+                std::string(), false);
+}
+
+LibraryResult CSchemeLibrary::Follow(LibraryResult result, const std::string& fromFile,
+                                     const std::string& toFile, bool copy) {
+  if (result == LibraryResult::kDone && m_follower)
+    m_followError = m_follower(fromFile, toFile, copy);
+  return result;
 }
 
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName) {
@@ -109,6 +130,7 @@ LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view 
 
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName,
                                      const CopyControl& control) {
+  m_followError.clear();
   if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
     return LibraryResult::kBadName;
   const std::string oldPath = SchemeFile(oldName);
@@ -116,6 +138,9 @@ LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view 
   if (SamePath(oldPath, newPath)) return LibraryResult::kUnchanged;
   // Nothing at the new name is removed unless there is something to put in its place.
   if (!Present(oldPath)) return LibraryResult::kMissing;
+  CBackupsFolderLock heldOld, heldNew;
+  if (!heldOld.Acquire(BackupsFolderFor(oldPath)) || !heldNew.Acquire(BackupsFolderFor(newPath)))
+    return LibraryResult::kBusy;
 
   const bool wasOpen = IsOpen(oldName);
   if (wasOpen) {
@@ -146,7 +171,7 @@ LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view 
     }
   }
   reopen(result == LibraryResult::kDone || !Present(oldPath) ? newPath : oldPath);
-  return result;
+  return Follow(result, oldPath, newPath, false);
 }
 
 LibraryResult CSchemeLibrary::MoveByCopy(const std::string& from, const std::string& to,
@@ -181,6 +206,7 @@ uint64_t CSchemeLibrary::DataBytes(std::string_view name) const {
 
 LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_view newName,
                                         const CopyControl& control) {
+  m_followError.clear();
   if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
     return LibraryResult::kBadName;
   const std::string oldPath = SchemeFile(oldName);
@@ -210,12 +236,14 @@ LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_vi
   if (!copied) return give_up(LibraryResult::kFailed);
 
   const std::string newBackups = BackupsFolderFor(newPath);
+  CBackupsFolderLock heldNew;
+  if (!heldNew.Acquire(newBackups)) return give_up(LibraryResult::kBusy);
   DeleteFolderTree(newBackups);
   if (::rename(stagedBackups.c_str(), newBackups.c_str()) != 0 ||
       ::rename(stagedScheme.c_str(), newPath.c_str()) != 0)
     return give_up(LibraryResult::kFailed);
   DeleteFolderTree(staging);
-  return LibraryResult::kDone;
+  return Follow(LibraryResult::kDone, oldPath, newPath, true);
 }
 
 bool CSchemeLibrary::ClearBackups(std::string_view name) {

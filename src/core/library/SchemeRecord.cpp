@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/SchemeRecord.h"
 
 #include <fcntl.h>
@@ -12,6 +13,7 @@
 #include "shell/StatusTexts.h"
 #include "util/AtomicFile.h"
 #include "util/OpenBeneath.h"
+#include "util/PrivateFiles.h"
 
 namespace tessarook {
 
@@ -347,9 +349,9 @@ SchemeRecord CSchemeRecords::Get(const std::string& schemeFile) const {
 
 bool CSchemeRecords::Change(const std::function<void(SchemeRecordMap&)>& change,
                             std::string* error) {
-  std::string why;
-  if (!CreateFolderPath(FolderOf(m_file), 0700, &why)) {
-    if (error) *error = why;
+  // The record tells which Schemes exist and when they run: the user's alone.
+  if (!MakePrivateFolders(FolderOf(m_file))) {
+    SetError(error, "cannot make the folder " + FolderOf(m_file), errno);
     return false;
   }
   // One writer at a time: the window, a command line and a timer's Backup
@@ -369,7 +371,7 @@ bool CSchemeRecords::Change(const std::function<void(SchemeRecordMap&)>& change,
     if (error) *error = readError;
   } else {
     change(records);
-    ok = WriteFileAtomic(m_file, FormatSchemeRecords(records));
+    ok = WriteFileAtomic(m_file, FormatSchemeRecords(records), kPrivateFileMode);
     if (!ok) SetError(error, "cannot write " + m_file, errno);
   }
   close(lock);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // What the program keeps per Scheme besides the scheme file itself: when it
 // is backed up by itself, which old Backups are kept, and how the last Backup

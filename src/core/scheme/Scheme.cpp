@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "scheme/Scheme.h"
 
 #include <fcntl.h>
@@ -11,6 +12,7 @@
 
 #include "scheme/SchemeReader.h"
 #include "util/AtomicFile.h"
+#include "util/PrivateFiles.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
@@ -155,7 +157,8 @@ SchemeError CScheme::Save(const std::string& path) const {
   if (::access(folder.c_str(), W_OK) != 0) return SchemeErrorFromErrno(errno, true);
 
   errno = 0;
-  if (WriteFileAtomic(path, bytes)) return SchemeError::kOk;
+  // A scheme file names the user's files: private, as the Backups are.
+  if (WriteFileAtomic(path, bytes, kPrivateFileMode)) return SchemeError::kOk;
   const int cause = errno;
   if (cause == ENOSPC || cause == EDQUOT) return SchemeError::kDiskFull;
   if (cause == EACCES || cause == EPERM || cause == EROFS) return SchemeError::kAccessDenied;

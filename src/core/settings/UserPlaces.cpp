@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/UserPlaces.h"
 
 #include <pwd.h>
@@ -154,7 +155,8 @@ bool PrepareSchemesFolder(const std::string& folder, std::string* error) {
     if (error) *error = "no My Schemes folder is set";
     return false;
   }
-  if (!MakeFolders(folder, 0777, failedAt, cause)) {
+  // Made private: it holds the user's Backups (see util/PrivateFiles.h).
+  if (!MakeFolders(folder, 0700, failedAt, cause)) {
     if (error) *error = CreateError("My Schemes folder", folder, failedAt, cause);
     return false;
   }

@@ -1,27 +1,42 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "settings/XmlSettingsDoc.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <tinyxml.h>
+#include <tinyxml2.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <mutex>
+#include <cstring>
 #include <vector>
 
 #include "util/AtomicFile.h"
+#include "util/Json.h"
 #include "util/PathUtil.h"
 
 namespace tessarook {
 
+using tinyxml2::XMLAttribute;
+using tinyxml2::XMLComment;
+using tinyxml2::XMLDeclaration;
+using tinyxml2::XMLDocument;
+using tinyxml2::XMLElement;
+using tinyxml2::XMLNode;
+using tinyxml2::XMLText;
+using tinyxml2::XMLUnknown;
+
 namespace {
 
+// What the declaration of every written document says: the text is UTF-8.
+constexpr const char* kDeclaration = "xml version=\"1.0\" encoding=\"UTF-8\" ";
+
 // The parser and the tree's destructor recurse once per nesting level, so a
-// file with very many tags could exhaust the stack. Every level needs a "<",
-// and a real settings file has a few dozen; more than this is refused.
+// file with very many tags could exhaust the stack (the library also stops at
+// its own depth limit). Every level needs a "<", and a real settings file has
+// a few dozen; more than this is refused.
 constexpr std::size_t kMaxMarkup = 2000;
 
-// The library checks each attribute of an element against all earlier ones,
+// The parser checks each attribute of an element against all earlier ones,
 // so a tag of very many attributes costs time by their square (a mebibyte of
 // them takes minutes). A real settings file has none; more than this in one
 // tag is refused.
@@ -86,11 +101,72 @@ std::vector<std::string> SplitKey(std::string_view key) {
 // The first child element of `node` whose tag name is `name`, byte for byte.
 // Only elements count: a comment or text that happens to read like a key is
 // not a setting.
-TiXmlNode* FindChild(TiXmlNode* node, const std::string& name) {
-  for (TiXmlNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling()) {
-    if (child->Type() == TiXmlNode::TINYXML_ELEMENT && child->ValueStr() == name) return child;
+XMLNode* FindChild(XMLNode* node, const std::string& name) {
+  for (XMLNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling()) {
+    const XMLElement* element = child->ToElement();
+    if (element != nullptr && name == element->Name()) return child;
   }
   return nullptr;
+}
+
+// The value of the pseudo-attribute `name` in a declaration's text (what
+// stands between "<?" and "?>"), or "" when it has none.
+std::string DeclaredValue(std::string_view declaration, std::string_view name) {
+  for (std::size_t at = declaration.find(name); at != std::string_view::npos;
+       at = declaration.find(name, at + 1)) {
+    if (at > 0 && declaration[at - 1] != ' ' && declaration[at - 1] != '\t' &&
+        declaration[at - 1] != '\n') {
+      continue;  // part of a longer name
+    }
+    std::size_t i = at + name.size();
+    while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '\n')) ++i;
+    if (i >= declaration.size() || declaration[i] != '=') continue;
+    ++i;
+    while (i < declaration.size() && (declaration[i] == ' ' || declaration[i] == '\n')) ++i;
+    if (i >= declaration.size() || (declaration[i] != '"' && declaration[i] != '\'')) continue;
+    const std::size_t close = declaration.find(declaration[i], i + 1);
+    if (close == std::string_view::npos) return std::string();
+    return std::string(declaration.substr(i + 1, close - i - 1));
+  }
+  return std::string();
+}
+
+// True for the names under which older versions of the program, and other
+// programs writing the single-byte code page, declared their text. Readers
+// take ISO-8859-1 and US-ASCII for windows-1252 as well.
+bool NamesWindows1252(std::string encoding) {
+  for (char& c : encoding) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return encoding == "windows-1252" || encoding == "cp1252" || encoding == "iso-8859-1" ||
+         encoding == "latin1" || encoding == "us-ascii";
+}
+
+// windows-1252 text as UTF-8. Bytes 0x80 to 0x9F are the code page's own
+// characters; the five it leaves free stand for the control characters of
+// the same number, as Windows itself reads them.
+std::string Windows1252ToUtf8(std::string_view text) {
+  static constexpr char16_t kHigh[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(text.size() * 2);
+  for (const char ch : text) {
+    const auto byte = static_cast<unsigned char>(ch);
+    const char32_t cp = byte >= 0x80 && byte < 0xA0 ? kHigh[byte - 0x80] : byte;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
 }
 
 // Escapes text for element content or attribute values. Unlike the library's
@@ -141,30 +217,30 @@ std::string Escape(const std::string& text) {
 
 // Prints a document in the library's layout (four-blank indent, one element
 // per line, an element holding only text on one line) with the escaping above.
-class CSettingsPrinter : public TiXmlVisitor {
+class CSettingsPrinter : public tinyxml2::XMLVisitor {
  public:
-  bool VisitEnter(const TiXmlDocument&) override { return true; }
-  bool VisitExit(const TiXmlDocument&) override { return true; }
+  bool VisitEnter(const XMLDocument&) override { return true; }
+  bool VisitExit(const XMLDocument&) override { return true; }
 
-  bool VisitEnter(const TiXmlElement& element, const TiXmlAttribute* attribute) override {
+  bool VisitEnter(const XMLElement& element, const XMLAttribute* attribute) override {
     Indent();
     out_ += '<';
-    out_ += element.ValueStr();
+    out_ += element.Name();
     for (; attribute != nullptr; attribute = attribute->Next()) {
       out_ += ' ';
-      out_ += attribute->NameTStr();
+      out_ += attribute->Name();
       out_ += "=\"";
-      out_ += Escape(attribute->ValueStr());
+      out_ += Escape(attribute->Value());
       out_ += '"';
     }
-    const TiXmlNode* first = element.FirstChild();
+    const XMLNode* first = element.FirstChild();
     if (first == nullptr) {
       out_ += " />\n";
       return true;
     }
     out_ += '>';
-    const TiXmlText* text = first->ToText();
-    if (text != nullptr && first == element.LastChild() && !text->CDATA()) {
+    const XMLText* text = first->ToText();
+    if (text != nullptr && first == element.LastChild() && !text->CData()) {
       inlineText_ = true;
     } else {
       out_ += '\n';
@@ -173,7 +249,7 @@ class CSettingsPrinter : public TiXmlVisitor {
     return true;
   }
 
-  bool VisitExit(const TiXmlElement& element) override {
+  bool VisitExit(const XMLElement& element) override {
     if (element.FirstChild() == nullptr) return true;
     --depth_;
     if (inlineText_) {
@@ -182,44 +258,49 @@ class CSettingsPrinter : public TiXmlVisitor {
       Indent();
     }
     out_ += "</";
-    out_ += element.ValueStr();
+    out_ += element.Name();
     out_ += ">\n";
     return true;
   }
 
-  bool Visit(const TiXmlDeclaration& declaration) override {
+  // The declaration as it stands between "<?" and "?>" (the parser keeps it
+  // as one text).
+  bool Visit(const XMLDeclaration& declaration) override {
     Indent();
-    out_ += "<?xml ";
-    Attribute("version", declaration.Version());
-    Attribute("encoding", declaration.Encoding());
-    Attribute("standalone", declaration.Standalone());
+    out_ += "<?";
+    out_ += declaration.Value();
     out_ += "?>\n";
     return true;
   }
 
-  bool Visit(const TiXmlText& text) override {
+  bool Visit(const XMLText& text) override {
+    const std::string value = text.Value();
     if (inlineText_) {
-      out_ += Escape(text.ValueStr());
+      out_ += Escape(value);
       return true;
     }
     Indent();
-    if (text.CDATA() && text.ValueStr().find("]]>") == std::string::npos) {
-      out_ += "<![CDATA[" + text.ValueStr() + "]]>\n";
+    if (text.CData() && value.find("]]>") == std::string::npos) {
+      out_ += "<![CDATA[" + value + "]]>\n";
     } else {
-      out_ += Escape(text.ValueStr()) + "\n";
+      out_ += Escape(value) + "\n";
     }
     return true;
   }
 
-  bool Visit(const TiXmlComment& comment) override {
+  bool Visit(const XMLComment& comment) override {
     Indent();
-    out_ += "<!--" + comment.ValueStr() + "-->\n";
+    out_ += "<!--";
+    out_ += comment.Value();
+    out_ += "-->\n";
     return true;
   }
 
-  bool Visit(const TiXmlUnknown& unknown) override {
+  bool Visit(const XMLUnknown& unknown) override {
     Indent();
-    out_ += "<" + unknown.ValueStr() + ">\n";
+    out_ += "<!";
+    out_ += unknown.Value();
+    out_ += ">\n";
     return true;
   }
 
@@ -228,13 +309,6 @@ class CSettingsPrinter : public TiXmlVisitor {
  private:
   void Indent() {
     for (int i = 0; i < depth_; ++i) out_ += "    ";
-  }
-  void Attribute(const char* name, const char* value) {
-    if (value == nullptr || *value == '\0') return;
-    out_ += name;
-    out_ += "=\"";
-    out_ += Escape(value);
-    out_ += "\" ";
   }
 
   std::string out_;
@@ -279,13 +353,13 @@ bool ReadSmallFile(const std::string& path, std::size_t limit, std::string& byte
 
 }  // namespace
 
-CXmlSettingsDoc::CXmlSettingsDoc() : doc_(std::make_unique<TiXmlDocument>()) {}
+CXmlSettingsDoc::CXmlSettingsDoc() : doc_(std::make_unique<XMLDocument>()) {}
 
 CXmlSettingsDoc::~CXmlSettingsDoc() = default;
 
 bool CXmlSettingsDoc::CreateNew() {
   if (ready_) return false;
-  doc_->LinkEndChild(new TiXmlDeclaration("1.0", "windows-1252", ""));
+  doc_->InsertEndChild(doc_->NewDeclaration(kDeclaration));
   ready_ = true;
   return true;
 }
@@ -293,7 +367,7 @@ bool CXmlSettingsDoc::CreateNew() {
 bool CXmlSettingsDoc::LoadFromFile(const std::string& path) {
   std::string bytes;
   if (!ReadSmallFile(ResolveAgainstModule(path), kMaxFileSize, bytes)) {
-    doc_ = std::make_unique<TiXmlDocument>();
+    doc_ = std::make_unique<XMLDocument>();
     ready_ = false;
     return false;
   }
@@ -301,14 +375,14 @@ bool CXmlSettingsDoc::LoadFromFile(const std::string& path) {
 }
 
 bool CXmlSettingsDoc::LoadFromText(std::string_view text) {
-  doc_ = std::make_unique<TiXmlDocument>();
+  doc_ = std::make_unique<XMLDocument>();
   ready_ = false;
   if (text.size() > kMaxFileSize) return false;
 
-  // Line ends become "\n" as the library's own file loader does; the text
-  // ends at the first NUL byte, as it would there.
+  // Line ends become "\n", and the text ends at the first NUL byte, as
+  // they did with the file loader of the library the program used before.
   std::string data;
-  data.reserve(text.size() + 8);
+  data.reserve(text.size());
   std::size_t markup = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char c = text[i];
@@ -322,20 +396,32 @@ bool CXmlSettingsDoc::LoadFromText(std::string_view text) {
     }
   }
   if (markup > kMaxMarkup || HasCrowdedTag(data, kMaxAttributes)) return false;
-  // The library may step up to three bytes past a multi-byte lead byte at the
-  // very end of the text; the padding keeps that inside this buffer.
-  data.append(8, '\0');
 
-  // Values are read as written: the library would otherwise fold runs of
-  // white space into one blank and trim both ends, so that " 1 " read as "1".
-  // The setting is the library's own, for the whole program; this class is
-  // the program's only user of the library, and every parse passes here.
-  static std::once_flag keepWhiteSpace;
-  std::call_once(keepWhiteSpace, [] { TiXmlBase::SetCondenseWhiteSpace(false); });
-  doc_->Parse(data.c_str(), nullptr, TIXML_DEFAULT_ENCODING);
-  if (doc_->Error()) {
-    doc_ = std::make_unique<TiXmlDocument>();
+  // Values are read as written (the document keeps white space): the
+  // parser would otherwise fold runs of blanks into one and trim both ends,
+  // so that " 1 " read as "1".
+  if (doc_->Parse(data.data(), data.size()) != tinyxml2::XML_SUCCESS) {
+    doc_ = std::make_unique<XMLDocument>();
     return false;
+  }
+
+  // Older versions declared windows-1252 while writing UTF-8, so a file that
+  // is valid UTF-8 is read as such whatever it declares. Bytes that are no
+  // UTF-8 under that declaration are the code page's characters: such a file
+  // is read again as UTF-8 text (at most three bytes for one, well within
+  // what a parse may cost).
+  const XMLNode* first = doc_->FirstChild();
+  const XMLDeclaration* declaration = first != nullptr ? first->ToDeclaration() : nullptr;
+  if (declaration != nullptr && NamesWindows1252(DeclaredValue(declaration->Value(), "encoding")) &&
+      !IsValidUtf8(data)) {
+    doc_ = std::make_unique<XMLDocument>();
+    if (doc_->Parse(Windows1252ToUtf8(data).c_str()) != tinyxml2::XML_SUCCESS) {
+      doc_ = std::make_unique<XMLDocument>();
+      return false;
+    }
+    // The document now holds UTF-8, and says so when printed.
+    doc_->DeleteChild(doc_->FirstChild());
+    doc_->InsertFirstChild(doc_->NewDeclaration(kDeclaration));
   }
   ready_ = true;
   return true;
@@ -353,9 +439,9 @@ std::string CXmlSettingsDoc::ToText() const {
   return printer.Text();
 }
 
-TiXmlNode* CXmlSettingsDoc::FindNode(std::string_view key) const {
+XMLNode* CXmlSettingsDoc::FindNode(std::string_view key) const {
   if (!ready_) return nullptr;
-  TiXmlNode* node = doc_.get();
+  XMLNode* node = doc_.get();
   for (const std::string& part : SplitKey(key)) {
     node = FindChild(node, part);
     if (node == nullptr) return nullptr;
@@ -366,13 +452,12 @@ TiXmlNode* CXmlSettingsDoc::FindNode(std::string_view key) const {
 bool CXmlSettingsDoc::HasPath(std::string_view key) const { return FindNode(key) != nullptr; }
 
 std::string CXmlSettingsDoc::GetValue(std::string_view key) const {
-  const TiXmlNode* node = FindNode(key);
+  const XMLNode* node = FindNode(key);
   if (node == nullptr) return std::string();
   // The setting's text; an element holding a comment or other elements
   // before (or instead of) its text is read by that text alone.
-  for (const TiXmlNode* child = node->FirstChild(); child != nullptr;
-       child = child->NextSibling()) {
-    if (child->Type() == TiXmlNode::TINYXML_TEXT) return child->ValueStr();
+  for (const XMLNode* child = node->FirstChild(); child != nullptr; child = child->NextSibling()) {
+    if (child->ToText() != nullptr) return child->Value();
   }
   return std::string();
 }
@@ -380,11 +465,14 @@ std::string CXmlSettingsDoc::GetValue(std::string_view key) const {
 bool CXmlSettingsDoc::RemovePath(std::string_view key) {
   if (!ready_) return false;
   const std::vector<std::string> parts = SplitKey(key);
-  TiXmlNode* node = doc_.get();
+  XMLNode* node = doc_.get();
   for (std::size_t i = 0; i < parts.size(); ++i) {
-    TiXmlNode* child = FindChild(node, parts[i]);
+    XMLNode* child = FindChild(node, parts[i]);
     if (child == nullptr) return i + 1 == parts.size();
-    if (i + 1 == parts.size()) return node->RemoveChild(child);
+    if (i + 1 == parts.size()) {
+      node->DeleteChild(child);
+      return true;
+    }
     node = child;
   }
   return false;
@@ -399,20 +487,20 @@ void CXmlSettingsDoc::SetValue(std::string_view key, std::string_view value) {
   RemovePath(key);
 
   // Build the chain from the bottom up and hang it below the deepest part
-  // of the key that already exists.
-  TiXmlNode* chain = new TiXmlText(std::string(value));
+  // of the key that already exists. The document owns every node it makes.
+  XMLNode* chain = doc_->NewText(std::string(value).c_str());
   for (std::size_t i = parts.size(); i-- > 0;) {
-    TiXmlNode* parent = doc_.get();
+    XMLNode* parent = doc_.get();
     for (std::size_t j = 0; j <= i && parent != nullptr; ++j) parent = FindChild(parent, parts[j]);
     if (parent != nullptr) {
-      parent->LinkEndChild(chain);
+      parent->InsertEndChild(chain);
       return;
     }
-    TiXmlNode* element = new TiXmlElement(parts[i]);
-    element->LinkEndChild(chain);
+    XMLNode* element = doc_->NewElement(parts[i].c_str());
+    element->InsertEndChild(chain);
     chain = element;
   }
-  doc_->LinkEndChild(chain);
+  doc_->InsertEndChild(chain);
 }
 
 }  // namespace tessarook

@@ -1,11 +1,14 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <memory>
 #include <string>
 #include <string_view>
 
-class TiXmlDocument;
-class TiXmlNode;
+namespace tinyxml2 {
+class XMLDocument;
+class XMLNode;
+}  // namespace tinyxml2
 
 namespace tessarook {
 
@@ -28,12 +31,14 @@ class CXmlSettingsDoc {
   bool IsReady() const { return ready_; }
 
   // Starts an empty document with the declaration (version "1.0", encoding
-  // "windows-1252"). Returns false and changes nothing when already ready.
+  // "UTF-8"). Returns false and changes nothing when already ready.
   bool CreateNew();
 
   // Reads and parses the file. A relative path is taken relative to the
   // executable's folder. The document becomes ready exactly when this succeeds;
-  // a failure leaves it empty.
+  // a failure leaves it empty. Text is read as UTF-8, except a file that
+  // declares windows-1252 and is not valid UTF-8, which is read as that code
+  // page (values then come out as UTF-8).
   bool LoadFromFile(const std::string& path);
 
   // Parses XML text held in memory (same rules as LoadFromFile).
@@ -55,7 +60,7 @@ class CXmlSettingsDoc {
   bool HasPath(std::string_view key) const;
 
   // The node at `key`, or null when not ready or not found.
-  TiXmlNode* FindNode(std::string_view key) const;
+  tinyxml2::XMLNode* FindNode(std::string_view key) const;
 
   // Removes the node at `key`. False when not ready or a part before the last
   // is missing; true (without change) when only the last part is missing.
@@ -66,7 +71,7 @@ class CXmlSettingsDoc {
   void SetValue(std::string_view key, std::string_view value);
 
  private:
-  std::unique_ptr<TiXmlDocument> doc_;
+  std::unique_ptr<tinyxml2::XMLDocument> doc_;
   bool ready_ = false;
 };
 

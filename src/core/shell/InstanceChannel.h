@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // How a second start of the desktop program reaches the one that runs: a
 // Unix-domain socket in the user's runtime folder. The second start sends its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "shell/StatusTexts.h"
 
 #include <cmath>
@@ -66,6 +67,7 @@ std::string SummaryText(const OperationSummary& s) {
   }
   std::string text =
       s.what + " finished: " + FormatCount(s.files) + (s.files == 1 ? " file" : " files");
+  if (!s.breakdown.empty()) text += " (" + s.breakdown + ")";
   if (s.bytes) text += ", " + FormatFileSize(s.bytes);
   text += " in " + FormatDuration(s.seconds);
   std::string notes;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts the desktop program shows about sizes and long file operations:
 // sizes as people read them, the status bar's byte progress, and the summary
@@ -36,6 +37,9 @@ struct OperationSummary {
   Outcome outcome = Outcome::kDone;
   std::string error;   // why, for kFailed
   uint64_t files = 0;  // files stored, restored, exported or imported
+  // How those files were handled, when that says more than their count
+  // ("2 created, 1 replaced, 5 already identical"); empty for none.
+  std::string breakdown;
   uint64_t bytes = 0;  // bytes of file data moved (0: not known)
   double seconds = 0;  // how long it took
   // Files left out, with why; files that changed while they were read.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "util/AtomicFile.h"
 
 #include <fcntl.h>
@@ -68,7 +69,7 @@ void SyncFolderOf(const std::string& path) {
 
 CAtomicFile::~CAtomicFile() { Abort(); }
 
-bool CAtomicFile::Open(const std::string& path) {
+bool CAtomicFile::Open(const std::string& path, unsigned newMode) {
   Abort();
   if (path.empty() || path.back() == '/') return false;
   path_ = ResolveFinalLink(path);
@@ -101,9 +102,13 @@ bool CAtomicFile::Open(const std::string& path) {
     // too, where this process may give them (root may; anyone may pick one
     // of their own groups). The mode is set afterwards, as a change of owner
     // clears the set-id bits.
-    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) (void)::fchown(fd_, (uid_t)-1, old.st_gid);
+    if (::fchown(fd_, old.st_uid, old.st_gid) != 0 && ::fchown(fd_, (uid_t)-1, old.st_gid) != 0) {
+      // Neither: the file keeps this process's owner and group.
+    }
   }
-  const mode_t mode = replacing ? (old.st_mode & 07777) : (0666 & ~CurrentUmask());
+  const mode_t mode = replacing               ? (old.st_mode & 07777)
+                      : newMode == kUmaskMode ? (0666 & ~CurrentUmask())
+                                              : static_cast<mode_t>(newMode & 07777);
   ::fchmod(fd_, mode);
   return true;
 }
@@ -152,9 +157,9 @@ void CAtomicFile::Abort() {
   failed_ = false;
 }
 
-bool WriteFileAtomic(const std::string& path, std::string_view bytes) {
+bool WriteFileAtomic(const std::string& path, std::string_view bytes, unsigned newMode) {
   CAtomicFile file;
-  return file.Open(path) && file.Write(bytes) && file.Commit();
+  return file.Open(path, newMode) && file.Write(bytes) && file.Commit();
 }
 
 }  // namespace tessarook

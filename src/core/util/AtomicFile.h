@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
 #include <string>
@@ -9,13 +10,15 @@ namespace tessarook {
 // bytes go to a temporary file in the same folder, which is flushed to disk
 // and renamed over `path`. On any failure the temporary file is removed, the
 // old file (if any) is left intact and the result is false. A new file gets
-// mode 0666 minus the umask; an existing file keeps its permission bits, and
-// its owner and group where the process may give them.
+// `newMode` (kUmaskMode: 0666 minus the umask); an existing file keeps its
+// permission bits, and its owner and group where the process may give them.
 //
 // An existing file the user may not write is not replaced (the rename alone
 // would allow it): the write fails with errno EACCES. For root, who may write
 // anything, a file without any write permission bit counts as read-only.
-bool WriteFileAtomic(const std::string& path, std::string_view bytes);
+inline constexpr unsigned kUmaskMode = ~0u;
+bool WriteFileAtomic(const std::string& path, std::string_view bytes,
+                     unsigned newMode = kUmaskMode);
 
 // The same for data written in pieces (large or streamed output):
 //
@@ -33,7 +36,7 @@ class CAtomicFile {
   CAtomicFile(const CAtomicFile&) = delete;
   CAtomicFile& operator=(const CAtomicFile&) = delete;
 
-  bool Open(const std::string& path);
+  bool Open(const std::string& path, unsigned newMode = kUmaskMode);
   bool Write(std::string_view bytes);
   bool Commit();
   void Abort();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // A small writer of JSON documents for the command-line program's
 // machine-readable output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // The texts of a progress display that counts bytes: sizes, transfer rate,
 // time left, and one throttled status line built from them.

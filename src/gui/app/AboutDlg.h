@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "About Tessarook": name, version, origin, web site and mail address.
 #ifndef TESSAROOK_GUI_APP_ABOUTDLG_H
 #define TESSAROOK_GUI_APP_ABOUTDLG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Command ids of the desktop program. The program's own commands keep their
 // historic numbers; the framework's standard commands use wxWidgets' ids.
 // wxWidgets menus take ids below 0x7fff only, so the few historic numbers above

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Status-bar prompts and tooltips of the program's commands.
 #ifndef TESSAROOK_GUI_APP_COMMANDTEXTS_H
 #define TESSAROOK_GUI_APP_COMMANDTEXTS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A label that draws itself with its own font and colours, optionally with a
 // raised 3-D copy of its text, and that can open its text as a web address or
 // as a mail address when clicked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Common frame of the three list panes: a list control that gives way to a
 // word-wrapped hint text while it has nothing to show.
 #ifndef TESSAROOK_GUI_APP_LISTPANE_H

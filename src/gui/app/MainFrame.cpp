@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/MainFrame.h"
 
 #include <wx/accel.h>
@@ -443,7 +444,7 @@ bool CMainFrame::CanClose() {
   if (IsFileOperationRunning()) {
     const int answer =
         wxMessageBox(Text(msg::kOperationRunning), Text(msg::kOperationRunningCaption),
-                     wxYES_NO | wxICON_WARNING, this);
+                     wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, this);
     if (answer != wxYES) return false;
   }
   return true;
@@ -520,7 +521,24 @@ void CMainFrame::OnNewScheme(wxCommandEvent&) {
     m_doc->CloseScheme();
     return;
   }
-  const std::string path = PrepareNewSchemeFile(schemesDir, dialog.m_strName.utf8_string());
+  const std::string name = dialog.m_strName.utf8_string();
+  // The name dialog asked about overwriting the Scheme; its Backups go too,
+  // so when there are any, a second question says how many.
+  if (const size_t backups = BackupsOfScheme(schemesDir, name); backups > 0) {
+    const int answer = wxMessageBox(
+        wxString::FromUTF8(NewSchemeDeletesBackupsQuestion(name, backups).c_str()),
+        Text(msg::kSchemeExistsCaption), wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, this);
+    if (answer != wxYES) {
+      m_doc->CloseScheme();
+      return;
+    }
+  }
+  const std::string path = PrepareNewSchemeFile(schemesDir, name);
+  if (path.empty()) {
+    wxMessageBox(Text(kSchemeBackupBeingWrittenText), "Error", wxOK | wxICON_ERROR, this);
+    m_doc->CloseScheme();
+    return;
+  }
   m_doc->SaveTo(path);
   m_doc->OpenScheme(path);
 }

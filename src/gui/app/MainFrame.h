@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's main window: menus, toolbar, status bar and the three panes.
 #ifndef TESSAROOK_GUI_APP_MAINFRAME_H
 #define TESSAROOK_GUI_APP_MAINFRAME_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/NewSchemeDlg.h"
 
 #include <wx/button.h>
@@ -74,7 +75,7 @@ bool CNewSchemeDlg::TryAccept() {
       const int answer =
           wxMessageBox(Text(scheme ? msg::kSchemeExists : msg::kBackupExists),
                        Text(scheme ? msg::kSchemeExistsCaption : msg::kBackupExistsCaption),
-                       wxYES_NO | wxICON_INFORMATION, this);
+                       wxYES_NO | wxNO_DEFAULT | wxICON_INFORMATION, this);
       return answer == wxYES;
     }
   }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The small dialog that asks for the name of a Scheme or a Backup.
 #ifndef TESSAROOK_GUI_APP_NEWSCHEMEDLG_H
 #define TESSAROOK_GUI_APP_NEWSCHEMEDLG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own pictures, drawn as small SVGs.
 #ifndef TESSAROOK_GUI_APP_PROGRAMART_H
 #define TESSAROOK_GUI_APP_PROGRAMART_H

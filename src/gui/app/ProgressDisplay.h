@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status bar's progress display for long file operations: the label
 // "Progress:" in field 1, a progress bar over field 2 and a "Cancel" button
 // (command 132, handled by the main frame) over field 3.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application object: start-up, single instance, settings, shutdown.
 #ifndef TESSAROOK_GUI_APP_TESSAROOKAPP_H
 #define TESSAROOK_GUI_APP_TESSAROOKAPP_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commands of the "Available Backups" pane and its pop-up menus.
 #ifndef TESSAROOK_GUI_BACKUP_BACKUPCOMMANDIDS_H
 #define TESSAROOK_GUI_BACKUP_BACKUPCOMMANDIDS_H

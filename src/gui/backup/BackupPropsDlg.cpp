@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/BackupPropsDlg.h"
 
 #include <wx/app.h>
@@ -11,6 +12,7 @@
 #include <wx/msgdlg.h>
 #include <wx/sizer.h>
 #include <wx/statline.h>
+#include <wx/stattext.h>
 #include <wx/statusbr.h>
 #include <wx/utils.h>
 
@@ -30,11 +32,17 @@ constexpr int kGaugeSteps = 10000;
 
 wxString Utf8(const std::string& text) { return wxString::FromUTF8(text.c_str()); }
 
-std::function<void(const std::string&)>& Launcher() {
-  static std::function<void(const std::string&)> launcher = [](const std::string& path) {
-    wxLaunchDefaultApplication(Utf8(path));
+std::function<bool(const std::string&)>& Launcher() {
+  static std::function<bool(const std::string&)> launcher = [](const std::string& path) {
+    return wxLaunchDefaultApplication(Utf8(path));
   };
   return launcher;
+}
+
+// Preview copies of this run, removed with their folder when the program ends.
+CPreviewFolder& PreviewFolder() {
+  static CPreviewFolder folder;
+  return folder;
 }
 
 // The restore's progress, posted to the dialog's bar (by bytes once they are
@@ -113,7 +121,7 @@ std::string ChosenPath(const wxFileDialog& dialog) {
   return path.utf8_string();
 }
 
-void CBackupPropsDlg::SetLauncher(std::function<void(const std::string&)> launcher) {
+void CBackupPropsDlg::SetLauncher(std::function<bool(const std::string&)> launcher) {
   Launcher() = std::move(launcher);
 }
 
@@ -124,12 +132,16 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
                               wxLB_SINGLE | wxLB_NEEDED_SB | wxLB_HSCROLL);
   m_gauge = new wxGauge(this, wxID_ANY, kGaugeSteps, wxDefaultPosition, wxDefaultSize,
                         wxGA_HORIZONTAL | wxGA_SMOOTH);
+  m_summary = new wxStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
+                               wxST_ELLIPSIZE_END);
   m_restore = new wxButton(this, ID_BPDLG_RESTORE, "Restore selected files");
   m_close = new wxButton(this, wxID_CANCEL, "Close");
 
   auto* bottom = new wxBoxSizer(wxHORIZONTAL);
+  // The progress bar while a restore runs; afterwards, in its place, how it ended.
   bottom->Add(m_gauge, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT | wxRESERVE_SPACE_EVEN_IF_HIDDEN,
               FromDIP(10));
+  bottom->Add(m_summary, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, FromDIP(10));
   bottom->Add(m_restore, 0, wxRIGHT, FromDIP(6));
   bottom->Add(m_close, 0);
   auto* top = new wxBoxSizer(wxVERTICAL);
@@ -271,8 +283,12 @@ void CBackupPropsDlg::Preview() {
   std::string temp;
   std::string error;
   // A copy that cannot be made simply does not open.
-  if (CRestoreJob::ExtractPreviewCopy(m_archive, GetRowPosition(row), temp, error))
-    Launcher()(temp);
+  if (CRestoreJob::ExtractPreviewCopy(m_archive, GetRowPosition(row), PreviewFolder(), temp,
+                                      error) &&
+      !Launcher()(temp))
+    wxMessageBox("No program could be found to open the file " +
+                     Utf8(LastPathComponent(GetRowPath(row))) + ".",
+                 "Error", wxOK | wxICON_ERROR, this);
 }
 
 void CBackupPropsDlg::RestoreElsewhere() {
@@ -298,6 +314,7 @@ bool CBackupPropsDlg::StartRestore() {
   auto items = std::make_shared<std::vector<RestoreItem>>(
       CRestoreJob::Plan(m_archive, positions, std::string(), *refused));
   m_gauge->SetValue(0);
+  m_summary->SetLabel(wxString());
   m_busy = true;
   SyncControls();
   auto sink = std::make_shared<CDialogProgress>(this);
@@ -337,10 +354,25 @@ OperationSummary CBackupPropsDlg::GetRestoreSummary() const {
   summary.outcome = m_lastRestore.cancelled ? OperationSummary::Outcome::kCancelled
                                             : OperationSummary::Outcome::kDone;
   summary.files = m_lastRestore.restored.size();
+  // The failures are counted as skipped below; the breakdown says what became of the rest.
+  RestoreResult handled;
+  handled.created = m_lastRestore.created;
+  handled.replaced = m_lastRestore.replaced;
+  handled.same = m_lastRestore.same;
+  if (summary.files) summary.breakdown = RestoreSummaryText(handled);
   summary.bytes = m_restoreBytes ? m_restoreBytes() : 0;
   summary.seconds = m_restoreSeconds;
-  for (const RestoreFailure& failure : m_lastRestore.failed)
+  size_t damaged = 0;
+  for (const RestoreFailure& failure : m_lastRestore.failed) {
     summary.skipped.emplace_back(failure.path, failure.reason);
+    if (failure.damaged) ++damaged;
+  }
+  // Damage in the Backup is a failure of the restore, never a file merely left out.
+  if (damaged && !m_lastRestore.cancelled) {
+    summary.outcome = OperationSummary::Outcome::kFailed;
+    summary.error = "the Backup is damaged (" + std::to_string(damaged) +
+                    (damaged == 1 ? " file" : " files") + " could not be read)";
+  }
   return summary;
 }
 
@@ -352,9 +384,12 @@ void CBackupPropsDlg::OnRestoreDone(RestoreResult result) {
   m_busy = false;
   m_lastRestore = std::move(result);
   ++m_finishedRestores;
+  const wxString summary = Utf8(RestoreSummaryText(m_lastRestore));
+  m_summary->SetLabel((m_lastRestore.cancelled ? "Cancelled: " : "Restored: ") + summary + ".");
   SyncControls();
   if (!m_lastRestore.cancelled && !m_lastRestore.failed.empty())
-    wxMessageBox("These files could not be restored:\n" + ListFailures(m_lastRestore.failed),
+    wxMessageBox("These files could not be restored:\n" + ListFailures(m_lastRestore.failed) +
+                     "\n" + summary + ".",
                  "Error", wxOK | wxICON_ERROR, this);
 }
 
@@ -364,6 +399,7 @@ void CBackupPropsDlg::SyncControls() {
   m_restore->Enable(!busy);
   m_close->SetLabel(busy ? "Cancel" : "Close");
   m_gauge->Show(busy);
+  m_summary->Show(!busy);
   Layout();
   // The restore button had the focus and lost it while disabled: give it back,
   // or no key (Escape included) would reach the dialog.

@@ -1,9 +1,11 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Backup contents: NAME": the source paths of one Backup's files, each with a
 // check box; preview, restore one file elsewhere, restore the checked files.
 #ifndef TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
 #define TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
 
 #include <wx/dialog.h>
+#include <wx/stattext.h>
 
 #include <chrono>
 #include <functional>
@@ -83,10 +85,14 @@ class CBackupPropsDlg : public wxDialog {
   wxButton* GetRestoreButton() const { return m_restore; }
   wxButton* GetCloseButton() const { return m_close; }
   wxGauge* GetGauge() const { return m_gauge; }
+  // Where the end of the latest restore is told: how many files were
+  // created, replaced, already identical and not restored.
+  wxStaticText* GetSummary() const { return m_summary; }
 
   // How a preview copy is opened; the desktop's default application unless
-  // replaced (the tests do, so nothing is launched).
-  static void SetLauncher(std::function<void(const std::string&)> launcher);
+  // replaced (the tests do, so nothing is launched). False when no program
+  // could open it.
+  static void SetLauncher(std::function<bool(const std::string&)> launcher);
 
   wxString m_strName;        // the Backup's name, for the caption
   std::string m_backupPath;  // its file
@@ -100,6 +106,7 @@ class CBackupPropsDlg : public wxDialog {
   CBackupArchive m_archive;
   wxCheckListBox* m_list = nullptr;
   wxGauge* m_gauge = nullptr;
+  wxStaticText* m_summary = nullptr;
   wxButton* m_restore = nullptr;
   wxButton* m_close = nullptr;
   std::vector<size_t> m_rowPositions;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "backup/BackupsView.h"
 
 #include <wx/artprov.h>
@@ -16,6 +17,7 @@
 #include "app/TessarookApp.h"
 #include "backup/BackupCommandIds.h"
 #include "backup/BackupPropsDlg.h"
+#include "backup/Prune.h"
 #include "files/FilesView.h"
 #include "library/ScheduleDlg.h"
 #include "library/SchemePaths.h"
@@ -423,8 +425,8 @@ void CBackupsView::DeleteSelected() {
   const std::string name = GetSelectedName();
   if (name.empty()) return;
   const int answer = wxMessageBox(wxString::Format(kDeleteQuestion, Utf8(name)), "Delete Backup?",
-                                  wxYES_NO | wxICON_WARNING, Frame());
-  if (answer == wxYES) CBackupStore(GetDocument()->GetPathName()).Delete(name);
+                                  wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, Frame());
+  if (answer == wxYES) SayIfBusy(CBackupStore(GetDocument()->GetPathName()).Delete(name));
   RefreshList();
 }
 
@@ -438,7 +440,8 @@ void CBackupsView::RenameSelected() {
   dialog.m_strName = Utf8(name);
   if (dialog.ShowModal() != wxID_OK) return;
   // The dialog has checked the name and asked about replacing a Backup.
-  CBackupStore(GetDocument()->GetPathName()).Rename(name, dialog.m_strName.utf8_string());
+  SayIfBusy(
+      CBackupStore(GetDocument()->GetPathName()).Rename(name, dialog.m_strName.utf8_string()));
   RefreshList();
 }
 
@@ -456,10 +459,10 @@ void CBackupsView::RenameBackup(const std::string& newName) {
   if (SamePath(store.GetBackupPath(oldName), store.GetBackupPath(newName))) return;
   if (store.Exists(newName)) {
     const int answer = wxMessageBox(Text(msg::kBackupExists), Text(msg::kBackupExistsCaption),
-                                    wxYES_NO | wxICON_INFORMATION, Frame());
+                                    wxYES_NO | wxNO_DEFAULT | wxICON_INFORMATION, Frame());
     if (answer != wxYES) return;
   }
-  store.Rename(oldName, newName);
+  SayIfBusy(store.Rename(oldName, newName));
   RefreshList();
 }
 
@@ -472,8 +475,16 @@ void CBackupsView::DuplicateSelected() {
   dialog.m_nMode = NAME_BACKUP;
   dialog.m_strName = Utf8(name);
   if (dialog.ShowModal() != wxID_OK) return;
-  CBackupStore(GetDocument()->GetPathName()).Duplicate(name, dialog.m_strName.utf8_string());
+  SayIfBusy(
+      CBackupStore(GetDocument()->GetPathName()).Duplicate(name, dialog.m_strName.utf8_string()));
   RefreshList();
+}
+
+void CBackupsView::SayIfBusy(StoreResult result) {
+  // Other failures show in the refreshed list; a name being written by
+  // another program (a scheduled Backup) would leave the user guessing.
+  if (result == StoreResult::kBusy)
+    wxMessageBox(Text(kBackupBeingWrittenText), "Error", wxOK | wxICON_ERROR, Frame());
 }
 
 void CBackupsView::ShowProperties(bool restoreMode) {
@@ -551,9 +562,10 @@ bool CBackupsView::StartBackup(const std::string& name) {
       // The Scheme's keep rules, once the new Backup is safely written.
       const KeepPolicy keep = records.Get(schemeFile).keep;
       if (keep.Any()) {
-        const CBackupStore store(schemeFile);
-        for (const BackupInfo& old : PlanRetention(store.List(), keep, {name}).remove)
-          if (store.Delete(old.name)) pruned->push_back(old.name);
+        PruneOptions options;
+        options.protect = {name};
+        for (const BackupInfo& old : PruneBackups(CBackupStore(schemeFile), keep, options).deleted)
+          pruned->push_back(old.name);
       }
     }
     NoteBackupEnd(records, schemeFile, EndNoteOf(name, started, *result), recordError.get());

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Available Backups": the open Scheme's Backups, and the commands that take,
 // rename, copy, delete, open, restore and export them.
 #ifndef TESSAROOK_GUI_BACKUP_BACKUPSVIEW_H
@@ -109,6 +110,9 @@ class CBackupsView : public CListPane {
   void OnContextMenu(wxContextMenuEvent& event);
   void OnEndLabelEdit(wxListEvent& event);
   void OnWorkerDone();
+  // Says so when a name operation was refused because a Backup of a name it
+  // touches is being written (by another program).
+  void SayIfBusy(StoreResult result);
   // A desktop notification when the window is hidden in the tray.
   void NotifyBackupEnd(const std::string& name, const BackupJobResult& result);
   void ShowProgress();

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A worker thread that runs one task handed to it before each start: the
 // backups view's backup and ZIP export, and the contents dialog's restore.
 #ifndef TESSAROOK_GUI_BACKUP_TASKWORKER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Add &File...": the open-file dialog in which several files may be chosen.
 #ifndef TESSAROOK_GUI_FILES_ADDFILESDLG_H
 #define TESSAROOK_GUI_FILES_ADDFILESDLG_H

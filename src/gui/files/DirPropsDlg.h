@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Properties: NAME": the extensions a folder entry's Backups leave out.
 #ifndef TESSAROOK_GUI_FILES_DIRPROPSDLG_H
 #define TESSAROOK_GUI_FILES_DIRPROPSDLG_H

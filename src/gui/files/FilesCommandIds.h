@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commands of the "Files and Folders to Backup" pane and its pop-up menus.
 #ifndef TESSAROOK_GUI_FILES_FILESCOMMANDIDS_H
 #define TESSAROOK_GUI_FILES_FILESCOMMANDIDS_H

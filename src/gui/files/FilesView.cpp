@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "files/FilesView.h"
 
 #include <wx/artprov.h>
@@ -209,24 +210,26 @@ void CFilesView::BindEvents() {
                                                {ID_FILES_LIST, 3}};
   for (const auto& [command, mode] : kModes) {
     Bind(
-        wxEVT_MENU, [this, mode](wxCommandEvent&) { SetDisplayMode(mode); }, command);
+        wxEVT_MENU, [this, mode = mode](wxCommandEvent&) { SetDisplayMode(mode); }, command);
     Bind(
-        wxEVT_UPDATE_UI, [this, mode](wxUpdateUIEvent& e) { e.Check(GetDisplayMode() == mode); },
-        command);
+        wxEVT_UPDATE_UI,
+        [this, mode = mode](wxUpdateUIEvent& e) { e.Check(GetDisplayMode() == mode); }, command);
   }
   static const std::pair<int, int> kArrangements[] = {{ID_FILES_BY_NAME, 1},
                                                       {ID_FILES_BY_LOCATION, 2}};
   for (const auto& [command, arrangement] : kArrangements) {
     Bind(
         wxEVT_MENU,
-        [this, arrangement](wxCommandEvent&) {
+        [this, arrangement = arrangement](wxCommandEvent&) {
           m_arrangement = arrangement;
           OnDocumentUpdate();
         },
         command);
     Bind(
         wxEVT_UPDATE_UI,
-        [this, arrangement](wxUpdateUIEvent& e) { e.Check(m_arrangement == arrangement); },
+        [this, arrangement = arrangement](wxUpdateUIEvent& e) {
+          e.Check(m_arrangement == arrangement);
+        },
         command);
   }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Files and Folders to Backup": the open Scheme's files and folders.
 #ifndef TESSAROOK_GUI_FILES_FILESVIEW_H
 #define TESSAROOK_GUI_FILES_FILESVIEW_H

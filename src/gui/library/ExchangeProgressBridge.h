@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Carries the progress of a Compressed Scheme export or import, reported on
 // the worker's thread, to the status bar's progress display.
 #ifndef TESSAROOK_GUI_LIBRARY_EXCHANGEPROGRESSBRIDGE_H

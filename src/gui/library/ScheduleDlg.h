@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Schedule": when the open Scheme is backed up by itself, which of its
 // Backups are kept after each Backup (with what those rules would delete now),
 // and how its last Backup ended.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The My Schemes pane's import worker: the core import job, and a word to the
 // pane when it has ended.
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEMEIMPORTWORKER_H

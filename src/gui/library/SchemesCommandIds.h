@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commands of the "My Schemes" pane and its pop-up menus.
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEMESCOMMANDIDS_H
 #define TESSAROOK_GUI_LIBRARY_SCHEMESCOMMANDIDS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "library/SchemesView.h"
 
 #include <wx/bmpbndl.h>
@@ -18,6 +19,7 @@
 #include "app/NewSchemeDlg.h"
 #include "app/ProgressDisplay.h"
 #include "app/TessarookApp.h"
+#include "backup/BackupStore.h"
 #include "backup/BackupsView.h"
 #include "exchange/CsmFormat.h"
 #include "exchange/CsmReader.h"
@@ -332,8 +334,14 @@ void CSchemesView::DeleteSelected() {
   const bool open = library.IsOpen(name.utf8_string());
   wxString text = wxString::Format(kDeleteText, name);
   if (open) text = wxString(kDeleteOpenText) + text;
-  const int answer = wxMessageBox(text, kDeleteCaption, wxYES_NO | wxICON_WARNING, Frame());
+  const int answer =
+      wxMessageBox(text, kDeleteCaption, wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, Frame());
   if (answer == wxYES) {
+    if (SayIfBusy(library.IsBeingWritten(name.utf8_string()) ? LibraryResult::kBusy
+                                                             : LibraryResult::kDone)) {
+      FillList();
+      return;
+    }
     // A Scheme whose save prompt was cancelled stays open, and is not deleted.
     if (open) {
       CTessarookDoc* doc = GetDocument();
@@ -343,8 +351,9 @@ void CSchemesView::DeleteSelected() {
       }
       if (CMainFrame* frame = Frame()) frame->GetFilesView()->StopMonitors();
     }
-    if (library.Delete(name.utf8_string()) == LibraryResult::kDone)
-      FollowSchedule(library.SchemeFile(name.utf8_string()), std::string(), false);
+    library.SetFollower(ScheduleFollower());
+    SayIfBusy(library.Delete(name.utf8_string()));
+    SayIfNotFollowed(library.FollowError());
   }
   FillList();
 }
@@ -370,7 +379,7 @@ void CSchemesView::RenameScheme(const wxString& typed) {
     }
     if (newName != oldName && Library().Exists(newName.utf8_string())) {
       const int answer = wxMessageBox(Text(msg::kSchemeExists), Text(msg::kSchemeExistsCaption),
-                                      wxYES_NO | wxICON_INFORMATION, Frame());
+                                      wxYES_NO | wxNO_DEFAULT | wxICON_INFORMATION, Frame());
       if (answer != wxYES) return;
     }
   }
@@ -382,11 +391,10 @@ void CSchemesView::RenameScheme(const wxString& typed) {
     StartLibraryCopy(oldName.utf8_string(), newName.utf8_string(), true);
     return;
   }
+  library.SetFollower(ScheduleFollower());
   const LibraryResult result = library.Rename(oldName.utf8_string(), newName.utf8_string());
-  if (result == LibraryResult::kUnchanged) return;
-  if (result == LibraryResult::kDone)
-    FollowSchedule(library.SchemeFile(oldName.utf8_string()),
-                   library.SchemeFile(newName.utf8_string()), false);
+  if (result == LibraryResult::kUnchanged || SayIfBusy(result)) return;
+  SayIfNotFollowed(library.FollowError());
   FillList();
   SelectName(newName);
 }
@@ -423,36 +431,44 @@ bool CSchemesView::StartLibraryCopy(const std::string& oldName, const std::strin
   if (!CanExchange()) return false;
   CSchemeLibrary library = Library();
   if (SamePath(library.SchemeFile(oldName), library.SchemeFile(newName))) return false;
+  {
+    // Asked here as well as on the worker, so that a Scheme whose Backup is
+    // being written is refused at once, before any progress is shown.
+    CBackupsFolderLock heldOld, heldNew;
+    if ((rename && !heldOld.Acquire(library.BackupsFolder(oldName))) ||
+        !heldNew.Acquire(library.BackupsFolder(newName)))
+      return !SayIfBusy(LibraryResult::kBusy);
+  }
   const uint64_t total = library.DataBytes(oldName);
   CMainFrame* frame = Frame();
   std::shared_ptr<IProgressSink> sink(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
   const std::string dir = SchemesDir();
-  const bool started = m_copy.StartTask([this, dir, oldName, newName, rename, total, sink] {
-    // Worker thread: the library without the open Scheme's hooks (the caller
-    // makes sure the Scheme is not open when it is moved).
-    const auto start = std::chrono::steady_clock::now();
-    uint64_t done = 0;
-    CopyControl control;
-    control.cancel = &m_copy.CancelFlag();
-    control.copied = [&done, total, &sink](uint64_t bytes) {
-      done += bytes;
-      if (sink) sink->OnBytes(done, total);
-    };
-    if (sink) sink->OnBytes(0, total);
-    CSchemeLibrary library(dir);
-    const LibraryResult result = rename ? library.Rename(oldName, newName, control)
-                                        : library.Duplicate(oldName, newName, control);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    CallAfter([this, result, oldName, newName, rename, seconds, done] {
-      if (result == LibraryResult::kDone) {
-        const CSchemeLibrary names(SchemesDir());
-        FollowSchedule(names.SchemeFile(oldName), names.SchemeFile(newName), !rename);
-      }
-      OnCopyEnded(result, newName, rename, seconds, done);
-    });
-    return result == LibraryResult::kDone ? 0 : 1;
-  });
+  SchemeFollower follower = ScheduleFollower();
+  const bool started = m_copy.StartTask(
+      [this, dir, oldName, newName, rename, total, sink, follower = std::move(follower)] {
+        // Worker thread: the library without the open Scheme's hooks (the caller
+        // makes sure the Scheme is not open when it is moved).
+        const auto start = std::chrono::steady_clock::now();
+        uint64_t done = 0;
+        CopyControl control;
+        control.cancel = &m_copy.CancelFlag();
+        control.copied = [&done, total, &sink](uint64_t bytes) {
+          done += bytes;
+          if (sink) sink->OnBytes(done, total);
+        };
+        if (sink) sink->OnBytes(0, total);
+        CSchemeLibrary library(dir);
+        library.SetFollower(follower);
+        const LibraryResult result = rename ? library.Rename(oldName, newName, control)
+                                            : library.Duplicate(oldName, newName, control);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        CallAfter([this, result, newName, rename, seconds, done, error = library.FollowError()] {
+          OnCopyEnded(result, newName, rename, seconds, done);
+          SayIfNotFollowed(error);
+        });
+        return result == LibraryResult::kDone ? 0 : 1;
+      });
   if (started) ShowProgress();
   return started;
 }
@@ -474,22 +490,30 @@ void CSchemesView::OnCopyEnded(LibraryResult result, std::string newName, bool r
     summary.outcome = OperationSummary::Outcome::kFailed;
     summary.error = "the Scheme could not be copied completely";
   }
+  if (result == LibraryResult::kBusy) {
+    summary.outcome = OperationSummary::Outcome::kFailed;
+    summary.error = kSchemeBackupBeingWrittenText;
+  }
   if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowSummary(summary);
   FillList();
   if (result == LibraryResult::kDone) SelectName(FromUtf8(newName));
   ++m_endedRuns;
+  SayIfBusy(result);
 }
 
-void CSchemesView::FollowSchedule(const std::string& oldFile, const std::string& newFile,
-                                  bool copy) {
-  // Window thread: the record and the timer go where the Scheme went.
-  CSchemeRecords records(AppRecordsFile());
-  const CScheduler scheduler = AppScheduler();
-  const std::string dir = SchemesDir();
-  const std::string error =
-      newFile.empty() ? DropSchedule(records, scheduler, oldFile, ScheduleInstance(dir, oldFile))
-                      : CarrySchedule(records, scheduler, oldFile, ScheduleInstance(dir, oldFile),
-                                      newFile, ScheduleInstance(dir, newFile), copy);
+bool CSchemesView::SayIfBusy(LibraryResult result) {
+  if (result != LibraryResult::kBusy) return false;
+  wxMessageBox(Text(kSchemeBackupBeingWrittenText), "Error", wxOK | wxICON_ERROR, Frame());
+  return true;
+}
+
+SchemeFollower CSchemesView::ScheduleFollower() const {
+  // Made on the window thread (it reads the settings); called wherever the
+  // library operation runs, while it holds the Schemes' Backups folders.
+  return tessarook::ScheduleFollower(AppRecordsFile(), AppScheduler(), SchemesDir());
+}
+
+void CSchemesView::SayIfNotFollowed(const std::string& error) {
   if (!error.empty())
     wxMessageBox("The Scheme's schedule could not follow it.\n" + FromUtf8(error), "Schedule",
                  wxOK | wxICON_WARNING, Frame());
@@ -537,7 +561,7 @@ void CSchemesView::ExportSelected() {
     if (wxFileName::Exists(path)) {
       const int answer = wxMessageBox(
           wxFileName(path).GetFullName() + " already exists.\nDo you want to replace it?",
-          "Export Scheme", wxYES_NO | wxICON_WARNING, Frame());
+          "Export Scheme", wxYES_NO | wxNO_DEFAULT | wxICON_WARNING, Frame());
       if (answer != wxYES) return;
     }
   }
@@ -602,7 +626,7 @@ void CSchemesView::ImportSchemeFile(const std::string& csmPath) {
   CSchemeLibrary library = Library();
   if (library.Exists(summary.name)) {
     const int answer = wxMessageBox(Text(msg::kSchemeExists), Text(msg::kSchemeExistsCaption),
-                                    wxYES_NO | wxICON_QUESTION, Frame());
+                                    wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION, Frame());
     if (answer != wxYES) return;
     if (library.IsOpen(summary.name)) {
       // The open Scheme makes way: saved, closed, and its old Backups emptied.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "My Schemes": the Schemes of the My Schemes folder, with the library's
 // commands (open, rename, duplicate, delete, export, import, refresh).
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEMESVIEW_H
@@ -88,6 +89,9 @@ class CSchemesView : public CListPane {
   void OnImportEnded();
   void QueueFill();
   void StartWatcher();
+  // Says so when the operation was refused because a Backup of a Scheme it
+  // concerns is being written; true then.
+  bool SayIfBusy(LibraryResult result);
 
   CMainFrame* Frame() const;
   CSchemeLibrary Library() const;
@@ -100,7 +104,10 @@ class CSchemesView : public CListPane {
   wxImageList m_images;
   // A Scheme's record and timer follow it: renamed or duplicated (`copy`) to
   // `newFile`, or deleted (`newFile` empty).
-  void FollowSchedule(const std::string& oldFile, const std::string& newFile, bool copy);
+  // What carries a Scheme's schedule record and timer through Delete, Rename
+  // and Duplicate, and the message when that did not work out.
+  SchemeFollower ScheduleFollower() const;
+  void SayIfNotFollowed(const std::string& error);
   std::map<std::string, SchemeStatus> m_status;  // by Scheme name
   int m_timerKind = -1;                          // TimerKind, -1 until asked
   void OnCopyEnded(LibraryResult result, std::string newName, bool rename, double seconds,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One icon with a tooltip in the notification area, with the tray menu.
 #ifndef TESSAROOK_GUI_MONITOR_NOTIFYICON_H
 #define TESSAROOK_GUI_MONITOR_NOTIFYICON_H

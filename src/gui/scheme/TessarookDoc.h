@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The open Scheme: the program's one document for the whole run.
 #ifndef TESSAROOK_GUI_SCHEME_TESSAROOKDOC_H
 #define TESSAROOK_GUI_SCHEME_TESSAROOKDOC_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Settings": the My Schemes folder, automatic refresh, minimising to the
 // tray and the path style of ZIP export.
 #ifndef TESSAROOK_GUI_SETTINGS_SETTINGSDLG_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A child window holding exactly two panes, side by side or one above the other, separated by
 // a bar the user drags. Each pane may have a border and a caption strip with a title; a pane can
 // be folded into the bar with a small arrow button on the bar and unfolded again, or hidden

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Toolkit-free geometry of the two-pane splitter: flags, pane states, the split position with
 // its resize modes and limits, fold/unfold, and the rectangles of panes, captions, buttons and
 // the bar. CBiSplitterWnd draws and places windows from these results.

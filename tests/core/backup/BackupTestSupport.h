@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Helpers for the Backups suites: scratch folders, files, and the independent
 // ZIP readers (Info-ZIP's `unzip -t` and Python's zipfile) used as oracles.

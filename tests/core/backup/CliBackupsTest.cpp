@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // End-to-end tests of the Backups commands of tessarook-cli.
 
 #include <fcntl.h>
@@ -180,7 +181,14 @@ TEST_F(CliBackups, DamagedBackupsAreReported) {
 
   WriteFile(BackupPath("text"), "not a zip");
   EXPECT_EQ(Tool("verify S text").status, 3);
-  EXPECT_EQ(Tool("contents S text").status, 3);
+  // A file that is there but is no ZIP is named as such, not as missing.
+  for (const char* command : {"contents S text", "restore S text"}) {
+    EXPECT_EQ(Tool(command).status, 3) << command;
+    EXPECT_NE(Err().find("not a readable Backup: " + BackupPath("text")), std::string::npos)
+        << Err();
+    EXPECT_EQ(Err().find("doesn't exist"), std::string::npos) << Err();
+  }
+  EXPECT_EQ(Tool("contents S absent").status, 3);
   EXPECT_NE(Err().find("The Backup file doesn't exist"), std::string::npos);
   Shell("cd " + Quote(dir_.str()) + " && echo x > 0 && zip -q " + Quote(BackupPath("nolist")) +
         " 0");
@@ -438,5 +446,231 @@ TEST_F(CliBackups, DamagedManifestShowsAndRestoresWhatIsReadableAndFails) {
     if (name == "crc") {
       EXPECT_EQ(Lines(contents.out).size(), 40u);
     }
+  }
+}
+
+// Renaming, duplicating and deleting take the lock of every Backup name they
+// create, replace or remove: a name being written is refused, and --force
+// waits for the writer, then replaces what it wrote.
+TEST_F(CliBackups, RenameDuplicateAndDeleteRespectANameBeingWritten) {
+  using tessarook::CBackupNameLock;
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S KEEP").status, 0);
+  const std::string keep = ReadFile(BackupPath("KEEP"));
+  CBackupNameLock writer;  // "backup S Y --force" writing Y at the moment
+  ASSERT_EQ(writer.Acquire(BackupPath("Y"), false, nullptr), CBackupNameLock::Outcome::kHeld);
+  for (const char* command : {"rename-backup", "duplicate-backup"}) {
+    SCOPED_TRACE(command);
+    EXPECT_EQ(Tool(std::string(command) + " S KEEP Y").status, 3);
+    EXPECT_NE(Err().find("being written"), std::string::npos) << Err();
+    EXPECT_FALSE(fs::exists(BackupPath("Y")));
+    EXPECT_EQ(ReadFile(BackupPath("KEEP")), keep);
+  }
+  CBackupNameLock deleting;
+  ASSERT_EQ(deleting.Acquire(BackupPath("KEEP"), false, nullptr), CBackupNameLock::Outcome::kHeld);
+  EXPECT_EQ(Tool("delete-backup S KEEP").status, 3);
+  EXPECT_NE(Err().find("being written"), std::string::npos) << Err();
+  EXPECT_TRUE(fs::exists(BackupPath("KEEP")));
+  deleting.Release();
+
+  // --force waits; the Backup being written lands, then KEEP replaces it.
+  Background forced(dir_ / "schemes", {"rename-backup", "S", "KEEP", "Y", "--force"});
+  ASSERT_GT(forced.pid, 0);
+  ASSERT_TRUE(forced.ReadUntil("waiting")) << forced.seen;
+  EXPECT_TRUE(fs::exists(BackupPath("KEEP")));
+  WriteFile(BackupPath("Y"), "the Backup that was being written");
+  writer.Release();
+  EXPECT_EQ(forced.Wait(), 0) << forced.seen;
+  EXPECT_EQ(ReadFile(BackupPath("Y")), keep);
+  EXPECT_FALSE(fs::exists(BackupPath("KEEP")));
+}
+
+// Prune deletes only Backups, and only under each name's lock: a Backup being
+// written is left alone and named; a .zip that is not a Backup is never
+// deleted (nor counted by a rule).
+TEST_F(CliBackups, PruneLeavesNamesBeingWrittenAndFilesThatAreNotBackups) {
+  using tessarook::CBackupNameLock;
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  WriteFile(BackupPath("junk"), "not a zip at all");
+  ASSERT_EQ(Shell("cd " + Quote(dir_.str()) + " && zip -q " + Quote(BackupPath("plain")) + " a.txt")
+                .status,
+            0);
+  for (const char* name : {"b1", "b2", "b3"})
+    ASSERT_EQ(Tool(std::string("backup S ") + name).status, 0);
+  CBackupNameLock writer;  // "backup S b1 --force" writing b1 at the moment
+  ASSERT_EQ(writer.Acquire(BackupPath("b1"), false, nullptr), CBackupNameLock::Outcome::kHeld);
+  const RunResult pruned = Tool("prune S --keep-last 1");
+  EXPECT_EQ(pruned.status, 1) << Err();
+  EXPECT_EQ(pruned.out, "b2\n");
+  const std::string err = Err();
+  EXPECT_NE(err.find("b1 alone"), std::string::npos) << err;
+  EXPECT_NE(err.find("junk.zip"), std::string::npos) << err;
+  EXPECT_NE(err.find("plain.zip"), std::string::npos) << err;
+  for (const char* name : {"junk", "plain", "b1", "b3"})
+    EXPECT_TRUE(fs::exists(BackupPath(name))) << name;
+  EXPECT_FALSE(fs::exists(BackupPath("b2")));
+  writer.Release();
+  EXPECT_EQ(Tool("prune S --keep-last 1").out, "b1\n");
+  EXPECT_TRUE(fs::exists(BackupPath("junk")));
+}
+
+namespace {
+
+// Every file and folder below `root` with a mode other than 0600 (files) or
+// 0700 (folders), as "path mode" lines.
+std::string NotPrivate(const std::string& root) {
+  std::string out;
+  for (const auto& e : fs::recursive_directory_iterator(root)) {
+    const mode_t mode = Stat(e.path().string()).st_mode & 07777;
+    if (mode != (e.is_directory() ? 0700u : 0600u))
+      out += e.path().string() + " " + std::to_string(mode) + "\n";
+  }
+  return out;
+}
+
+}  // namespace
+
+// Whatever the umask, what the program makes under the My Schemes folder and
+// where it exports is the user's alone; a Backup the user shared on purpose
+// stays shared when it is taken again.
+TEST_F(CliBackups, EverythingMadeIsPrivateWhateverTheUmask) {
+  WriteFile(dir_ / "a.txt", "a");
+  for (const char* mask : {"022", "000"}) {
+    SCOPED_TRACE(mask);
+    const std::string schemes = dir_ / (std::string("m") + mask + "/My Schemes");
+    const std::string other = dir_ / (std::string("o") + mask + "/My Schemes");
+    auto tool = [&](const std::string& where, const std::string& args) {
+      return Shell("umask " + std::string(mask) + " && " + TESSAROOK_CLI + " --schemes-dir " +
+                   Quote(where) + " " + args + " 2>&1");
+    };
+    ASSERT_EQ(tool(schemes, "new S").status, 0);
+    ASSERT_EQ(tool(schemes, "add-file S " + Quote(dir_ / "a.txt")).status, 0);
+    ASSERT_EQ(tool(schemes, "backup S one").status, 0);
+    ASSERT_EQ(tool(schemes, "duplicate-backup S one two").status, 0);
+    ASSERT_EQ(tool(schemes, "duplicate S T").status, 0);
+    const std::string csm = dir_ / (std::string("x") + mask + ".csm");
+    ASSERT_EQ(tool(schemes, "export S " + Quote(csm)).status, 0);
+    EXPECT_EQ(Stat(csm).st_mode & 07777, 0600u);
+    ASSERT_EQ(tool(other, "import " + Quote(csm)).status, 0);
+    ASSERT_EQ(tool(schemes, "restore S one --to " + Quote(dir_ / "ignored")).status, 0);
+    EXPECT_EQ(NotPrivate(schemes), "");
+    EXPECT_EQ(NotPrivate(other), "");
+    // Shared on purpose: replaced, it keeps the mode.
+    ASSERT_EQ(chmod((schemes + "/S.tsbak.backups/one.zip").c_str(), 0640), 0);
+    ASSERT_EQ(tool(schemes, "backup S one --force").status, 0);
+    EXPECT_EQ(Stat(schemes + "/S.tsbak.backups/one.zip").st_mode & 07777, 0640u);
+  }
+}
+
+// A restore over existing files: one already identical is left untouched, a
+// plain file is replaced by a new file renamed over it (so a kill never
+// leaves it torn) with its own mode, a file with several hard links and a
+// link's target are rewritten in place. --dry-run says beforehand what will
+// happen and changes nothing; the end says how many of each.
+TEST_F(CliBackups, RestoreReplacesWholeFilesAndLeavesIdenticalOnesAlone) {
+  const std::string src = dir_ / "src";
+  for (const char* name : {"same", "plain", "linked", "target", "grown", "stamped"})
+    WriteFile(src + "/" + name, std::string("data of ") + name);
+  ASSERT_EQ(Tool("add-folder S " + Quote(src)).status, 0);
+  ASSERT_EQ(Tool("backup S b").status, 0);
+  WriteFile(src + "/plain", "data of PLAIN");  // same size, new time
+  WriteFile(src + "/grown", "data of grown, longer");
+  WriteFile(src + "/linked", "data of LINKED");
+  ASSERT_EQ(link((src + "/linked").c_str(), (dir_ / "second-name").c_str()), 0);
+  WriteFile(src + "/target", "data of TARGET");
+  ASSERT_EQ(rename((src + "/target").c_str(), (dir_ / "real-target").c_str()), 0);
+  ASSERT_EQ(symlink((dir_ / "real-target").c_str(), (src + "/target").c_str()), 0);
+  {  // other bytes, the same size and the same last-write time
+    const struct stat before = Stat(src + "/stamped");
+    WriteFile(src + "/stamped", "data of STAMPED");
+    const struct timespec times[2] = {{0, UTIME_OMIT}, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, (src + "/stamped").c_str(), times, 0), 0);
+  }
+  ASSERT_EQ(chmod((src + "/plain").c_str(), 0640), 0);
+  const struct stat same = Stat(src + "/same"), plain = Stat(src + "/plain"),
+                    linked = Stat(src + "/linked");
+
+  const RunResult dry = Tool("restore S b --dry-run");
+  EXPECT_EQ(dry.status, 0) << Err();
+  for (const std::string& line :
+       {"same\t" + src + "/same\n", "replace\t" + src + "/plain\ttime\n",
+        "replace\t" + src + "/grown\tsize\n", "replace\t" + src + "/stamped\tcontent\n",
+        "replace\t" + src + "/linked\ttime\n"})
+    EXPECT_NE(dry.out.find(line), std::string::npos) << line << dry.out;
+  EXPECT_EQ(ReadFile(src + "/plain"), "data of PLAIN");
+
+  const RunResult restored = Tool("restore S b");
+  EXPECT_EQ(restored.status, 0) << Err();
+  EXPECT_NE(Err().find("restored: 5 replaced, 1 already identical"), std::string::npos) << Err();
+  for (const char* name : {"same", "plain", "linked", "grown", "stamped"})
+    EXPECT_EQ(ReadFile(src + "/" + name), std::string("data of ") + name) << name;
+  EXPECT_EQ(ReadFile(dir_ / "real-target"), "data of target");
+  EXPECT_TRUE(fs::is_symlink(src + "/target"));
+  EXPECT_EQ(ReadFile(dir_ / "second-name"), "data of linked");
+  EXPECT_EQ(Stat(src + "/same").st_ino, same.st_ino);
+  EXPECT_EQ(Stat(src + "/same").st_ctim.tv_nsec, same.st_ctim.tv_nsec);  // not touched
+  EXPECT_NE(Stat(src + "/plain").st_ino, plain.st_ino);                  // a new file...
+  EXPECT_EQ(Stat(src + "/plain").st_mode & 07777, 0640u);                // ...with the old mode
+  EXPECT_EQ(Stat(src + "/linked").st_ino, linked.st_ino);                // in place
+  EXPECT_EQ(Lines(Tool("restore S b --dry-run").out).size(), 6u);
+  EXPECT_EQ(Tool("restore S b --dry-run").out.find("replace"), std::string::npos);
+}
+
+// A CRC mismatch met while restoring is damage of the Backup: named as such,
+// exit status 3, never counted as a skipped file.
+TEST_F(CliBackups, DamagedDataMetByARestoreFailsIt) {
+  std::string text;
+  for (unsigned i = 0; text.size() < 5000; ++i) text += std::to_string(i * 2654435761u % 99991);
+  WriteFile(dir_ / "a.txt", text);
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S b").status, 0);
+  std::string bytes = ReadFile(BackupPath("b"));
+  bytes[300] ^= 0x10;  // inside the data of entry 0, past its header
+  WriteFile(BackupPath("b"), bytes);
+  const RunResult r = Tool("restore S b --to " + Quote(dir_ / "out"));
+  EXPECT_EQ(r.status, 3);
+  EXPECT_NE(Err().find("damaged"), std::string::npos) << Err();
+  EXPECT_FALSE(fs::exists(dir_ / ("out" + (dir_ / "a.txt"))));
+}
+
+// On a terminal, deleting a Scheme and overwriting it with a new one ask
+// first, naming how many Backups go; --yes and a script (no terminal) do not.
+TEST_F(CliBackups, DestroyingASchemeAsksOnATerminal) {
+  WriteFile(dir_ / "a.txt", "a");
+  ASSERT_EQ(Tool("add-file S " + Quote(dir_ / "a.txt")).status, 0);
+  ASSERT_EQ(Tool("backup S one").status, 0);
+  ASSERT_EQ(Tool("backup S two").status, 0);
+  auto onTerminal = [&](const std::string& answer, const std::string& args) {
+    return Shell(
+        "printf " + Quote(answer + "\\n") + " | script -qec " +
+        Quote(std::string(TESSAROOK_CLI) + " --schemes-dir " + Quote(schemes_) + " " + args) +
+        " /dev/null 2>&1");
+  };
+  RunResult r = onTerminal("n", "delete S");
+  EXPECT_NE(r.out.find("delete the Scheme \"S\" and its 2 Backups?"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("nothing was deleted"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(BackupPath("one")));
+  r = onTerminal("n", "new S --force");
+  EXPECT_NE(r.out.find("delete its 2 Backups?"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::exists(BackupPath("two")));
+  r = onTerminal("y", "new S --force");
+  EXPECT_FALSE(fs::exists(BackupPath("two")));
+  ASSERT_EQ(Tool("backup S three").status, 3);  // the new Scheme lists nothing
+  r = onTerminal("", "delete S --yes");
+  EXPECT_EQ(r.out.find("[y/N]"), std::string::npos) << r.out;
+  EXPECT_FALSE(fs::exists(schemes_ + "/S.tsbak"));
+  ASSERT_EQ(Tool("new S").status, 0);
+  EXPECT_EQ(Tool("delete S").status, 0);  // no terminal: as before
+
+  // A settings file named on the command line must be there and readable.
+  WriteFile(dir_ / "bad.xml", "<not settings");
+  for (const std::string& settings : {dir_ / "missing.xml", dir_ / "bad.xml"}) {
+    EXPECT_EQ(Shell(std::string(TESSAROOK_CLI) + " --settings " + Quote(settings) +
+                    " schemes 2>/dev/null")
+                  .status,
+              3)
+        << settings;
   }
 }

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The parallel engine: whatever the number of workers, entry i is file i, a
 // skipped file takes no number, and the archive other tools read is the same.
 #include <gtest/gtest.h>

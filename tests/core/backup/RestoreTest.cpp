@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -137,14 +138,6 @@ TEST(Restore, CancelStopsAndLeavesDestinationsIntact) {
   size_t entries = 0;
   for (const auto& e : fs::directory_iterator(dir / "src")) entries += !e.is_directory();
   EXPECT_EQ(entries, 4u);
-}
-
-TEST(Restore, PreviewPathIsTheTemporaryFolderAndTheLastComponent) {
-  const std::string a = tessarook::PreviewTempPath("/home/a/report.pdf");
-  const std::string b = tessarook::PreviewTempPath("/srv/other/report.pdf");
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(fs::path(a).filename(), "report.pdf");
-  EXPECT_EQ(a, (fs::temp_directory_path() / "report.pdf").string());
 }
 
 TEST(Verify, FindsFlippedDataMissingEntriesAndStrays) {
@@ -413,37 +406,90 @@ TEST(Restore, FailureTakesAwayTheFoldersItCreated) {
   EXPECT_FALSE(fs::exists(dir / "other"));
 }
 
+// Preview copies go to a private folder of the program's own (in the runtime
+// folder when there is one), are readable by this user only, and go with the
+// folder; a file another user put in the shared temporary folder is not in
+// their way.
+TEST(Restore, PreviewCopiesLiveInAPrivateFolderThatGoesAtTheEnd) {
+  TempDir dir;
+  MakeListedBackup(dir / "b.zip", {{"/home/a/report.pdf", "mine"}, {"/srv/other/report.pdf", "b"}});
+  CBackupArchive archive;
+  ASSERT_TRUE(archive.Open(dir / "b.zip"));
+  ASSERT_TRUE(archive.ReadManifest());
+  const char* oldRuntime = getenv("XDG_RUNTIME_DIR");
+  const std::string saved = oldRuntime ? oldRuntime : "";
+  for (bool runtime : {true, false}) {
+    SCOPED_TRACE(runtime);
+    fs::create_directories(dir / "run");
+    chmod((dir / "run").c_str(), 0700);
+    if (runtime)
+      setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+    else
+      unsetenv("XDG_RUNTIME_DIR");
+    const mode_t oldMask = umask(0);
+    std::string first, second, folder, error;
+    {
+      tessarook::CPreviewFolder previews;
+      ASSERT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, previews, first, error)) << error;
+      folder = previews.Path();
+      EXPECT_EQ(fs::path(folder).parent_path().string(),
+                runtime ? dir / "run" : fs::temp_directory_path().string());
+      EXPECT_EQ(fs::path(first).parent_path().string(), folder);
+      EXPECT_EQ(fs::path(first).filename(), "report.pdf");
+      EXPECT_EQ(LStat(folder).st_mode & 0777, 0700u);
+      EXPECT_EQ(LStat(first).st_mode & 0777, 0600u);
+      EXPECT_EQ(ReadFile(first), "mine");
+      // Two files of one name share the copy.
+      ASSERT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 1, previews, second, error)) << error;
+      EXPECT_EQ(second, first);
+      EXPECT_EQ(ReadFile(second), "b");
+    }
+    umask(oldMask);
+    EXPECT_FALSE(fs::exists(folder));
+  }
+  if (oldRuntime)
+    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
+}
+
 TEST(Restore, PreviewCopyReplacesWhatHoldsItsNameWithoutWritingThroughLinks) {
   TempDir dir;
   MakeListedBackup(dir / "b.zip", {{"/x/report.txt", "new"}, {"C:\\Docs\\memo.txt", "memo"}});
   WriteFile(dir / "victim", "untouched");
   fs::create_directories(dir / "tmp");
-  ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / "tmp/report.txt").c_str()), 0);
   const char* oldTmp = getenv("TMPDIR");
   const std::string saved = oldTmp ? oldTmp : "";
   setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+  const char* oldRuntime = getenv("XDG_RUNTIME_DIR");
+  const std::string savedRuntime = oldRuntime ? oldRuntime : "";
+  unsetenv("XDG_RUNTIME_DIR");
 
   CBackupArchive archive;
   ASSERT_TRUE(archive.Open(dir / "b.zip"));
   ASSERT_TRUE(archive.ReadManifest());
+  tessarook::CPreviewFolder previews;
+  // A link planted where the copy goes (in the private folder only its owner could).
+  ASSERT_EQ(symlink((dir / "victim").c_str(), (previews.Path() + "/report.txt").c_str()), 0);
   std::string path, error;
-  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, path, error)) << error;
-  EXPECT_EQ(path, dir / "tmp/report.txt");
+  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, previews, path, error)) << error;
+  EXPECT_EQ(path, previews.Path() + "/report.txt");
   EXPECT_FALSE(S_ISLNK(LStat(path).st_mode));
   EXPECT_EQ(ReadFile(path), "new");
   EXPECT_EQ(ReadFile(dir / "victim"), "untouched");
   // A read-only earlier copy is replaced all the same.
   ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, path, error)) << error;
+  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 0, previews, path, error)) << error;
   // A Windows path's file name is its last backslash-separated component.
-  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 1, path, error)) << error;
-  EXPECT_EQ(path, dir / "tmp/memo.txt");
+  EXPECT_TRUE(CRestoreJob::ExtractPreviewCopy(archive, 1, previews, path, error)) << error;
+  EXPECT_EQ(path, previews.Path() + "/memo.txt");
   EXPECT_EQ(ReadFile(path), "memo");
 
   if (oldTmp)
     setenv("TMPDIR", saved.c_str(), 1);
   else
     unsetenv("TMPDIR");
+  if (oldRuntime) setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
 }
 
 // A restore killed part-way leaves its temporary file beside the destination;

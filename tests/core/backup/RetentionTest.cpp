@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which Backups a keep policy keeps, on fixed creation times in a pinned time zone.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 // Builds ZIP files byte by byte, for archives the program's own writer never
 // makes: odd extra fields, entries sharing data, manifests that inflate to

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli export and import, end to end.
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli schemes, delete, rename and duplicate, end to end.
 
 #include <gtest/gtest.h>

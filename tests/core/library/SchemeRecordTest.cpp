@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -102,6 +103,17 @@ TEST(SchemeRecordTest, FileUpdatesMovesCopiesAndRemoves) {
   CSchemeRecords records(CSchemeRecords::FileBeside(dir.Path("config/settings.xml")));
   EXPECT_EQ(records.File(), dir.Path("config/schemes.records"));
   EXPECT_TRUE(records.ReadAll().empty());
+
+  // Which Schemes exist and when they run is the user's alone, whatever the umask.
+  const mode_t umaskBefore = umask(022);
+  ASSERT_TRUE(records.Update("/s/private.tsbak", [](SchemeRecord& r) { r.keep.last = 1; }));
+  umask(umaskBefore);
+  struct stat st {};
+  ASSERT_EQ(stat(records.File().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat(dir.Path("config").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0700u);
+  ASSERT_TRUE(records.Remove("/s/private.tsbak"));
 
   std::vector<std::thread> writers;
   for (int i = 0; i < 8; ++i)

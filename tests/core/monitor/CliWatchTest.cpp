@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli watch, end to end.
 
 #include <fcntl.h>

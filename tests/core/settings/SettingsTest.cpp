@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -84,7 +85,7 @@ TEST(SettingsTest, SaveWritesTheEightElementsInOrderAndReadsBackExactly) {
   s.files_view = INT32_MIN;
   ASSERT_TRUE(s.Save());
   EXPECT_EQ(ReadText(path),
-            "<?xml version=\"1.0\" encoding=\"windows-1252\" ?>\n"
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
             "<settings>\n"
             "    <dir_schemes>/home/u/My Schemes</dir_schemes>\n"
             "    <autorefresh>0</autorefresh>\n"
@@ -115,7 +116,7 @@ TEST(SettingsTest, AnotherXmlReaderSeesTheSameValues) {
   TempFolder tmp;
   CSettings s(tmp.Path("settings.xml"));
   s.SetDefaults();
-  s.dir_schemes = "  /srv/a  b & <c> \"d\" 'e'\tf ";
+  s.dir_schemes = "  /srv/Sicherungen-\xC3\xA4\xC3\xB6  b & <c> \"d\" 'e'\tf ";
   s.minimize_to_tray = true;
   s.backups_sorting = -3;
   ASSERT_TRUE(s.Save());
@@ -130,9 +131,46 @@ TEST(SettingsTest, AnotherXmlReaderSeesTheSameValues) {
   ASSERT_EQ(std::system(cmd.c_str()), 0);
   EXPECT_EQ(ReadText(tmp.Path("seen.txt")),
             "settings\n"
-            "dir_schemes='  /srv/a  b & <c> \"d\" \\'e\\'\\tf '\n"
+            "dir_schemes='  /srv/Sicherungen-\xC3\xA4\xC3\xB6  b & <c> \"d\" \\'e\\'\\tf '\n"
             "autorefresh='1'\nminimize_to_tray='1'\nzip_absolute='0'\nfiles_view='0'\n"
             "files_sorting='1'\nbackups_view='1'\nbackups_sorting='-3'\n");
+}
+
+TEST(SettingsTest, FilesOfOlderVersionsReadByTheirDeclaration) {
+  TempFolder tmp;
+  const std::string path = tmp.Path("settings.xml");
+  const std::string utf8 = "/srv/Sicherungen-\xC3\xA4\xC3\xB6 \xE2\x82\xAC";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // Older versions wrote UTF-8 under a windows-1252 declaration: kept as it is.
+      {"utf-8 bytes", SettingsXml("<dir_schemes>" + utf8 + "</dir_schemes>"), utf8},
+      // Bytes that are no UTF-8 are what the declaration says, 0x80 being the euro sign.
+      {"windows-1252 bytes",
+       SettingsXml("<dir_schemes>/srv/Sicherungen-\xE4\xF6 \x80</dir_schemes>"), utf8},
+      {"single quotes, other case",
+       "<?xml version='1.0' encoding='Windows-1252'?><settings><dir_schemes>\xC4 \x81"
+       "</dir_schemes></settings>",
+       "\xC3\x84 \xC2\x81"},  // 0x81 has no character of its own: U+0081
+      // Under any other declaration the bytes stay as they are.
+      {"no declaration", "<settings><dir_schemes>/srv/\xE4\xF6</dir_schemes></settings>",
+       "/srv/\xE4\xF6"},
+  };
+  for (const Case& c : cases) {
+    WriteText(path, c.bytes);
+    CSettings s(path);
+    s.Load();
+    EXPECT_EQ(s.dir_schemes, c.expected) << c.what;
+    ASSERT_TRUE(s.Save());
+    CSettings back(path);
+    back.Load();
+    EXPECT_EQ(back.dir_schemes, c.expected) << c.what;
+    EXPECT_EQ(ReadText(path).rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<settings>", 0),
+              0u);
+  }
 }
 
 TEST(SettingsTest, AFailedSaveIsReportedAndLeavesNoTemporaryFile) {

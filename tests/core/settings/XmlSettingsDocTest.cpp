@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -30,7 +31,7 @@ TEST(XmlSettingsDocTest, SetValueBuildsChainsAndRemovePathUnlinks) {
   doc.SetValue("settings.group.c", "3");
   doc.SetValue("settings.a", "4");  // replaced: moves to the end
   EXPECT_EQ(doc.ToText(),
-            "<?xml version=\"1.0\" encoding=\"windows-1252\" ?>\n"
+            "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
             "<settings>\n"
             "    <b>2</b>\n"
             "    <group>\n"
@@ -124,12 +125,14 @@ TEST(XmlSettingsDocTest, ManyAttributesAreRefusedBeforeParsing) {
       "</settings>\n";
   ASSERT_TRUE(doc.LoadFromText(edited));
   EXPECT_EQ(doc.GetValue("settings.dir_schemes"), "/srv/a=b=c=d=e=f=g=h=i=j=k");
-  // Markup that is no tag at all holds no attributes, however many "=" it
-  // has: the library keeps it as an unknown node, and the document reads.
-  ASSERT_TRUE(doc.LoadFromText("<" + std::string(100, '=') +
-                               "/>\n<settings><autorefresh>1"
+  // Markup that is no tag holds no attributes, however many "=" it has: a
+  // document type declaration is kept as an unknown node, and the document
+  // reads. Markup that is no tag and no declaration is not XML.
+  ASSERT_TRUE(doc.LoadFromText("<!DOCTYPE settings " + std::string(100, '=') +
+                               ">\n<settings><autorefresh>1"
                                "</autorefresh></settings>"));
   EXPECT_EQ(doc.GetValue("settings.autorefresh"), "1");
+  EXPECT_FALSE(doc.LoadFromText("<" + std::string(100, '=') + "/>\n<settings/>"));
 }
 
 TEST(XmlSettingsDocTest, BlanksInValuesAreKeptAsWritten) {

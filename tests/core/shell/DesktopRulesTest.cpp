@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rules of the desktop program that are not windows: size texts, the status
 // bar's progress and summary lines, placement fitting, the second-start channel.
 #include <gtest/gtest.h>
@@ -92,6 +93,17 @@ TEST(StatusTexts, SummarySaysWhatHappenedAndTheDetailsNameTheFiles) {
   one.outcome = OperationSummary::Outcome::kFailed;
   one.error = "No space left on device";
   EXPECT_EQ(SummaryText(one), "Import of \"trip\" failed: No space left on device");
+
+  // A restore says what became of its files.
+  OperationSummary restore;
+  restore.what = "Restore of \"Daily\"";
+  restore.files = 8;
+  restore.breakdown = "2 created, 1 replaced, 5 already identical";
+  restore.bytes = 1500;
+  restore.skipped.emplace_back("/home/u/ro.txt", "read-only");
+  EXPECT_EQ(SummaryText(restore),
+            "Restore of \"Daily\" finished: 8 files (2 created, 1 replaced, 5 already identical), "
+            "1.5 kB in 0:00; 1 file skipped.");
 }
 
 TEST(WindowPlacementFit, ARestoredPlacementLiesWhollyInTheWorkArea) {

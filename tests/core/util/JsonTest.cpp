@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The JSON writer and the ISO 8601 times of the machine-readable output.
 
 #include <gtest/gtest.h>

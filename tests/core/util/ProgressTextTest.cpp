@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The byte-counting progress line: sizes, rate, time left and throttling,
 // driven by a clock the test sets.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Backups pane tests' fixture: a real tree of files, a Scheme over it,
 // and waiting for the pane's worker.
 #ifndef TESSAROOK_TESTS_GUI_BACKUP_BACKUPGUITESTSUPPORT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "&Backup" menu and its toolbar buttons, driven in the real frame: the
 // enable rules of the panes' pop-up commands, Back Up Now with the time as the
 // name, Browse and Restore opening the contents window, Verify on the worker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Backup that ends while the user does not look at the window (another
 // window is in front, or it is hidden in the notification area) is announced
 // on the desktop with its counts, or with what went wrong; one that ends in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Backup contents" dialog: its rows, the check marks of the two ways of
 // opening it, the pop-up commands through the main frame, preview, restore
 // elsewhere, and restoring the checked files on its worker.
@@ -25,10 +26,13 @@ class BackupPropsTest : public BackupsTest {
  protected:
   void SetUp() override {
     BackupsTest::SetUp();
-    CBackupPropsDlg::SetLauncher([this](const std::string& path) { m_launched.push_back(path); });
+    CBackupPropsDlg::SetLauncher([this](const std::string& path) {
+      m_launched.push_back(path);
+      return m_canOpen;
+    });
   }
   void TearDown() override {
-    CBackupPropsDlg::SetLauncher([](const std::string&) {});
+    CBackupPropsDlg::SetLauncher([](const std::string&) { return true; });
     BackupsTest::TearDown();
   }
 
@@ -53,6 +57,7 @@ class BackupPropsTest : public BackupsTest {
   }
 
   std::vector<std::string> m_launched;
+  bool m_canOpen = true;
 };
 
 }  // namespace

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Available Backups" pane in the real window: taking a Backup of a real
 // tree with the status-bar progress, Cancel, the list and its arrangements,
 // delete, rename in place, Export to ZIP and the busy rules.
@@ -243,6 +244,44 @@ TEST_F(BackupsTest, DeleteAsksAndRefreshesWhateverTheAnswer) {
       CExpectMessage(wxString::Format(kDeleteQuestion, "old"), "Delete Backup?", wxID_YES));
   EXPECT_FALSE(fs::exists(BackupFile("old")));
   EXPECT_EQ(View()->GetListedNames(), std::vector<std::string>{"appeared"});
+}
+
+// Delete, rename and duplicate take the lock of every name they remove or
+// create: a name another program is writing a Backup under is left alone, and
+// the user is told why.
+TEST_F(BackupsTest, NameOperationsLeaveANameBeingWrittenElsewhereAlone) {
+  OpenTreeScheme();
+  PutBackup("kept", "kept data");
+  PutBackup("busy", "old busy data");
+  View()->RefreshList();
+  CBackupNameLock elsewhere;
+  ASSERT_EQ(elsewhere.Acquire(BackupFile("busy").string(), false, nullptr),
+            CBackupNameLock::Outcome::kHeld);
+  const CExpectMessage busy(kBackupBeingWrittenText, "Error", wxID_OK, wxICON_ERROR);
+
+  ASSERT_TRUE(View()->SelectName("busy"));
+  wxTEST_DIALOG(
+      RunViewCommand(ID_BACKUP_DELETE),
+      CExpectMessage(wxString::Format(kDeleteQuestion, "busy"), "Delete Backup?", wxID_YES), busy);
+  ASSERT_TRUE(View()->SelectName("kept"));
+  wxTEST_DIALOG(View()->RenameBackup("busy"),
+                CExpectMessage(Msg(msg::kBackupExists), Msg(msg::kBackupExistsCaption), wxID_YES),
+                busy);
+  ASSERT_TRUE(View()->SelectName("kept"));
+  wxTEST_DIALOG(
+      RunViewCommand(ID_BACKUP_DUPLICATE), wxExpectModal<CNewSchemeDlg>([](CNewSchemeDlg& d) {
+        d.GetNameEdit()->SetValue("busy");
+        return d.TryAccept() ? wxID_OK : wxID_CANCEL;
+      }),
+      CExpectMessage(Msg(msg::kBackupExists), Msg(msg::kBackupExistsCaption), wxID_YES), busy);
+  EXPECT_EQ(ReadFile(BackupFile("busy")), "old busy data");
+  EXPECT_EQ(ReadFile(BackupFile("kept")), "kept data");
+
+  elsewhere.Release();
+  ASSERT_TRUE(View()->SelectName("kept"));
+  wxTEST_DIALOG(View()->RenameBackup("busy"),
+                CExpectMessage(Msg(msg::kBackupExists), Msg(msg::kBackupExistsCaption), wxID_YES));
+  EXPECT_EQ(ReadFile(BackupFile("busy")), "kept data");
 }
 
 TEST_F(BackupsTest, RenameInPlaceToAnotherBackupsNameAsksBeforeOverwriting) {

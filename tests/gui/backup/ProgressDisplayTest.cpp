@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The status bar's progress display: what a worker's sink delivers to the
 // window thread, and the label, bar and button it shows.
 #include <wx/button.h>

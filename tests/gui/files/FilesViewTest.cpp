@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Files and Folders to Backup" pane against real files in a temporary folder.
 #include <wx/editlbox.h>
 

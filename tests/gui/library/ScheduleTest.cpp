@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scheme > Schedule in the real frame, against the real crontab (no systemd
 // user manager can be reached from the test): the timer line, the keep rules
 // and their preview, a record that survives a restart of the window and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "My Schemes" pane in the real window: the list, open, delete, rename,
 // duplicate, export and import, the busy rules and the automatic refresh.
 #include <wx/button.h>
@@ -12,6 +13,7 @@
 #include "GuiTestSupport.h"
 #include "app/CommandIds.h"
 #include "app/ProgressDisplay.h"
+#include "backup/BackupStore.h"
 #include "backup/BackupsView.h"
 #include "files/FilesView.h"
 #include "library/SchemesCommandIds.h"
@@ -174,6 +176,35 @@ TEST_F(SchemesViewTest, DeleteAnsweredNoKeepsTheSchemeAndStillRefreshes) {
                 CExpectMessage(wxString::Format(kDeleteText, "Late"), "Delete Scheme?", wxID_YES));
   EXPECT_FALSE(fs::exists(SchemeFile("Late")));
   EXPECT_EQ(Listed(), (std::vector<std::string>{"Home"}));
+}
+
+// While a Backup of a Scheme is being written (by the command line, say),
+// deleting, renaming or duplicating over it changes nothing, and says why.
+TEST_F(SchemesViewTest, ASchemeWhoseBackupIsBeingWrittenIsLeftAlone) {
+  MakeScheme("Home");
+  MakeScheme("Other");
+  CBackupNameLock writing;
+  ASSERT_EQ(writing.Acquire((BackupsDir("Home") / "tonight.zip").string(), false, nullptr),
+            CBackupNameLock::Outcome::kHeld);
+  const CExpectMessage busy(kSchemeBackupBeingWrittenText, "Error", wxID_OK, wxICON_ERROR);
+  Select("Home");
+  wxTEST_DIALOG(ViewCommand(ID_SCHEMES_DELETE),
+                CExpectMessage(wxString::Format(kDeleteText, "Home"), "Delete Scheme?", wxID_YES),
+                busy);
+  EXPECT_TRUE(fs::exists(SchemeFile("Home")));
+  Select("Home");
+  wxTEST_DIALOG(View()->RenameScheme("Renamed"), busy);
+  EXPECT_TRUE(fs::exists(SchemeFile("Home")));
+  EXPECT_FALSE(fs::exists(SchemeFile("Renamed")));
+  Select("Other");
+  wxTEST_DIALOG(View()->RenameScheme("Home"),
+                CExpectMessage(kExistsText, "Scheme already exists", wxID_YES), busy);
+  EXPECT_TRUE(fs::exists(SchemeFile("Other")));
+  writing.Release();
+  Select("Home");
+  wxTEST_DIALOG(ViewCommand(ID_SCHEMES_DELETE),
+                CExpectMessage(wxString::Format(kDeleteText, "Home"), "Delete Scheme?", wxID_YES));
+  EXPECT_FALSE(fs::exists(SchemeFile("Home")));
 }
 
 TEST_F(SchemesViewTest, DeleteOfAModifiedOpenSchemeCancelledAtTheSavePromptDeletesNothing) {

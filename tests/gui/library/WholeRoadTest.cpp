@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The road of one Backup in the real window, as a new user takes it: a new
 // Scheme, files dropped on it, a Backup, a look inside it, and a restore.
 #include <filesystem>
