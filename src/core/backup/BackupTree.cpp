@@ -41,9 +41,8 @@ void SplitPath(std::string_view path, std::vector<std::string_view>& parts) {
 
 bool ContainsFolded(std::string_view text, std::string_view part) {
   if (part.empty()) return true;
-  return std::search(text.begin(), text.end(), part.begin(), part.end(), [](char a, char b) {
-           return Fold(a) == Fold(b);
-         }) != text.end();
+  return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [](char a, char b) { return Fold(a) == Fold(b); }) != text.end();
 }
 
 CBackupTree::NodeId CBackupTree::AddNode(NodeId parent, std::string_view name, int64_t position) {
@@ -103,8 +102,8 @@ void CBackupTree::Build(const std::vector<std::string>& paths, const std::vector
       open.push_back(folder);
     }
     if (!m_complete) break;
-    const NodeId file = AddNode(open.empty() ? kRoot : open.back(), parts.back(),
-                                static_cast<int64_t>(position));
+    const NodeId file =
+        AddNode(open.empty() ? kRoot : open.back(), parts.back(), static_cast<int64_t>(position));
     if (file == kRoot) break;
     m_nodeOfPosition[position] = file;
     TreeNode& node = m_nodes[file];

@@ -47,9 +47,7 @@ wxBitmapBundle Icon(const wxArtID& id) { return wxArtProvider::GetBitmapBundle(i
 }  // namespace
 
 CBackupTreeModel::CBackupTreeModel(BackupContents& contents)
-    : m_contents(contents),
-      m_folderIcon(Icon(wxART_FOLDER)),
-      m_fileIcon(Icon(wxART_NORMAL_FILE)) {}
+    : m_contents(contents), m_folderIcon(Icon(wxART_FOLDER)), m_fileIcon(Icon(wxART_NORMAL_FILE)) {}
 
 wxDataViewItem CBackupTreeModel::ItemOf(CBackupTree::NodeId id) {
   return wxDataViewItem(reinterpret_cast<void*>(uintptr_t(id)));
@@ -91,7 +89,8 @@ wxDataViewItem CBackupTreeModel::GetParent(const wxDataViewItem& item) const {
 
 bool CBackupTreeModel::IsContainer(const wxDataViewItem& item) const {
   const CBackupTree::NodeId id = NodeOf(item);
-  return id == CBackupTree::kRoot || (id < m_contents.tree.NodeCount() && m_contents.tree.IsFolder(id));
+  return id == CBackupTree::kRoot ||
+         (id < m_contents.tree.NodeCount() && m_contents.tree.IsFolder(id));
 }
 
 unsigned CBackupTreeModel::GetChildren(const wxDataViewItem& item,
@@ -115,8 +114,9 @@ void CBackupListModel::GetValueByRow(wxVariant& value, unsigned row, unsigned co
   if (row >= m_contents.rows.size()) return;
   const size_t position = m_contents.rows[row];
   if (column == kContentsName) {
-    value << wxDataViewCheckIconText(Utf8((*m_contents.paths)[position]), m_fileIcon,
-                                     m_contents.checked[position] ? wxCHK_CHECKED : wxCHK_UNCHECKED);
+    value << wxDataViewCheckIconText(
+        Utf8((*m_contents.paths)[position]), m_fileIcon,
+        m_contents.checked[position] ? wxCHK_CHECKED : wxCHK_UNCHECKED);
     return;
   }
   SizeAndTime(value, column, m_contents.sizes[position], m_contents.times[position]);
@@ -140,9 +140,8 @@ void CheckPosition(BackupContents& contents, size_t position, bool check) {
 
 void AddContentsColumns(wxDataViewCtrl* view, const wxString& nameTitle) {
   auto* check = new wxDataViewCheckIconTextRenderer();
-  view->AppendColumn(new wxDataViewColumn(nameTitle, check, kContentsName,
-                                          view->FromDIP(360), wxALIGN_LEFT,
-                                          wxDATAVIEW_COL_RESIZABLE));
+  view->AppendColumn(new wxDataViewColumn(nameTitle, check, kContentsName, view->FromDIP(360),
+                                          wxALIGN_LEFT, wxDATAVIEW_COL_RESIZABLE));
   view->AppendTextColumn("Size", kContentsSize, wxDATAVIEW_CELL_INERT, view->FromDIP(80),
                          wxALIGN_RIGHT, wxDATAVIEW_COL_RESIZABLE);
   view->AppendTextColumn("Modified", kContentsTime, wxDATAVIEW_CELL_INERT, view->FromDIP(130),

@@ -11,8 +11,8 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/radiobut.h>
-#include <wx/srchctrl.h>
 #include <wx/sizer.h>
+#include <wx/srchctrl.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -133,8 +133,8 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
   m_filter = new wxSearchCtrl(this, wxID_ANY);
   m_filter->SetDescriptiveText("Filter");
   m_filter->ShowCancelButton(true);
-  m_showTree = new wxRadioButton(this, wxID_ANY, "&Folders", wxDefaultPosition, wxDefaultSize,
-                                 wxRB_GROUP);
+  m_showTree =
+      new wxRadioButton(this, wxID_ANY, "&Folders", wxDefaultPosition, wxDefaultSize, wxRB_GROUP);
   m_showList = new wxRadioButton(this, wxID_ANY, "&List");
   m_tree = new wxDataViewCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxDV_SINGLE);
   m_flat = new wxDataViewCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxDV_SINGLE);
@@ -565,7 +565,8 @@ void CBackupPropsDlg::OnRestoreDone(RestoreResult result) {
 
 void CBackupPropsDlg::SyncControls() {
   const bool busy = IsRestoring();
-  for (wxWindow* control : std::initializer_list<wxWindow*>{m_tree, m_flat, m_filter, m_showTree, m_showList})
+  for (wxWindow* control :
+       std::initializer_list<wxWindow*>{m_tree, m_flat, m_filter, m_showTree, m_showList})
     control->Enable(!busy);
   m_restore->Enable(!busy);
   m_close->SetLabel(busy ? "Cancel" : "Close");

@@ -138,7 +138,7 @@ class CBackupPropsDlg : public wxDialog {
   std::vector<size_t> m_sorted;  // every position, byte-wise by path
   wxObjectDataPtr<CBackupTreeModel> m_treeModel;
   wxObjectDataPtr<CBackupListModel> m_listModel;
-  bool m_listAttached = false;  // the list gets its model when first shown
+  bool m_listAttached = false;      // the list gets its model when first shown
   int64_t m_selectedPosition = -1;  // the file selected in either view
   wxString m_appliedFilter;
   wxTimer m_filterTimer;
