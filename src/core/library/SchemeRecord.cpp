@@ -6,9 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
+#include "backup/Prune.h"
 #include "settings/UserPlaces.h"
 #include "shell/StatusTexts.h"
 #include "util/AtomicFile.h"
@@ -436,10 +438,13 @@ BackupEndNote EndNoteOf(const std::string& name, int64_t started, const BackupJo
   return note;
 }
 
-std::vector<BackupInfo> BackupsToPrune(const std::vector<BackupInfo>& backups,
-                                       const KeepPolicy& keep) {
+std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const KeepPolicy& keep) {
   if (!keep.Any()) return {};
-  return PlanRetention(backups, keep).remove;
+  PruneOptions options;
+  options.dryRun = true;
+  std::vector<BackupInfo> gone = PruneBackups(CBackupStore(schemeFile), keep, options).deleted;
+  std::reverse(gone.begin(), gone.end());
+  return gone;
 }
 
 bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,

@@ -146,9 +146,10 @@ struct BackupEndNote {
 // files" when files could not be read; a cancelled one is interrupted.
 BackupEndNote EndNoteOf(const std::string& name, int64_t started, const BackupJobResult& result);
 
-// What a Scheme's keep rules would delete from its Backups now, newest first.
-std::vector<BackupInfo> BackupsToPrune(const std::vector<BackupInfo>& backups,
-                                       const KeepPolicy& keep);
+// What a Scheme's keep rules would delete from its Backups now, as pruning
+// judges them (files that are no Backup and Backups dated in the future
+// stay), newest first.
+std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const KeepPolicy& keep);
 
 // Notes how a Backup of `schemeFile` ended in its record.
 bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,

@@ -152,7 +152,7 @@ void CScheduleDlg::SetKeep(const KeepPolicy& keep) {
 
 std::vector<std::string> CScheduleDlg::GetPreview() const {
   std::vector<std::string> names;
-  for (const BackupInfo& b : BackupsToPrune(m_backups, GetKeep())) names.push_back(b.name);
+  for (const BackupInfo& b : BackupsToPrune(m_schemeFile, GetKeep())) names.push_back(b.name);
   return names;
 }
 
@@ -196,7 +196,7 @@ void CScheduleDlg::UpdatePreview() {
     m_previewLabel->SetLabel("No rule: every Backup is kept.");
     return;
   }
-  const std::vector<BackupInfo> gone = BackupsToPrune(m_backups, keep);
+  const std::vector<BackupInfo> gone = BackupsToPrune(m_schemeFile, keep);
   m_previewLabel->SetLabel(gone.empty() ? wxString("These rules delete no Backup now.")
                                         : wxString::Format("These rules would delete %zu of %zu "
                                                            "Backups now:",
