@@ -8,7 +8,8 @@
 #
 # Usage: bench/browse.sh [BUILD_DIR]   (default: build; needs an X display, or
 #        runs itself under xvfb-run)
-# Environment: BENCH_FILES (default 200000), BENCH_RUNS (default 5), TMPDIR.
+# Environment: BENCH_FILES (default 200000), BENCH_RUNS (default 5), TMPDIR;
+# BENCH_BACKUP=FILE times that Backup instead of making one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD="${1:-build}"
@@ -24,7 +25,10 @@ CLI="$(realpath "$BUILD/src/cli/tessarook-cli")"
 WORK="$(mktemp -d "${TMPDIR:-/tmp}/tessarook-bench-browse.XXXXXX")"
 trap 'rm -rf "$WORK"' EXIT
 echo "load before: $(cut -d' ' -f1-3 /proc/loadavg)"
-python3 - "$WORK/files" "$FILES" <<'PY'
+if [ -n "${BENCH_BACKUP:-}" ]; then
+  BACKUP="$BENCH_BACKUP"
+else
+  python3 - "$WORK/files" "$FILES" <<'PY'
 import os, sys
 root, n = sys.argv[1], int(sys.argv[2])
 for i in range(n):
@@ -34,15 +38,22 @@ for i in range(n):
     with open(os.path.join(folder, "file%06d.txt" % i), "w") as f:
         f.write("x" * (i % 50))
 PY
-export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/config"
-"$CLI" --quiet new bench
-"$CLI" --quiet add bench "$WORK/files"
-"$CLI" --quiet backup bench b
-BACKUP="$(find "$WORK/home" -name 'b.zip' | head -1)"
+  export HOME="$WORK/home" XDG_CONFIG_HOME="$WORK/home/config"
+  "$CLI" --quiet new bench
+  "$CLI" --quiet add bench "$WORK/files"
+  "$CLI" --quiet backup bench b
+  BACKUP="$(find "$WORK/home" -name 'b.zip' | head -1)"
+fi
 echo "Backup: $(unzip -Z1 "$BACKUP" | wc -l) entries, $(du -h "$BACKUP" | cut -f1)"
 
 median() { sort -n | awk '{a[NR]=$1} END {print (NR % 2) ? a[(NR+1)/2] : (a[NR/2]+a[NR/2+1])/2}'; }
-mapfile -t opens < <("$OPEN" "$BACKUP" "$RUNS" | cut -d' ' -f1)
+mapfile -t lines < <("$OPEN" "$BACKUP" "$RUNS")
+opens=() loads=()
+for line in "${lines[@]}"; do
+  read -r shown loaded _ <<<"$line"
+  opens+=("$shown")
+  loads+=("$loaded")
+done
 unzips=()
 for _ in $(seq "$RUNS"); do
   start=$(date +%s%N)
@@ -52,6 +63,7 @@ done
 open_ms=$(printf '%s\n' "${opens[@]}" | median)
 unzip_ms=$(printf '%s\n' "${unzips[@]}" | median)
 echo "Browse (dialog shown, ms): ${opens[*]}"
+echo "  of which reading and building the tree: ${loads[*]}"
 echo "unzip -l (ms):             ${unzips[*]}"
 echo "median: Browse ${open_ms} ms, unzip -l ${unzip_ms} ms, ratio $(awk "BEGIN {printf \"%.2f\", $open_ms / $unzip_ms}")"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"

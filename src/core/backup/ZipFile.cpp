@@ -423,6 +423,7 @@ bool CZipFile::Open(const std::string& path) {
   m_readInode = known ? st.st_ino : 0;
   m_firstByFoldedName.clear();
   const auto& entries = m_reader->Entries();
+  m_firstByFoldedName.reserve(entries.size());
   for (size_t i = 0; i < entries.size(); ++i)
     m_firstByFoldedName.emplace(FoldName(entries[i].name), static_cast<int64_t>(i));
   return Succeed();
