@@ -198,6 +198,7 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   }
   CBackupJob job(scheme.m_files, scheme.m_folders);
   job.SetJobs(ctx.jobs);
+  job.SetReread(args.Has("--reread"));
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
@@ -240,6 +241,12 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
     else
       json.Null();  // gone already (removed by another program)
     json.Key("files").Number(result.filesStored).Key("bytes").Number(result.archiveSize);
+    // The earlier Backup unchanged files were copied from, and how many.
+    if (result.parent.empty())
+      json.Key("parent").Null();
+    else
+      json.Bytes("parent", fs::path(result.parent).stem().string());
+    json.Key("reused").Number(result.filesReused);
     json.Key("skipped").BeginArray();
     for (const SkippedFile& s : result.skipped)
       json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
@@ -603,18 +610,21 @@ int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ct
 int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
 
 std::vector<OptionSpec> BackupOptions() {
-  std::vector<OptionSpec> options = {{"--force"}, {"--json"}, {"--notify"}};
+  std::vector<OptionSpec> options = {{"--force"}, {"--json"}, {"--notify"}, {"--reread"}};
   for (const OptionSpec& o : KeepOptions()) options.push_back(o);
   return options;
 }
 
 const CommandRegistrar kBackup(
-    {"backup", "backup SCHEME [BACKUP] [--force] [--keep-... N] [--notify] [--json]",
+    {"backup", "backup SCHEME [BACKUP] [--force] [--reread] [--keep-... N] [--notify] [--json]",
      "takes a Backup of the Scheme's files and folders",
      "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local time as\n"
-     "YYYY-MM-DD hh.mm.ss. Files that cannot be read are skipped,\n"
-     "and files that changed while they were read are stored as read; each is named on\n"
-     "stderr (exit status 1). --force replaces a Backup of that name, waiting first for\n"
+     "YYYY-MM-DD hh.mm.ss. A file unchanged since the newest Backup of the Scheme\n"
+     "(same device, inode, size, last-write and status-change time) is copied from\n"
+     "it without being read; --reread reads every file. Files that cannot be read\n"
+     "are skipped, and files that changed while they were read are stored as read;\n"
+     "each is named on stderr (exit status 1). --force replaces a Backup of that name, waiting "
+     "first for\n"
      "one being written at the moment.\n"
      "With --keep-last/-hourly/-daily/-weekly/-monthly N, old Backups are pruned as\n"
      "\"prune\" does once the Backup has been written (also when files were skipped;\n"
@@ -623,15 +633,18 @@ const CommandRegistrar kBackup(
      "is noted in the Scheme's record (\"schedule SCHEME\" shows it).\n"
      "--notify: when the Backup fails, is interrupted or skips files, a desktop\n"
      "notification says so (through notify-send, when there is one).\n"
-     "--json prints one JSON document instead: scheme, name, time, files, bytes,\n"
-     "skipped files, files changed while read and pruned Backups.",
+     "--json prints one JSON document instead: scheme, name, time, files, bytes, the\n"
+     "Backup unchanged files were copied from (parent) and how many (reused), skipped\n"
+     "files, files changed while read and pruned Backups.",
      BackupOptions(), 1, 2, RunBackup});
 const CommandRegistrar kBackups(
     {"backups",
      "backups SCHEME [--sort name|time|size] [--json]",
      "lists the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
-     "Sorted by creation time unless --sort says otherwise. --json prints one JSON\n"
-     "document with each Backup's name, time (ISO 8601 with seconds and offset) and size.",
+     "Sorted by time unless --sort says otherwise. The time is when the Backup was\n"
+     "taken, which it records inside; one that does not counts as taken when its file\n"
+     "was created. --json prints one JSON document with each Backup's name, time (ISO\n"
+     "8601 with seconds and offset) and size.",
      {{"--sort", true}, {"--json"}},
      1,
      1,

@@ -76,6 +76,9 @@ if "$cli" prune --help >/dev/null 2>&1; then
     expect "Work" --schemes-dir "$schemes" prune --keep-daily 7 W
     expect "monday|tuesday|latest" --schemes-dir "$schemes" backup Work --keep-last 3 ""
 fi
+# A flag of backup, and the Backup name still completes after it.
+expect "--reread" backup Work --rer
+expect "monday|tuesday|latest" --schemes-dir "$schemes" backup --reread Work ""
 # No My Schemes folder there: nothing, and no error.
 expect "" --schemes-dir "$dir/none" show ""
 

@@ -29,10 +29,7 @@ int StartSecondInstance(const std::vector<std::string>& args, const std::string&
   const pid_t child = fork();
   if (child < 0) return -1;
   if (child == 0) {
-    FILE* err = freopen(log.c_str(), "w", stderr);
-    (void)err;
-    FILE* out = freopen("/dev/null", "w", stdout);
-    (void)out;
+    if (!freopen(log.c_str(), "w", stderr) || !freopen("/dev/null", "w", stdout)) _exit(125);
     if (chdir(workingDir.c_str()) != 0) _exit(126);
     std::vector<char*> argv{const_cast<char*>(TESSAROOK_GUI_EXE)};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));

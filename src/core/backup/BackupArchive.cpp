@@ -2,12 +2,22 @@
 #include "backup/BackupArchive.h"
 
 #include <cstdint>
+#include <ctime>
 
+#include "backup/ZipReader.h"
 #include "util/SamePath.h"
 
 namespace tessarook {
 
 CBackupArchive::~CBackupArchive() { CBackupArchive::Close(); }
+
+bool CBackupArchive::Create(const std::string& path) {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  m_takenNs = Nanoseconds(now);
+  SetIdentityCutoff(m_takenNs - kSettledNs);
+  return CZipFile::Create(path);
+}
 
 int CBackupArchive::Close() {
   paths.clear();
@@ -36,6 +46,14 @@ bool CBackupArchive::AddPreparedBackupFile(const std::string& sourcePath, Prepar
   return true;
 }
 
+bool CBackupArchive::AddCopiedBackupFile(const std::string& sourcePath,
+                                         const ZipCopiedEntry& copy) {
+  if (!IsWriting() || !ManifestCanHold(sourcePath)) return false;
+  if (!AddCopied(copy, EntryNameOf(paths.size()))) return false;
+  paths.push_back(sourcePath);
+  return true;
+}
+
 std::string BuildManifest(const std::vector<std::string>& paths) {
   std::string text;
   for (size_t i = 0; i < paths.size(); ++i) {
@@ -50,7 +68,10 @@ std::string BuildManifest(const std::vector<std::string>& paths) {
 bool CBackupArchive::WriteManifest() {
   if (!IsWriting()) return false;
   const std::string text = BuildManifest(paths);
-  return AddFromMemory(text.data(), text.size(), kManifestName);
+  const struct timespec taken = {static_cast<time_t>(m_takenNs / 1000000000),
+                                 static_cast<long>(m_takenNs % 1000000000)};
+  return AddMemoryEntry(text.data(), text.size(), kManifestName, taken,
+                        TakenField({m_takenNs, ThisMachine()}));
 }
 
 namespace {
@@ -167,6 +188,14 @@ std::string CBackupArchive::EntryNameFor(const std::string& sourcePath) const {
   for (size_t i = 0; i < paths.size(); ++i)
     if (SamePath(paths[i], sourcePath)) return EntryNameOf(i);
   return {};
+}
+
+bool ReadBackupTaken(const std::string& path, TakenRecord& taken) {
+  std::string name;
+  std::optional<TakenRecord> record;
+  if (!ReadLastZipRecord(path, name, record) || name != kManifestName || !record) return false;
+  taken = *record;
+  return true;
 }
 
 int64_t CBackupArchive::EntryIndexFor(size_t position) {

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/BackupRecords.h"
 #include "backup/ZipFile.h"
 
 namespace tessarook {
@@ -17,9 +18,32 @@ namespace tessarook {
 //
 // While writing, `paths` holds exactly the paths whose entries were added, in
 // order, so entry i and paths[i] always belong together.
+//
+// What a Backup records for itself (formats in BackupRecords.h):
+// - The time it was taken, in one place: the taken record in the central
+//   record of the manifest entry "list.txt", the archive's last entry. It
+//   holds the time in nanoseconds since 1970 and the identity of the machine
+//   that took it. The manifest entry's own last-write time (its extended and
+//   NTFS time stamps and DOS time) is the same moment, so any ZIP tool shows
+//   it too. The time is when the archive was created, before any file was
+//   read. Copies of the file (duplicate, .csm export and import, a copy by
+//   hand) keep it; a Backup without it counts as taken when its file was
+//   created (see ReadBackupTaken).
+// - Each file's identity when it was read (device, inode, size, last-write
+//   and status-change times), in its entry's central record, for files that
+//   did not change while read and had not changed for kSettledNs before the
+//   Backup was taken. A later Backup of the Scheme copies the entry instead
+//   of reading the file again when the file's identity is still the same
+//   (see CParentBackup).
 class CBackupArchive : public CZipFile {
  public:
   ~CBackupArchive() override;
+
+  // Creates the archive and takes its taken time: now.
+  bool Create(const std::string& path) override;
+
+  // The taken time (ns since 1970) recorded by WriteManifest.
+  int64_t TakenTime() const { return m_takenNs; }
 
   // Empties `paths`, then closes the archive as CZipFile does.
   int Close() override;
@@ -34,7 +58,12 @@ class CBackupArchive : public CZipFile {
   // CZipFile::AddPrepared).
   bool AddPreparedBackupFile(const std::string& sourcePath, PreparedFile file, CTaskPool* pool);
 
-  // Adds "list.txt" built from `paths`. Call once, after the last file.
+  // Adds the entry `copy` of an earlier Backup (see CParentBackup) as the
+  // file at `sourcePath`, as AddBackupFile does with the file itself.
+  bool AddCopiedBackupFile(const std::string& sourcePath, const ZipCopiedEntry& copy);
+
+  // Adds "list.txt" built from `paths`, with the taken record. Call once,
+  // after the last file.
   bool WriteManifest();
 
   // Fills `paths` from an opened archive's "list.txt". False when no archive
@@ -73,7 +102,19 @@ class CBackupArchive : public CZipFile {
 
  private:
   std::string m_manifestDamage;
+  int64_t m_takenNs = 0;
 };
+
+// How long a file must have stood unchanged (by its status-change time)
+// before a Backup is taken for its identity to be recorded: longer than the
+// coarsest clock a file system keeps times with, so that a change made after
+// the file was read always moves its times past the recorded ones.
+inline constexpr int64_t kSettledNs = int64_t{3} * 1000000000;
+
+// The taken record of the Backup file at `path`, read from its last
+// directory record alone (a quick look, for listing). False when the file
+// holds none: not a Backup, or one written before the program recorded it.
+bool ReadBackupTaken(const std::string& path, TakenRecord& taken);
 
 // Bounds on reading a manifest (see ReadManifest).
 inline constexpr size_t kMaxManifestLine = 64 << 10;

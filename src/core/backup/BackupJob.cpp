@@ -8,11 +8,12 @@
 #include <cstring>
 #include <deque>
 #include <future>
-#include <numeric>
 
 #include "backup/BackupArchive.h"
 #include "backup/ByteMeter.h"
 #include "backup/DeflateEngine.h"
+#include "backup/ParentBackup.h"
+#include "util/OpenBeneath.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 #include "util/TaskPool.h"
@@ -49,15 +50,15 @@ CBackupJob::CBackupJob(std::vector<CSchemeFile> files, std::vector<CSchemeFolder
 
 std::vector<std::string> CBackupJob::CollectFiles(std::vector<SkippedFile>& skipped,
                                                   const std::atomic<bool>* cancel,
-                                                  std::vector<uint64_t>* sizes) const {
+                                                  std::vector<SourceIdentity>* identities) const {
   std::vector<std::string> list;
   list.reserve(m_files.size());
   for (const CSchemeFile& f : m_files) {
     list.push_back(f.m_path);
-    if (sizes) sizes->push_back(ListedFileSize(f.m_path));
+    if (identities) identities->push_back(ListedFileIdentity(f.m_path));
   }
   for (const CSchemeFolder& folder : m_folders)
-    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel, sizes))
+    if (!WalkFolder(folder.m_path, folder.m_excludedExtensions, list, skipped, cancel, identities))
       break;
   return list;
 }
@@ -110,6 +111,11 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     return result;
   }
 
+  // The earlier Backup unchanged files are copied from, chosen before this
+  // one starts: an old Backup of this very name may be it.
+  CParentBackup parent;
+  if (!m_reread && parent.Choose(FolderOf(backupPath), backupPath)) result.parent = parent.Path();
+
   CByteMeter bytes(sink);
   CBackupArchive archive;
   if (!archive.Create(partialPath)) {
@@ -119,11 +125,13 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   archive.SetCancelFlag(&cancel);
   archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
 
-  std::vector<uint64_t> sizes;
-  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel, &sizes);
+  std::vector<SourceIdentity> listed;
+  const std::vector<std::string> list = CollectFiles(result.skipped, &cancel, &listed);
   const uint64_t total = list.size();
   if (sink) sink->OnProgress(0, total);
-  bytes.Start(std::accumulate(sizes.begin(), sizes.end(), uint64_t{0}));
+  uint64_t totalBytes = 0;
+  for (const SourceIdentity& file : listed) totalBytes += file.size;
+  bytes.Start(totalBytes);
 
   // Workers open the files ahead of the writer, and read and compress the
   // small ones whole; this thread writes the entries in list order and has
@@ -134,35 +142,61 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   CTaskPool pool(m_jobs);
   const size_t maxAhead = kAheadFilesPerWorker * pool.Size();
   const uint64_t maxAheadBytes = kAheadBytesPerWorker * pool.Size();
+  // A file unchanged since the parent was taken is not opened: its entry is
+  // copied from there. Its identity is the one it had when it was listed;
+  // looking costs one read of the parent, done here as the file is queued.
+  // Any other file is opened (and, when small, read and compressed) by a
+  // worker.
   struct Ahead {
+    bool copied = false;
+    ZipCopiedEntry copy;
     std::future<PreparedFile> file;
-    uint64_t cost;
+    uint64_t cost = 0;
+  };
+  auto unchanged = [&](size_t i, ZipCopiedEntry& copy) {
+    return parent.IsOpen() && i < listed.size() && listed[i].inode != 0 &&
+           parent.Find(list[i], listed[i], copy);
   };
   std::deque<Ahead> ahead;
   uint64_t aheadBytes = 0;
   size_t posted = 0;
   auto costOf = [&](size_t i) {
-    return std::min<uint64_t>(i < sizes.size() ? sizes[i] : 0, kWholeFileLimit) + 4096;
+    return std::min<uint64_t>(i < listed.size() ? listed[i].size : 0, kWholeFileLimit) + 4096;
   };
   for (const std::string& path : list) {
     while (posted < list.size() && ahead.size() < maxAhead &&
            (ahead.empty() || aheadBytes + costOf(posted) <= maxAheadBytes)) {
       const std::string& next = list[posted];
-      const uint64_t cost = costOf(posted++);
+      Ahead item;
       // A path the manifest cannot hold is refused without being read.
       const bool read = ManifestCanHold(next);
-      ahead.push_back({pool.Post([&next, &cancel, read] {
-                         return read && !cancel.load() ? PrepareFile(next) : PreparedFile{};
-                       }),
-                       cost});
-      aheadBytes += cost;
+      item.copied = read && unchanged(posted, item.copy);
+      if (!item.copied) {
+        item.cost = costOf(posted);
+        item.file = pool.Post([&next, &cancel, read] {
+          return read && !cancel.load() ? PrepareFile(next) : PreparedFile{};
+        });
+      }
+      ++posted;
+      aheadBytes += item.cost;
+      ahead.push_back(std::move(item));
     }
-    PreparedFile file = ahead.front().file.get();
-    aheadBytes -= ahead.front().cost;
+    Ahead file = std::move(ahead.front());
+    aheadBytes -= file.cost;
     ahead.pop_front();
     if (cancel.load())
       return Finish(std::move(result), archive, partialPath, BackupJobResult::Status::kCancelled);
-    if (!archive.AddPreparedBackupFile(path, std::move(file), &pool)) {
+    bool added = false;
+    if (file.copied) {
+      added = archive.AddCopiedBackupFile(path, file.copy);
+      if (added) ++result.filesReused;
+    }
+    // A copy that could not be added (the archive still sound) reads the
+    // file after all.
+    if (!added && !archive.IsBroken())
+      added = archive.AddPreparedBackupFile(path, file.copied ? PrepareFile(path) : file.file.get(),
+                                            &pool);
+    if (!added) {
       if (archive.IsBroken()) {
         if (cancel.load())
           return Finish(std::move(result), archive, partialPath,

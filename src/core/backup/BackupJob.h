@@ -32,6 +32,10 @@ struct BackupJobResult {
   // its entry in itself consistent, but it may not match the file at any one
   // moment.
   std::vector<std::string> changed;
+  // The earlier Backup whose entries were copied for unchanged files ("" for
+  // none), and how many files were copied from it without being read.
+  std::string parent;
+  uint64_t filesReused = 0;
 };
 
 // Takes one Backup of a Scheme. The job holds its own copy of the Scheme's
@@ -41,6 +45,8 @@ struct BackupJobResult {
 // collects every path first (the single files in order, then each folder's
 // walk with its excluded extensions), then adds file after file, polling the
 // cancel flag before each one, writes the manifest and closes the archive.
+// A file that has not changed since the newest complete Backup of the Scheme
+// was taken (see CParentBackup) is not read: its entry is copied from there.
 // A file that cannot be read is skipped and listed in the result. A failure
 // of the archive itself (create, write, close, e.g. a full disk) and a
 // cancel both delete the partial file; only a complete archive replaces an
@@ -53,12 +59,16 @@ class CBackupJob {
   // core. The Backup is the same whatever the number.
   void SetJobs(unsigned jobs) { m_jobs = jobs; }
 
+  // Reads and compresses every file, copying nothing from an earlier Backup.
+  void SetReread(bool reread) { m_reread = reread; }
+
   // The file list the job would take now (single files first, then the folder
-  // walks), with the folders it could not read in `skipped`. With `sizes`,
-  // each file's size at listing time goes there, in step with the list.
+  // walks), with the folders it could not read in `skipped`. With
+  // `identities`, each file's identity at listing time (its size among it)
+  // goes there, in step with the list.
   std::vector<std::string> CollectFiles(std::vector<SkippedFile>& skipped,
                                         const std::atomic<bool>* cancel = nullptr,
-                                        std::vector<uint64_t>* sizes = nullptr) const;
+                                        std::vector<SourceIdentity>* identities = nullptr) const;
 
   // Writes the Backup to `backupPath`. `sink` may be null; it is called on the
   // thread that calls Run, with file counts and with the bytes read of the
@@ -76,6 +86,7 @@ class CBackupJob {
   std::vector<CSchemeFile> m_files;
   std::vector<CSchemeFolder> m_folders;
   unsigned m_jobs = 0;
+  bool m_reread = false;
 };
 
 }  // namespace tessarook

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "backup/BackupArchive.h"
 #include "library/SchemePaths.h"
 #include "util/FormatTime.h"
 #include "util/PartialFiles.h"
@@ -39,6 +40,9 @@ bool StatBackup(const std::string& path, BackupInfo& info) {
   if (!S_ISREG(sx.stx_mode)) return false;
   const struct statx_timestamp& t = (sx.stx_mask & STATX_BTIME) ? sx.stx_btime : sx.stx_mtime;
   info.creationTime = t.tv_sec * 1000000000LL + t.tv_nsec;
+  // A copy of a Backup is a new file: the time it was taken goes with it.
+  TakenRecord taken;
+  if (ReadBackupTaken(path, taken)) info.creationTime = taken.takenNs;
   info.size = sx.stx_size;
   info.path = path;
   info.device = makedev(sx.stx_dev_major, sx.stx_dev_minor);

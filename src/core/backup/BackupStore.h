@@ -11,10 +11,13 @@ namespace tessarook {
 
 // One Backup as the store lists it.
 struct BackupInfo {
-  std::string name;          // file name without ".zip"
-  std::string path;          // full path of the Backup file
-  int64_t creationTime = 0;  // ns since 1970 (birth time, else last-write time)
-  uint64_t size = 0;         // bytes
+  std::string name;  // file name without ".zip"
+  std::string path;  // full path of the Backup file
+  // The Backup's time, ns since 1970: when it was taken, as it records itself
+  // (see BackupArchive.h); for a Backup without that record, its file's birth
+  // time, else its last-write time.
+  int64_t creationTime = 0;
+  uint64_t size = 0;  // bytes
   // The identity of the file that was listed, so that an operation decided
   // on the list acts on that very file and not on one that took its name
   // since (see CBackupStore::DeleteListed).

@@ -84,15 +84,14 @@ bool IsExcludedExtension(std::string_view fileName, const std::vector<std::strin
   return false;
 }
 
-uint64_t ListedFileSize(const std::string& path) {
+SourceIdentity ListedFileIdentity(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size)
-                                                             : 0;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? IdentityOf(st) : SourceIdentity{};
 }
 
 bool WalkFolder(const std::string& folder, const std::vector<std::string>& excluded,
                 std::vector<std::string>& list, std::vector<SkippedFile>& skipped,
-                const std::atomic<bool>* cancel, std::vector<uint64_t>* sizes) {
+                const std::atomic<bool>* cancel, std::vector<SourceIdentity>* identities) {
   // An explicit stack keeps deep trees off the call stack; each level holds
   // its entries, so no folder handle stays open while a sub-folder is walked.
   std::vector<OpenFolder> stack(1);
@@ -117,7 +116,7 @@ bool WalkFolder(const std::string& folder, const std::vector<std::string>& exclu
       case Kind::kFile:
         if (!IsExcludedExtension(name, excluded)) {
           list.push_back(path);
-          if (sizes) sizes->push_back(ListedFileSize(path));
+          if (identities) identities->push_back(ListedFileIdentity(path));
         }
         break;
       case Kind::kOther:

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "backup/BackupRecords.h"
+
 namespace tessarook {
 
 // Something a Backup could not take, and why.
@@ -29,13 +31,15 @@ bool IsExcludedExtension(std::string_view fileName, const std::vector<std::strin
 // left out. Files whose extension is excluded are left out at every depth.
 // A folder that cannot be read is added to `skipped`, as is a missing
 // `folder` itself. Stops early (returning false) once `cancel` is set.
-// With `sizes`, the size of each listed file (0 when it cannot be read) is
-// appended there, in step with `list`.
+// With `identities`, the identity of each listed file (size and all, see
+// ListedFileIdentity) is appended there, in step with `list`.
 bool WalkFolder(const std::string& folder, const std::vector<std::string>& excluded,
                 std::vector<std::string>& list, std::vector<SkippedFile>& skipped,
-                const std::atomic<bool>* cancel = nullptr, std::vector<uint64_t>* sizes = nullptr);
+                const std::atomic<bool>* cancel = nullptr,
+                std::vector<SourceIdentity>* identities = nullptr);
 
-// The size of the file at `path` (following links), 0 when it has none.
-uint64_t ListedFileSize(const std::string& path);
+// The identity of the file at `path` (following links); all zero when it is
+// no regular file or cannot be reached.
+SourceIdentity ListedFileIdentity(const std::string& path);
 
 }  // namespace tessarook

@@ -2,7 +2,7 @@
 #include "backup/ZipFile.h"
 
 #include <fcntl.h>
-#include <minizip/zip.h>
+#include <libdeflate.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -18,9 +18,11 @@
 #include <filesystem>
 #include <future>
 
+#include "backup/BackupRecords.h"
 #include "backup/DeflateEngine.h"
+#include "backup/ZipBytes.h"
 #include "backup/ZipReader.h"
-#include "backup/ZipStream.h"
+#include "backup/ZipWriter.h"
 #include "util/FileState.h"
 #include "util/OpenBeneath.h"
 #include "util/TaskPool.h"
@@ -35,7 +37,6 @@ constexpr size_t kIoChunk = 1 << 20;  // bytes read from or written to disk file
 constexpr uint64_t kZip64Threshold = 0xF0000000ull;
 // How far past its size at opening a growing file is read.
 constexpr uint64_t kGrowthAllowance = 64ull << 20;
-constexpr uint16_t kMadeByUnix = (3 << 8) | 20;
 constexpr uint16_t kTagExtendedTime = 0x5455;
 constexpr uint16_t kTagNtfsTime = 0x000a;
 constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;  // 1601 to 1970 in 100 ns
@@ -49,23 +50,7 @@ std::string FoldName(std::string_view name) {
   return out;
 }
 
-void Put16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xff));
-  out.push_back(static_cast<char>(v >> 8));
-}
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, static_cast<uint16_t>(v & 0xffff));
-  Put16(out, static_cast<uint16_t>(v >> 16));
-}
-void Put64(std::string& out, uint64_t v) {
-  Put32(out, static_cast<uint32_t>(v & 0xffffffffu));
-  Put32(out, static_cast<uint32_t>(v >> 32));
-}
-uint64_t Get(const unsigned char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
+using namespace zipbytes;
 
 int64_t ToFileTime(const struct timespec& t) {
   return static_cast<int64_t>(t.tv_sec) * 10000000 + t.tv_nsec / 100 + kFileTimeEpochOffset;
@@ -88,22 +73,6 @@ std::string TimeExtraField(const struct stat& st) {
   Put64(extra, static_cast<uint64_t>(ToFileTime(st.st_atim)));
   Put64(extra, static_cast<uint64_t>(ToFileTime(st.st_ctim)));
   return extra;
-}
-
-void FillDosTime(zip_fileinfo& info, time_t seconds) {
-  struct tm tm {};
-  if (!localtime_r(&seconds, &tm) || tm.tm_year < 80) {
-    tm = {};
-    tm.tm_year = 80;
-    tm.tm_mday = 1;
-  }
-  if (tm.tm_year > 207) tm.tm_year = 207;  // the DOS field ends in 2107
-  info.tmz_date.tm_sec = static_cast<uInt>(tm.tm_sec);
-  info.tmz_date.tm_min = static_cast<uInt>(tm.tm_min);
-  info.tmz_date.tm_hour = static_cast<uInt>(tm.tm_hour);
-  info.tmz_date.tm_mday = static_cast<uInt>(tm.tm_mday);
-  info.tmz_date.tm_mon = static_cast<uInt>(tm.tm_mon);
-  info.tmz_date.tm_year = static_cast<uInt>(tm.tm_year + 1900);
 }
 
 bool AllZero(const char* p, size_t n) {
@@ -130,7 +99,10 @@ std::atomic<unsigned> g_tempCounter{0};
 
 CZipFile::CZipFile() = default;
 
-CZipFile::~CZipFile() { CZipFile::Close(); }
+CZipFile::~CZipFile() {
+  CZipFile::Close();
+  if (m_compressor) libdeflate_free_compressor(m_compressor);
+}
 
 bool CZipFile::Fail(std::string text) {
   m_lastError = std::move(text);
@@ -145,12 +117,11 @@ bool CZipFile::Succeed() {
 bool CZipFile::Create(const std::string& path) {
   if (m_writer || m_reader) return Fail("an archive is already open");
   m_broken = false;
-  zlib_filefunc64_def io;
-  FillZipStreamFunctions(&io);
-  m_writer = zipOpen2_64(path.c_str(), APPEND_STATUS_CREATE, nullptr, &io);
+  auto writer = std::make_unique<CZipWriter>();
+  if (!writer->Create(path)) return Fail(writer->Error());
+  writer->SetCancelFlag(m_cancel);
+  m_writer = std::move(writer);
   m_path = path;
-  m_entriesWritten = 0;
-  if (!m_writer) return Fail("cannot create " + path + ": " + Errno(ZipStreamLastErrno()));
   if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
   return Succeed();
 }
@@ -158,14 +129,13 @@ bool CZipFile::Create(const std::string& path) {
 int CZipFile::Close() {
   int result = 0;
   if (m_writer) {
-    result = zipClose(static_cast<zipFile>(m_writer), nullptr);
-    if (result == ZIP_OK && m_broken) result = ZIP_ERRNO;
-    if (result == ZIP_OK && m_entriesWritten >= 0xFFFF && !AddZip64EndRecords()) result = ZIP_ERRNO;
-    if (result != ZIP_OK) {
+    const bool finished = !m_broken && m_writer->Finish();
+    if (!finished) {
+      result = -1;
       if (m_lastError.empty() || !m_broken)
-        m_lastError = "cannot finish the archive: " + Errno(ZipStreamLastErrno());
+        m_lastError = "cannot finish the archive: " + m_writer->Error();
     }
-    m_writer = nullptr;
+    m_writer.reset();
   } else if (m_reader) {
     m_reader.reset();
     m_readDevice = m_readInode = 0;
@@ -174,40 +144,73 @@ int CZipFile::Close() {
   return result;
 }
 
+bool CZipFile::WriterFailed() {
+  m_broken = true;
+  return Fail(m_writer->Error() == "cancelled" ? "cancelled"
+                                               : "cannot write the archive: " + m_writer->Error());
+}
+
 bool CZipFile::AbortEntry(const std::string& why) {
-  zipCloseFileInZip(static_cast<zipFile>(m_writer));
+  m_writer->AbortEntry();
   m_broken = true;
   return Fail(why);
 }
 
+void CZipFile::SetCancelFlag(const std::atomic<bool>* cancel) {
+  m_cancel = cancel;
+  if (m_writer) m_writer->SetCancelFlag(cancel);
+}
+
 bool CZipFile::AddFromMemory(const void* data, uint64_t count, const std::string& name) {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  return AddMemoryEntry(data, count, name, now, {});
+}
+
+bool CZipFile::AddMemoryEntry(const void* data, uint64_t count, const std::string& name,
+                              const struct timespec& mtime, const std::string& centralExtra) {
   if (!m_writer) return Fail("no archive is being written");
   if (m_broken) return Fail("the archive could not be written");
-  zip_fileinfo info{};
-  FillDosTime(info, time(nullptr));
-  info.external_fa = static_cast<uLong>(S_IFREG | 0644) << 16;
-  const int zip64 = count >= kZip64Threshold ? 1 : 0;
-  if (zipOpenNewFileInZip4_64(static_cast<zipFile>(m_writer), name.c_str(), &info, nullptr, 0,
-                              nullptr, 0, nullptr, Z_DEFLATED, Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS,
-                              DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0,
-                              zip64) != ZIP_OK) {
-    m_broken = true;
-    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-  }
-  ++m_entriesWritten;
+  struct stat st {};
+  st.st_mode = S_IFREG | 0644;
+  st.st_mtim = st.st_atim = st.st_ctim = mtime;
+  ZipEntryFields fields = FieldsFor(name, st, false);
+  fields.centralExtra = centralExtra;
   const char* p = static_cast<const char*>(data);
-  uint64_t left = count;
-  while (left > 0) {
-    const unsigned n = static_cast<unsigned>(std::min<uint64_t>(left, kIoChunk));
-    if (zipWriteInFileInZip(static_cast<zipFile>(m_writer), p, n) != ZIP_OK)
-      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-    p += n;
-    left -= n;
+  fields.size = count;
+  fields.crc = static_cast<uint32_t>(libdeflate_crc32(0, p, static_cast<size_t>(count)));
+  // One call of the compressor for anything a manifest may be; larger data
+  // in pieces, joined into one stream.
+  if (count <= kWholeFileLimit * 4) {
+    if (!m_compressor || m_compressorLevel != m_level) {
+      if (m_compressor) libdeflate_free_compressor(m_compressor);
+      m_compressor = libdeflate_alloc_compressor(m_level);
+      m_compressorLevel = m_level;
+    }
+    if (!m_compressor) return Fail("out of memory");
+    std::vector<char> packed(libdeflate_deflate_compress_bound(m_compressor, count));
+    const size_t n = count == 0 ? 0
+                                : libdeflate_deflate_compress(m_compressor, p, count, packed.data(),
+                                                              packed.size());
+    const bool deflate = n > 0 && n < count;
+    fields.method = deflate ? Z_DEFLATED : 0;
+    if (!m_writer->AddWhole(fields, deflate ? packed.data() : p, deflate ? n : count))
+      return WriterFailed();
+    return Succeed();
   }
-  if (zipCloseFileInZip(static_cast<zipFile>(m_writer)) != ZIP_OK) {
-    m_broken = true;
-    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+  fields.method = Z_DEFLATED;
+  fields.zip64 = count >= kZip64Threshold;
+  if (!m_writer->BeginEntry(fields)) return WriterFailed();
+  for (uint64_t at = 0; at < count; at += kStreamPiece) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(count - at, kStreamPiece));
+    const DeflatedPiece piece = DeflatePiece(p + at, n);
+    if (!piece.ok) return AbortEntry("cannot compress the data (out of memory?)");
+    if (!m_writer->WriteData(piece.data.data(), piece.data.size())) return WriterFailed();
   }
+  if (!m_writer->WriteData(reinterpret_cast<const char*>(kFinalEmptyBlock),
+                           sizeof kFinalEmptyBlock) ||
+      !m_writer->EndEntry(fields.crc, count))
+    return WriterFailed();
   return Succeed();
 }
 
@@ -223,43 +226,43 @@ bool CZipFile::AddPrepared(PreparedFile file, const std::string& name, CTaskPool
   return file.whole ? WriteWholeEntry(file, name) : WriteStreamedEntry(file, name, pool);
 }
 
-bool CZipFile::OpenEntry(const std::string& name, const struct stat& st, bool deflated, bool raw,
-                         bool zip64) {
-  zip_fileinfo info{};
-  FillDosTime(info, st.st_mtim.tv_sec);
-  info.external_fa = static_cast<uLong>(st.st_mode & 0xffff) << 16;
-  if (!(st.st_mode & S_IWUSR)) info.external_fa |= 1;  // DOS read-only bit
-  const std::string extra = TimeExtraField(st);
-  if (zipOpenNewFileInZip4_64(
-          static_cast<zipFile>(m_writer), name.c_str(), &info, extra.data(),
-          static_cast<uInt>(extra.size()), extra.data(), static_cast<uInt>(extra.size()), nullptr,
-          deflated ? Z_DEFLATED : 0, deflated ? kDeflateLevel : 0, raw ? 1 : 0, -MAX_WBITS,
-          DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0, kMadeByUnix, 0, zip64 ? 1 : 0) != ZIP_OK) {
-    m_broken = true;
-    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-  }
-  ++m_entriesWritten;
-  return true;
+bool CZipFile::AddCopied(ZipCopiedEntry entry, const std::string& name) {
+  m_lastEntryChanged = false;
+  if (!m_writer) return Fail("no archive is being written");
+  if (m_broken) return Fail("the archive could not be written");
+  entry.fields.name = name;
+  if (!m_writer->AddCopied(entry)) return WriterFailed();
+  if (m_observer) m_observer(entry.fields.size);
+  return Succeed();
 }
 
-bool CZipFile::WriteRaw(const char* data, size_t size) {
-  while (size > 0) {
-    const unsigned n = static_cast<unsigned>(std::min<size_t>(size, kIoChunk));
-    if (zipWriteInFileInZip(static_cast<zipFile>(m_writer), data, n) != ZIP_OK) return false;
-    data += n;
-    size -= n;
-  }
-  return true;
+ZipEntryFields CZipFile::FieldsFor(const std::string& name, const struct stat& st,
+                                   bool deflated) const {
+  ZipEntryFields fields;
+  fields.name = name;
+  fields.method = deflated ? Z_DEFLATED : 0;
+  DosDateTime(st.st_mtim.tv_sec, fields.dosTime, fields.dosDate);
+  fields.externalAttributes = static_cast<uint32_t>(st.st_mode & 0xffff) << 16;
+  if (!(st.st_mode & S_IWUSR)) fields.externalAttributes |= 1;  // DOS read-only bit
+  fields.extra = TimeExtraField(st);
+  return fields;
+}
+
+std::string CZipFile::IdentityRecord(const struct stat& st, bool changed) const {
+  // Only a file that did not change while it was read, and whose last change
+  // lies before the cutoff, is recorded: a change made later gets a
+  // status-change time past the cutoff, however coarse the file system's
+  // clock, so it can never leave the recorded identity in place.
+  if (changed || m_identityCutoff == 0 || Nanoseconds(st.st_ctim) >= m_identityCutoff) return {};
+  return IdentityField(IdentityOf(st));
 }
 
 bool CZipFile::WriteWholeEntry(const PreparedFile& file, const std::string& name) {
-  if (!OpenEntry(name, file.st, file.deflated, true, file.size >= kZip64Threshold)) return false;
-  if (!WriteRaw(file.data.data(), file.data.size()))
-    return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-  if (zipCloseFileInZipRaw64(static_cast<zipFile>(m_writer), file.size, file.crc) != ZIP_OK) {
-    m_broken = true;
-    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-  }
+  ZipEntryFields fields = FieldsFor(name, file.st, file.deflated);
+  fields.crc = file.crc;
+  fields.size = file.size;
+  fields.centralExtra = IdentityRecord(file.st, file.changed);
+  if (!m_writer->AddWhole(fields, file.data.data(), file.data.size())) return WriterFailed();
   if (m_observer) m_observer(file.size);
   m_lastEntryChanged = file.changed;
   return Succeed();
@@ -302,11 +305,13 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
   // deflating it costs time and saves nothing.
   const bool deflated =
       !(static_cast<size_t>(got) >= 4096 && LooksIncompressible(block->data(), block->size()));
-  if (!OpenEntry(name, file.st, deflated, deflated, limit >= kZip64Threshold)) return false;
-  auto* zf = static_cast<zipFile>(m_writer);
+  ZipEntryFields fields = FieldsFor(name, file.st, deflated);
+  fields.zip64 = limit >= kZip64Threshold;
+  if (!m_writer->BeginEntry(fields)) return WriterFailed();
 
   // Deflated pieces are made on the pool (or here, without one) and written
   // in order as they come back; at most kPiecesPerWorker per worker wait.
+  // Stored data's CRC is computed here as it passes.
   std::deque<std::future<DeflatedPiece>> pending;
   const size_t maxPending = pool ? kPiecesPerWorker * pool->Size() : 0;
   uint32_t crc = 0;
@@ -314,8 +319,7 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
     DeflatedPiece piece = pending.front().get();
     pending.pop_front();
     if (!piece.ok) return AbortEntry("cannot compress the data (out of memory?)");
-    if (!WriteRaw(piece.data.data(), piece.data.size()))
-      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    if (!m_writer->WriteData(piece.data.data(), piece.data.size())) return WriterFailed();
     crc = static_cast<uint32_t>(crc32_combine(crc, piece.crc, static_cast<z_off_t>(piece.size)));
     return true;
   };
@@ -331,8 +335,9 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
       while (pending.size() > maxPending)
         if (!writeOldest()) return false;
       block = std::make_shared<std::vector<char>>();
-    } else if (got > 0 && !WriteRaw(block->data(), block->size())) {
-      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    } else if (got > 0) {
+      crc = static_cast<uint32_t>(libdeflate_crc32(crc, block->data(), block->size()));
+      if (!m_writer->WriteData(block->data(), block->size())) return WriterFailed();
     }
     if (m_observer) m_observer(static_cast<uint64_t>(got));
     if (static_cast<size_t>(got) < asked) break;  // end of the file
@@ -344,19 +349,12 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
     got = readBlock(*block);
     if (got < 0) return AbortEntry("read error part-way through the file: " + Errno(errno));
   }
-  int closed = ZIP_OK;
   if (deflated) {
     while (!pending.empty())
       if (!writeOldest()) return false;
-    if (!WriteRaw(reinterpret_cast<const char*>(kFinalEmptyBlock), sizeof kFinalEmptyBlock))
-      return AbortEntry("cannot write the archive: " + Errno(ZipStreamLastErrno()));
-    closed = zipCloseFileInZipRaw64(zf, total, crc);
-  } else {
-    closed = zipCloseFileInZip(zf);
-  }
-  if (closed != ZIP_OK) {
-    m_broken = true;
-    return Fail("cannot write the archive: " + Errno(ZipStreamLastErrno()));
+    if (!m_writer->WriteData(reinterpret_cast<const char*>(kFinalEmptyBlock),
+                             sizeof kFinalEmptyBlock))
+      return WriterFailed();
   }
   // The entry holds exactly what was read, with its CRC and sizes. Whether
   // that is the file as it was: its size, last-write and status-change times
@@ -365,50 +363,9 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
   struct stat now {};
   m_lastEntryChanged =
       cutOff || total < sizeHint || fstat(fd, &now) != 0 || !SameFileState(file.st, now);
+  if (!m_writer->EndEntry(crc, total, IdentityRecord(file.st, m_lastEntryChanged)))
+    return WriterFailed();
   return Succeed();
-}
-
-bool CZipFile::AddZip64EndRecords() {
-  // The library writes an entry count of 0xFFFF without the zip64 end records
-  // that carry the real count; add them in front of the end record.
-  const int fd = ::open(m_path.c_str(), O_RDWR | O_CLOEXEC);
-  if (fd < 0) return Fail("cannot finish the archive: " + Errno(errno));
-  struct stat st {};
-  unsigned char end[22];
-  unsigned char locator[20];
-  bool ok = fstat(fd, &st) == 0 && st.st_size >= 42 &&
-            ::pread(fd, end, sizeof end, st.st_size - 22) == 22 &&
-            ::pread(fd, locator, sizeof locator, st.st_size - 42) == 20 &&
-            Get(end, 4) == 0x06054b50 && Get(end + 20, 2) == 0;
-  if (ok && Get(locator, 4) == 0x07064b50) {  // already there
-    ::close(fd);
-    return true;
-  }
-  const uint64_t cdSize = ok ? Get(end + 12, 4) : 0;
-  const uint64_t cdOffset = ok ? Get(end + 16, 4) : 0;
-  if (ok) {
-    const uint64_t at = static_cast<uint64_t>(st.st_size) - 22;
-    std::string tail;
-    Put32(tail, 0x06064b50);
-    Put64(tail, 44);
-    Put16(tail, 45 | (3 << 8));
-    Put16(tail, 45);
-    Put32(tail, 0);
-    Put32(tail, 0);
-    Put64(tail, m_entriesWritten);
-    Put64(tail, m_entriesWritten);
-    Put64(tail, cdSize);
-    Put64(tail, cdOffset);
-    Put32(tail, 0x07064b50);
-    Put32(tail, 0);
-    Put64(tail, at);
-    Put32(tail, 1);
-    tail.append(reinterpret_cast<const char*>(end), sizeof end);
-    ok = ::pwrite(fd, tail.data(), tail.size(), static_cast<off_t>(at)) ==
-         static_cast<ssize_t>(tail.size());
-  }
-  if (::close(fd) != 0) ok = false;
-  return ok ? true : Fail("cannot finish the archive: " + Errno(errno));
 }
 
 bool CZipFile::Open(const std::string& path) {

@@ -11,15 +11,21 @@
 
 #include "backup/DeflateEngine.h"
 
+struct libdeflate_compressor;
+struct stat;
+
 namespace tessarook {
 
 class CZipReader;
+class CZipWriter;
 class CTaskPool;
+struct ZipCopiedEntry;
+struct ZipEntryFields;
 
 // One ZIP archive, either being written (Create ... Close) or being read
 // (Open ... Close). The rest of the program never talks to ZIP code directly;
-// everything goes through this class. Archives are written with minizip;
-// they are read by CZipReader, which handles zip64 records fully.
+// everything goes through this class. Archives are written by CZipWriter and
+// read by CZipReader; both handle zip64 records fully.
 //
 // Entries are deflated (or stored when their data does not compress), in the
 // standard ZIP layout. Sizes are 64-bit throughout; entries of 4 GiB and more,
@@ -42,8 +48,13 @@ class CZipFile {
   // Finishes and closes what the object holds: 0 on success (also when it held
   // nothing), non-zero when the archive could not be completed.
   virtual int Close();
-  // Adds an entry holding `count` bytes from `data` (0 makes an empty entry).
+  // Adds an entry holding `count` bytes from `data` (0 makes an empty entry),
+  // with the present time as its last-write time.
   virtual bool AddFromMemory(const void* data, uint64_t count, const std::string& name);
+  // As AddFromMemory, with `mtime` as the entry's last-write time and
+  // `centralExtra` (whole extra fields) in its central record.
+  bool AddMemoryEntry(const void* data, uint64_t count, const std::string& name,
+                      const struct timespec& mtime, const std::string& centralExtra);
   // Adds an entry holding the contents of the disk file at that moment.
   // A missing, unreadable or non-regular file fails without adding anything.
   // A file that changes while it is read is stored as it was read (see
@@ -54,6 +65,17 @@ class CZipFile {
   // compressed) already, possibly on another thread. The pieces of a large
   // file are deflated on `pool` when one is given, else on this thread.
   bool AddPrepared(PreparedFile file, const std::string& name, CTaskPool* pool);
+  // Adds an entry copied from another archive under `name`: its stored data,
+  // CRC and sizes unchanged (see CZipWriter). The data observer counts the
+  // entry's size as done.
+  bool AddCopied(ZipCopiedEntry entry, const std::string& name);
+  // Files added from disk whose status-change time lies before `ns` (since
+  // 1970) and that did not change while they were read get their identity
+  // recorded in their central record (see BackupRecords.h); 0, the default,
+  // records none.
+  void SetIdentityCutoff(int64_t ns) { m_identityCutoff = ns; }
+  // The deflate level of entries added from memory (1..12, default 6).
+  void SetLevel(int level) { m_level = level; }
   // After a successful AddFile: true when the file changed while it was read
   // (its size, last-write or status-change time moved, see SameFileState, or
   // it ended before its size). The
@@ -169,13 +191,17 @@ class CZipFile {
 
   // A flag polled between blocks of data while adding or extracting a file.
   // When it becomes true the operation stops and fails. Null for none.
-  void SetCancelFlag(const std::atomic<bool>* cancel) { m_cancel = cancel; }
+  void SetCancelFlag(const std::atomic<bool>* cancel);
 
   // Called with the byte count of every block of file data as it moves: each
   // block read from a disk file while adding it, each block decompressed
   // while reading an entry. Runs on the thread doing the work, between blocks
   // (so it may look at or even change the file being added). Empty for none.
   void SetDataObserver(std::function<void(uint64_t)> observer) { m_observer = std::move(observer); }
+
+  // The reader of an archive opened for reading, for what only it offers
+  // (entries as they are stored, the program's own records); null otherwise.
+  const CZipReader* Reader() const { return m_reader.get(); }
 
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
@@ -203,18 +229,20 @@ class CZipFile {
   bool OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize, const std::string& shown,
                      std::string& error);
   bool Protected(std::string text);
-  bool OpenEntry(const std::string& name, const struct stat& st, bool deflated, bool raw,
-                 bool zip64);
-  bool WriteRaw(const char* data, size_t size);
+  ZipEntryFields FieldsFor(const std::string& name, const struct stat& st, bool deflated) const;
+  std::string IdentityRecord(const struct stat& st, bool changed) const;
   bool WriteWholeEntry(const PreparedFile& file, const std::string& name);
   bool WriteStreamedEntry(PreparedFile& file, const std::string& name, CTaskPool* pool);
   bool AbortEntry(const std::string& why);
-  bool AddZip64EndRecords();
+  bool WriterFailed();
 
-  void* m_writer = nullptr;  // zipFile
+  std::unique_ptr<CZipWriter> m_writer;
   std::unique_ptr<CZipReader> m_reader;
   std::string m_path;
-  uint64_t m_entriesWritten = 0;
+  int m_level = kDeflateLevel;
+  libdeflate_compressor* m_compressor = nullptr;  // for entries from memory
+  int m_compressorLevel = 0;
+  int64_t m_identityCutoff = 0;
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
   bool m_broken = false;
   bool m_protected = false;

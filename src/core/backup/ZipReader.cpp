@@ -14,24 +14,17 @@
 #include <optional>
 #include <unordered_map>
 
+#include "backup/ZipBytes.h"
+
 namespace tessarook {
 
 namespace {
 
-constexpr uint32_t kEndSig = 0x06054b50;
-constexpr uint32_t kEnd64Sig = 0x06064b50;
-constexpr uint32_t kLocator64Sig = 0x07064b50;
-constexpr uint32_t kCentralSig = 0x02014b50;
-constexpr uint32_t kLocalSig = 0x04034b50;
+using namespace zipbytes;
+
 constexpr size_t kInChunk = 256 << 10;
 constexpr size_t kOutChunk = 1 << 20;
 constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;
-
-uint64_t Get(const unsigned char* p, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
 
 // DOS times are local times. mktime looks at the time zone file on every
 // call, so the local offset is asked once per hour of a day and kept: an
@@ -90,8 +83,26 @@ bool NtfsTime(uint64_t fileTime, struct timespec& out) {
   return true;
 }
 
-// Applies the zip64 sizes and the time fields of a central extra field.
-void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& haveTime) {
+// Reads exactly `size` bytes at `offset` of the file, which is `fileSize`
+// bytes long.
+bool PreadAll(int fd, uint64_t fileSize, uint64_t offset, void* buffer, size_t size) {
+  if (offset > fileSize || size > fileSize - offset) return false;
+  char* p = static_cast<char*>(buffer);
+  while (size > 0) {
+    const ssize_t r = ::pread(fd, p, size, static_cast<off_t>(offset));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    p += r;
+    size -= static_cast<size_t>(r);
+    offset += static_cast<uint64_t>(r);
+  }
+  return true;
+}
+
+// Applies the zip64 sizes, the time fields and the program's own records of
+// a central extra field.
+void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& haveTime,
+                std::optional<TakenRecord>& taken) {
   bool haveNtfs = false;
   size_t at = 0;
   while (at + 4 <= size) {
@@ -118,6 +129,19 @@ void ParseExtra(const unsigned char* p, size_t size, ZipEntryInfo& e, bool& have
       e.mtime.tv_sec = static_cast<int32_t>(static_cast<uint32_t>(Get(d + 1, 4)));
       e.mtime.tv_nsec = 0;
       haveTime = true;
+    } else if (tag == kPrivateTag) {
+      SourceIdentity identity;
+      TakenRecord record;
+      switch (ParsePrivateField(d, len, identity, record)) {
+        case RecordKind::kIdentity:
+          e.source = identity;
+          break;
+        case RecordKind::kTaken:
+          taken = record;
+          break;
+        case RecordKind::kNone:
+          break;
+      }
     }
     at += 4 + len;
   }
@@ -157,23 +181,94 @@ bool CZipReader::OpenCopyOf(const CZipReader& other, std::string& error) {
     return false;
   }
   m_fileSize = other.m_fileSize;
+  m_directoryAt = other.m_directoryAt;
+  m_taken = other.m_taken;
   m_complete = other.m_complete;
   m_entries = other.m_entries;
   return true;
 }
 
 bool CZipReader::ReadAt(uint64_t offset, void* buffer, size_t size) {
-  if (offset > m_fileSize || size > m_fileSize - offset) return false;
-  char* p = static_cast<char*>(buffer);
-  while (size > 0) {
-    const ssize_t r = ::pread(m_fd, p, size, static_cast<off_t>(offset));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    p += r;
-    size -= static_cast<size_t>(r);
-    offset += static_cast<uint64_t>(r);
+  return PreadAll(m_fd, m_fileSize, offset, buffer, size);
+}
+
+bool LocateZipDirectory(int fd, uint64_t fileSize, uint64_t& cdOffset, uint64_t& cdSize,
+                        uint64_t& count, std::string& error) {
+  // The end record: the last signature whose comment reaches the file's end.
+  if (fileSize < 22) return false;
+  const uint64_t tailSize = std::min<uint64_t>(fileSize, 22 + 0xFFFF);
+  std::vector<unsigned char> tail(static_cast<size_t>(tailSize));
+  if (!PreadAll(fd, fileSize, fileSize - tailSize, tail.data(), tail.size())) return false;
+  int64_t endAt = -1;
+  for (int64_t i = static_cast<int64_t>(tail.size()) - 22; i >= 0; --i) {
+    const unsigned char* p = tail.data() + i;
+    if (Get(p, 4) == kEndSig && static_cast<uint64_t>(i) + 22 + Get(p + 20, 2) <= tail.size()) {
+      endAt = i;
+      break;
+    }
+  }
+  if (endAt < 0) return false;
+  const unsigned char* end = tail.data() + endAt;
+  const uint64_t endPos = fileSize - tailSize + static_cast<uint64_t>(endAt);
+  count = Get(end + 10, 2);
+  cdSize = Get(end + 12, 4);
+  cdOffset = Get(end + 16, 4);
+  uint64_t cdLimit = endPos;
+  unsigned char loc[20];
+  if (endPos >= 20 && PreadAll(fd, fileSize, endPos - 20, loc, sizeof loc) &&
+      Get(loc, 4) == kLocator64Sig) {
+    unsigned char rec[56];
+    const uint64_t recAt = Get(loc + 8, 8);
+    if (!PreadAll(fd, fileSize, recAt, rec, sizeof rec) || Get(rec, 4) != kEnd64Sig) {
+      error = "damaged zip64 end record";
+      return false;
+    }
+    count = Get(rec + 32, 8);
+    cdSize = Get(rec + 40, 8);
+    cdOffset = Get(rec + 48, 8);
+    cdLimit = recAt;
+  }
+  if (cdOffset > cdLimit || cdSize > cdLimit - cdOffset) {
+    error = "the directory lies outside the file";
+    return false;
   }
   return true;
+}
+
+bool ReadLastZipRecord(const std::string& path, std::string& name,
+                       std::optional<TakenRecord>& taken) {
+  taken.reset();
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat st {};
+  uint64_t cdOffset = 0, cdSize = 0, count = 0;
+  std::string error;
+  bool found = false;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      LocateZipDirectory(fd, static_cast<uint64_t>(st.st_size), cdOffset, cdSize, count, error) &&
+      count > 0) {
+    // The last record ends where the directory does; a Backup's is short, so
+    // only the directory's last few KiB are looked at.
+    const size_t look = static_cast<size_t>(std::min<uint64_t>(cdSize, 4096));
+    std::vector<unsigned char> buf(look);
+    if (PreadAll(fd, static_cast<uint64_t>(st.st_size), cdOffset + cdSize - look, buf.data(),
+                 look)) {
+      for (size_t i = look >= 46 ? look - 46 + 1 : 0; i-- > 0 && !found;) {
+        const unsigned char* p = buf.data() + i;
+        if (Get(p, 4) != kCentralSig) continue;
+        const size_t nameLen = Get(p + 28, 2), extraLen = Get(p + 30, 2),
+                     commentLen = Get(p + 32, 2);
+        if (i + 46 + nameLen + extraLen + commentLen != look) continue;
+        ZipEntryInfo e;
+        bool haveTime = false;
+        name.assign(reinterpret_cast<const char*>(p + 46), nameLen);
+        ParseExtra(p + 46 + nameLen, extraLen, e, haveTime, taken);
+        found = true;
+      }
+    }
+  }
+  ::close(fd);
+  return found;
 }
 
 bool CZipReader::Open(const std::string& path, std::string& error) {
@@ -198,43 +293,9 @@ bool CZipReader::Open(const std::string& path, std::string& error) {
 
 bool CZipReader::ParseDirectory(std::string& error) {
   CDosTimes dosTimes;
-  // The end record: the last signature whose comment reaches the file's end.
-  if (m_fileSize < 22) return false;
-  const uint64_t tailSize = std::min<uint64_t>(m_fileSize, 22 + 0xFFFF);
-  std::vector<unsigned char> tail(static_cast<size_t>(tailSize));
-  if (!ReadAt(m_fileSize - tailSize, tail.data(), tail.size())) return false;
-  int64_t endAt = -1;
-  for (int64_t i = static_cast<int64_t>(tail.size()) - 22; i >= 0; --i) {
-    const unsigned char* p = tail.data() + i;
-    if (Get(p, 4) == kEndSig && static_cast<uint64_t>(i) + 22 + Get(p + 20, 2) <= tail.size()) {
-      endAt = i;
-      break;
-    }
-  }
-  if (endAt < 0) return false;
-  const unsigned char* end = tail.data() + endAt;
-  const uint64_t endPos = m_fileSize - tailSize + static_cast<uint64_t>(endAt);
-  uint64_t count = Get(end + 10, 2);
-  uint64_t cdSize = Get(end + 12, 4);
-  uint64_t cdOffset = Get(end + 16, 4);
-  uint64_t cdLimit = endPos;
-  unsigned char loc[20];
-  if (endPos >= 20 && ReadAt(endPos - 20, loc, sizeof loc) && Get(loc, 4) == kLocator64Sig) {
-    unsigned char rec[56];
-    const uint64_t recAt = Get(loc + 8, 8);
-    if (!ReadAt(recAt, rec, sizeof rec) || Get(rec, 4) != kEnd64Sig) {
-      error = "damaged zip64 end record";
-      return false;
-    }
-    count = Get(rec + 32, 8);
-    cdSize = Get(rec + 40, 8);
-    cdOffset = Get(rec + 48, 8);
-    cdLimit = recAt;
-  }
-  if (cdOffset > cdLimit || cdSize > cdLimit - cdOffset) {
-    error = "the directory lies outside the file";
-    return false;
-  }
+  uint64_t cdOffset = 0, cdSize = 0, count = 0;
+  if (!LocateZipDirectory(m_fd, m_fileSize, cdOffset, cdSize, count, error)) return false;
+  m_directoryAt = cdOffset;
   std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
   if (!ReadAt(cdOffset, cd.data(), cd.size())) return false;
 
@@ -255,7 +316,7 @@ bool CZipReader::ParseDirectory(std::string& error) {
     e.localOffset = Get(p + 42, 4);
     e.name.assign(reinterpret_cast<const char*>(p + 46), nameLen);
     bool haveTime = false;
-    ParseExtra(p + 46 + nameLen, extraLen, e, haveTime);
+    ParseExtra(p + 46 + nameLen, extraLen, e, haveTime, m_taken);
     if (!haveTime)
       e.mtime = dosTimes.Convert(static_cast<uint16_t>(Get(p + 12, 2)),
                                  static_cast<uint16_t>(Get(p + 14, 2)));
@@ -281,6 +342,88 @@ bool CZipReader::DataStart(const ZipEntryInfo& e, uint64_t& pos, std::string& er
     error = "the entry's data lies outside the file";
     return false;
   }
+  return true;
+}
+
+bool CZipReader::StoredEntry(size_t index, ZipCopiedEntry& out, std::string& error) const {
+  if (index >= m_entries.size()) {
+    error = "no such entry";
+    return false;
+  }
+  const ZipEntryInfo& e = m_entries[index];
+  // One read takes the header with its usual extra fields; a longer one is
+  // read in full after.
+  if (e.localOffset >= m_directoryAt || m_directoryAt - e.localOffset < 30) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  std::vector<unsigned char> header(static_cast<size_t>(
+      std::min<uint64_t>(30 + e.name.size() + 256, m_directoryAt - e.localOffset)));
+  if (!PreadAll(m_fd, m_fileSize, e.localOffset, header.data(), header.size()) ||
+      Get(header.data(), 4) != kLocalSig) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  const size_t nameLen = Get(header.data() + 26, 2), extraLen = Get(header.data() + 28, 2);
+  const size_t have = header.size();
+  header.resize(30 + nameLen + extraLen);
+  if (header.size() > have && !PreadAll(m_fd, m_fileSize, e.localOffset + have,
+                                        header.data() + have, header.size() - have)) {
+    error = "the entry's header is damaged";
+    return false;
+  }
+  const unsigned char* fixed = header.data();
+  const unsigned char* rest = header.data() + 30;
+  const uint64_t flags = Get(fixed + 6, 2), method = Get(fixed + 8, 2);
+  const uint64_t dataAt = e.localOffset + header.size();
+  ZipEntryFields& f = out.fields;
+  f = ZipEntryFields{};
+  f.compressedSize = Get(fixed + 18, 4);
+  f.size = Get(fixed + 22, 4);
+  const unsigned char* extra = rest + nameLen;
+  for (size_t at = 0; at + 4 <= extraLen;) {
+    const uint64_t tag = Get(extra + at, 2), len = Get(extra + at + 2, 2);
+    if (at + 4 + len > extraLen) {
+      error = "the entry's header is damaged";
+      return false;
+    }
+    if (tag == 0x0001) {
+      // In a local header the zip64 field holds both sizes.
+      if (len < 16) {
+        error = "the entry's header is damaged";
+        return false;
+      }
+      if (f.size == 0xFFFFFFFFu) f.size = Get(extra + at + 4, 8);
+      if (f.compressedSize == 0xFFFFFFFFu) f.compressedSize = Get(extra + at + 12, 8);
+      f.zip64 = true;
+    } else if (tag != kPaddingTag) {
+      f.extra.append(reinterpret_cast<const char*>(extra + at), 4 + len);
+    }
+    at += 4 + len;
+  }
+  out.storedName.assign(reinterpret_cast<const char*>(rest), nameLen);
+  if (flags != e.flags || (flags & 0x9) != 0 || method != e.method ||
+      (method != 0 && method != Z_DEFLATED) || Get(fixed + 14, 4) != e.crc || f.size != e.size ||
+      f.compressedSize != e.compressedSize || out.storedName != e.name) {
+    error = "the entry's header does not match its record in the directory";
+    return false;
+  }
+  if (dataAt > m_directoryAt || e.compressedSize > m_directoryAt - dataAt) {
+    error = "the entry's data lies outside the file";
+    return false;
+  }
+  out.fd = m_fd;
+  out.headerAt = e.localOffset;
+  out.dataAt = dataAt;
+  f.name = e.name;
+  f.madeBy = e.madeBy;
+  f.flags = static_cast<uint16_t>(flags);
+  f.method = static_cast<uint16_t>(method);
+  f.dosTime = static_cast<uint16_t>(Get(fixed + 10, 2));
+  f.dosDate = static_cast<uint16_t>(Get(fixed + 12, 2));
+  f.crc = e.crc;
+  f.externalAttributes = e.externalAttributes;
+  if (e.source) f.centralExtra = IdentityField(*e.source);
   return true;
 }
 

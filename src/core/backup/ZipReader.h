@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "backup/BackupRecords.h"
+#include "backup/ZipWriter.h"
 
 struct libdeflate_decompressor;
 
@@ -27,6 +31,9 @@ struct ZipEntryInfo {
   // whole with a good checksum (0 until then). A recorded compressed size
   // may run past the end of a deflate stream.
   uint64_t dataEnd = 0;
+  // The source file's identity when it was read, when the entry records it
+  // (see BackupRecords.h).
+  std::optional<SourceIdentity> source;
 };
 
 // Reads ZIP archives on its own: the central directory (zip64 end records and
@@ -44,6 +51,17 @@ struct ZipEntryInfo {
 // to the largest such entry read), plus 1.25 MiB for streaming, plus the
 // directory. A reader is used by one thread at a time; each thread that reads
 // the same archive opens its own (OpenCopyOf).
+// Finds the end records of the ZIP file open as `fd` (`fileSize` bytes):
+// the directory's offset, size and entry count. False for no ZIP.
+bool LocateZipDirectory(int fd, uint64_t fileSize, uint64_t& offset, uint64_t& size,
+                        uint64_t& count, std::string& error);
+
+// Reads only the last record of the directory of the ZIP file at `path`
+// (name and taken record), without the rest: a quick look at a Backup's
+// manifest entry. False when there is none or it cannot be read.
+bool ReadLastZipRecord(const std::string& path, std::string& name,
+                       std::optional<TakenRecord>& taken);
+
 class CZipReader {
  public:
   CZipReader() = default;
@@ -68,6 +86,24 @@ class CZipReader {
   // False when the directory announced more entries than could be read.
   bool DirectoryComplete() const { return m_complete; }
 
+  // The taken record an entry of the directory carries (see BackupRecords.h),
+  // if any; with several, the last one.
+  const std::optional<TakenRecord>& Taken() const { return m_taken; }
+
+  // The entry as it is stored, ready to be copied into another archive
+  // (CZipWriter::AddCopied), after its local header was checked against its
+  // central record: signature, flags, method, CRC, sizes and name must agree,
+  // it must be neither encrypted nor sized after its data, and its data must
+  // end before the directory. False (with `error`) when anything differs.
+  // Only reads the file at given offsets, so several threads may call it.
+  bool StoredEntry(size_t index, ZipCopiedEntry& out, std::string& error) const;
+
+  // Where the directory starts: no entry's data may reach past it.
+  uint64_t DirectoryOffset() const { return m_directoryAt; }
+
+  // The open file, for reading entries' bytes as they are stored.
+  int Fd() const { return m_fd; }
+
   // Hands the entry's data to `sink` piece by piece, in order; `sink` returns
   // false to stop (the result is then false with `error` = "stopped"). True
   // when all data was delivered and its size and CRC match the directory.
@@ -90,7 +126,9 @@ class CZipReader {
 
   int m_fd = -1;
   uint64_t m_fileSize = 0;
+  uint64_t m_directoryAt = 0;
   bool m_complete = true;
+  std::optional<TakenRecord> m_taken;
   std::vector<ZipEntryInfo> m_entries;
   std::vector<char> m_in;
   std::vector<char> m_out;

@@ -26,6 +26,10 @@ CNewSchemeDlg::CNewSchemeDlg(wxWindow* parent) : wxDialog(parent, wxID_ANY, wxSt
   row->Add(m_label, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, FromDIP(8));
   row->Add(m_edit, 1, wxALIGN_CENTER_VERTICAL);
   top->Add(row, 0, wxEXPAND | wxALL, FromDIP(12));
+  // A new Backup copies what did not change from the one before; this reads
+  // every file instead.
+  m_reread = new wxCheckBox(this, 1013, "Read every file again");
+  top->Add(m_reread, 0, wxLEFT | wxRIGHT | wxBOTTOM, FromDIP(12));
   top->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, FromDIP(12));
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
   auto* ok = new wxButton(this, wxID_OK, "OK");
@@ -43,6 +47,8 @@ int CNewSchemeDlg::ShowModal() {
   SetTitle(m_strCaption);
   m_label->SetLabel(m_strLabel);
   m_edit->ChangeValue(m_strName);
+  m_reread->Show(m_bOfferReread);
+  m_reread->SetValue(m_bReread);
   m_strOriginalName = m_strName;
   Layout();
   GetSizer()->Fit(this);
@@ -54,6 +60,7 @@ int CNewSchemeDlg::ShowModal() {
 
 bool CNewSchemeDlg::TryAccept() {
   m_strName = m_edit->GetValue();
+  m_bReread = m_bOfferReread && m_reread->GetValue();
   NameCheckContext context;
   context.mode = m_nMode;
   context.originalName = m_strOriginalName.utf8_string();

@@ -3,6 +3,7 @@
 #ifndef TESSAROOK_GUI_APP_NEWSCHEMEDLG_H
 #define TESSAROOK_GUI_APP_NEWSCHEMEDLG_H
 
+#include <wx/checkbox.h>
 #include <wx/dialog.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
@@ -13,7 +14,9 @@ namespace tessarook {
 
 // Use: construct, set m_strCaption, m_strLabel, m_nMode and (rename,
 // duplicate) m_strName; ShowModal; on wxID_OK read m_strName. The dialog
-// checks the name but creates, renames or deletes nothing itself.
+// checks the name but creates, renames or deletes nothing itself. For a new
+// Backup, m_bOfferReread shows the check box "Read every file again", whose
+// state is in m_bReread after OK.
 class CNewSchemeDlg : public wxDialog {
  public:
   explicit CNewSchemeDlg(wxWindow* parent);
@@ -27,17 +30,21 @@ class CNewSchemeDlg : public wxDialog {
 
   wxTextCtrl* GetNameEdit() const { return m_edit; }
   wxStaticText* GetLabelControl() const { return m_label; }
+  wxCheckBox* GetRereadCheck() const { return m_reread; }
 
   wxString m_strCaption;
   wxString m_strName;
   wxString m_strLabel;
   int m_nMode = NAME_SCHEME;
+  bool m_bOfferReread = false;
+  bool m_bReread = false;
 
  private:
   void OnOK(wxCommandEvent& event);
 
   wxStaticText* m_label;
   wxTextCtrl* m_edit;
+  wxCheckBox* m_reread;
   wxString m_strOriginalName;
 };
 

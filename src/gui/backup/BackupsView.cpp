@@ -392,8 +392,9 @@ void CBackupsView::NewBackup(bool forScheme) {
   if (forScheme) dialog.m_strCaption += " - " + GetDocument()->GetTitle();
   dialog.m_strLabel = "Backup name:";
   dialog.m_nMode = NAME_BACKUP;
+  dialog.m_bOfferReread = true;
   if (dialog.ShowModal() != wxID_OK) return;
-  StartBackup(dialog.m_strName.utf8_string());
+  StartBackup(dialog.m_strName.utf8_string(), dialog.m_bReread);
 }
 
 void CBackupsView::BackUpNow() {
@@ -539,12 +540,13 @@ void CBackupsView::ShowSummary(const OperationSummary& summary) {
   if (CMainFrame* frame = Frame()) frame->GetProgressDisplay()->ShowSummary(summary);
 }
 
-bool CBackupsView::StartBackup(const std::string& name) {
+bool CBackupsView::StartBackup(const std::string& name, bool reread) {
   const std::string path = GetBackupPath(name);
   if (path.empty() || m_worker.IsRunning()) return false;
   // The job keeps its own copy of the lists: the Scheme may change meanwhile.
   const CScheme& scheme = GetDocument()->GetScheme();
   auto job = std::make_shared<CBackupJob>(scheme.m_files, scheme.m_folders);
+  job->SetReread(reread);
   std::shared_ptr<CCancelAwareSink> sink = MakeSink();
   ShowProgress();
   const auto start = std::chrono::steady_clock::now();

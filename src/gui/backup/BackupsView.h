@@ -74,9 +74,10 @@ class CBackupsView : public CListPane {
   // The in-place rename: asks before replacing another Backup.
   void RenameBackup(const std::string& newName);
 
-  // Takes a Backup of the open Scheme under `name` on the worker thread.
-  // False when one is still running or no Scheme is open.
-  bool StartBackup(const std::string& name);
+  // Takes a Backup of the open Scheme under `name` on the worker thread;
+  // with `reread`, every file is read (nothing is copied from the Backup
+  // before). False when one is still running or no Scheme is open.
+  bool StartBackup(const std::string& name, bool reread = false);
   // Writes the named Backup as a plain ZIP to `target` on the worker thread.
   bool StartExport(const std::string& name, const std::string& target);
   // Reads every entry of the named Backup on the worker thread; the end shows

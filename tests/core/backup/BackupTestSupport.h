@@ -114,6 +114,63 @@ inline RunResult PythonExtract(const std::string& zip, const std::string& into) 
                " " + Quote(zip) + " " + Quote(into) + " 2>/dev/null");
 }
 
+// Makes the Backup at `zip` look as if taken on another machine: the
+// machine identity in its taken record (tag "Tr", kind 2) is overwritten.
+// False when it holds no taken record.
+inline bool PretendTakenElsewhere(const std::string& zip) {
+  std::string bytes = ReadFile(zip);
+  const std::string marker("\x54\x72\x1a\x00\x01\x02", 6);  // tag, length 26, version 1, kind 2
+  const size_t at = bytes.rfind(marker);
+  if (at == std::string::npos) return false;
+  bytes.replace(at + marker.size() + 8, 16, std::string(16, 'x'));
+  WriteFile(zip, bytes);
+  return true;
+}
+
+inline bool HaveTool(const std::string& tool) {
+  return Shell("command -v " + tool + " >/dev/null 2>&1").status == 0;
+}
+
+// What the standard readers find wrong with an archive whose entries should
+// hold `expected` (name -> bytes; entries not named are not compared): each
+// of Info-ZIP's unzip, 7-Zip and bsdtar tests or extracts it, and Python's
+// zipfile checks every CRC and reads every entry. Empty when all agree.
+// A reader that is not installed is left out and named in `missing`.
+inline std::vector<std::string> StandardReaderComplaints(
+    const std::string& zip, const std::vector<std::pair<std::string, std::string>>& expected,
+    const std::string& scratch, std::vector<std::string>* missing = nullptr) {
+  std::vector<std::string> out;
+  if (!UnzipAccepts(zip)) out.push_back("unzip -t fails");
+  if (HaveTool("7zz")) {
+    const RunResult r = Shell("7zz t -bd " + Quote(zip) + " 2>&1");
+    if (r.status != 0 || r.out.find("Everything is Ok") == std::string::npos ||
+        r.out.find("Warnings") != std::string::npos)
+      out.push_back("7zz t: " + r.out);
+  } else if (missing) {
+    missing->push_back("7zz");
+  }
+  auto compare = [&](const std::string& tool, const std::string& folder) {
+    for (const auto& [name, bytes] : expected)
+      if (ReadFile(folder + "/" + name) != bytes)
+        out.push_back(tool + " gives other bytes for " + name);
+  };
+  if (HaveTool("bsdtar")) {
+    const std::string into = scratch + "/bsdtar";
+    fs::create_directories(into);
+    if (Shell("bsdtar -xf " + Quote(zip) + " -C " + Quote(into) + " 2>&1").status != 0)
+      out.push_back("bsdtar -x fails");
+    compare("bsdtar", into);
+  } else if (missing) {
+    missing->push_back("bsdtar");
+  }
+  const std::string into = scratch + "/python";
+  if (PythonExtract(zip, into).status != 0) out.push_back("Python's zipfile finds it bad");
+  compare("Python", into);
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+  return out;
+}
+
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> out;
   std::istringstream in(text);

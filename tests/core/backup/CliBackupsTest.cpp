@@ -674,3 +674,57 @@ TEST_F(CliBackups, DestroyingASchemeAsksOnATerminal) {
         << settings;
   }
 }
+
+// Through the command line: a second Backup copies what did not change
+// (--json says from where and how many), --reread copies nothing, and a
+// Backup keeps the time it was taken when it is duplicated or carried in a
+// Compressed Scheme: the listing and "latest" go by that time, not by when
+// the file was made.
+TEST_F(CliBackups, ReuseRereadAndTheTakenTime) {
+  const std::string src = dir_ / "src";
+  for (int i = 0; i < 5; ++i)
+    WriteFile(src + "/f" + std::to_string(i) + ".txt", std::string(2000 + i, 'a' + i));
+  ASSERT_EQ(Tool("add S " + Quote(src)).status, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(3300));  // the files settle
+
+  const RunResult one = Tool("backup S one --json");
+  ASSERT_EQ(one.status, 0) << Err();
+  EXPECT_NE(one.out.find("\"parent\":null,\"reused\":0,"), std::string::npos) << one.out;
+  const RunResult two = Tool("backup S two --json");
+  ASSERT_EQ(two.status, 0) << Err();
+  EXPECT_NE(two.out.find("\"parent\":\"one\",\"reused\":5,"), std::string::npos) << two.out;
+  const RunResult three = Tool("backup S three --reread --json");
+  ASSERT_EQ(three.status, 0) << Err();
+  EXPECT_NE(three.out.find("\"parent\":null,\"reused\":0,"), std::string::npos) << three.out;
+  EXPECT_EQ(Tool("verify S two").out, "ok\t5\n");
+  const std::string to = dir_ / "restored";
+  ASSERT_EQ(Tool("restore S two --to " + Quote(to)).status, 0) << Err();
+  for (int i = 0; i < 5; ++i) {
+    const std::string f = src + "/f" + std::to_string(i) + ".txt";
+    EXPECT_EQ(ReadFile(to + f), ReadFile(f)) << f;
+  }
+
+  // A copy of the oldest Backup is the newest file, but keeps its time.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  ASSERT_EQ(Tool("duplicate-backup S one copy").status, 0) << Err();
+  auto timeOf = [](const std::string& listing, const std::string& name) {
+    for (const std::string& line : Lines(listing))
+      if (line.rfind(name + "\t", 0) == 0) return line.substr(name.size() + 1);
+    return std::string("missing");
+  };
+  const RunResult list = Tool("backups S --sort time");
+  EXPECT_EQ(timeOf(list.out, "copy"), timeOf(list.out, "one"));
+  EXPECT_EQ(Lines(list.out).back().substr(0, 6), "three\t") << list.out;
+  EXPECT_EQ(Tool("verify S latest --json").out.find("\"backup\":\"three\""), 1u);
+
+  // Carried to another My Schemes folder in a Compressed Scheme: the same times.
+  ASSERT_EQ(Tool("export S " + Quote(dir_ / "s.csm")).status, 0) << Err();
+  const RunResult json = Tool("backups S --json");
+  const RunResult imported =
+      Shell(std::string(TESSAROOK_CLI) + " --schemes-dir " + Quote(dir_ / "elsewhere") +
+            " import " + Quote(dir_ / "s.csm") + " && " + TESSAROOK_CLI + " --schemes-dir " +
+            Quote(dir_ / "elsewhere") + " backups S --json");
+  ASSERT_EQ(imported.status, 0);
+  EXPECT_EQ(imported.out.substr(imported.out.find("\"backups\"")),
+            json.out.substr(json.out.find("\"backups\"")));
+}

@@ -12,6 +12,7 @@
 #include "backup/BackupArchive.h"
 #include "backup/BackupJob.h"
 #include "backup/DeflateEngine.h"
+#include "backup/ZipReader.h"
 #include "util/TaskPool.h"
 
 using namespace backup_test;
@@ -131,8 +132,18 @@ TEST(ParallelBackup, OrderHoldsUnderSkippedVanishedAndLargeFilesWhateverTheWorke
   }
   EXPECT_TRUE(results[0] == results[1]);
   EXPECT_TRUE(results[0] == results[2]);
-  // The compressed data, too, does not depend on the number of workers.
-  EXPECT_EQ(fs::file_size(dir / "b1.zip"), fs::file_size(dir / "b5.zip"));
+  // The compressed data, too, does not depend on the number of workers
+  // (the records beside it may: a file's identity is recorded only once it
+  // has stood unchanged for a while).
+  auto compressed = [&](const std::string& zip) {
+    tessarook::CZipReader reader;
+    std::string error;
+    EXPECT_TRUE(reader.Open(zip, error)) << error;
+    std::vector<std::pair<uint32_t, uint64_t>> out;
+    for (const auto& e : reader.Entries()) out.emplace_back(e.crc, e.compressedSize);
+    return out;
+  };
+  EXPECT_EQ(compressed(dir / "b1.zip"), compressed(dir / "b5.zip"));
 }
 
 TEST(ParallelBackup, APieceJoinedStreamInflatesWithPythonsZlib) {

@@ -92,6 +92,37 @@ TEST_F(BackupsTest, NewBackupOfARealTreeIsListedAndReadsWithUnzip) {
   for (const auto& path : archive.paths) EXPECT_EQ(path.find(".log"), std::string::npos) << path;
 }
 
+// The New Backup dialog's "Read every file again": unchecked, a Backup builds
+// on the one before it; checked, it reads every file. The name dialog shows
+// it for a new Backup only.
+TEST_F(BackupsTest, NewBackupCanReadEveryFileAgain) {
+  OpenTreeScheme();
+  auto take = [&](const std::string& name, bool reread) {
+    const int before = View()->GetFinishedRuns();
+    wxTEST_DIALOG(Command(ID_NEW_BACKUP), wxExpectModal<CNewSchemeDlg>([&](CNewSchemeDlg& d) {
+                    EXPECT_TRUE(d.GetRereadCheck()->IsShown());
+                    EXPECT_EQ(d.GetRereadCheck()->GetLabel(), "Read every file again");
+                    EXPECT_FALSE(d.GetRereadCheck()->GetValue());
+                    d.GetNameEdit()->SetValue(name);
+                    d.GetRereadCheck()->SetValue(reread);
+                    return d.TryAccept() ? wxID_OK : wxID_CANCEL;
+                  }));
+    EXPECT_TRUE(WaitForRuns(before + 1));
+    EXPECT_EQ(View()->GetLastBackupResult().status, BackupJobResult::Status::kDone);
+    return View()->GetLastBackupResult().parent;
+  };
+  EXPECT_EQ(take("first", false), "");
+  EXPECT_EQ(take("second", false), BackupFile("first").string());
+  EXPECT_EQ(take("third", true), "");
+  EXPECT_EQ(take("fourth", false), BackupFile("third").string());
+
+  ASSERT_TRUE(View()->SelectName("third"));
+  wxTEST_DIALOG(View()->RenameSelected(), wxExpectModal<CNewSchemeDlg>([](CNewSchemeDlg& d) {
+                  EXPECT_FALSE(d.GetRereadCheck()->IsShown());
+                  return wxID_CANCEL;
+                }));
+}
+
 TEST_F(BackupsTest, ABackupThatSkippedFilesSaysSoAndNamesThem) {
   fs::create_directories(Data());
   WriteFile(Data() / "kept.txt", "kept");
