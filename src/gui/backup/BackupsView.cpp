@@ -586,8 +586,10 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
       for (const SkippedFile& file : result->skipped)
         summary.skipped.emplace_back(file.path, file.reason);
       summary.changed = result->changed;
-      for (const std::string& old : *pruned)
-        summary.skipped.emplace_back(old, "old Backup deleted by the keep rules");
+      if (!pruned->empty())
+        summary.breakdown = FormatCount(pruned->size()) +
+                            (pruned->size() == 1 ? " old Backup" : " old Backups") +
+                            " deleted by the keep rules";
       ShowSummary(summary);
       NotifyBackupEnd(name, *result);
       if (CMainFrame* frame = Frame(); frame && frame->GetSchemesView())

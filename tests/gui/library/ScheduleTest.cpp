@@ -4,6 +4,8 @@
 // and their preview, a record that survives a restart of the window and a
 // rename of the Scheme, and the keep rules applied after a Backup.
 
+#include <wx/statusbr.h>
+
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -118,6 +120,10 @@ TEST_F(ScheduleTest, TheDialogSetsTheTimerAndKeepRulesThatFollowTheScheme) {
   // The next Backup applies the rules.
   TakeBackup("b5");
   EXPECT_EQ(Frame()->GetBackupsView()->GetListedNames().size(), 2u);
+  // Old Backups the rules deleted are no files the Backup skipped.
+  const wxString said = Frame()->GetStatusBar()->GetStatusText(0);
+  EXPECT_FALSE(said.Contains("skipped")) << said;
+  EXPECT_TRUE(said.Contains("old Backups deleted by the keep rules")) << said;
 
   // Renaming the open Scheme in My Schemes carries the record and the line.
   CSchemesView* schemes = Frame()->GetSchemesView();
