@@ -2,8 +2,8 @@
 #pragma once
 // The frame of tessarook-cli: global options, the command table, the common
 // exit statuses, SCHEME/BACKUP resolution, messages and the terminal progress bar.
-// Each group of commands lives in its own Cmd*.cpp and registers itself with a
-// static CommandRegistrar, so adding a command touches only its own file.
+// Each group of commands lives in its own Cmd*.cpp; the table in Commands.cpp
+// describes them all.
 
 #include <atomic>
 #include <cstdint>
@@ -28,12 +28,6 @@ enum ExitCode : int {
   kExitInterrupted = 130,
 };
 
-// Options of one command, as it declared them.
-struct OptionSpec {
-  std::string name;         // "--force"
-  bool takesValue = false;  // "--to DIR"
-};
-
 struct Args {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;  // name -> value ("" for flags)
@@ -50,9 +44,13 @@ struct Context {
   std::string settingsFile;      // --settings; else the program's own (FindUserPlaces)
   bool quiet = false;
   unsigned jobs = 0;  // --jobs: workers for backup, restore and verify; 0 = one per core
+  bool json = false;  // --json: one JSON document on stdout, messages as JSON on stderr
 
   // The My Schemes folder: --schemes-dir, else dir_schemes from the settings file.
   std::string SchemesDir() const;
+  // The deflate level of new Backups the settings file chose (the desktop
+  // program's Settings), the normal one when it chose none.
+  int CompressionLevel() const;
   // A SCHEME argument: a Scheme name in the My Schemes folder, or, when it holds a
   // "/" or ends in ".tsbak", the path of a scheme file (made absolute).
   std::string SchemeFile(const std::string& arg) const;
@@ -64,22 +62,107 @@ struct Context {
   std::string RecordsFile() const;
 };
 
+// What an argument or an option's value names: how help texts show it and
+// what the shell completions offer for it.
+enum class Kind {
+  kText,        // anything (nothing offered)
+  kNumber,      // a whole number
+  kScheme,      // a Scheme name, or the path of a scheme file
+  kSchemeName,  // a Scheme name in the My Schemes folder
+  kBackup,      // a Backup of the Scheme given as the first argument
+  kBackupPath,  // a source path in the Backup given as the second argument
+  kPath,        // a file or folder on disk
+  kFolder,      // a folder on disk
+  kCsm,         // a Compressed Scheme file
+  kWords,       // one of the words of the meta text, separated by "|"
+  kCommand,     // a command's name
+};
+
+// One positional argument of a command.
+struct ArgSpec {
+  enum class Count { kOne, kOptional, kOneOrMore, kAny };
+  std::string meta;  // "SCHEME", "PATH", "off|hourly|daily|weekly"
+  Kind kind = Kind::kText;
+  Count count = Count::kOne;
+};
+
+// One option of a command (or of the program).
+struct OptionSpec {
+  std::string name;   // "--to"
+  std::string value;  // "DIR"; empty for an option that takes no value
+  Kind kind = Kind::kText;
+  std::string description;  // one line
+  bool TakesValue() const { return !value.empty(); }
+};
+
+// A command as the table in Commands.cpp describes it. Help texts, the manual
+// page's command section and the shell completions are all made from the table.
 struct Command {
   std::string name;
-  std::string synopsis;  // "backup SCHEME [BACKUP] [--force]"
-  std::string summary;   // one line for the command list
-  std::string help;      // longer text for COMMAND --help (may be empty)
+  std::string topic;  // the heading it is listed under
+  std::vector<ArgSpec> args;
   std::vector<OptionSpec> options;
-  size_t minArgs = 0;
-  size_t maxArgs = 0;  // SIZE_MAX for "any number"
+  std::string summary;  // one line for the command list
+  std::string help;     // paragraphs (separated by an empty line) for COMMAND --help
   int (*run)(const Context&, const Args&) = nullptr;
+
+  // "backup SCHEME [BACKUP] [OPTION...]"
+  std::string Synopsis() const;
+  size_t MinArgs() const;
+  size_t MaxArgs() const;  // SIZE_MAX for "any number"
+  const OptionSpec* FindOption(const std::string& name) const;
 };
 
-struct CommandRegistrar {
-  explicit CommandRegistrar(Command command);
-};
-
+// Every command, in the order they are listed.
 const std::vector<Command>& Commands();
+const Command* FindCommand(const std::string& name);
+// The program's own options (--schemes-dir, ...), which may also follow a command.
+const std::vector<OptionSpec>& GlobalOptions();
+
+// The commands' functions.
+int RunNew(const Context&, const Args&);
+int RunShow(const Context&, const Args&);
+int RunAdd(const Context&, const Args&);
+int RunAddFile(const Context&, const Args&);
+int RunAddFolder(const Context&, const Args&);
+int RunRemove(const Context&, const Args&);
+int RunExclude(const Context&, const Args&);
+int RunBackup(const Context&, const Args&);
+int RunBackups(const Context&, const Args&);
+int RunContents(const Context&, const Args&);
+int RunRestore(const Context&, const Args&);
+int RunExtract(const Context&, const Args&);
+int RunVerify(const Context&, const Args&);
+int RunDeleteBackup(const Context&, const Args&);
+int RunRenameBackup(const Context&, const Args&);
+int RunDuplicateBackup(const Context&, const Args&);
+int RunPrune(const Context&, const Args&);
+int RunSchedule(const Context&, const Args&);
+int RunSchemes(const Context&, const Args&);
+int RunDelete(const Context&, const Args&);
+int RunRename(const Context&, const Args&);
+int RunDuplicate(const Context&, const Args&);
+int RunExport(const Context&, const Args&);
+int RunImport(const Context&, const Args&);
+int RunPush(const Context&, const Args&);
+int RunRemoteBackups(const Context&, const Args&);
+int RunPull(const Context&, const Args&);
+int RunWatch(const Context&, const Args&);
+int RunHelp(const Context&, const Args&);
+
+// The program's help: the command list (--help), one command's (COMMAND --help).
+std::string UsageText();
+std::string CommandHelpText(const Command& command);
+// Of `candidates`, the one nearest to the mistyped `word`, when one is near
+// enough to be meant; else empty.
+std::string Nearest(const std::string& word, const std::vector<std::string>& candidates);
+// The paragraphs of a help text (separated by an empty line).
+std::vector<std::string> Paragraphs(const std::string& text);
+// `text` reflowed: paragraphs (separated by an empty line) are filled to `width`
+// columns with `indent` blanks before each line; a paragraph whose lines start
+// with two blanks stays as it is, indented.
+std::string Reflow(const std::string& text, size_t indent, size_t width);
+constexpr size_t kHelpWidth = 79;
 
 // A path argument made absolute against the current folder, without "." and
 // ".." parts and without a trailing "/" (the root stays "/").
@@ -133,10 +216,12 @@ int ParseKeepPolicy(const Args& args, KeepPolicy& policy);
 int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const PruneOptions& options,
                    PruneOutcome& outcome);
 
-// One Backup as a JSON object: {"name", "time" (ISO 8601), "size"}; with
-// `reasons`, also the rules that keep it.
+// One Backup as a JSON object, the same wherever a Backup appears: {"name",
+// "time" (ISO 8601), "size"}; with `reasons`, also "kept_by", the rules that
+// keep it; with `reason`, also "reason", why it was passed over.
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
-                     const std::vector<std::string>* reasons = nullptr);
+                     const std::vector<std::string>* reasons = nullptr,
+                     const std::string* reason = nullptr);
 
 // The My Schemes folder with what carries a Scheme's record and timer through
 // its rename, duplicate and delete (see SchemeFollower).

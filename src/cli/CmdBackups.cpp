@@ -4,9 +4,11 @@
 
 #include <sys/stat.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,15 +118,36 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
 // `damaged` as for OpenBackup; `name` receives the Backup's name ("latest"
 // resolved).
 int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive,
-                     bool* damaged = nullptr, std::string* name = nullptr) {
+                     bool* damaged = nullptr, std::string* name = nullptr,
+                     std::string* scheme = nullptr) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (scheme) *scheme = schemeFile;
   if (!CheckName(args.positional[1])) return kExitUsage;
   const CBackupStore store(schemeFile);
   const std::string backup = BackupName(store, args.positional[1]);
   if (backup.empty()) return kExitFailure;
   if (name) *name = backup;
   return OpenBackup(store, backup, archive, damaged) ? kExitOk : kExitFailure;
+}
+
+// The Backup object of the Backup `name` (after a Key); its time and size
+// null when the file is gone.
+void WriteBackupRef(CJsonWriter& json, const CBackupStore& store, const std::string& name) {
+  BackupInfo info;
+  if (store.GetInfo(name, info))
+    WriteBackupJson(json, info);
+  else
+    json.BeginObject().Bytes("name", name).Key("time").Null().Key("size").Null().EndObject();
+}
+
+// The members every document about one Backup starts with: "scheme" (the
+// scheme file) and "backup" (the Backup object; its time and size null when
+// the file is gone).
+void WriteSchemeAndBackup(CJsonWriter& json, const std::string& schemeFile,
+                          const std::string& name) {
+  json.Bytes("scheme", schemeFile).Key("backup");
+  WriteBackupRef(json, CBackupStore(schemeFile), name);
 }
 
 std::string DefaultBackupName() { return BackupNameForTime(time(nullptr)); }
@@ -148,6 +171,16 @@ struct BackupRun {
 int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   KeepPolicy policy;
   if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
+  int level = 0;
+  if (args.Has("--level")) {
+    const std::string value = args.Get("--level");
+    if (value.size() != 1 || value[0] < '1' || value[0] > '9') {
+      Error("--level needs a compression level from 1 (fastest) to 9 (smallest), not '" + value +
+            "'");
+      return kExitUsage;
+    }
+    level = value[0] - '0';
+  }
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
@@ -199,6 +232,7 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   CBackupJob job(scheme.m_files, scheme.m_folders);
   job.SetJobs(ctx.jobs);
   job.SetReread(args.Has("--reread"));
+  job.SetLevel(level != 0 ? level : ctx.CompressionLevel());
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
@@ -219,6 +253,11 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
     Error("changed while read: " + changed + " (stored as it was read)");
   int status = result.skipped.empty() && result.changed.empty() ? kExitOk : kExitSkipped;
 
+  // The Backup files were copied from, as it was before pruning may take it.
+  BackupInfo parent;
+  if (!result.parent.empty() && !store.GetInfo(fs::path(result.parent).stem().string(), parent))
+    parent.name = fs::path(result.parent).stem().string();
+
   // Old Backups go only once this one is written: skipped files do not stop
   // that (the Backup holds everything that could be read), a failure does.
   // The new Backup itself stays whatever the clock says about its time.
@@ -227,25 +266,21 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
     PruneOptions options;
     options.protect = {name};
     if (PruneAndReport(store, policy, options, pruned) != kExitOk) status = kExitSkipped;
-    if (!ctx.quiet)
+    if (!ctx.quiet && !ctx.json)  // the JSON document lists them
       for (const BackupInfo& b : pruned.deleted) Error("deleted the old Backup " + b.name);
   }
 
   if (args.Has("--json")) {
-    BackupInfo info;
-    const bool listed = store.GetInfo(name, info);
     CJsonWriter json;
-    json.BeginObject().Bytes("scheme", schemeFile).Bytes("name", name).Key("time");
-    if (listed)
-      json.String(IsoLocalTime(info.creationTime));
-    else
-      json.Null();  // gone already (removed by another program)
-    json.Key("files").Number(result.filesStored).Key("bytes").Number(result.archiveSize);
+    json.BeginObject();
+    WriteSchemeAndBackup(json, schemeFile, name);
+    json.Key("files").Number(result.filesStored);
     // The earlier Backup unchanged files were copied from, and how many.
-    if (result.parent.empty())
-      json.Key("parent").Null();
+    json.Key("parent");
+    if (parent.name.empty())
+      json.Null();
     else
-      json.Bytes("parent", fs::path(result.parent).stem().string());
+      WriteBackupJson(json, parent);
     json.Key("reused").Number(result.filesReused);
     json.Key("skipped").BeginArray();
     for (const SkippedFile& s : result.skipped)
@@ -275,6 +310,8 @@ BackupEnd EndOf(int status) {
       return status >= 128 ? BackupEnd::kInterrupted : BackupEnd::kNone;
   }
 }
+
+}  // namespace
 
 int RunBackup(const Context& ctx, const Args& args) {
   // What went wrong goes to the Scheme's record, and with --notify to the desktop.
@@ -341,11 +378,15 @@ int RunContents(const Context& ctx, const Args& args) {
   CBackupArchive archive;
   std::string name;
   bool damaged = false;
-  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name); status != kExitOk)
+  std::string schemeFile;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name, &schemeFile);
+      status != kExitOk)
     return status;
   if (args.Has("--json")) {
     CJsonWriter json;
-    json.BeginObject().Bytes("backup", name).Key("files").BeginArray();
+    json.BeginObject();
+    WriteSchemeAndBackup(json, schemeFile, name);
+    json.Key("files").Number(archive.paths.size()).Key("entries").BeginArray();
     for (size_t i = 0; i < archive.paths.size(); ++i)
       json.BeginObject().Key("index").Number(i).Bytes("path", archive.paths[i]).EndObject();
     std::cout << json.EndArray().Key("damaged").Bool(damaged).EndObject().Text();
@@ -356,17 +397,81 @@ int RunContents(const Context& ctx, const Args& args) {
   return damaged ? kExitFailure : kExitOk;
 }
 
+namespace {
+
+// A restore's failure as text: the reason, without the path when it starts
+// by naming it again.
+std::string FailureReason(const RestoreFailure& f) {
+  const std::string named = f.path + ": ";
+  const bool repeats = !f.path.empty() && f.reason.compare(0, named.size(), named) == 0;
+  return repeats ? f.reason.substr(named.size()) : f.reason;
+}
+
+std::string FailureName(const RestoreFailure& f) {
+  return f.path.empty() ? "#" + std::to_string(f.position) : f.path;
+}
+
+// The JSON document of a restore: what restore and restore --dry-run share,
+// then the caller's members, then the end.
+class RestoreJson {
+ public:
+  RestoreJson(const std::string& schemeFile, const std::string& name, const std::string& to,
+              bool dryRun) {
+    json_.BeginObject();
+    WriteSchemeAndBackup(json_, schemeFile, name);
+    if (to.empty())
+      json_.Key("to").Null();
+    else
+      json_.Bytes("to", to);
+    json_.Key("dry_run").Bool(dryRun);
+  }
+  CJsonWriter& json() { return json_; }
+  // One file: "index", "path", "destination".
+  CJsonWriter& BeginFile(const CBackupArchive& archive, size_t position,
+                         const std::string& destination) {
+    return json_.BeginObject()
+        .Key("index")
+        .Number(position)
+        .Bytes("path", archive.paths[position])
+        .Bytes("destination", destination);
+  }
+  // "failed" (files not restored: "index", "path", "reason") and "missing"
+  // (paths asked for that the Backup does not hold), then the end.
+  std::string Finish(const std::vector<RestoreFailure>& failed,
+                     const std::vector<std::string>& missing) {
+    json_.Key("failed").BeginArray();
+    for (const RestoreFailure& f : failed)
+      json_.BeginObject()
+          .Key("index")
+          .Number(f.position)
+          .Bytes("path", f.path)
+          .Key("reason")
+          .String(FailureReason(f))
+          .EndObject();
+    json_.EndArray().Key("missing").BeginArray();
+    for (const std::string& m : missing) json_.String(m);
+    return json_.EndArray().EndObject().Text();
+  }
+
+ private:
+  CJsonWriter json_;
+};
+
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                   const std::vector<RestoreFailure>& refused, bool failing);
+                   std::vector<RestoreFailure>& refused, bool failing, RestoreJson* json);
+
+}  // namespace
 
 int RunRestore(const Context& ctx, const Args& args) {
   CBackupArchive archive;
   // A damaged list restores the files it names, and the command fails in the end.
   bool damaged = false;
-  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged); status != kExitOk)
+  std::string name, schemeFile;
+  if (const int status = OpenSchemeBackup(ctx, args, archive, &damaged, &name, &schemeFile);
+      status != kExitOk)
     return status;
 
-  bool missing = false;
+  std::vector<std::string> missing;
   std::vector<size_t> positions;
   if (args.positional.size() <= 2) {
     for (size_t i = 0; i < archive.paths.size(); ++i) positions.push_back(i);
@@ -375,7 +480,7 @@ int RunRestore(const Context& ctx, const Args& args) {
       const std::vector<size_t> found = PositionsOf(archive, args.positional[a]);
       if (found.empty()) {
         Error("not in the Backup: " + args.positional[a]);
-        missing = true;
+        missing.push_back(args.positional[a]);
       }
       positions.insert(positions.end(), found.begin(), found.end());
     }
@@ -390,21 +495,38 @@ int RunRestore(const Context& ctx, const Args& args) {
   }
   std::vector<RestoreFailure> failed;
   const std::vector<RestoreItem> items = CRestoreJob::Plan(archive, positions, to, failed);
-  if (args.Has("--dry-run")) return ForeseeRestore(archive, items, failed, damaged || missing);
+  std::optional<RestoreJson> json;
+  if (ctx.json) json.emplace(schemeFile, name, to, args.Has("--dry-run"));
+  if (args.Has("--dry-run")) {
+    const int status = ForeseeRestore(archive, items, failed, damaged || !missing.empty(),
+                                      json ? &*json : nullptr);
+    if (json) std::cout << json->Finish(failed, missing);
+    return status;
+  }
   BarSink bar(ctx, "Restore");
   RestoreResult result = CRestoreJob::Run(archive, items, &InterruptFlag(), &bar, ctx.jobs);
   bar.Finish();
-  for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
+  if (json) {
+    json->json().Key("files").Number(result.restored.size());
+    json->json().Key("created").Number(result.created).Key("replaced").Number(result.replaced);
+    json->json().Key("same").Number(result.same).Key("restored").BeginArray();
+    for (size_t position : result.restored) {
+      std::string destination;
+      for (const RestoreItem& item : items)
+        if (item.position == position) destination = item.destination;
+      json->BeginFile(archive, position, destination).EndObject();
+    }
+    json->json().EndArray();
+  } else {
+    for (size_t position : result.restored) std::cout << archive.paths[position] << "\n";
+  }
   failed.insert(failed.end(), result.failed.begin(), result.failed.end());
-  bool onlySkipped = !missing;
+  if (json) std::cout << json->Finish(failed, missing);
+  bool onlySkipped = missing.empty();
   bool needsFolder = false;
   bool damagedEntry = false;
   for (const RestoreFailure& f : failed) {
-    // A reason that starts by naming the file again says it once.
-    const std::string named = f.path + ": ";
-    const bool repeats = !f.path.empty() && f.reason.compare(0, named.size(), named) == 0;
-    Error("not restored " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) + ": " +
-          (repeats ? f.reason.substr(named.size()) : f.reason));
+    Error("not restored " + FailureName(f) + ": " + FailureReason(f));
     onlySkipped = onlySkipped && f.skipped;
     needsFolder = needsFolder || f.needsFolder;
     damagedEntry = damagedEntry || f.damaged;
@@ -415,14 +537,15 @@ int RunRestore(const Context& ctx, const Args& args) {
     return kExitInterrupted;
   }
   result.failed = failed;
-  if (!ctx.quiet) Error("restored: " + RestoreSummaryText(result));
+  // The summary is in the JSON document's counts.
+  if (!ctx.quiet && !json) Error("restored: " + RestoreSummaryText(result));
   // Damage met in the Backup is a failure of the Backup, never a skip.
   if (damaged || damagedEntry) {
     if (damagedEntry)
       Error("The Backup appears to be damaged: files named above hold damaged data");
     return kExitFailure;
   }
-  if (failed.empty() && !missing) return kExitOk;
+  if (failed.empty() && missing.empty()) return kExitOk;
   // Files left alone because they may not be replaced are skipped, as
   // unreadable files are by a backup; anything else is a failure unless
   // something was restored.
@@ -430,37 +553,73 @@ int RunRestore(const Context& ctx, const Args& args) {
   return result.restored.empty() ? kExitFailure : kExitSkipped;
 }
 
+namespace {
+
 // restore --dry-run: one line per file, "create", "replace" with the reason or
-// "same"; files that would not be restored are named on stderr.
+// "same" (or with `json`, its "plan" member); files that would not be
+// restored are named on stderr and join `refused`.
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
-                   const std::vector<RestoreFailure>& refused, bool failing) {
+                   std::vector<RestoreFailure>& refused, bool failing, RestoreJson* json) {
   using Action = CZipFile::Foresight::Action;
   bool skipped = !refused.empty();
   for (const RestoreFailure& f : refused)
-    Error("would not restore " + (f.path.empty() ? "#" + std::to_string(f.position) : f.path) +
-          ": " + f.reason);
+    Error("would not restore " + FailureName(f) + ": " + f.reason);
+  if (json) json->json().Key("plan").BeginArray();
   for (const RestorePreview& p : CRestoreJob::Foresee(archive, items, &InterruptFlag())) {
     const std::string& path = p.destination;
-    switch (p.foresight.action) {
-      case Action::kCreate:
-        std::cout << "create\t" << path << "\n";
-        break;
-      case Action::kReplace:
-        std::cout << "replace\t" << path << "\t" << p.foresight.reason << "\n";
-        break;
-      case Action::kSame:
-        std::cout << "same\t" << path << "\n";
-        break;
-      case Action::kRefuse:
-        Error("would not restore " + path + ": " + p.foresight.reason);
-        skipped = true;
-        break;
+    const char* action = p.foresight.action == Action::kCreate    ? "create"
+                         : p.foresight.action == Action::kReplace ? "replace"
+                         : p.foresight.action == Action::kSame    ? "same"
+                                                                  : nullptr;
+    if (!action) {
+      Error("would not restore " + path + ": " + p.foresight.reason);
+      RestoreFailure f;
+      f.position = p.position;
+      f.path = archive.paths[p.position];
+      f.reason = p.foresight.reason;
+      refused.push_back(f);
+      skipped = true;
+    } else if (json) {
+      json->BeginFile(archive, p.position, path).Key("action").String(action);
+      if (p.foresight.action == Action::kReplace)
+        json->json().Key("reason").String(p.foresight.reason);
+      json->json().EndObject();
+    } else {
+      std::cout << action << "\t" << path
+                << (p.foresight.action == Action::kReplace ? "\t" + p.foresight.reason : "")
+                << "\n";
     }
   }
+  if (json) json->json().EndArray();
   if (InterruptFlag().load()) return kExitInterrupted;
   if (failing) return kExitFailure;
   return skipped ? kExitSkipped : kExitOk;
 }
+
+// extract ... -: the file's bytes on stdout as they are read; damage found
+// at the end (a CRC that does not match) still fails the command.
+int ExtractToStdout(CBackupArchive& archive, size_t position, const std::string& shown) {
+  const int64_t index = archive.EntryIndexFor(position);
+  if (index < 0) {
+    Error("could not extract " + shown + ": the Backup holds no entry for it");
+    return kExitFailure;
+  }
+  std::cout.flush();
+  bool writeFailed = false;
+  const bool read = archive.ReadData(index, [&](const char* data, size_t n) {
+    writeFailed = std::fwrite(data, 1, n, stdout) != n;
+    return !writeFailed && !InterruptFlag().load();
+  });
+  if (InterruptFlag().load()) return kExitInterrupted;
+  if (writeFailed) return kExitFailure;  // named as output that could not be written
+  if (!read) {
+    Error("could not extract " + shown + ": " + archive.LastError());
+    return kExitFailure;
+  }
+  return kExitOk;
+}
+
+}  // namespace
 
 int RunExtract(const Context& ctx, const Args& args) {
   CBackupArchive archive;
@@ -471,6 +630,7 @@ int RunExtract(const Context& ctx, const Args& args) {
     return kExitFailure;
   }
   archive.SetCancelFlag(&InterruptFlag());
+  if (args.positional[3] == "-") return ExtractToStdout(archive, found.front(), args.positional[2]);
   std::string error;
   if (!CRestoreJob::ExtractPosition(archive, found.front(), AbsolutePath(args.positional[3]),
                                     error)) {
@@ -507,9 +667,9 @@ int RunVerify(const Context& ctx, const Args& args) {
   }
   if (args.Has("--json")) {
     CJsonWriter json;
-    json.BeginObject()
-        .Bytes("backup", name)
-        .Key("ok")
+    json.BeginObject();
+    WriteSchemeAndBackup(json, schemeFile, name);
+    json.Key("ok")
         .Bool(result.faults.empty())
         .Key("files")
         .Number(result.files)
@@ -535,6 +695,8 @@ int RunVerify(const Context& ctx, const Args& args) {
               << f.path << "\t" << f.reason << "\n";
   return kExitFailure;
 }
+
+namespace {
 
 // Runs a store operation on Backup names: refused when another writer holds
 // a name, or, with `wait`, after waiting for it (saying so first).
@@ -575,6 +737,8 @@ int ReportStore(StoreResult result, const std::string& what, const std::string& 
   return kExitFailure;
 }
 
+}  // namespace
+
 int RunDeleteBackup(const Context& ctx, const Args& args) {
   std::string schemeFile;
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
@@ -585,6 +749,8 @@ int RunDeleteBackup(const Context& ctx, const Args& args) {
   std::string error;
   return ReportStore(store.Delete(name, &error), "delete", name, error);
 }
+
+namespace {
 
 // rename-backup and duplicate-backup.
 int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
@@ -606,135 +772,10 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
   return ReportStore(result, copy ? "duplicate" : "rename", to, error);
 }
 
-int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
-int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
-
-std::vector<OptionSpec> BackupOptions() {
-  std::vector<OptionSpec> options = {{"--force"}, {"--json"}, {"--notify"}, {"--reread"}};
-  for (const OptionSpec& o : KeepOptions()) options.push_back(o);
-  return options;
-}
-
-const CommandRegistrar kBackup(
-    {"backup", "backup SCHEME [BACKUP] [--force] [--reread] [--keep-... N] [--notify] [--json]",
-     "takes a Backup of the Scheme's files and folders",
-     "Prints BACKUP<TAB>FILES<TAB>BYTES. The default name is the local time as\n"
-     "YYYY-MM-DD hh.mm.ss. A file unchanged since the newest Backup of the Scheme\n"
-     "(same device, inode, size, last-write and status-change time) is copied from\n"
-     "it without being read; --reread reads every file. Files that cannot be read\n"
-     "are skipped, and files that changed while they were read are stored as read;\n"
-     "each is named on stderr (exit status 1). --force replaces a Backup of that name, waiting "
-     "first for\n"
-     "one being written at the moment.\n"
-     "With --keep-last/-hourly/-daily/-weekly/-monthly N, old Backups are pruned as\n"
-     "\"prune\" does once the Backup has been written (also when files were skipped;\n"
-     "never after a failure or an interruption); the new Backup is always kept.\n"
-     "Without them, the keep rules stored by \"schedule\" apply. How the Backup ended\n"
-     "is noted in the Scheme's record (\"schedule SCHEME\" shows it).\n"
-     "--notify: when the Backup fails, is interrupted or skips files, a desktop\n"
-     "notification says so (through notify-send, when there is one).\n"
-     "--json prints one JSON document instead: scheme, name, time, files, bytes, the\n"
-     "Backup unchanged files were copied from (parent) and how many (reused), skipped\n"
-     "files, files changed while read and pruned Backups.",
-     BackupOptions(), 1, 2, RunBackup});
-const CommandRegistrar kBackups(
-    {"backups",
-     "backups SCHEME [--sort name|time|size] [--json]",
-     "lists the Scheme's Backups: NAME<TAB>TIME<TAB>SIZE",
-     "Sorted by time unless --sort says otherwise. The time is when the Backup was\n"
-     "taken, which it records inside; one that does not counts as taken when its file\n"
-     "was created. --json prints one JSON document with each Backup's name, time (ISO\n"
-     "8601 with seconds and offset) and size.",
-     {{"--sort", true}, {"--json"}},
-     1,
-     1,
-     RunBackups});
-const CommandRegistrar kContents({"contents",
-                                  "contents SCHEME BACKUP [--json]",
-                                  "lists a Backup's files: INDEX<TAB>PATH",
-                                  "BACKUP \"latest\" is the newest Backup (unless one is named "
-                                  "so), here and in every\ncommand that reads a Backup. --json "
-                                  "prints one JSON document with index and path.\nA damaged list "
-                                  "prints the files it could name, says what is wrong on stderr\n"
-                                  "and exits with status 3.",
-                                  {{"--json"}},
-                                  2,
-                                  2,
-                                  RunContents});
-const CommandRegistrar kRestore(
-    {"restore",
-     "restore SCHEME BACKUP [PATH...] [--to DIR] [--dry-run]",
-     "restores all files, or the given ones, to their source paths",
-     "With --to DIR each file goes to DIR followed by its source path; nothing is written\n"
-     "outside DIR (symbolic links inside it are not followed). Paths of a Backup made on\n"
-     "Windows need --to: C:\\a\\x goes to DIR/C/a/x, \\\\server\\share\\x to "
-     "DIR/UNC/server/share/x.\n"
-     "A file that already holds the Backup's data is left untouched. An existing file\n"
-     "keeps its owner, group and mode; it is replaced through a temporary file beside\n"
-     "it, or rewritten in place where its identity matters (hard links, a symbolic\n"
-     "link's target, a file of another user). One that is read-only or not writable\n"
-     "is skipped (exit status 1).\n"
-     "Prints each restored file's source path, then on stderr how many files were\n"
-     "created, replaced, already identical and not restored; files that could not be\n"
-     "restored are named on stderr. Damaged data in the Backup, and a damaged list\n"
-     "(the files it could name are restored), end with exit status 3.\n"
-     "--dry-run changes nothing and prints what would happen, one line per file:\n"
-     "create<TAB>PATH, replace<TAB>PATH<TAB>REASON (size: the sizes differ; time: same\n"
-     "size, another last-write time; content: same size and time, other bytes) or\n"
-     "same<TAB>PATH.",
-     {{"--to", true}, {"--dry-run"}},
-     2,
-     SIZE_MAX,
-     RunRestore});
-const CommandRegistrar kExtract({"extract",
-                                 "extract SCHEME BACKUP PATH DEST",
-                                 "restores one file of a Backup to DEST (replaced if present)",
-                                 "",
-                                 {},
-                                 4,
-                                 4,
-                                 RunExtract});
-const CommandRegistrar kVerify({"verify",
-                                "verify SCHEME BACKUP [--json]",
-                                "checks every file of a Backup and its list",
-                                "Prints ok<TAB>FILES, or bad<TAB>INDEX<TAB>PATH<TAB>REASON per "
-                                "fault (exit status 3): damaged data or list, missing or stray "
-                                "entries, paths no restore takes, entries sharing data.\n--json "
-                                "prints one JSON document: backup, ok, files and the faults.",
-                                {{"--json"}},
-                                2,
-                                2,
-                                RunVerify});
-const CommandRegistrar kDeleteBackup({"delete-backup",
-                                      "delete-backup SCHEME BACKUP",
-                                      "deletes a Backup",
-                                      "A Backup being written under the name at the moment is "
-                                      "not deleted (exit status 3).",
-                                      {},
-                                      2,
-                                      2,
-                                      RunDeleteBackup});
-const CommandRegistrar kRenameBackup({"rename-backup",
-                                      "rename-backup SCHEME OLD NEW [--force]",
-                                      "renames a Backup",
-                                      "Refuses an existing NEW, and a name a Backup is being "
-                                      "written under at the moment;\n--force replaces NEW, "
-                                      "waiting first for a Backup being written under it.",
-                                      {{"--force"}},
-                                      3,
-                                      3,
-                                      RunRenameBackup});
-const CommandRegistrar kDuplicateBackup({"duplicate-backup",
-                                         "duplicate-backup SCHEME OLD NEW [--force]",
-                                         "copies a Backup under a new name",
-                                         "Refuses an existing NEW, and a name a Backup is being "
-                                         "written under at the moment;\n--force replaces NEW, "
-                                         "waiting first for a Backup being written under it.",
-                                         {{"--force"}},
-                                         3,
-                                         3,
-                                         RunDuplicateBackup});
-
 }  // namespace
+
+int RunRenameBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
+
+int RunDuplicateBackup(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
 
 }  // namespace tessarook::cli

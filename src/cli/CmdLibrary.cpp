@@ -67,6 +67,14 @@ void NameSkipped(const std::vector<std::string>& skipped, const std::string& wha
   for (const std::string& s : skipped) Error(what + ": " + s);
 }
 
+// "skipped": the files an export (by path) or import (by name in the Backups
+// folder) left out, as {`key`} objects.
+void WriteSkipped(CJsonWriter& json, const char* key, const std::vector<std::string>& skipped) {
+  json.Key("skipped").BeginArray();
+  for (const std::string& s : skipped) json.BeginObject().Bytes(key, s).EndObject();
+  json.EndArray();
+}
+
 // After a change of the My Schemes folder failed: the cause, when it is a
 // folder the user may not write to.
 void NameFolderProblem(const CSchemeLibrary& lib) {
@@ -74,12 +82,15 @@ void NameFolderProblem(const CSchemeLibrary& lib) {
   if (!PrepareSchemesFolder(lib.Dir(), &why)) Error(why);
 }
 
+}  // namespace
+
 int RunSchemes(const Context& ctx, const Args& args) {
   const CSchemeLibrary lib(ctx.SchemesDir());
   if (args.Has("--json")) {
     CJsonWriter json;
     json.BeginObject().Bytes("schemes_dir", lib.Dir()).Key("schemes").BeginArray();
-    for (const std::string& name : lib.List()) json.BeginObject().Bytes("name", name).EndObject();
+    for (const std::string& name : lib.List())
+      json.BeginObject().Bytes("name", name).Bytes("scheme", lib.SchemeFile(name)).EndObject();
     std::cout << json.EndArray().EndObject().Text();
     return kExitOk;
   }
@@ -117,6 +128,8 @@ int RunDelete(const Context& ctx, const Args& args) {
   Error("could not delete all of the Scheme " + name);
   return kExitFailure;
 }
+
+namespace {
 
 // rename and duplicate: the same checks, then the library operation.
 int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
@@ -157,7 +170,10 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
   return kExitFailure;
 }
 
+}  // namespace
+
 int RunRename(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, false); }
+
 int RunDuplicate(const Context& ctx, const Args& args) { return MoveOrCopy(ctx, args, true); }
 
 int RunExport(const Context& ctx, const Args& args) {
@@ -179,7 +195,16 @@ int RunExport(const Context& ctx, const Args& args) {
     Error(std::string(ExportMessage(result)) + ": " + file);
     return kExitFailure;
   }
-  std::cout << file << "\t" << writer.Records() << "\t" << writer.Bytes() << "\n";
+  if (ctx.json) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", lib.SchemeFile(name)).Bytes("name", name);
+    json.Bytes("file", AbsolutePath(file)).Key("records").Number(writer.Records());
+    json.Key("size").Number(writer.Bytes());
+    WriteSkipped(json, "path", writer.Skipped());
+    std::cout << json.EndObject().Text();
+  } else {
+    std::cout << file << "\t" << writer.Records() << "\t" << writer.Bytes() << "\n";
+  }
   NameSkipped(writer.Skipped(), "left out (cannot be read or carried)");
   return writer.Skipped().empty() ? kExitOk : kExitSkipped;
 }
@@ -209,10 +234,20 @@ int RunImport(const Context& ctx, const Args& args) {
     Error(std::string(ImportMessage(result)) + ": " + file);
     return kExitFailure;
   }
-  std::cout << reader.Name() << "\n";
+  if (ctx.json) {
+    CJsonWriter json;
+    json.BeginObject().Bytes("scheme", lib.SchemeFile(reader.Name())).Bytes("name", reader.Name());
+    json.Bytes("file", AbsolutePath(file));
+    WriteSkipped(json, "name", reader.Skipped());
+    std::cout << json.EndObject().Text();
+  } else {
+    std::cout << reader.Name() << "\n";
+  }
   NameSkipped(reader.Skipped(), "not placed in the Backups folder");
   return reader.Skipped().empty() ? kExitOk : kExitSkipped;
 }
+
+namespace {
 
 // Prints each reported change at once; runs on the watcher's thread.
 class PrintingWatcher : public CFolderWatcher {
@@ -232,6 +267,8 @@ class PrintingWatcher : public CFolderWatcher {
     return 0;
   }
 };
+
+}  // namespace
 
 int RunWatch(const Context&, const Args& args) {
   std::string dir = args.positional[0];
@@ -257,77 +294,5 @@ int RunWatch(const Context&, const Args& args) {
   watcher.Stop();
   return kExitInterrupted;
 }
-
-const CommandRegistrar kSchemes({"schemes",
-                                 "schemes [--json]",
-                                 "list the Schemes of the My Schemes folder",
-                                 "Prints one Scheme name per line, ascending. --json prints one "
-                                 "JSON document\nwith the folder and the names.",
-                                 {{"--json"}},
-                                 0,
-                                 0,
-                                 RunSchemes});
-const CommandRegistrar kDelete(
-    {"delete",
-     "delete NAME [--yes]",
-     "delete a Scheme with its Backups folder",
-     "On a terminal it asks first, naming how many Backups go; --yes answers for you.\n"
-     "Without a terminal it does not ask. Nothing is deleted while a Backup of the\n"
-     "Scheme is being written.",
-     {{"--yes", false}},
-     1,
-     1,
-     RunDelete});
-const CommandRegistrar kRename({"rename",
-                                "rename OLD NEW [--force]",
-                                "rename a Scheme with its Backups folder",
-                                "Refuses to replace an existing Scheme NEW unless --force, which "
-                                "replaces its scheme file and its whole Backups folder.",
-                                {{"--force", false}},
-                                2,
-                                2,
-                                RunRename});
-const CommandRegistrar kDuplicate({"duplicate",
-                                   "duplicate OLD NEW [--force]",
-                                   "copy a Scheme with its Backups folder",
-                                   "Refuses to replace an existing Scheme NEW unless --force.",
-                                   {{"--force", false}},
-                                   2,
-                                   2,
-                                   RunDuplicate});
-const CommandRegistrar kExport(
-    {"export",
-     "export NAME FILE.csm [--force]",
-     "write a Scheme and its Backups into a Compressed Scheme file",
-     "Prints FILE<TAB>RECORDS<TAB>BYTES. Refuses to replace an existing FILE unless --force. "
-     "Ctrl+C stops the export and leaves no file.",
-     {{"--force", false}},
-     2,
-     2,
-     RunExport});
-const CommandRegistrar kImport(
-    {"import",
-     "import FILE.csm [--force]",
-     "recreate a Scheme and its Backups from a Compressed Scheme file",
-     "Prints the Scheme's name. Refuses to replace an existing Scheme of that name unless "
-     "--force; then carried Backups replace those of the same name. A damaged file changes "
-     "nothing. Ctrl+C stops the import and leaves the My Schemes folder as it was.",
-     {{"--force", false}},
-     1,
-     1,
-     RunImport});
-const CommandRegistrar kWatch(
-    {"watch",
-     "watch DIR",
-     "print the changes of a folder until interrupted",
-     "Prints created|deleted|changed<TAB>PATH for each change found, as the desktop program's "
-     "change monitor sees it. Runs until Ctrl+C (exit status 130); exit status 3 when the "
-     "folder cannot be watched or goes away.",
-     {},
-     1,
-     1,
-     RunWatch});
-
-}  // namespace
 
 }  // namespace tessarook::cli

@@ -37,6 +37,8 @@ unsigned PositiveCount(const std::string& text) {
   return value <= 1000000 ? value : 0;
 }
 
+}  // namespace
+
 int RunPrune(const Context& ctx, const Args& args) {
   KeepPolicy policy;
   if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
@@ -58,8 +60,7 @@ int RunPrune(const Context& ctx, const Args& args) {
   if (args.Has("--json")) {
     auto passedList = [](CJsonWriter& json, const char* key, const std::vector<PassedBackup>& l) {
       json.Key(key).BeginArray();
-      for (const PassedBackup& p : l)
-        json.BeginObject().Bytes("name", p.backup.name).Key("reason").String(p.reason).EndObject();
+      for (const PassedBackup& p : l) WriteBackupJson(json, p.backup, nullptr, &p.reason);
       json.EndArray();
     };
     CJsonWriter json;
@@ -78,14 +79,6 @@ int RunPrune(const Context& ctx, const Args& args) {
     for (const BackupInfo& b : outcome.deleted) std::cout << b.name << "\n";
   }
   return status;
-}
-
-}  // namespace
-
-std::vector<OptionSpec> KeepOptions() {
-  std::vector<OptionSpec> out;
-  for (const KeepOption& o : kKeepOptions) out.push_back({o.name, true});
-  return out;
 }
 
 int ParseKeepPolicy(const Args& args, KeepPolicy& policy) {
@@ -119,7 +112,7 @@ int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const Pr
 }
 
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
-                     const std::vector<std::string>* reasons) {
+                     const std::vector<std::string>* reasons, const std::string* reason) {
   json.BeginObject()
       .Bytes("name", backup.name)
       .Key("time")
@@ -131,36 +124,8 @@ void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
     for (const std::string& r : *reasons) json.String(r);
     json.EndArray();
   }
+  if (reason) json.Key("reason").String(*reason);
   json.EndObject();
 }
-
-namespace {
-
-std::vector<OptionSpec> PruneOptions() {
-  std::vector<OptionSpec> options = KeepOptions();
-  options.push_back({"--dry-run"});
-  options.push_back({"--json"});
-  return options;
-}
-
-const CommandRegistrar kPrune(
-    {"prune",
-     "prune SCHEME [--keep-last|-hourly|-daily|-weekly|-monthly N]... [--dry-run] [--json]",
-     "deletes the Backups that no --keep rule keeps",
-     "A Backup stays when any rule keeps it. --keep-last N keeps the N newest Backups;\n"
-     "--keep-hourly/-daily/-weekly/-monthly N keep the newest Backup of each of the N most\n"
-     "recent hours, days, weeks (Monday to Sunday) or months, in local time, that have\n"
-     "Backups. The time is each Backup's creation time, as \"backups\" lists it.\n"
-     "Only Backups are pruned: a .zip file that does not open as a Backup is named and\n"
-     "left alone, and a Backup dated in the future is named, kept and not counted by\n"
-     "any rule. Each Backup is deleted under its name's lock, and only when it is still\n"
-     "the file that was judged: one being written, or replaced since, is named and left\n"
-     "alone (exit status 1). One already gone is not a failure.\n"
-     "At least one rule is needed. Prints the name of each deleted Backup; with --dry-run\n"
-     "prints the names that would go and deletes nothing. --json prints one JSON document\n"
-     "with the deleted and the kept Backups.",
-     PruneOptions(), 1, 1, RunPrune});
-
-}  // namespace
 
 }  // namespace tessarook::cli

@@ -46,6 +46,8 @@ std::string KeepText(const KeepPolicy& keep) {
   return out.empty() ? "-" : out;
 }
 
+}  // namespace
+
 int RunSchedule(const Context& ctx, const Args& args) {
   const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
   std::error_code ec;
@@ -120,27 +122,6 @@ int RunSchedule(const Context& ctx, const Args& args) {
   }
   return status;
 }
-
-std::vector<OptionSpec> ScheduleOptions() {
-  std::vector<OptionSpec> options = KeepOptions();
-  options.push_back({"--no-keep"});
-  return options;
-}
-
-const CommandRegistrar kSchedule(
-    {"schedule", "schedule SCHEME [off|hourly|daily|weekly] [--keep-... N]... [--no-keep]",
-     "shows or sets when the Scheme is backed up by itself, and its keep rules",
-     "With a period, sets up the Scheme's timer: the systemd user timer\n"
-     "tessarook-backup@NAME.timer with the period in a drop-in file, or, where no systemd\n"
-     "user manager runs, a line in the user's crontab; \"off\" removes it.\n"
-     "--keep-last/-hourly/-daily/-weekly/-monthly N store the keep rules that every\n"
-     "Backup of the Scheme applies afterwards (as \"prune\" does) when \"backup\" is not\n"
-     "given rules of its own; --no-keep removes them (all Backups are kept).\n"
-     "Prints the record: scheme, schedule, timer (kind, unit, enabled), the next run,\n"
-     "the keep rules, and the last Backup (name, time, how it ended, files, skipped).",
-     ScheduleOptions(), 1, 2, RunSchedule});
-
-}  // namespace
 
 std::string Context::SettingsFileInUse() const {
   return settingsFile.empty() ? FindUserPlaces().settingsFile : AbsolutePath(settingsFile);

@@ -62,6 +62,8 @@ int AddEntries(const Context& ctx, const Args& args, AddKind kind) {
   return kExitOk;
 }
 
+}  // namespace
+
 int RunNew(const Context& ctx, const Args& args) {
   const std::string& name = args.positional[0];
   if (name.empty()) {
@@ -171,109 +173,5 @@ int RunExclude(const Context& ctx, const Args& args) {
   scheme.m_folders[index].m_excludedExtensions = NormalizeExcludedExtensions(items);
   return SaveScheme(file, scheme) ? kExitOk : kExitFailure;
 }
-
-const char kSchemeArgHelp[] =
-    "SCHEME is a Scheme name in the My Schemes folder, or the path of a scheme file\n"
-    "when it holds a \"/\" or ends in \".tsbak\".";
-
-const CommandRegistrar kNew({
-    "new",
-    "new NAME [--force [--yes]]",
-    "create an empty Scheme in the My Schemes folder",
-    "Writes the empty Scheme NAME.tsbak, creating the My Schemes folder when it is\n"
-    "missing. An existing Scheme of that name is refused unless --force is given;\n"
-    "--force replaces it and deletes its Backups folder. On a terminal it asks first,\n"
-    "naming how many Backups go; --yes answers for you. Without a terminal it does not\n"
-    "ask. Nothing is changed while a Backup of the Scheme is being written.\n"
-    "NAME may not contain any of \\ / : * ? \" < > |",
-    {{"--force", false}, {"--yes", false}},
-    1,
-    1,
-    RunNew,
-});
-
-const CommandRegistrar kShow({
-    "show",
-    "show SCHEME",
-    "list a Scheme's files and folders",
-    std::string(kSchemeArgHelp) +
-        "\nPrints one line per entry, fields separated by a TAB: \"file\" and the path for\n"
-        "each file entry, then \"folder\", the path and the excluded extensions separated\n"
-        "by commas for each folder entry.",
-    {},
-    1,
-    1,
-    RunShow,
-});
-
-const CommandRegistrar kAdd({
-    "add",
-    "add SCHEME PATH...",
-    "add files and folders to a Scheme",
-    std::string(kSchemeArgHelp) +
-        "\nEach PATH is made absolute; a symbolic link stands for its target. An existing\n"
-        "folder becomes a folder entry, anything else a file entry. Paths the Scheme\n"
-        "already lists are left as they are.",
-    {},
-    2,
-    SIZE_MAX,
-    RunAdd,
-});
-
-const CommandRegistrar kAddFile({
-    "add-file",
-    "add-file SCHEME PATH...",
-    "add file entries to a Scheme",
-    std::string(kSchemeArgHelp) +
-        "\nAs add, but every PATH becomes a file entry, whatever it names.",
-    {},
-    2,
-    SIZE_MAX,
-    RunAddFile,
-});
-
-const CommandRegistrar kAddFolder({
-    "add-folder",
-    "add-folder SCHEME PATH...",
-    "add folder entries to a Scheme",
-    std::string(kSchemeArgHelp) +
-        "\nAs add, but every PATH becomes a folder entry, whatever it names.",
-    {},
-    2,
-    SIZE_MAX,
-    RunAddFolder,
-});
-
-const CommandRegistrar kRemove({
-    "remove",
-    "remove SCHEME PATH...",
-    "remove files and folders from a Scheme",
-    std::string(kSchemeArgHelp) +
-        "\nRemoves the file entry and the folder entry of each PATH (as given, or made\n"
-        "absolute). A PATH the Scheme does not list is named on stderr and the exit\n"
-        "status is 1.",
-    {},
-    2,
-    SIZE_MAX,
-    RunRemove,
-});
-
-const CommandRegistrar kExclude({
-    "exclude",
-    "exclude SCHEME FOLDER [EXT...]",
-    "set the extensions a folder's Backups leave out",
-    std::string(kSchemeArgHelp) +
-        "\nReplaces the excluded extensions of the folder entry FOLDER with EXT...\n"
-        "(none: exclude nothing). As in the folder properties dialog: one leading \".\"\n"
-        "is dropped, extensions holding \\ / : * ? \" < > | or only blanks are dropped,\n"
-        "and of extensions equal but for letter case the first is kept.\n"
-        "Example: tessarook-cli exclude Work ~/src tmp .o",
-    {},
-    2,
-    SIZE_MAX,
-    RunExclude,
-});
-
-}  // namespace
 
 }  // namespace tessarook::cli

@@ -20,6 +20,12 @@ std::string Context::SchemesDir() const {
   return settings.dir_schemes;
 }
 
+int Context::CompressionLevel() const {
+  CSettings settings = settingsFile.empty() ? CSettings() : CSettings(settingsFile);
+  settings.Load();
+  return settings.compression_level;
+}
+
 std::string Context::SchemeFile(const std::string& arg) const {
   const bool isPath = arg.find('/') != std::string::npos ||
                       (arg.size() >= kSchemeExtension.size() &&

@@ -1,19 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // tessarook-cli: the command-line program over the Tessarook core.
 
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <sstream>
 
 #include "Cli.h"
 #include "settings/XmlSettingsDoc.h"
@@ -21,11 +17,6 @@
 namespace tessarook::cli {
 
 namespace {
-
-std::vector<Command>& Table() {
-  static std::vector<Command> table;
-  return table;
-}
 
 // The signal that asked the running command to stop (0 for none).
 volatile std::sig_atomic_t g_stopSignal = 0;
@@ -35,60 +26,20 @@ void OnInterrupt(int sig) {
   InterruptFlag().store(true);
 }
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void PrintUsage(std::ostream& out) {
-  out << "Usage: tessarook-cli [--schemes-dir DIR] [--settings FILE] [--quiet] [--jobs N]\n"
-         "                     COMMAND [ARGS...]\n"
-         "       tessarook-cli --help | --version | COMMAND --help\n\n"
-         "Commands:\n";
-  // Commands register themselves in link order; list them by topic instead.
-  static const char* const kOrder[] = {
-      "new",     "show",          "add",           "add-file",         "add-folder", "remove",
-      "exclude", "backup",        "backups",       "contents",         "restore",    "extract",
-      "verify",  "delete-backup", "rename-backup", "duplicate-backup", "prune",      "schedule",
-      "schemes", "delete",        "rename",        "duplicate",        "export",     "import",
-      "watch"};
-  auto rank = [](const std::string& name) {
-    for (size_t i = 0; i < std::size(kOrder); ++i)
-      if (name == kOrder[i]) return i;
-    return std::size(kOrder);
-  };
-  std::vector<const Command*> listed;
-  for (const Command& c : Commands()) listed.push_back(&c);
-  std::stable_sort(listed.begin(), listed.end(), [&](const Command* a, const Command* b) {
-    return rank(a->name) < rank(b->name);
-  });
-  for (const Command* command : listed) {
-    const Command& c = *command;
-    std::string head = "  " + c.synopsis;
-    out << head;
-    if (head.size() < 48)
-      out << std::string(48 - head.size(), ' ');
-    else
-      out << "\n" << std::string(48, ' ');
-    out << c.summary << "\n";
-  }
-  out << "\nExit status: 0 success, 1 something was skipped, 2 usage error, 3 failure,\n"
-         "130 interrupted (129 by a closed terminal, 143 by SIGTERM).\n"
-         "Environment: TESSAROOK_SCHEMES_DIR is the My Schemes folder when --schemes-dir is not "
-         "given.\n"
-         "--jobs N: backup, restore and verify use N workers (default: one per core).\n";
-}
-
-void PrintCommandHelp(const Command& c) {
-  std::cout << "Usage: tessarook-cli [global options] " << c.synopsis << "\n\n"
-            << c.summary << "\n";
-  if (!c.help.empty()) std::cout << "\n" << c.help << "\n";
-}
+// With --json, what the program says on stderr is kept here and written at
+// the end as one JSON object.
+std::ostringstream* g_jsonMessages = nullptr;
 
 int Usage(const std::string& text) {
   Error(text);
-  Error("try 'tessarook-cli --help'");
+  if (!g_jsonMessages) Error("try 'tessarook-cli --help'");
   return kExitUsage;
+}
+
+// "; did you mean 'X'?" when one of `names` is near `word`.
+std::string Guess(const std::string& word, const std::vector<std::string>& names) {
+  const std::string near = Nearest(word, names);
+  return near.empty() ? std::string() : "; did you mean '" + near + "'?";
 }
 
 // Takes a global option at argv[i] (and its value); false when argv[i] is not
@@ -135,82 +86,14 @@ bool TakeGlobalOption(int argc, char** argv, int& i, Context& ctx, int* failed) 
 
 }  // namespace
 
-CommandRegistrar::CommandRegistrar(Command command) { Table().push_back(std::move(command)); }
+namespace {
 
-const std::vector<Command>& Commands() { return Table(); }
-
-void Error(const std::string& text) { std::cerr << "tessarook-cli: " << text << std::endl; }
-
-std::atomic<bool>& InterruptFlag() {
-  static std::atomic<bool> flag{false};
-  return flag;
-}
-
-bool Confirm(const Args& args, const std::string& question) {
-  if (args.Has("--yes") || !isatty(STDIN_FILENO)) return true;
-  std::cerr << "tessarook-cli: " << question << " [y/N] " << std::flush;
-  std::string answer;
-  if (!std::getline(std::cin, answer)) return false;
-  for (char& c : answer) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return answer == "y" || answer == "yes";
-}
-
-std::string BackupCountText(const std::string& schemeFile) {
-  const size_t n = CBackupStore(schemeFile).List().size();
-  return std::to_string(n) + (n == 1 ? " Backup" : " Backups");
-}
-
-bool Context::ShowProgress() const { return !quiet && isatty(STDERR_FILENO); }
-
-ProgressBar::ProgressBar(const Context& ctx, std::string label)
-    : enabled_(ctx.ShowProgress()), line_(std::move(label)) {}
-
-ProgressBar::~ProgressBar() { Finish(); }
-
-void ProgressBar::Update(uint64_t done, uint64_t total) {
-  if (!enabled_) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  line_.SetFiles(done, total);
-  DrawLocked(NowMs());
-}
-
-void ProgressBar::UpdateBytes(uint64_t done, uint64_t total) {
-  if (!enabled_) return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  const int64_t now = NowMs();
-  line_.SetBytes(done, total, now);
-  DrawLocked(now);
-}
-
-void ProgressBar::DrawLocked(int64_t nowMs) {
-  if (!line_.RedrawDue(nowMs)) return;
-  // One column less than the terminal has: writing the last one would wrap.
-  struct winsize ws {};
-  const size_t columns =
-      ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1 ? ws.ws_col : 80;
-  std::fprintf(stderr, "\r%s\033[K", line_.Text(columns - 1).c_str());
-  std::fflush(stderr);
-  drawn_ = true;
-}
-
-void ProgressBar::Finish() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!drawn_) return;
-  std::fprintf(stderr, "\r\033[K");
-  std::fflush(stderr);
-  drawn_ = false;
-}
-
-}  // namespace tessarook::cli
-
-int main(int argc, char** argv) {
-  using namespace tessarook::cli;
-  Context ctx;
+int Run(int argc, char** argv, Context& ctx) {
   int i = 1;
   for (; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
-      PrintUsage(std::cout);
+      std::cout << UsageText();
       return kExitOk;
     }
     if (a == "--version") {
@@ -221,7 +104,9 @@ int main(int argc, char** argv) {
     if (TakeGlobalOption(argc, argv, i, ctx, &failed)) {
       if (failed != kExitOk) return failed;
     } else if (a.size() > 1 && a[0] == '-') {
-      return Usage("unknown option " + a);
+      std::vector<std::string> names;
+      for (const OptionSpec& o : GlobalOptions()) names.push_back(o.name);
+      return Usage("unknown option " + a + Guess(a, names));
     } else {
       break;
     }
@@ -229,10 +114,12 @@ int main(int argc, char** argv) {
   if (i >= argc) return Usage("no command given");
 
   const std::string name = argv[i++];
-  const Command* cmd = nullptr;
-  for (const Command& c : Commands())
-    if (c.name == name) cmd = &c;
-  if (!cmd) return Usage("unknown command '" + name + "'");
+  const Command* cmd = FindCommand(name);
+  if (!cmd) {
+    std::vector<std::string> names;
+    for (const Command& c : Commands()) names.push_back(c.name);
+    return Usage("unknown command '" + name + "'" + Guess(name, names));
+  }
 
   Args args;
   bool endOfOptions = false;
@@ -243,7 +130,7 @@ int main(int argc, char** argv) {
       continue;
     }
     if (!endOfOptions && (a == "--help" || a == "-h")) {
-      PrintCommandHelp(*cmd);
+      std::cout << CommandHelpText(*cmd);
       return kExitOk;
     }
     if (!endOfOptions && (a == "-q" || a.rfind("--", 0) == 0)) {
@@ -262,14 +149,17 @@ int main(int argc, char** argv) {
         value = a.substr(eq + 1);
         a = a.substr(0, eq);
       }
-      const OptionSpec* option = nullptr;
-      for (const OptionSpec& o : cmd->options)
-        if (o.name == a) option = &o;
-      if (!option) return Usage(name + ": unknown option " + a);
-      if (option->takesValue && !inlineValue) {
+      const OptionSpec* option = cmd->FindOption(a);
+      if (!option) {
+        std::vector<std::string> names;
+        for (const OptionSpec& o : cmd->options) names.push_back(o.name);
+        for (const OptionSpec& o : GlobalOptions()) names.push_back(o.name);
+        return Usage(name + ": unknown option " + a + Guess(a, names));
+      }
+      if (option->TakesValue() && !inlineValue) {
         if (i + 1 >= argc) return Usage(name + ": " + a + " needs a value");
         value = argv[++i];
-      } else if (!option->takesValue && inlineValue) {
+      } else if (!option->TakesValue() && inlineValue) {
         return Usage(name + ": " + a + " takes no value");
       }
       args.options[a] = value;
@@ -277,9 +167,9 @@ int main(int argc, char** argv) {
     }
     args.positional.push_back(a);
   }
-  if (args.positional.size() < cmd->minArgs || args.positional.size() > cmd->maxArgs)
-    return Usage("usage: tessarook-cli " + cmd->synopsis);
-
+  if (args.positional.size() < cmd->MinArgs() || args.positional.size() > cmd->MaxArgs())
+    return Usage("usage: tessarook-cli " + cmd->Synopsis());
+  ctx.json = args.Has("--json");
   // A settings file named on the command line must be there and readable: a
   // silent default would put Backups somewhere the user did not mean.
   if (!ctx.settingsFile.empty()) {
@@ -315,11 +205,60 @@ int main(int argc, char** argv) {
 
   int status = cmd->run(ctx, args);
   if (status == kExitInterrupted && g_stopSignal != 0) status = 128 + g_stopSignal;
+  return status;
+}
+
+// True when --json stands among the arguments (before a "--").
+bool JsonAsked(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--") == 0) return false;
+    if (std::strcmp(argv[i], "--json") == 0) return true;
+  }
+  return false;
+}
+
+// The messages kept while --json was in force as one JSON object on stderr:
+// {"exit_status": N, "message": the last message, "messages": [all of them]}.
+void WriteJsonMessages(const std::string& text, int status) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  static const std::string kPrefix = "tessarook-cli: ";
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind(kPrefix, 0) == 0) line.erase(0, kPrefix.size());
+    if (!line.empty()) lines.push_back(line);
+  }
+  if (lines.empty() && status == kExitOk) return;
+  tessarook::CJsonWriter json;
+  json.BeginObject().Key("exit_status").Number(status);
+  json.Bytes("message", lines.empty() ? std::string() : lines.back());
+  json.Key("messages").BeginArray();
+  for (const std::string& line : lines) json.String(line);
+  std::cerr << json.EndArray().EndObject().Text() << std::flush;
+}
+
+}  // namespace
+
+}  // namespace tessarook::cli
+
+int main(int argc, char** argv) {
+  using namespace tessarook::cli;
+  Context ctx;
+  std::ostringstream kept;
+  std::streambuf* stderrBuffer = nullptr;
+  if (JsonAsked(argc, argv)) {
+    g_jsonMessages = &kept;
+    stderrBuffer = std::cerr.rdbuf(kept.rdbuf());
+  }
+  int status = Run(argc, argv, ctx);
   // Output that never reached its destination (a full disk, a closed pipe) is a failure.
   std::cout.flush();
   if (!std::cout || std::fflush(stdout) != 0) {
     Error("could not write the output");
     if (status == kExitOk || status == kExitSkipped) status = kExitFailure;
+  }
+  if (g_jsonMessages) {
+    std::cerr.rdbuf(stderrBuffer);
+    WriteJsonMessages(kept.str(), status);
   }
   return status;
 }

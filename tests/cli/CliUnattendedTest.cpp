@@ -180,14 +180,14 @@ TEST_F(CliUnattended, JsonParsesAndKeepsPathsWithTabAndNewline) {
   const Result backup = Cli({"backup", "S", "j", "--json"});
   ASSERT_EQ(backup.status, 0) << backup.err;
   EXPECT_EQ(SplitLines(backup.out).size(), 1u);
-  EXPECT_EQ(Python(backup.out, "(d['name'], d['files'], d['bytes'] == " +
+  EXPECT_EQ(Python(backup.out, "(d['backup']['name'], d['files'], d['backup']['size'] == " +
                                    std::to_string(fs::file_size(BackupFile("j"))) + ")"),
             "('j', 3, True)");
   // ISO 8601 local time with seconds and offset.
   EXPECT_EQ(
       Python(backup.out,
              "__import__('re').fullmatch(r'\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d[+-]\\d\\d:"
-             "\\d\\d', d['time']) is not None"),
+             "\\d\\d', d['backup']['time']) is not None"),
       "True");
 
   const Result contents = Cli({"contents", "S", "j", "--json"});
@@ -207,17 +207,18 @@ TEST_F(CliUnattended, JsonParsesAndKeepsPathsWithTabAndNewline) {
   list += "]";
   EXPECT_EQ(Python(contents.out,
                    "sorted((bytes.fromhex(f['path_hex']) if 'path_hex' in f else "
-                   "f['path'].encode()).hex() for f in d['files'])"),
+                   "f['path'].encode()).hex() for f in d['entries'])"),
             list);
-  EXPECT_EQ(Python(contents.out, "[f['path'] for f in d['files'] if 'path_hex' in f]"),
+  EXPECT_EQ(Python(contents.out, "[f['path'] for f in d['entries'] if 'path_hex' in f]"),
             "['" + dir_.path() + "/src/M\ufffdller.txt']");
-  EXPECT_EQ(Python(contents.out, "[f['index'] for f in d['files']]"), "[0, 1, 2]");
+  EXPECT_EQ(Python(contents.out, "([f['index'] for f in d['entries']], d['files'])"),
+            "([0, 1, 2], 3)");
 
   // The other commands' documents.
   EXPECT_EQ(Python(Cli({"backups", "S", "--json"}).out, "[b['name'] for b in d['backups']]"),
             "['j']");
   EXPECT_EQ(Python(Cli({"verify", "S", "latest", "--json"}).out,
-                   "(d['backup'], d['ok'], d['files'], d['faults'])"),
+                   "(d['backup']['name'], d['ok'], d['files'], d['faults'])"),
             "('j', True, 3, [])");
   EXPECT_EQ(Python(Cli({"schemes", "--json"}).out, "[s['name'] for s in d['schemes']]"), "['S']");
   TakeBackups({"k"});
@@ -228,6 +229,86 @@ TEST_F(CliUnattended, JsonParsesAndKeepsPathsWithTabAndNewline) {
             "(True, ['" + ByTime()[0] + "'], [('" + ByTime()[1] + "', ['last'])])");
   // The default stays the TAB format.
   EXPECT_EQ(Cli({"schemes"}).out, "S\n");
+}
+
+TEST_F(CliUnattended, EveryJsonDocumentUsesEachKeyForOneThingAndErrorsComeAsJson) {
+  TakeBackups({"b1"});
+  const std::string to = dir_ / "to";
+  const std::string csm = dir_ / "S.csm";
+  std::vector<Result> docs = {
+      Cli({"backup", "S", "b2", "--json", "--keep-last", "1"}),
+      Cli({"backups", "S", "--json"}),
+      Cli({"contents", "S", "latest", "--json"}),
+      Cli({"verify", "S", "b2", "--json"}),
+      Cli({"restore", "S", "b2", "--to", to, "--json"}),
+      Cli({"restore", "S", "b2", "--to", to, "--dry-run", "--json"}),
+      Cli({"schemes", "--json"}),
+      Cli({"prune", "S", "--keep-last", "1", "--json"}),
+      Cli({"export", "S", csm, "--json"}),
+      Cli({"import", csm, "--force", "--json"}),
+  };
+  std::string all = "[";
+  for (const Result& r : docs) {
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(SplitLines(r.out).size(), 1u) << r.out;
+    all += (all.size() > 1 ? "," : "") + r.out;
+  }
+  all += "]";
+  // Each key holds one kind of value in every document (null aside); a
+  // Backup is always the same object, "scheme" always the scheme file. Then
+  // what each document says. (One Python run: each start costs.)
+  const std::string source = dir_ / "src/a.txt";
+  EXPECT_EQ(Python(all,
+                   "[(lambda kinds: sorted(k for k, v in kinds.items() if len(v) > 1))("
+                   "(lambda walk, kinds: (walk(walk, d, kinds), kinds)[1])("
+                   "lambda walk, x, kinds: [(kinds.setdefault(k, set()).add(type(v).__name__) "
+                   "if v is not None else None, walk(walk, v, kinds)) for k, v in x.items()] "
+                   "if isinstance(x, dict) else [walk(walk, v, kinds) for v in x] "
+                   "if isinstance(x, list) else None, {})), "
+                   "sorted(set(tuple(sorted(x['backup'])) for x in d if 'backup' in x)), "
+                   "sorted(set(x['scheme'].endswith('/S.tsbak') for x in d if 'scheme' in x)), "
+                   "(d[0]['backup']['name'], d[0]['files'], [b['name'] for b in d[0]['pruned']], "
+                   "d[0]['parent']['name'], type(d[0]['reused']).__name__), "
+                   "(d[4]['to'], d[4]['files'], d[4]['created'], d[4]['replaced'], d[4]['same'], "
+                   "[(f['path'], f['destination']) for f in d[4]['restored']], d[4]['failed']), "
+                   "(d[5]['dry_run'], [(f['action'], f['index']) for f in d[5]['plan']]), "
+                   "(d[8]['name'], d[8]['file'], d[8]['records'] > 0, d[8]['size']), "
+                   "(d[9]['name'], d[9]['skipped'])]"),
+            "[[], [('name', 'size', 'time')], [True], ('b2', 1, ['b1'], 'b1', 'int'), ('" + to +
+                "', 1, 1, 0, 0, [('" + source + "', '" + to + source + "')], []), " +
+                "(True, [('same', 0)]), ('S', '" + csm + "', True, " +
+                std::to_string(fs::file_size(csm)) + "), ('S', [])]");
+  EXPECT_EQ(ReadFile(to + source), "alpha");
+
+  // extract BACKUP PATH - writes the bytes themselves to stdout.
+  const Result extracted = Cli({"extract", "S", "b2", source, "-"});
+  EXPECT_EQ(extracted.status, 0);
+  EXPECT_EQ(extracted.out, "alpha");
+
+  // With --json, what went wrong is one JSON object on stderr, usage errors too.
+  const Result typo = Cli({"backups", "S", "--sort", "size", "--jsn"});  // plain text
+  EXPECT_EQ(typo.status, 2);
+  EXPECT_NE(typo.err.find("unknown option --jsn; did you mean '--json'?"), std::string::npos);
+  std::string errors = "[";
+  for (const auto& [args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
+           {{"contents", "S", "nope", "--json"}, 3},
+           {{"restore", "S", "b2", "/not/there", "--to", to, "--json"}, 3},
+           {{"backups", "S", "--sort", "sideways", "--json"}, 2},
+           {{"bakups", "S", "--json"}, 2}}) {
+    const Result r = Cli(args);
+    EXPECT_EQ(r.status, status) << args[0];
+    EXPECT_EQ(SplitLines(r.err).size(), 1u) << r.err;
+    errors += (errors.size() > 1 ? "," : "") + r.err;
+    // A restore that named a missing path says so in its document too.
+    if (args[0] == "restore") all = r.out;
+  }
+  EXPECT_EQ(Python(errors + "]",
+                   "([(e['exit_status'], e['message'] == e['messages'][-1]) for e in d], "
+                   "d[3]['message'])"),
+            "([(3, True), (3, True), (2, True), (2, True)], "
+            "\"unknown command 'bakups'; did you mean 'backups'?\")");
+  EXPECT_EQ(Python(all, "d['missing']"), "['/not/there']");
 }
 
 TEST_F(CliUnattended, MySchemesFolderFromTheEnvironmentUnlessTheOptionSaysOtherwise) {
@@ -283,20 +364,29 @@ TEST_F(CliUnattended, NotifyTellsTheDesktopAboutTroubleOnly) {
 
 TEST_F(CliUnattended, ProgressBarOnATerminalOnly) {
   // script(1) gives the program a terminal; the bar goes to it, stdout keeps
-  // the one record.
+  // the one record. A dumb terminal, --json and a pipe get no bar.
   WriteFile(dir_ / "src/b.bin", std::string(3 << 20, 'b'));
   TempDir capture;
-  const std::string inner = ShellQuote(TESSAROOK_CLI) + " --schemes-dir " +
-                            ShellQuote(dir_ / "schemes") + " backup S tty > " +
-                            ShellQuote(capture / "out");
-  const std::string cmd = "script -qec " + ShellQuote(inner) + " /dev/null > " +
-                          ShellQuote(capture / "tty") + " 2>&1 < /dev/null";
-  ASSERT_EQ(std::system(cmd.c_str()), 0);
-  const std::string tty = ReadFile(capture / "tty");
+  auto onTerminal = [&](const std::string& term, const std::string& name,
+                        const std::string& more = "") {
+    const std::string inner = "TERM=" + term + " " + ShellQuote(TESSAROOK_CLI) + " --schemes-dir " +
+                              ShellQuote(dir_ / "schemes") + " backup S " + name + more + " > " +
+                              ShellQuote(capture / "out");
+    const std::string cmd = "script -qec " + ShellQuote(inner) + " /dev/null > " +
+                            ShellQuote(capture / "tty") + " 2>&1 < /dev/null";
+    EXPECT_EQ(std::system(cmd.c_str()), 0) << term;
+    return ReadFile(capture / "tty");
+  };
+  const std::string tty = onTerminal("xterm", "tty");
   EXPECT_NE(tty.find("\rBackup ["), std::string::npos) << tty;
   EXPECT_NE(tty.find("/2"), std::string::npos) << tty;
   EXPECT_NE(tty.find("\r\033[K"), std::string::npos);  // the line is cleared at the end
   EXPECT_EQ(ReadFile(capture / "out").rfind("tty\t2\t", 0), 0u);
+  for (const auto& [term, more] :
+       {std::pair<std::string, std::string>{"dumb", ""}, {"xterm", " --json"}}) {
+    const std::string plain = onTerminal(term, "plain-" + term, more);
+    EXPECT_EQ(plain.find_first_of("\r\033"), std::string::npos) << term << more << plain;
+  }
 
   const Result quiet = Cli({"--quiet", "backup", "S", "piped"});
   EXPECT_EQ(quiet.err, "");

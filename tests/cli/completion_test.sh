@@ -60,7 +60,7 @@ expect "Work" backup --schemes-dir "$schemes" W
 expect "Work" --jobs 2 --schemes-dir "$schemes" backup W
 expect "monday|tuesday|latest" --schemes-dir "$schemes" contents Work ""
 expect "tuesday" --schemes-dir "$schemes" verify Work t
-expect "monday|tuesday" --schemes-dir "$schemes" rename-backup Work ""
+expect "monday|tuesday|latest" --schemes-dir "$schemes" rename-backup Work ""
 expect "" --schemes-dir "$schemes" rename-backup Work monday ""
 expect "Home Docs|Work" --schemes-dir "$schemes" rename ""
 expect "daily" --schemes-dir "$schemes" schedule Work d

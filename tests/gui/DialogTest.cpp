@@ -117,19 +117,23 @@ TEST_F(ShellTest, SettingsDialogAppliesOnOkOnly) {
                   d.GetFolderEdit()->SetValue((m_temp / "Elsewhere").string());
                   d.GetRefreshCheck()->SetValue(!d.GetRefreshCheck()->GetValue());
                   d.GetAbsoluteRadio()->SetValue(true);
+                  EXPECT_TRUE(d.GetNormalRadio()->GetValue());
+                  d.GetFasterRadio()->SetValue(true);
                   return wxID_CANCEL;
                 }));
   EXPECT_EQ(Settings().dir_schemes, SchemesDir());
   EXPECT_EQ(Settings().autorefresh, refresh);
   EXPECT_FALSE(Settings().zip_absolute);
+  EXPECT_EQ(Settings().compression_level, CSettings::kNormalCompression);
 
-  // OK stores all four; a folder typed with a trailing separator keeps it.
+  // OK stores all five; a folder typed with a trailing separator keeps it.
   const std::string typed = (m_temp / "Elsewhere").string() + "/";
   wxTEST_DIALOG(Command(ID_SETTINGS), wxExpectModal<CSettingsDlg>([&](CSettingsDlg& d) {
                   d.GetFolderEdit()->SetValue(typed);
                   d.GetRefreshCheck()->SetValue(!refresh);
                   d.GetTrayCheck()->SetValue(true);
                   d.GetAbsoluteRadio()->SetValue(true);
+                  d.GetSmallerRadio()->SetValue(true);
                   EXPECT_TRUE(d.TryAccept());
                   return wxID_OK;
                 }));
@@ -137,12 +141,14 @@ TEST_F(ShellTest, SettingsDialogAppliesOnOkOnly) {
   EXPECT_EQ(Settings().autorefresh, !refresh);
   EXPECT_TRUE(Settings().minimize_to_tray);
   EXPECT_TRUE(Settings().zip_absolute);
+  EXPECT_EQ(Settings().compression_level, CSettings::kSmallerCompression);
 
   // A relative folder below the current one is accepted and kept as typed.
   const fs::path old = fs::current_path();
   fs::current_path(m_temp.Path());
   wxTEST_DIALOG(Command(ID_SETTINGS), wxExpectModal<CSettingsDlg>([](CSettingsDlg& d) {
                   EXPECT_TRUE(d.GetAbsoluteRadio()->GetValue());
+                  EXPECT_TRUE(d.GetSmallerRadio()->GetValue());
                   d.GetFolderEdit()->SetValue("Elsewhere");
                   EXPECT_TRUE(d.TryAccept());
                   return wxID_OK;

@@ -240,9 +240,10 @@ TEST_F(ShellTest, MinimisingToTheTray) {
 TEST_F(ShellTest, ReturningFromTheTrayRestoresTheExactPlacement) {
   Settings().minimize_to_tray = true;
   const wxRect placement(30, 40, 640, 480);
-  // The window system answers moves and resizes later; wait for its last word.
+  // The window system answers moves and resizes later (seconds later on a
+  // loaded machine); wait for its last word.
   auto settled = [this](const wxRect& expected) {
-    for (int i = 0; i < 200 && Frame()->GetRect() != expected; ++i) {
+    for (int i = 0; i < 2000 && Frame()->GetRect() != expected; ++i) {
       Flush();
       wxMilliSleep(5);
     }

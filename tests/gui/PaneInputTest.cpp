@@ -174,7 +174,9 @@ TEST_F(PaneInputTest, F6MovesBetweenThePanesAndTheFocusedOneIsMarked) {
                                              {wxMOD_NONE, schemes},
                                              {wxMOD_SHIFT, backups},
                                              {wxMOD_SHIFT, files}};
-  for (const auto& [modifier, expected] : steps) {
+  for (const auto& step : steps) {
+    const int modifier = step.first;
+    wxWindow* const expected = step.second;  // a lambda may not capture a structured binding
     sim.Char(WXK_F6, modifier);
     EXPECT_TRUE(WaitUntil([&] { return focusedPane() == expected; }))
         << "F6 with modifier " << modifier << " went elsewhere";

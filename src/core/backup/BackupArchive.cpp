@@ -34,7 +34,7 @@ bool ManifestCanHold(std::string_view path) {
 
 bool CBackupArchive::AddBackupFile(const std::string& sourcePath) {
   if (!IsWriting() || !ManifestCanHold(sourcePath)) return false;
-  return AddPreparedBackupFile(sourcePath, PrepareFile(sourcePath), nullptr);
+  return AddPreparedBackupFile(sourcePath, PrepareFile(sourcePath, Level()), nullptr);
 }
 
 bool CBackupArchive::AddPreparedBackupFile(const std::string& sourcePath, PreparedFile file,

@@ -123,6 +123,7 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     return result;
   }
   archive.SetCancelFlag(&cancel);
+  archive.SetLevel(m_level);
   archive.SetDataObserver([&bytes](uint64_t n) { bytes.Add(n); });
 
   std::vector<SourceIdentity> listed;
@@ -173,8 +174,8 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
       item.copied = read && unchanged(posted, item.copy);
       if (!item.copied) {
         item.cost = costOf(posted);
-        item.file = pool.Post([&next, &cancel, read] {
-          return read && !cancel.load() ? PrepareFile(next) : PreparedFile{};
+        item.file = pool.Post([&next, &cancel, read, level = m_level] {
+          return read && !cancel.load() ? PrepareFile(next, level) : PreparedFile{};
         });
       }
       ++posted;
@@ -194,8 +195,8 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
     // A copy that could not be added (the archive still sound) reads the
     // file after all.
     if (!added && !archive.IsBroken())
-      added = archive.AddPreparedBackupFile(path, file.copied ? PrepareFile(path) : file.file.get(),
-                                            &pool);
+      added = archive.AddPreparedBackupFile(
+          path, file.copied ? PrepareFile(path, m_level) : file.file.get(), &pool);
     if (!added) {
       if (archive.IsBroken()) {
         if (cancel.load())

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "backup/BackupStore.h"
+#include "backup/DeflateEngine.h"
 #include "backup/FolderWalk.h"
 #include "backup/ProgressSink.h"
 #include "scheme/SchemeFile.h"
@@ -62,6 +63,10 @@ class CBackupJob {
   // Reads and compresses every file, copying nothing from an earlier Backup.
   void SetReread(bool reread) { m_reread = reread; }
 
+  // The deflate level of the files read (1 fastest .. 9 smallest; default
+  // kDeflateLevel). Entries copied from an earlier Backup keep their bytes.
+  void SetLevel(int level) { m_level = ClampDeflateLevel(level); }
+
   // The file list the job would take now (single files first, then the folder
   // walks), with the folders it could not read in `skipped`. With
   // `identities`, each file's identity at listing time (its size among it)
@@ -87,6 +92,7 @@ class CBackupJob {
   std::vector<CSchemeFolder> m_folders;
   unsigned m_jobs = 0;
   bool m_reread = false;
+  int m_level = kDeflateLevel;
 };
 
 }  // namespace tessarook

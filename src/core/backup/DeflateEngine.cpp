@@ -11,6 +11,7 @@
 #include <cstring>
 #include <memory>
 
+#include "backup/DeflateScan.h"
 #include "util/FileState.h"
 
 namespace tessarook {
@@ -23,18 +24,23 @@ constexpr size_t kAlwaysDeflateBelow = 4096;
 // Each thread keeps its own compressors and read buffer for as long as it
 // lives, so that a worker pays for them once.
 struct ThreadCompressors {
-  libdeflate_compressor* whole = nullptr;
-  z_stream inflater{};
-  bool inflaterReady = false;
-  std::vector<char> check;
+  libdeflate_compressor* byLevel[kMaxDeflateLevel + 1] = {};
   z_stream probe{};
   bool probeReady = false;
   std::vector<char> buffer;
 
   ~ThreadCompressors() {
-    if (whole) libdeflate_free_compressor(whole);
-    if (inflaterReady) inflateEnd(&inflater);
+    for (libdeflate_compressor* c : byLevel)
+      if (c) libdeflate_free_compressor(c);
     if (probeReady) deflateEnd(&probe);
+  }
+
+  // This thread's compressor for `level` (clamped to 1..kMaxDeflateLevel);
+  // null when out of memory.
+  libdeflate_compressor* For(int level) {
+    libdeflate_compressor*& c = byLevel[ClampDeflateLevel(level)];
+    if (!c) c = libdeflate_alloc_compressor(ClampDeflateLevel(level));
+    return c;
   }
 };
 
@@ -83,7 +89,7 @@ bool LooksIncompressible(const char* data, size_t size) {
   return deflate(&z, Z_FINISH) == Z_STREAM_END && z.total_out >= sample - sample / 50;
 }
 
-PreparedFile PrepareFile(const std::string& path) {
+PreparedFile PrepareFile(const std::string& path, int level) {
   // Non-blocking open, so that a FIFO without a writer cannot hang us.
   PreparedFile f;
   f.file = CFileHandle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -119,14 +125,14 @@ PreparedFile PrepareFile(const std::string& path) {
   // deflating it costs time and saves nothing.
   bool store = n >= kAlwaysDeflateBelow && n > 2 * kProbeSize && LooksIncompressible(in, n);
   if (!store) {
-    if (!local.whole) local.whole = libdeflate_alloc_compressor(kDeflateLevel);
-    if (!local.whole) return Failed("out of memory");
+    libdeflate_compressor* compressor = local.For(level);
+    if (!compressor) return Failed("out of memory");
     // Below the small size everything is deflated; above it the result must
     // save at least 2 %, or the data is stored.
     const size_t room =
-        n < kAlwaysDeflateBelow ? libdeflate_deflate_compress_bound(local.whole, n) : n - n / 50;
+        n < kAlwaysDeflateBelow ? libdeflate_deflate_compress_bound(compressor, n) : n - n / 50;
     f.data.resize(std::max<size_t>(room, 1));
-    const size_t packed = libdeflate_deflate_compress(local.whole, in, n, f.data.data(), room);
+    const size_t packed = libdeflate_deflate_compress(compressor, in, n, f.data.data(), room);
     if (packed > 0) {
       f.data.resize(packed);
       f.deflated = true;
@@ -138,57 +144,29 @@ PreparedFile PrepareFile(const std::string& path) {
   return f;
 }
 
-DeflatedPiece DeflatePiece(const char* data, size_t size) {
+DeflatedPiece DeflatePiece(const char* data, size_t size, int level) {
   DeflatedPiece piece;
   piece.size = size;
   piece.crc = static_cast<uint32_t>(libdeflate_crc32(0, data, size));
-  ThreadCompressors& local = Local();
-  if (!local.whole) local.whole = libdeflate_alloc_compressor(kDeflateLevel);
-  if (!local.whole || size == 0) return piece;
-  piece.data.resize(libdeflate_deflate_compress_bound(local.whole, size) + 6);
-  const size_t packed = libdeflate_deflate_compress(local.whole, data, size, piece.data.data(),
-                                                    piece.data.size() - 6);
+  libdeflate_compressor* compressor = Local().For(level);
+  if (!compressor || size == 0) return piece;
+  piece.data.resize(libdeflate_deflate_compress_bound(compressor, size) + 6);
+  auto* bytes = reinterpret_cast<unsigned char*>(piece.data.data());
+  const size_t packed =
+      libdeflate_deflate_compress(compressor, data, size, bytes, piece.data.size() - 6);
   if (packed == 0) return piece;
 
   // The piece is a whole deflate stream of its own; its last block is marked
-  // final. Inflating it block by block finds where that block's header
-  // starts (and checks the piece on the way).
-  if (!local.inflaterReady) {
-    if (inflateInit2(&local.inflater, -MAX_WBITS) != Z_OK) return piece;
-    local.inflaterReady = true;
-  }
-  z_stream& z = local.inflater;
-  if (inflateReset(&z) != Z_OK) return piece;
-  if (local.check.size() < size) local.check.resize(size);
-  z.next_in = reinterpret_cast<Bytef*>(piece.data.data());
-  z.avail_in = static_cast<uInt>(packed);
-  z.next_out = reinterpret_cast<Bytef*>(local.check.data());
-  z.avail_out = static_cast<uInt>(size);
-  uint64_t finalHeader = 0;  // bit position of the header of the block being read
-  int unused = -1;           // bits left in the last byte after the final block
-  for (;;) {
-    const int rc = inflate(&z, Z_BLOCK);
-    if (rc == Z_STREAM_END) break;
-    if (rc != Z_OK) return piece;
-    // Between blocks: before the next header, or just after the final block
-    // (its end-of-block code read; the stream's end skips the rest of the
-    // byte, so what is left of it is known only here).
-    if (z.data_type & 128) {
-      const unsigned bits = static_cast<unsigned>(z.data_type & 7);
-      if (z.data_type & 64)
-        unused = static_cast<int>(bits);
-      else
-        finalHeader = uint64_t{z.total_in} * 8 - bits;
-    }
-  }
-  if (unused < 0 || z.total_in != packed || z.total_out != size ||
-      libdeflate_crc32(0, local.check.data(), size) != piece.crc)
-    return piece;
+  // final. Following its codes (without inflating) finds where that block's
+  // header starts and where the stream ends within its last byte.
+  DeflateLayout layout;
+  if (!ScanDeflate(bytes, packed, layout) || (layout.endBit + 7) / 8 != packed) return piece;
 
   // Not final any more; and the stream is made to end on a byte boundary
   // with an empty stored block, so the next piece can follow at once.
-  auto* bytes = reinterpret_cast<unsigned char*>(piece.data.data());
-  bytes[finalHeader / 8] &= static_cast<unsigned char>(~(1u << (finalHeader % 8)));
+  bytes[layout.finalHeaderBit / 8] &=
+      static_cast<unsigned char>(~(1u << (layout.finalHeaderBit % 8)));
+  const unsigned unused = static_cast<unsigned>(packed * 8 - layout.endBit);
   size_t end = packed;
   if (unused > 0) {
     bytes[end - 1] &= static_cast<unsigned char>((1u << (8 - unused)) - 1u);

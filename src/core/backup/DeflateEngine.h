@@ -17,16 +17,18 @@ namespace tessarook {
 // workers, into bounded buffers.
 //
 // A file smaller than kWholeFileLimit is read in one piece and deflated in one
-// call of libdeflate (level 6). A larger file is read in pieces of
+// call of libdeflate, at the level asked for (1 fastest .. 9 smallest;
+// kDeflateLevel unless told otherwise). A larger file is read in pieces of
 // kStreamPiece bytes; each piece is deflated on its own by libdeflate, then
-// its final block is marked not final and the piece ended on a byte boundary
-// (an empty stored block), so the pieces joined in order, followed by
-// kFinalEmptyBlock, form one deflate stream for the whole entry. The pieces'
-// CRCs are joined likewise.
+// its final block (found by following the codes, see DeflateScan.h) is
+// marked not final and the piece ended on a byte boundary (an empty stored
+// block), so the pieces joined in order, followed by kFinalEmptyBlock, form
+// one deflate stream for the whole entry. The pieces' CRCs are joined
+// likewise.
 //
 // Memory, per worker: one whole file being compressed and its compressed form
-// (2 x kWholeFileLimit, 8 MiB) or one piece, its compressed form and the
-// check of it (3 MiB);
+// (2 x kWholeFileLimit, 8 MiB) or one piece and its compressed form (2 MiB),
+// and a compressor for each level used (under 1 MiB);
 // the writer keeps at most kPiecesPerWorker pieces per worker in flight
 // (about 4 MiB with their inputs) and lets files prepared ahead wait up to
 // kAheadBytesPerWorker (8 MiB). About 20 MiB a worker in all, whatever the
@@ -37,6 +39,15 @@ inline constexpr size_t kPiecesPerWorker = 2;
 inline constexpr uint64_t kAheadBytesPerWorker = uint64_t{8} << 20;
 inline constexpr size_t kAheadFilesPerWorker = 64;
 inline constexpr int kDeflateLevel = 6;
+inline constexpr int kMinDeflateLevel = 1;
+inline constexpr int kMaxDeflateLevel = 9;
+
+// `level` within kMinDeflateLevel..kMaxDeflateLevel.
+constexpr int ClampDeflateLevel(int level) {
+  return level < kMinDeflateLevel   ? kMinDeflateLevel
+         : level > kMaxDeflateLevel ? kMaxDeflateLevel
+                                    : level;
+}
 
 // Ends a stream made of pieces from DeflatePiece: an empty final block with
 // fixed codes.
@@ -63,7 +74,7 @@ struct PreparedFile {
 // kWholeFileLimit is read and compressed (or kept as it is when its data does
 // not compress); a larger one is left open for streaming. Safe to call on
 // several threads at once.
-PreparedFile PrepareFile(const std::string& path);
+PreparedFile PrepareFile(const std::string& path, int level = kDeflateLevel);
 
 // One piece of a long entry, deflated.
 struct DeflatedPiece {
@@ -73,10 +84,9 @@ struct DeflatedPiece {
   bool ok = false;
 };
 
-// Deflates `size` bytes at `data` (not 0) as one piece of a longer stream,
-// and checks that the piece inflates back to them. Safe to call on several
-// threads at once.
-DeflatedPiece DeflatePiece(const char* data, size_t size);
+// Deflates `size` bytes at `data` (not 0) at `level` as one piece of a
+// longer stream. Safe to call on several threads at once.
+DeflatedPiece DeflatePiece(const char* data, size_t size, int level = kDeflateLevel);
 
 // True when the sample (the start of a file) does not shrink by deflating:
 // such data is stored as it is.

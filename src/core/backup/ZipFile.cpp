@@ -203,7 +203,7 @@ bool CZipFile::AddMemoryEntry(const void* data, uint64_t count, const std::strin
   if (!m_writer->BeginEntry(fields)) return WriterFailed();
   for (uint64_t at = 0; at < count; at += kStreamPiece) {
     const size_t n = static_cast<size_t>(std::min<uint64_t>(count - at, kStreamPiece));
-    const DeflatedPiece piece = DeflatePiece(p + at, n);
+    const DeflatedPiece piece = DeflatePiece(p + at, n, m_level);
     if (!piece.ok) return AbortEntry("cannot compress the data (out of memory?)");
     if (!m_writer->WriteData(piece.data.data(), piece.data.size())) return WriterFailed();
   }
@@ -215,7 +215,7 @@ bool CZipFile::AddMemoryEntry(const void* data, uint64_t count, const std::strin
 }
 
 bool CZipFile::AddFile(const std::string& diskPath, const std::string& name) {
-  return AddPrepared(PrepareFile(diskPath), name, nullptr);
+  return AddPrepared(PrepareFile(diskPath, m_level), name, nullptr);
 }
 
 bool CZipFile::AddPrepared(PreparedFile file, const std::string& name, CTaskPool* pool) {
@@ -329,7 +329,9 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
     const size_t asked = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
     total += static_cast<uint64_t>(got);
     if (deflated && got > 0) {
-      auto deflate = [block] { return DeflatePiece(block->data(), block->size()); };
+      auto deflate = [block, level = m_level] {
+        return DeflatePiece(block->data(), block->size(), level);
+      };
       pending.push_back(pool ? pool->Post(deflate, true)
                              : std::async(std::launch::deferred, deflate));
       while (pending.size() > maxPending)

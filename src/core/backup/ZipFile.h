@@ -74,8 +74,11 @@ class CZipFile {
   // recorded in their central record (see BackupRecords.h); 0, the default,
   // records none.
   void SetIdentityCutoff(int64_t ns) { m_identityCutoff = ns; }
-  // The deflate level of entries added from memory (1..12, default 6).
-  void SetLevel(int level) { m_level = level; }
+  // The deflate level of the entries this object compresses: from memory,
+  // AddFile and the pieces of large files (1 fastest .. 9 smallest, default
+  // kDeflateLevel). Entries copied or prepared elsewhere keep their form.
+  void SetLevel(int level) { m_level = ClampDeflateLevel(level); }
+  int Level() const { return m_level; }
   // After a successful AddFile: true when the file changed while it was read
   // (its size, last-write or status-change time moved, see SameFileState, or
   // it ended before its size). The
@@ -206,15 +209,17 @@ class CZipFile {
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
 
+  // Hands the entry's data to `sink` piece by piece, in order, as it is
+  // decompressed; `sink` returns false to stop. True when all of it was
+  // delivered and its size and CRC matched (so a sink that passes data on
+  // must be ready to learn of damage only at the end).
+  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
+
   // The bytes of the archive file that the entry occupies, from its local
   // header to the end of its data: [begin, end). Once the entry was read
   // whole, the end is where its compressed data really ended. False when the
   // local header cannot be read.
   bool GetEntrySpan(int64_t index, uint64_t& begin, uint64_t& end);
-
- protected:
-  // Hands the entry's data to `sink` piece by piece (see CZipReader::Read).
-  bool ReadData(int64_t index, const std::function<bool(const char*, size_t)>& sink);
 
  private:
   bool Fail(std::string text);

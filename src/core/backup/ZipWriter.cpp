@@ -23,10 +23,14 @@ using namespace zipbytes;
 constexpr uint32_t kMax32 = 0xFFFFFFFFu;
 constexpr uint16_t kMax16 = 0xFFFF;
 constexpr size_t kBufferBytes = size_t{1} << 20;
+// The directory's records beyond this many bytes wait in a scratch file.
+constexpr size_t kDirectoryInMemory = size_t{1} << 20;
 // One kernel copy call moves at most this much, so a cancel is never far away.
 constexpr uint64_t kKernelChunk = uint64_t{64} << 20;
 
 std::string Errno(int err) { return std::strerror(err); }
+
+constexpr const char* kEarlierBackup = "the earlier Backup";
 
 // Writes all `size` bytes at `at`; false (errno set) when that fails.
 bool PwriteAll(int fd, const char* p, size_t size, uint64_t at) {
@@ -140,6 +144,7 @@ bool CZipWriter::Create(const std::string& path) {
   m_buffer.clear();
   m_buffer.reserve(kBufferBytes);
   m_directory.clear();
+  m_spilled = 0;
   m_entries = 0;
   m_inEntry = false;
   m_run = Run{};
@@ -149,6 +154,9 @@ bool CZipWriter::Create(const std::string& path) {
 void CZipWriter::Abandon() {
   if (m_fd >= 0) ::close(m_fd);
   m_fd = -1;
+  if (m_spill >= 0) ::close(m_spill);
+  m_spill = -1;
+  m_spilled = 0;
   m_buffer.clear();
   m_directory.clear();
   m_directory.shrink_to_fit();
@@ -256,6 +264,31 @@ void CZipWriter::ShiftRecords(size_t from, uint64_t delta) {
   }
 }
 
+// Records that can no longer move go to the scratch file once the directory
+// has grown large: all but those of a pending run after its first. Without a
+// scratch file (none can be made) they stay in memory.
+void CZipWriter::SpillRecords() {
+  if (m_directory.size() < kDirectoryInMemory) return;
+  const size_t keepFrom = m_run.active ? m_run.directoryFrom : m_directory.size();
+  if (keepFrom < kDirectoryInMemory / 2) return;
+  if (m_spill < 0) {
+    const size_t slash = m_path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : m_path.substr(0, slash + 1);
+    for (const std::string& place : {folder, std::string("/tmp")}) {
+      m_spill = ::open(place.c_str(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+      if (m_spill >= 0) break;
+    }
+    if (m_spill < 0) return;
+  }
+  if (!PwriteAll(m_spill, m_directory.data(), keepFrom, m_spilled)) {
+    Fail("cannot write the archive's directory aside: " + Errno(errno));
+    return;
+  }
+  m_spilled += keepFrom;
+  m_directory.erase(0, keepFrom);
+  if (m_run.active) m_run.directoryFrom -= keepFrom;
+}
+
 bool CZipWriter::AddWhole(const ZipEntryFields& fields, const char* data, size_t size) {
   if (m_fd < 0) return Fail("no archive is being written");
   if (m_inEntry) return Fail("an entry is still open");
@@ -267,7 +300,8 @@ bool CZipWriter::AddWhole(const ZipEntryFields& fields, const char* data, size_t
   const std::string header = LocalHeaderFor(f, 0);
   if (!Emit(header.data(), header.size()) || !Emit(data, size)) return false;
   AddRecord(f, headerAt);
-  return true;
+  SpillRecords();
+  return !Failed();
 }
 
 bool CZipWriter::BeginEntry(const ZipEntryFields& fields) {
@@ -314,7 +348,8 @@ bool CZipWriter::EndEntry(uint32_t crc, uint64_t size, const std::string& centra
   }
   m_entry.centralExtra += centralExtra;
   AddRecord(m_entry, m_entryHeaderAt);
-  return true;
+  SpillRecords();
+  return !Failed();
 }
 
 bool CZipWriter::AddCopied(const ZipCopiedEntry& e) {
@@ -328,7 +363,9 @@ bool CZipWriter::AddCopied(const ZipCopiedEntry& e) {
     const uint64_t headerLength = run.verbatim ? run.dataAt - run.headerAt : run.header.size();
     AddRecord(e.fields, run.newStart + headerLength + (e.headerAt - run.dataAt));
     run.end = e.dataAt + e.fields.compressedSize;
-    return true;
+    if (!run.settled && run.end - run.dataAt >= kAlignRun * m_block) SettleRun();
+    SpillRecords();
+    return !Failed();
   }
   if (!FlushRun()) return false;
   run.active = true;
@@ -342,19 +379,19 @@ bool CZipWriter::AddCopied(const ZipCopiedEntry& e) {
   if (!sameName) run.header = LocalHeaderFor(e.fields, 0);
   AddRecord(e.fields, run.newStart);
   run.directoryFrom = m_directory.size();
-  return true;
+  SpillRecords();
+  return !Failed();
 }
 
-bool CZipWriter::FlushRun() {
-  if (!m_run.active) return true;
-  Run run = std::move(m_run);
-  m_run = Run{};
-  uint64_t headerLength = run.verbatim ? run.dataAt - run.headerAt : run.header.size();
-  const uint64_t length = run.end - run.dataAt;
-  if (m_pad && length >= kAlignRun * m_block &&
+// The run's first header becomes final: padded, when the run is long enough
+// to be worth placing, so that its data lands where it lay in the other
+// archive, modulo the block size. The records after it no longer move.
+void CZipWriter::SettleRun() {
+  Run& run = m_run;
+  run.settled = true;
+  const uint64_t headerLength = run.verbatim ? run.dataAt - run.headerAt : run.header.size();
+  if (m_pad && run.end - run.dataAt >= kAlignRun * m_block &&
       (run.newStart + headerLength) % m_block != run.dataAt % m_block) {
-    // Pad the first header so that the data lands where it lay in the other
-    // archive, modulo the block size.
     const uint64_t bare = LocalHeaderFor(run.first, 0).size() + 4;
     const uint64_t want = run.dataAt % m_block;
     const uint64_t have = (run.newStart + bare) % m_block;
@@ -363,14 +400,21 @@ bool CZipWriter::FlushRun() {
     run.verbatim = false;
     if (run.header.size() != headerLength)
       ShiftRecords(run.directoryFrom, run.header.size() - headerLength);
-    headerLength = run.header.size();
   }
+  run.directoryFrom = m_directory.size();
+}
+
+bool CZipWriter::FlushRun() {
+  if (!m_run.active) return true;
+  if (!m_run.settled) SettleRun();
+  Run run = std::move(m_run);
+  m_run = Run{};
   if (!run.verbatim && !Emit(run.header.data(), run.header.size())) return false;
   const uint64_t from = run.verbatim ? run.headerAt : run.dataAt;
   return CopyRange(run.fd, from, run.end - from);
 }
 
-bool CZipWriter::EmitFrom(int fd, uint64_t from, uint64_t size) {
+bool CZipWriter::EmitFrom(int fd, uint64_t from, uint64_t size, const char* what) {
   while (size > 0) {
     if (m_cancel && m_cancel->load()) return Fail("cancelled");
     if (m_buffer.size() == kBufferBytes && !Flush()) return false;
@@ -384,7 +428,7 @@ bool CZipWriter::EmitFrom(int fd, uint64_t from, uint64_t size) {
     }
     if (r <= 0) {
       m_buffer.resize(old);
-      return Fail("cannot read the earlier Backup: " +
+      return Fail(std::string("cannot read ") + what + ": " +
                   (r < 0 ? Errno(errno) : std::string("it ended early")));
     }
     m_buffer.resize(old + static_cast<size_t>(r));
@@ -399,7 +443,7 @@ bool CZipWriter::CopyRange(int fd, uint64_t from, uint64_t size) {
   if (to % m_block == from % m_block && size >= 2 * m_block) {
     // The unaligned head through the buffer, then whole blocks by the kernel.
     const uint64_t head = (m_block - to % m_block) % m_block;
-    if (!EmitFrom(fd, from, head) || !Flush()) return false;
+    if (!EmitFrom(fd, from, head, kEarlierBackup) || !Flush()) return false;
     from += head;
     size -= head;
     uint64_t blocks = size - size % m_block;
@@ -420,7 +464,7 @@ bool CZipWriter::CopyRange(int fd, uint64_t from, uint64_t size) {
       m_bufferAt += static_cast<uint64_t>(n);
     }
   }
-  return EmitFrom(fd, from, size);
+  return EmitFrom(fd, from, size, kEarlierBackup);
 }
 
 bool CZipWriter::Finish() {
@@ -431,7 +475,7 @@ bool CZipWriter::Finish() {
     return false;
   }
   const uint64_t directoryAt = Position();
-  const uint64_t directorySize = m_directory.size();
+  const uint64_t directorySize = m_spilled + m_directory.size();
   std::string end;
   if (m_entries >= kMax16 || directoryAt >= kMax32 || directorySize >= kMax32) {
     const uint64_t recordAt = directoryAt + directorySize;
@@ -458,7 +502,8 @@ bool CZipWriter::Finish() {
   Put32(end, std::min<uint64_t>(directorySize, kMax32));
   Put32(end, std::min<uint64_t>(directoryAt, kMax32));
   Put16(end, 0);  // comment
-  bool ok = Emit(m_directory.data(), m_directory.size()) && Emit(end.data(), end.size()) && Flush();
+  bool ok = EmitFrom(m_spill, 0, m_spilled, "the archive's directory set aside") &&
+            Emit(m_directory.data(), m_directory.size()) && Emit(end.data(), end.size()) && Flush();
   const int fd = m_fd;
   m_fd = -1;
   if (::close(fd) != 0 && ok) ok = Fail("cannot finish the archive: " + Errno(errno));

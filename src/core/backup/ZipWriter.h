@@ -43,9 +43,9 @@ struct ZipCopiedEntry {
 // and CRC when they are known before the data (whole entries and copies);
 // an entry whose data is streamed gets its header completed in one write
 // afterwards. Entries of 4 GiB and more, offsets past 4 GiB and more than
-// 65,534 entries use the zip64 records. The directory is kept in memory as
-// the bytes it will be written as (about 100 bytes an entry) and written by
-// Finish.
+// 65,534 entries use the zip64 records. The directory is kept as the bytes it
+// will be written as: up to about 1 MiB in memory, the rest in an unnamed
+// scratch file beside the archive (or in /tmp), and written by Finish.
 //
 // Entries copied from another archive are gathered into runs: consecutive
 // copies that follow each other in the other archive and keep their names
@@ -119,15 +119,18 @@ class CZipWriter {
     bool verbatim = false;     // the first header is copied as it is
     std::string header;        // else: the header written for it
     ZipEntryFields first;      // the first entry, to pad its header
-    size_t directoryFrom = 0;  // the run's records in m_directory, after the first
+    bool settled = false;      // the first header is final (see SettleRun)
+    size_t directoryFrom = 0;  // the records that may still move, in m_directory
   };
 
   bool Fail(std::string what);
   bool Emit(const char* data, size_t size);
   bool Flush();
   bool FlushRun();
+  void SettleRun();
   bool CopyRange(int fd, uint64_t from, uint64_t size);
-  bool EmitFrom(int fd, uint64_t from, uint64_t size);
+  bool EmitFrom(int fd, uint64_t from, uint64_t size, const char* what);
+  void SpillRecords();
   void AddRecord(const ZipEntryFields& fields, uint64_t headerAt);
   void ShiftRecords(size_t from, uint64_t delta);
 
@@ -136,8 +139,10 @@ class CZipWriter {
   uint64_t m_bufferAt = 0;  // where the buffer's first byte goes in the file
   std::vector<char> m_buffer;
   uint64_t m_block = 4096;
-  bool m_pad = true;  // runs are padded into place
-  std::string m_directory;
+  bool m_pad = true;        // runs are padded into place
+  std::string m_directory;  // the records not yet set aside
+  int m_spill = -1;         // an unnamed scratch file with the records before them
+  uint64_t m_spilled = 0;
   uint64_t m_entries = 0;
   // The entry being streamed.
   bool m_inEntry = false;

@@ -22,6 +22,7 @@ constexpr std::string_view kFilesView = "settings.files_view";
 constexpr std::string_view kFilesSorting = "settings.files_sorting";
 constexpr std::string_view kBackupsView = "settings.backups_view";
 constexpr std::string_view kBackupsSorting = "settings.backups_sorting";
+constexpr std::string_view kCompressionLevel = "settings.compression_level";
 
 constexpr bool kDefaultAutoRefresh = true;
 constexpr bool kDefaultMinimizeToTray = false;
@@ -75,6 +76,8 @@ bool CSettings::Load() {
   files_sorting = ReadInt(doc, kFilesSorting, kDefaultFilesSorting);
   backups_view = ReadInt(doc, kBackupsView, kDefaultBackupsView);
   backups_sorting = ReadInt(doc, kBackupsSorting, kDefaultBackupsSorting);
+  compression_level = ReadInt(doc, kCompressionLevel, kNormalCompression);
+  if (compression_level < 1 || compression_level > 9) compression_level = kNormalCompression;
   return true;
 }
 
@@ -91,6 +94,9 @@ bool CSettings::Save() const {
   doc.SetValue(kFilesSorting, FromInt(files_sorting));
   doc.SetValue(kBackupsView, FromInt(backups_view));
   doc.SetValue(kBackupsSorting, FromInt(backups_sorting));
+  // Absent means normal: a file that never chose keeps its eight elements.
+  if (compression_level != kNormalCompression)
+    doc.SetValue(kCompressionLevel, FromInt(compression_level));
   return doc.SaveToFile(settingsPath_);
 }
 
@@ -103,6 +109,7 @@ void CSettings::SetDefaults() {
   files_sorting = kDefaultFilesSorting;
   backups_view = kDefaultBackupsView;
   backups_sorting = kDefaultBackupsSorting;
+  compression_level = kNormalCompression;
 }
 
 }  // namespace tessarook

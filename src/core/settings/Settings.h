@@ -6,9 +6,10 @@
 
 namespace tessarook {
 
-// The program's eight user settings, kept in settings.xml. Read once at
-// start-up (Load) and written whole at exit (Save); in between the fields are
-// read and written directly.
+// The program's user settings, kept in settings.xml: the eight every file
+// holds, and the compression level, written only when it is not the normal
+// one. Read once at start-up (Load) and written whole at exit (Save); in
+// between the fields are read and written directly.
 class CSettings {
  public:
   // Display modes of the list views (stored as they are).
@@ -28,8 +29,8 @@ class CSettings {
   // missing or empty element, gives that setting its default. Always true.
   bool Load();
 
-  // Writes all eight settings, replacing the file atomically. False when the
-  // file could not be written (the old file is then left intact).
+  // Writes the settings, replacing the file atomically. False when the file
+  // could not be written (the old file is then left intact).
   bool Save() const;
 
   // Every field to its default.
@@ -49,6 +50,18 @@ class CSettings {
   std::int32_t files_sorting = 1;    // 1 by name, 2 by location
   std::int32_t backups_view = 1;     // backups view display mode (table)
   std::int32_t backups_sorting = 2;  // 1 by name, 2 by time, 3 by size
+  // The deflate level of new Backups: 1 (fastest) .. 9 (smallest). A missing
+  // or unusable value is the normal level.
+  std::int32_t compression_level = kNormalCompression;
+
+  // The three choices the desktop program offers.
+  static constexpr std::int32_t kFasterCompression = 1;
+  static constexpr std::int32_t kNormalCompression = 6;
+  static constexpr std::int32_t kSmallerCompression = 9;
+  // The choice a level shows as: the nearest of the three.
+  static constexpr std::int32_t CompressionChoice(std::int32_t level) {
+    return level <= 3 ? kFasterCompression : level >= 8 ? kSmallerCompression : kNormalCompression;
+  }
 
  private:
   std::string settingsPath_;

@@ -19,6 +19,9 @@ std::string JsonQuote(std::string_view text);
 // True when `text` is valid UTF-8 (no overlong forms, no surrogates, at most U+10FFFF).
 bool IsValidUtf8(std::string_view text);
 
+// Appends code point `cp` (at most U+10FFFF) as UTF-8.
+void AppendUtf8(std::string& out, uint32_t cp);
+
 // Builds one compact JSON document. Keys and values are added in order;
 // commas are placed by the writer. Misuse (a value without a key inside an
 // object, unbalanced ends) is the caller's fault and is not checked.

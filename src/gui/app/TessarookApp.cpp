@@ -48,6 +48,8 @@ wxString CTessarookApp::InstanceName() { return "Tessarook Hidden Window-" + wxG
 void CTessarookApp::OnInitCmdLine(wxCmdLineParser& parser) {
   wxApp::OnInitCmdLine(parser);
   parser.AddParam("scheme file", wxCMD_LINE_VAL_STRING, wxCMD_LINE_PARAM_OPTIONAL);
+  // Answered in main(), before the toolkit starts; listed here for --help.
+  parser.AddSwitch("", "version", "print the version and end");
 }
 
 bool CTessarookApp::OnCmdLineParsed(wxCmdLineParser& parser) {

@@ -547,6 +547,7 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
   const CScheme& scheme = GetDocument()->GetScheme();
   auto job = std::make_shared<CBackupJob>(scheme.m_files, scheme.m_folders);
   job->SetReread(reread);
+  job->SetLevel(TheApp().GetSettings().compression_level);
   std::shared_ptr<CCancelAwareSink> sink = MakeSink();
   ShowProgress();
   const auto start = std::chrono::steady_clock::now();

@@ -71,6 +71,15 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, CSettings& settings)
   radios->Add(m_absoluteRadio, 0);
   group("Export Backups to ZIP archives using:", nullptr, radios);
 
+  auto* levels = new wxBoxSizer(wxHORIZONTAL);
+  m_fasterRadio =
+      new wxRadioButton(this, 1041, "faster", wxDefaultPosition, wxDefaultSize, wxRB_GROUP);
+  m_normalRadio = new wxRadioButton(this, 1042, "normal");
+  m_smallerRadio = new wxRadioButton(this, 1043, "smaller");
+  for (wxRadioButton* radio : {m_fasterRadio, m_normalRadio, m_smallerRadio})
+    levels->Add(radio, 0, wxRIGHT, margin * 2);
+  group("Compress new Backups:", nullptr, levels);
+
   top->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
   auto* buttons = new wxBoxSizer(wxHORIZONTAL);
   auto* ok = new wxButton(this, wxID_OK, "OK");
@@ -87,6 +96,12 @@ CSettingsDlg::CSettingsDlg(wxWindow* parent, CSettings& settings)
   m_refreshCheck->SetValue(m_settings.autorefresh);
   m_trayCheck->SetValue(m_settings.minimize_to_tray);
   (m_settings.zip_absolute ? m_absoluteRadio : m_relativeRadio)->SetValue(true);
+  // A level set elsewhere (by hand, say) shows as the nearest choice.
+  const int shown = CSettings::CompressionChoice(m_settings.compression_level);
+  (shown == CSettings::kFasterCompression    ? m_fasterRadio
+   : shown == CSettings::kSmallerCompression ? m_smallerRadio
+                                             : m_normalRadio)
+      ->SetValue(true);
 
   Bind(wxEVT_BUTTON, &CSettingsDlg::OnOK, this, wxID_OK);
   Bind(
@@ -107,6 +122,12 @@ bool CSettingsDlg::TryAccept() {
   m_settings.autorefresh = m_refreshCheck->GetValue();
   m_settings.minimize_to_tray = m_trayCheck->GetValue();
   m_settings.zip_absolute = m_absoluteRadio->GetValue();
+  // A level set elsewhere stays unless another choice was made.
+  const int level = m_fasterRadio->GetValue()    ? CSettings::kFasterCompression
+                    : m_smallerRadio->GetValue() ? CSettings::kSmallerCompression
+                                                 : CSettings::kNormalCompression;
+  if (level != CSettings::CompressionChoice(m_settings.compression_level))
+    m_settings.compression_level = level;
   return true;
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Settings": the My Schemes folder, automatic refresh, minimising to the
-// tray and the path style of ZIP export.
+// tray, the path style of ZIP export and how hard new Backups compress.
 #ifndef TESSAROOK_GUI_SETTINGS_SETTINGSDLG_H
 #define TESSAROOK_GUI_SETTINGS_SETTINGSDLG_H
 
@@ -15,7 +15,7 @@
 
 namespace tessarook {
 
-// Edits four fields of `settings` in memory; they reach settings.xml at exit.
+// Edits five fields of `settings` in memory; they reach settings.xml at exit.
 class CSettingsDlg : public wxDialog {
  public:
   CSettingsDlg(wxWindow* parent, CSettings& settings);
@@ -33,6 +33,9 @@ class CSettingsDlg : public wxDialog {
   wxCheckBox* GetTrayCheck() const { return m_trayCheck; }
   wxRadioButton* GetRelativeRadio() const { return m_relativeRadio; }
   wxRadioButton* GetAbsoluteRadio() const { return m_absoluteRadio; }
+  wxRadioButton* GetFasterRadio() const { return m_fasterRadio; }
+  wxRadioButton* GetNormalRadio() const { return m_normalRadio; }
+  wxRadioButton* GetSmallerRadio() const { return m_smallerRadio; }
 
  private:
   void OnOK(wxCommandEvent& event);
@@ -44,6 +47,9 @@ class CSettingsDlg : public wxDialog {
   wxCheckBox* m_trayCheck;
   wxRadioButton* m_relativeRadio;
   wxRadioButton* m_absoluteRadio;
+  wxRadioButton* m_fasterRadio;
+  wxRadioButton* m_normalRadio;
+  wxRadioButton* m_smallerRadio;
 };
 
 }  // namespace tessarook

@@ -239,17 +239,24 @@ TEST(ParallelBackup, PiecesOfAnyContentAndSizeJoinIntoOneStream) {
   TempDir dir;
   std::string whole, joined;
   unsigned seed = 0;
-  for (size_t size : {size_t{1}, size_t{2}, size_t{3}, size_t{100}, size_t{5000}, size_t{70001},
-                      tessarook::kStreamPiece}) {
-    for (int kind = 0; kind < 3; ++kind) {
-      const std::string data = kind == 0   ? Text(size, ++seed)
-                               : kind == 1 ? Noise(size, ++seed)
-                                           : std::string(size, '\0');
-      const tessarook::DeflatedPiece piece = tessarook::DeflatePiece(data.data(), data.size());
-      ASSERT_TRUE(piece.ok) << size << " " << kind;
-      EXPECT_EQ(piece.size, data.size());
-      whole += data;
-      joined.append(piece.data.begin(), piece.data.end());
+  // Every level, every kind of block libdeflate makes (stored, fixed,
+  // dynamic), and pieces of many sizes, so that they end anywhere in a byte.
+  for (int level : {1, 6, 9}) {
+    for (size_t size : {size_t{1}, size_t{2}, size_t{3}, size_t{100}, size_t{5000}, size_t{70001},
+                        tessarook::kStreamPiece}) {
+      for (int kind = 0; kind < 4; ++kind) {
+        ++seed;
+        const std::string data = kind == 0   ? Text(size, seed)
+                                 : kind == 1 ? Noise(size, seed)
+                                 : kind == 2 ? std::string(size, '\0')
+                                             : Text(size / 2, seed) + Noise(size - size / 2, seed);
+        const tessarook::DeflatedPiece piece =
+            tessarook::DeflatePiece(data.data(), data.size(), level);
+        ASSERT_TRUE(piece.ok) << size << " " << kind << " level " << level;
+        EXPECT_EQ(piece.size, data.size());
+        whole += data;
+        joined.append(piece.data.begin(), piece.data.end());
+      }
     }
   }
   joined.append(std::begin(tessarook::kFinalEmptyBlock), std::end(tessarook::kFinalEmptyBlock));

@@ -314,3 +314,46 @@ TEST(Reuse, BackupsShareTheirBlocksOnXfsAndBtrfs) {
     ExpectHoldsTheFiles(folder + "/third.zip", TempDir());
   }
 }
+
+// The level changes the size of what is read and compressed, never what it
+// holds; entries copied from the Backup before keep their bytes whatever
+// the level. Files of many pieces, of a whole number of pieces, empty, and
+// with data that does not compress amid data that does all come back.
+TEST(Reuse, TheLevelChangesWhatIsReadNotWhatIsCopied) {
+  TempDir dir;
+  const std::string src = dir / "src";
+  const size_t piece = tessarook::kStreamPiece;
+  WriteFile(src + "/empty", "");
+  WriteFile(src + "/small.txt", Text(30000, 1));
+  WriteFile(src + "/four-pieces.txt", Text(tessarook::kWholeFileLimit, 2));
+  WriteFile(src + "/five-and-a-byte.txt", Text(5 * piece + 1, 3));
+  WriteFile(src + "/mixed.txt", Text(2 * piece, 4) + Noise(piece, 5) + Text(piece + 7, 6));
+  WriteFile(src + "/noise.bin", Noise(tessarook::kWholeFileLimit + 1, 7));
+  LetSettle();
+  const std::string folder = dir / "S.tsbak.backups";
+  CBackupJob job({}, {CSchemeFolder(src)});
+  job.SetLevel(1);
+  const BackupJobResult fast = Take(job, folder + "/fast.zip");
+  job.SetLevel(9);
+  job.SetReread(true);
+  const BackupJobResult small = Take(job, folder + "/small.zip");
+  EXPECT_EQ(small.filesReused, 0u);
+  EXPECT_LT(small.archiveSize * 20, fast.archiveSize * 19);  // 5 % smaller at least
+
+  job.SetLevel(1);
+  job.SetReread(false);
+  const BackupJobResult copied = Take(job, folder + "/copied.zip");
+  EXPECT_EQ(copied.parent, folder + "/small.zip");
+  EXPECT_EQ(copied.filesReused, 6u);
+  {
+    tessarook::CZipReader from, to;
+    std::string error;
+    ASSERT_TRUE(from.Open(folder + "/small.zip", error));
+    ASSERT_TRUE(to.Open(folder + "/copied.zip", error));
+    ASSERT_EQ(to.Entries().size(), from.Entries().size());
+    for (size_t i = 0; i + 1 < from.Entries().size(); ++i)
+      EXPECT_EQ(to.Entries()[i].compressedSize, from.Entries()[i].compressedSize) << i;
+  }
+  for (const char* zip : {"fast.zip", "small.zip", "copied.zip"})
+    ExpectHoldsTheFiles(folder + "/" + zip, dir);
+}

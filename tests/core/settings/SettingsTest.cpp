@@ -97,6 +97,27 @@ TEST(SettingsTest, SaveWritesTheEightElementsInOrderAndReadsBackExactly) {
             "    <backups_sorting>2</backups_sorting>\n"
             "</settings>\n");
 
+  // A compression level other than the normal one is a ninth element; the
+  // file reads it back, and values out of range read as normal.
+  s.compression_level = CSettings::kFasterCompression;
+  ASSERT_TRUE(s.Save());
+  EXPECT_NE(ReadText(path).find("    <backups_sorting>2</backups_sorting>\n"
+                                "    <compression_level>1</compression_level>\n</settings>"),
+            std::string::npos);
+  for (const char* level : {"1", "9", "0", "10", "-3", "fast"}) {
+    WriteText(tmp.Path("l.xml"),
+              SettingsXml(std::string("<compression_level>") + level + "</compression_level>"));
+    CSettings l(tmp.Path("l.xml"));
+    l.Load();
+    EXPECT_EQ(l.compression_level, level == std::string("1")   ? 1
+                                   : level == std::string("9") ? 9
+                                                               : CSettings::kNormalCompression)
+        << level;
+  }
+  EXPECT_EQ(CSettings::CompressionChoice(2), CSettings::kFasterCompression);
+  EXPECT_EQ(CSettings::CompressionChoice(7), CSettings::kNormalCompression);
+  EXPECT_EQ(CSettings::CompressionChoice(8), CSettings::kSmallerCompression);
+
   s.dir_schemes = " /data/\xC3\xA9t\xC3\xA9  \xC3\x81rchive & <old> ";
   s.minimize_to_tray = s.zip_absolute = true;
   s.files_view = 3;
@@ -107,6 +128,7 @@ TEST(SettingsTest, SaveWritesTheEightElementsInOrderAndReadsBackExactly) {
   CSettings back(path);
   back.Load();
   EXPECT_EQ(Fields(back), Fields(s));
+  EXPECT_EQ(back.compression_level, CSettings::kFasterCompression);
 }
 
 TEST(SettingsTest, AnotherXmlReaderSeesTheSameValues) {

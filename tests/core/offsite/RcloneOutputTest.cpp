@@ -1,0 +1,87 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Reading what rclone prints: JSON documents, log lines, remote names.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "offsite/Offsite.h"
+#include "offsite/Rclone.h"
+#include "util/JsonReader.h"
+
+namespace tessarook {
+namespace {
+
+TEST(JsonReader, ReadsRcloneListingsAndRefusesMalformedOrDeepText) {
+  CJsonValue v;
+  ASSERT_TRUE(
+      v.Parse(R"j([{"Path":"b\u00e9 1.zip","Name":"b\u00e9 1.zip","Size":5000000000,)j"
+              R"j("ModTime":"2026-12-10T00:57:48Z","IsDir":false,"x":[1,-2.5e3,null,{}]}])j"));
+  ASSERT_TRUE(v.IsArray());
+  ASSERT_EQ(v.Items().size(), 1u);
+  const CJsonValue& e = v.Items()[0];
+  EXPECT_EQ(e.TextOf("Name"), "b\xC3\xA9 1.zip");
+  EXPECT_EQ(e.IntOf("Size"), 5000000000);
+  EXPECT_FALSE(e.Find("IsDir")->Bool(true));
+  EXPECT_EQ(e.Find("x")->Items()[1].Int(), -2500);
+  EXPECT_EQ(e.IntOf("Name", 7), 7);  // a string is no number
+  EXPECT_EQ(e.TextOf("missing", "none"), "none");
+  ASSERT_TRUE(v.Parse(R"j({"s":"\ud83d\ude00\"\\\/\n"})j"));
+  EXPECT_EQ(v.TextOf("s"), "\xF0\x9F\x98\x80\"\\/\n");
+
+  for (const char* bad : {"", "[", "{\"a\":}", "[1,]", "{\"a\" 1}", "\"\\ud800\"", "\"a\nb\"",
+                          "[1] 2", "tru", "-", "1.", "{\"a\":1,}", "\"\\x\""}) {
+    EXPECT_FALSE(v.Parse(bad)) << bad;
+    EXPECT_EQ(v.GetType(), CJsonValue::Type::kNull) << bad;
+  }
+  EXPECT_TRUE(v.Parse(std::string(60, '[') + std::string(60, ']')));
+  EXPECT_FALSE(v.Parse(std::string(100000, '[') + std::string(100000, ']')));
+}
+
+TEST(RcloneLog, TakesProgressEventsAndTheLastReason) {
+  RcloneResult r;
+  std::vector<std::pair<uint64_t, uint64_t>> seen;
+  const ByteProgress progress = [&](uint64_t d, uint64_t t) { seen.emplace_back(d, t); };
+  for (
+      const char* line :
+      {R"j({"level":"info","msg":"Copied (new)","object":"S.tsbak.backups/b1.zip"})j",
+       R"j({"level":"warning","msg":"\nTransferred: ...","stats":{"bytes":300,"totalBytes":900,"transfers":1}})j",
+       R"j({"level":"error","msg":"Failed to copy: no space left on device","object":"S.tsbak.backups/b2.zip"})j",
+       "2026/12/10 01:01:50 NOTICE: Config file \"x\" not found - using defaults", "not json {"}) {
+    TakeRcloneLogLine(line, r, progress);
+  }
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0], std::make_pair(uint64_t{300}, uint64_t{900}));
+  EXPECT_EQ(r.transfers, 1);
+  EXPECT_EQ(r.Objects("Copied"), std::vector<std::string>{"S.tsbak.backups/b1.zip"});
+  EXPECT_EQ(r.reason, "not json {");
+  TakeRcloneLogLine("2026/12/10 01:01:50 Failed to copy: directory not found", r, progress);
+  EXPECT_EQ(r.reason, "Failed to copy: directory not found");
+  RcloneResult e;
+  TakeRcloneLogLine(
+      R"j({"level":"error","msg":"Failed to copy: no space left on device","object":"b2.zip"})j", e,
+      {});
+  EXPECT_EQ(e.reason, "b2.zip: Failed to copy: no space left on device");
+}
+
+TEST(RemoteNames, ChildPathsAndWhichRemotesEncrypt) {
+  EXPECT_EQ(RemoteChild("nas:", "S.tsbak"), "nas:S.tsbak");
+  EXPECT_EQ(RemoteChild("nas:dir", "S.tsbak"), "nas:dir/S.tsbak");
+  EXPECT_EQ(RemoteChild("nas:dir/", "S.tsbak"), "nas:dir/S.tsbak");
+  EXPECT_EQ(SchemeNameOf("/a/b/My S.tsbak"), "My S");
+
+  const std::string remotes = "box:     drive\nsafe:    crypt\nsafer:   crypt\r\nsafe2:   sftp\n";
+  EXPECT_TRUE(IsEncryptedIn("safe:backups", remotes));
+  EXPECT_TRUE(IsEncryptedIn("safer:", remotes));
+  EXPECT_TRUE(IsEncryptedIn("safe,password2=x:b", remotes));
+  EXPECT_FALSE(IsEncryptedIn("safe2:b", remotes));
+  EXPECT_FALSE(IsEncryptedIn("box:b", remotes));
+  EXPECT_FALSE(IsEncryptedIn("unknown:b", remotes));
+  EXPECT_FALSE(IsEncryptedIn("/mnt/nas/b:c", remotes));  // a local path
+  EXPECT_TRUE(IsEncryptedIn(":crypt,remote=box\\:x:b", ""));
+  EXPECT_FALSE(IsEncryptedIn(":sftp,host=h:b", ""));
+}
+
+}  // namespace
+}  // namespace tessarook
