@@ -14,6 +14,7 @@
 
 #include "backup/Prune.h"
 #include "backup/Retention.h"
+#include "library/SchemeLibrary.h"
 #include "util/Json.h"
 #include "util/ProgressText.h"
 
@@ -55,6 +56,10 @@ struct Context {
   std::string SchemeFile(const std::string& arg) const;
   // True when a progress bar may be drawn on stderr.
   bool ShowProgress() const;
+  // The settings file in use: --settings, else the program's own.
+  std::string SettingsFileInUse() const;
+  // The per-user file of the Schemes' schedules, keep rules and last Backups.
+  std::string RecordsFile() const;
 };
 
 // What an argument or an option's value names: how help texts show it and
@@ -132,6 +137,7 @@ int RunDeleteBackup(const Context&, const Args&);
 int RunRenameBackup(const Context&, const Args&);
 int RunDuplicateBackup(const Context&, const Args&);
 int RunPrune(const Context&, const Args&);
+int RunSchedule(const Context&, const Args&);
 int RunSchemes(const Context&, const Args&);
 int RunDelete(const Context&, const Args&);
 int RunRename(const Context&, const Args&);
@@ -216,6 +222,13 @@ int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const Pr
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
                      const std::vector<std::string>* reasons = nullptr,
                      const std::string* reason = nullptr);
+
+// The My Schemes folder with what carries a Scheme's record and timer through
+// its rename, duplicate and delete (see SchemeFollower).
+CSchemeLibrary FollowingLibrary(const Context& ctx);
+// After a done rename, duplicate or delete: true when the record and timer
+// followed; else names what went wrong on stderr.
+bool ScheduleFollowed(const CSchemeLibrary& lib);
 
 // Shows a desktop notification through notify-send when there is one; says
 // nothing and changes nothing when there is no notify-send or no desktop

@@ -19,6 +19,7 @@
 #include "backup/BackupVerifier.h"
 #include "backup/RestoreJob.h"
 #include "library/SchemePaths.h"
+#include "library/SchemeRecord.h"
 #include "scheme/Scheme.h"
 #include "shell/NameCheck.h"
 #include "util/IsoTime.h"
@@ -149,14 +150,7 @@ void WriteSchemeAndBackup(CJsonWriter& json, const std::string& schemeFile,
   WriteBackupRef(json, CBackupStore(schemeFile), name);
 }
 
-std::string DefaultBackupName() {
-  const time_t now = time(nullptr);
-  struct tm tm {};
-  localtime_r(&now, &tm);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S", &tm);
-  return text;
-}
+std::string DefaultBackupName() { return BackupNameForTime(time(nullptr)); }
 
 // Manifest positions whose path is `given` (as typed, or made absolute).
 std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string& given) {
@@ -167,7 +161,14 @@ std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string
   return out;
 }
 
-int TakeBackup(const Context& ctx, const Args& args) {
+// What a Backup's end leaves in the Scheme's record; `schemeFile` stays empty
+// when there is no Scheme to keep a record for.
+struct BackupRun {
+  std::string schemeFile;
+  BackupEndNote note;
+};
+
+int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   KeepPolicy policy;
   if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
   int level = 0;
@@ -184,6 +185,11 @@ int TakeBackup(const Context& ctx, const Args& args) {
   if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
   const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
   if (!CheckName(name)) return kExitUsage;
+  run.schemeFile = schemeFile;
+  run.note.name = name;
+  run.note.started = int64_t(time(nullptr)) * 1000000000;
+  // Without rules of its own, a Backup keeps what the Scheme's record says.
+  if (!policy.Any()) policy = CSchemeRecords(ctx.RecordsFile()).Get(schemeFile).keep;
   CScheme scheme;
   const SchemeError err = scheme.Load(schemeFile);
   if (err != SchemeError::kOk) {
@@ -230,6 +236,8 @@ int TakeBackup(const Context& ctx, const Args& args) {
   BarSink bar(ctx, "Backup");
   const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
+  run.note.files = result.filesStored;
+  run.note.skipped = result.skipped.size();
   switch (result.status) {
     case BackupJobResult::Status::kCancelled:
       Error("interrupted; the unfinished Backup was removed");
@@ -290,14 +298,41 @@ int TakeBackup(const Context& ctx, const Args& args) {
   return status;
 }
 
+BackupEnd EndOf(int status) {
+  switch (status) {
+    case kExitOk:
+      return BackupEnd::kOk;
+    case kExitSkipped:
+      return BackupEnd::kSkipped;
+    case kExitFailure:
+      return BackupEnd::kFailed;
+    default:
+      return status >= 128 ? BackupEnd::kInterrupted : BackupEnd::kNone;
+  }
+}
+
 }  // namespace
 
 int RunBackup(const Context& ctx, const Args& args) {
-  if (!args.Has("--notify")) return TakeBackup(ctx, args);
-  // Unattended: what went wrong also reaches the desktop.
+  // What went wrong goes to the Scheme's record, and with --notify to the desktop.
   const MessageCapture messages;
-  const int status = TakeBackup(ctx, args);
-  if (status == kExitOk) return status;
+  BackupRun run;
+  const int status = TakeBackup(ctx, args, run);
+  run.note.end = EndOf(status);
+  // Files changed while read, or an old Backup that could not be pruned, still
+  // make a complete Backup.
+  if (run.note.end == BackupEnd::kSkipped && run.note.skipped == 0) run.note.end = BackupEnd::kOk;
+  if (!run.schemeFile.empty() && run.note.end != BackupEnd::kNone) {
+    if (run.note.end == BackupEnd::kFailed || run.note.end == BackupEnd::kInterrupted) {
+      const std::vector<std::string> last = messages.Lines(1);
+      if (!last.empty()) run.note.error = last.back();
+    }
+    CSchemeRecords records(ctx.RecordsFile());
+    std::string error;
+    if (!NoteBackupEnd(records, run.schemeFile, run.note, &error))
+      Error("how the Backup ended could not be recorded: " + error);
+  }
+  if (status == kExitOk || !args.Has("--notify")) return status;
   const std::string& scheme = args.positional[0];
   std::string summary = "Tessarook: the Backup of " + scheme + " failed";
   if (status == kExitSkipped)

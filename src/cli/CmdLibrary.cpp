@@ -99,7 +99,7 @@ int RunSchemes(const Context& ctx, const Args& args) {
 }
 
 int RunDelete(const Context& ctx, const Args& args) {
-  CSchemeLibrary lib(ctx.SchemesDir());
+  CSchemeLibrary lib = FollowingLibrary(ctx);
   const std::string& name = args.positional[0];
   if (lib.Exists(name) &&
       !Confirm(args, "delete the Scheme \"" + name + "\" and its " +
@@ -109,6 +109,7 @@ int RunDelete(const Context& ctx, const Args& args) {
   }
   switch (lib.Delete(name)) {
     case LibraryResult::kDone:
+      return ScheduleFollowed(lib) ? kExitOk : kExitSkipped;
     case LibraryResult::kUnchanged:
       return kExitOk;
     case LibraryResult::kBadName:
@@ -132,7 +133,7 @@ namespace {
 
 // rename and duplicate: the same checks, then the library operation.
 int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
-  CSchemeLibrary lib(ctx.SchemesDir());
+  CSchemeLibrary lib = FollowingLibrary(ctx);
   const std::string& oldName = args.positional[0];
   const std::string& newName = args.positional[1];
   if (!CSchemeLibrary::IsValidNewName(newName)) {
@@ -148,6 +149,7 @@ int MoveOrCopy(const Context& ctx, const Args& args, bool copy) {
       copy ? lib.Duplicate(oldName, newName) : lib.Rename(oldName, newName);
   switch (result) {
     case LibraryResult::kDone:
+      return ScheduleFollowed(lib) ? kExitOk : kExitSkipped;
     case LibraryResult::kUnchanged:
       return kExitOk;
     case LibraryResult::kBadName:

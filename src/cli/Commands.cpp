@@ -145,7 +145,8 @@ std::vector<Command> MakeTable() {
        "With --keep-last, --keep-hourly, --keep-daily, --keep-weekly or --keep-monthly, old "
        "Backups are pruned as \"prune\" does once the Backup has been written (also when files "
        "were skipped; never after a failure or an interruption); the new Backup is always "
-       "kept.\n\n"
+       "kept. Without any of them, the keep rules stored by \"schedule\" apply. How the "
+       "Backup ended is noted in the Scheme's record (\"schedule SCHEME\" shows it).\n\n"
        "--notify sends the notification through notify-send, when there is one; it is meant "
        "for Backups no one watches.",
        RunBackup},
@@ -254,6 +255,26 @@ std::vector<Command> MakeTable() {
        "1). One already gone is not a failure.\n\n"
        "Prints the name of each deleted Backup.",
        RunPrune},
+      {"schedule",
+       "Backups",
+       {kSchemeArg, {"off|hourly|daily|weekly", Kind::kWords, Count::kOptional}},
+       With(KeepOptions(),
+            {{"--no-keep", "", Kind::kText, "remove the stored keep rules (keep every Backup)"}}),
+       "show or set when the Scheme is backed up by itself, and its keep rules",
+       "With a period, sets up the Scheme's timer: the systemd user timer "
+       "tessarook-backup@NAME.timer with the period in a drop-in file, or, where no systemd "
+       "user manager runs, a line in the user's crontab with the program's full path; \"off\" "
+       "removes it.\n\n"
+       "--keep-last, --keep-hourly, --keep-daily, --keep-weekly and --keep-monthly N store the "
+       "keep rules that every Backup of the Scheme applies afterwards (as \"prune\" does) when "
+       "\"backup\" is given no rules of its own; --no-keep removes them. The desktop "
+       "program's Schedule dialog reads and writes the same record, schemes.records beside "
+       "settings.xml. Renaming, duplicating or deleting a Scheme carries or removes its record "
+       "and timer.\n\n"
+       "Prints the record, one line each, the value after a TAB: scheme, schedule, timer "
+       "(kind, unit, enabled), next, keep, and last (name, time, how it ended, files, skipped "
+       "files).",
+       RunSchedule},
 
       // ---- The My Schemes folder
       {"schemes",

@@ -63,6 +63,8 @@ expect "tuesday" --schemes-dir "$schemes" verify Work t
 expect "monday|tuesday|latest" --schemes-dir "$schemes" rename-backup Work ""
 expect "" --schemes-dir "$schemes" rename-backup Work monday ""
 expect "Home Docs|Work" --schemes-dir "$schemes" rename ""
+expect "daily" --schemes-dir "$schemes" schedule Work d
+expect "off|hourly|daily|weekly" --schemes-dir "$schemes" schedule Work ""
 # An option's value is no argument: the Backup still follows the Scheme.
 expect "monday|tuesday|latest" --schemes-dir "$schemes" restore --to /tmp Work ""
 # Source paths in the Backup for restore.

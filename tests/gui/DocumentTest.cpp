@@ -227,29 +227,30 @@ TEST_F(ShellTest, SavingUnderAnotherNameTakesThatFilesTitle) {
 TEST_F(ShellTest, RecentSchemesStandBetweenTheSeparators) {
   wxMenu* menu = Frame()->GetSchemeMenu();
   auto labelAt = [menu](size_t i) { return menu->FindItemByPosition(i)->GetItemLabel(); };
-  // Nothing recent: one disabled placeholder.
-  ASSERT_EQ(menu->GetMenuItemCount(), 9u);
-  EXPECT_FALSE(menu->FindItemByPosition(6)->IsEnabled());
+  // Nothing recent: one disabled placeholder (after New, Open, Save, Save As,
+  // Close, Schedule and a separator).
+  ASSERT_EQ(menu->GetMenuItemCount(), 10u);
+  EXPECT_FALSE(menu->FindItemByPosition(7)->IsEnabled());
 
   const std::string a = MakeScheme("A"), b = MakeScheme("B");
   ASSERT_TRUE(Doc()->OpenScheme(a));
   ASSERT_TRUE(Doc()->OpenScheme(b));
-  ASSERT_EQ(menu->GetMenuItemCount(), 10u);
-  EXPECT_TRUE(menu->FindItemByPosition(5)->IsSeparator());
-  EXPECT_EQ(labelAt(6), "&1 " + b);
-  EXPECT_EQ(labelAt(7), "&2 " + a);
-  EXPECT_TRUE(menu->FindItemByPosition(8)->IsSeparator());
-  EXPECT_EQ(menu->FindItemByPosition(9)->GetId(), ID_EXIT);
+  ASSERT_EQ(menu->GetMenuItemCount(), 11u);
+  EXPECT_TRUE(menu->FindItemByPosition(6)->IsSeparator());
+  EXPECT_EQ(labelAt(7), "&1 " + b);
+  EXPECT_EQ(labelAt(8), "&2 " + a);
+  EXPECT_TRUE(menu->FindItemByPosition(9)->IsSeparator());
+  EXPECT_EQ(menu->FindItemByPosition(10)->GetId(), ID_EXIT);
 
   // At most four are kept.
   for (const char* name : {"C", "D", "E"}) ASSERT_TRUE(Doc()->OpenScheme(MakeScheme(name)));
   EXPECT_EQ(TheApp().GetRecentSchemes().GetCount(), 4u);
-  EXPECT_EQ(menu->GetMenuItemCount(), 12u);
+  EXPECT_EQ(menu->GetMenuItemCount(), 13u);
 
   // Choosing one opens it and moves it to the top: B, E, D, C.
   Command(ID_RECENT_FIRST + 3);
   EXPECT_EQ(Doc()->GetPathName(), b);
-  EXPECT_EQ(labelAt(6), "&1 " + b);
+  EXPECT_EQ(labelAt(7), "&1 " + b);
   // One whose file is gone reports it and leaves the list.
   const std::string d = SchemesDir() + "/D.tsbak";
   ASSERT_EQ(TheApp().GetRecentSchemes().GetHistoryFile(2), d);
@@ -257,6 +258,6 @@ TEST_F(ShellTest, RecentSchemesStandBetweenTheSeparators) {
   wxTEST_DIALOG(Command(ID_RECENT_FIRST + 2),
                 CExpectMessage(d + " was not found.", "Tessarook Backup", wxID_OK));
   EXPECT_EQ(TheApp().GetRecentSchemes().GetCount(), 3u);
-  EXPECT_EQ(menu->GetMenuItemCount(), 11u);
+  EXPECT_EQ(menu->GetMenuItemCount(), 12u);
   EXPECT_FALSE(Doc()->HasScheme());
 }

@@ -13,8 +13,10 @@
 
 #include "GuiTestSupport.h"
 #include "app/CommandIds.h"
+#include "backup/BackupCommandIds.h"
 #include "backup/BackupsView.h"
 #include "files/FilesView.h"
+#include "library/SchemesCommandIds.h"
 #include "library/SchemesView.h"
 #include "monitor/NotifyIcon.h"
 #include "ui/BiSplitterWnd.h"
@@ -31,11 +33,12 @@ const char kOperationQuestion[] =
 
 TEST_F(ShellTest, MenusToolbarAndStatusBar) {
   wxMenuBar* bar = Frame()->GetMenuBar();
-  ASSERT_EQ(bar->GetMenuCount(), 4u);
+  ASSERT_EQ(bar->GetMenuCount(), 5u);
   EXPECT_EQ(bar->GetMenuLabel(0), "&Scheme");
-  EXPECT_EQ(bar->GetMenuLabel(1), "&Tools");
-  EXPECT_EQ(bar->GetMenuLabel(2), "&View");
-  EXPECT_EQ(bar->GetMenuLabel(3), "&Help");
+  EXPECT_EQ(bar->GetMenuLabel(1), "&Backup");
+  EXPECT_EQ(bar->GetMenuLabel(2), "&Tools");
+  EXPECT_EQ(bar->GetMenuLabel(3), "&View");
+  EXPECT_EQ(bar->GetMenuLabel(4), "&Help");
   EXPECT_EQ(bar->GetLabel(ID_NEW_SCHEME), "&New...\tCtrl+N");
   EXPECT_EQ(bar->GetLabel(ID_OPEN_SCHEME), "&Open...\tCtrl+O");
   EXPECT_EQ(bar->GetLabel(ID_SAVE_SCHEME), "&Save\tCtrl+S");
@@ -48,9 +51,12 @@ TEST_F(ShellTest, MenusToolbarAndStatusBar) {
   EXPECT_EQ(bar->GetHelpString(ID_VIEW_MY_SCHEMES), "Show or hide My Schemes window");
 
   wxToolBar* tools = Frame()->GetToolBar();
-  const int expected[] = {ID_NEW_SCHEME,   ID_OPEN_SCHEME, ID_SAVE_SCHEME,
-                          ID_CLOSE_SCHEME, wxID_SEPARATOR, ID_SETTINGS,
-                          wxID_SEPARATOR,  ID_USER_MANUAL, ID_ABOUT};
+  const int expected[] = {
+      ID_NEW_SCHEME,    ID_OPEN_SCHEME,     ID_SAVE_SCHEME,    ID_CLOSE_SCHEME,
+      wxID_SEPARATOR,   ID_BACKUP_NOW,      ID_BACKUP_RESTORE, ID_BACKUP_PROPERTIES,
+      ID_BACKUP_VERIFY, ID_SCHEME_SCHEDULE, ID_SCHEMES_EXPORT, ID_SCHEMES_IMPORT,
+      wxID_SEPARATOR,   ID_SETTINGS,        wxID_SEPARATOR,    ID_USER_MANUAL,
+      ID_ABOUT};
   ASSERT_EQ(tools->GetToolsCount(), WXSIZEOF(expected));
   for (size_t i = 0; i < WXSIZEOF(expected); ++i) {
     const wxToolBarToolBase* tool = tools->GetToolByPos(int(i));

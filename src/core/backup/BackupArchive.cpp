@@ -207,4 +207,15 @@ int64_t CBackupArchive::EntryIndexFor(size_t position) {
   return FindEntry(name);
 }
 
+void CBackupArchive::ReadEntryFacts(std::vector<uint64_t>& sizes, std::vector<int64_t>& times) {
+  sizes.assign(paths.size(), 0);
+  times.assign(paths.size(), 0);
+  for (size_t position = 0; position < paths.size(); ++position) {
+    const int64_t index = EntryIndexFor(position);
+    if (index < 0) continue;
+    sizes[position] = GetEntrySize(index);
+    times[position] = GetEntryTime(index);
+  }
+}
+
 }  // namespace tessarook

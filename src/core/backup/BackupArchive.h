@@ -94,6 +94,10 @@ class CBackupArchive : public CZipFile {
   // Entry index of manifest position i (the entry named i in decimal), or -1.
   int64_t EntryIndexFor(size_t position);
 
+  // After ReadManifest: the size and last-write time (ns since 1970) of each
+  // position's entry, 0 for a position without one.
+  void ReadEntryFacts(std::vector<uint64_t>& sizes, std::vector<int64_t>& times);
+
   std::vector<std::string> paths;
 
  private:

@@ -1045,6 +1045,12 @@ uint64_t CZipFile::GetEntrySize(int64_t index) {
   return m_reader->Entries()[static_cast<size_t>(index)].size;
 }
 
+int64_t CZipFile::GetEntryTime(int64_t index) {
+  if (!m_reader || index < 0 || index >= GetEntryCount()) return 0;
+  const struct timespec& t = m_reader->Entries()[static_cast<size_t>(index)].mtime;
+  return int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 int64_t CZipFile::FindEntry(const std::string& name) {
   if (!m_reader) return -1;
   // An index by name costs memory for every entry, and most readers ask

@@ -160,6 +160,8 @@ class CZipFile {
 
   // The entry's uncompressed size; 0 for an index out of range.
   virtual uint64_t GetEntrySize(int64_t index);
+  // The entry's last-write time, ns since 1970; 0 for an index out of range.
+  int64_t GetEntryTime(int64_t index);
   // Index of the first entry whose name equals `name` ignoring the case of
   // A-Z, or -1.
   virtual int64_t FindEntry(const std::string& name);

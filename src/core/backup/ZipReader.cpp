@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <optional>
+#include <unordered_map>
 
 #include "backup/ZipBytes.h"
 
@@ -24,20 +26,43 @@ constexpr size_t kInChunk = 256 << 10;
 constexpr size_t kOutChunk = 1 << 20;
 constexpr int64_t kFileTimeEpochOffset = 116444736000000000LL;
 
-struct timespec DosTime(uint16_t time, uint16_t date) {
-  struct tm tm {};
-  tm.tm_sec = (time & 0x1f) * 2;
-  tm.tm_min = (time >> 5) & 0x3f;
-  tm.tm_hour = time >> 11;
-  tm.tm_mday = date & 0x1f;
-  tm.tm_mon = ((date >> 5) & 0x0f) - 1;
-  tm.tm_year = (date >> 9) + 80;
-  tm.tm_isdst = -1;
-  struct timespec t {};
-  t.tv_sec = mktime(&tm);
-  if (t.tv_sec == static_cast<time_t>(-1)) t.tv_sec = 0;
-  return t;
-}
+// DOS times are local times. mktime looks at the time zone file on every
+// call, so the local offset is asked once per hour of a day and kept: an
+// archive of 200,000 entries is read in a moment.
+class CDosTimes {
+ public:
+  struct timespec Convert(uint16_t time, uint16_t date) {
+    struct tm tm {};
+    tm.tm_sec = (time & 0x1f) * 2;
+    tm.tm_min = (time >> 5) & 0x3f;
+    tm.tm_hour = time >> 11;
+    tm.tm_mday = date & 0x1f;
+    tm.tm_mon = ((date >> 5) & 0x0f) - 1;
+    tm.tm_year = (date >> 9) + 80;
+    struct timespec t {};
+    const uint32_t hour = uint32_t(date) << 5 | uint32_t(tm.tm_hour);
+    auto it = m_offsets.find(hour);
+    if (it == m_offsets.end()) {
+      struct tm start = tm;
+      start.tm_min = 0;
+      start.tm_sec = 0;
+      start.tm_isdst = -1;
+      struct tm utc = start;
+      const time_t local = mktime(&start);
+      const time_t universal = timegm(&utc);
+      const bool valid = local != static_cast<time_t>(-1) && universal != static_cast<time_t>(-1);
+      it = m_offsets.emplace(hour, valid ? std::optional<time_t>(local - universal) : std::nullopt)
+               .first;
+    }
+    struct tm utc = tm;
+    const time_t universal = timegm(&utc);
+    if (it->second && universal != static_cast<time_t>(-1)) t.tv_sec = universal + *it->second;
+    return t;
+  }
+
+ private:
+  std::unordered_map<uint32_t, std::optional<time_t>> m_offsets;
+};
 
 // An NTFS time (100 ns steps since 1601) as a time stamp. Values from 2^63
 // on lie past the last time the field can mean and are refused, so the
@@ -267,6 +292,7 @@ bool CZipReader::Open(const std::string& path, std::string& error) {
 }
 
 bool CZipReader::ParseDirectory(std::string& error) {
+  CDosTimes dosTimes;
   uint64_t cdOffset = 0, cdSize = 0, count = 0;
   if (!LocateZipDirectory(m_fd, m_fileSize, cdOffset, cdSize, count, error)) return false;
   m_directoryAt = cdOffset;
@@ -292,8 +318,8 @@ bool CZipReader::ParseDirectory(std::string& error) {
     bool haveTime = false;
     ParseExtra(p + 46 + nameLen, extraLen, e, haveTime, m_taken);
     if (!haveTime)
-      e.mtime =
-          DosTime(static_cast<uint16_t>(Get(p + 12, 2)), static_cast<uint16_t>(Get(p + 14, 2)));
+      e.mtime = dosTimes.Convert(static_cast<uint16_t>(Get(p + 12, 2)),
+                                 static_cast<uint16_t>(Get(p + 14, 2)));
     m_entries.push_back(std::move(e));
     at += 46 + nameLen + extraLen + commentLen;
   }

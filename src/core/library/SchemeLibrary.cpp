@@ -102,6 +102,7 @@ bool CSchemeLibrary::IsOpen(std::string_view name) const {
 }
 
 LibraryResult CSchemeLibrary::Delete(std::string_view name) {
+  m_followError.clear();
   if (m_dir.empty() || !IsUsableName(name)) return LibraryResult::kBadName;
   const std::string scheme = SchemeFile(name);
   const std::string backups = BackupsFolderFor(scheme);
@@ -112,7 +113,15 @@ LibraryResult CSchemeLibrary::Delete(std::string_view name) {
   DeleteFolderTree(backups);
   // A folder that merely carries the ending is left alone.
   if (::unlink(scheme.c_str()) != 0 && errno != ENOENT) return LibraryResult::kFailed;
-  return Present(backups) ? LibraryResult::kFailed : LibraryResult::kDone;
+  return Follow(Present(backups) ? LibraryResult::kFailed : LibraryResult::kDone, scheme,
+                std::string(), false);
+}
+
+LibraryResult CSchemeLibrary::Follow(LibraryResult result, const std::string& fromFile,
+                                     const std::string& toFile, bool copy) {
+  if (result == LibraryResult::kDone && m_follower)
+    m_followError = m_follower(fromFile, toFile, copy);
+  return result;
 }
 
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName) {
@@ -121,6 +130,7 @@ LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view 
 
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName,
                                      const CopyControl& control) {
+  m_followError.clear();
   if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
     return LibraryResult::kBadName;
   const std::string oldPath = SchemeFile(oldName);
@@ -161,7 +171,7 @@ LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view 
     }
   }
   reopen(result == LibraryResult::kDone || !Present(oldPath) ? newPath : oldPath);
-  return result;
+  return Follow(result, oldPath, newPath, false);
 }
 
 LibraryResult CSchemeLibrary::MoveByCopy(const std::string& from, const std::string& to,
@@ -196,6 +206,7 @@ uint64_t CSchemeLibrary::DataBytes(std::string_view name) const {
 
 LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_view newName,
                                         const CopyControl& control) {
+  m_followError.clear();
   if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
     return LibraryResult::kBadName;
   const std::string oldPath = SchemeFile(oldName);
@@ -232,7 +243,7 @@ LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_vi
       ::rename(stagedScheme.c_str(), newPath.c_str()) != 0)
     return give_up(LibraryResult::kFailed);
   DeleteFolderTree(staging);
-  return LibraryResult::kDone;
+  return Follow(LibraryResult::kDone, oldPath, newPath, true);
 }
 
 bool CSchemeLibrary::ClearBackups(std::string_view name) {

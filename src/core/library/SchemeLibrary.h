@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,10 +29,26 @@ enum class LibraryResult {
 // Delete, Rename and Duplicate hold the Backups folders they remove, move or
 // replace (CBackupsFolderLock): while a Backup of such a Scheme is being
 // written they do nothing and return kBusy.
+
+// What the program keeps about a Scheme outside its files (its schedule record
+// and timer) follows the Scheme through a done Delete, Rename or Duplicate:
+// called with both scheme file paths (`toFile` empty for Delete; `copy` for
+// Duplicate) while the operation still holds the Backups folders, so that no
+// Backup of either Scheme starts in between. Returns "" or what could not be
+// done; the Scheme operation itself stands either way.
+using SchemeFollower =
+    std::function<std::string(const std::string& fromFile, const std::string& toFile, bool copy)>;
+
 class CSchemeLibrary {
  public:
   explicit CSchemeLibrary(std::string schemesDir, OpenSchemeHooks hooks = {})
       : m_dir(std::move(schemesDir)), m_hooks(std::move(hooks)) {}
+
+  // Sets what follows the Schemes (see SchemeFollower); none by default.
+  void SetFollower(SchemeFollower follower) { m_follower = std::move(follower); }
+  // What the follower could not do in the last Delete, Rename or Duplicate ("" when
+  // all went well or nothing followed).
+  const std::string& FollowError() const { return m_followError; }
 
   const std::string& Dir() const { return m_dir; }
   std::string SchemeFile(std::string_view name) const;
@@ -93,8 +110,13 @@ class CSchemeLibrary {
   LibraryResult MoveByCopy(const std::string& from, const std::string& to,
                            const CopyControl& control);
 
+  LibraryResult Follow(LibraryResult result, const std::string& fromFile, const std::string& toFile,
+                       bool copy);
+
   std::string m_dir;
   OpenSchemeHooks m_hooks;
+  SchemeFollower m_follower;
+  std::string m_followError;
 };
 
 }  // namespace tessarook

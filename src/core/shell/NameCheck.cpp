@@ -3,6 +3,8 @@
 
 #include <sys/stat.h>
 
+#include <ctime>
+
 #include "library/SchemePaths.h"
 #include "shell/Messages.h"
 #include "util/SamePath.h"
@@ -42,6 +44,15 @@ NameVerdict CheckName(std::string_view name, const NameCheckContext& context) {
   if (name.empty()) return NameVerdict::kEmpty;
   if (AnythingAt(NameTargetPath(name, context))) return NameVerdict::kAskOverwrite;
   return NameVerdict::kAccept;
+}
+
+std::string BackupNameForTime(long long seconds) {
+  const time_t moment = time_t(seconds);
+  struct tm tm {};
+  localtime_r(&moment, &tm);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H.%M.%S", &tm);
+  return text;
 }
 
 }  // namespace tessarook

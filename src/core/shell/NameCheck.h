@@ -44,4 +44,8 @@ std::string_view InvalidNameReason(std::string_view name);
 // tests nothing.
 std::string NameTargetPath(std::string_view name, const NameCheckContext& context);
 
+// The name a Backup gets when the user names none: the local time
+// `seconds` (since 1970) as "YYYY-MM-DD hh.mm.ss".
+std::string BackupNameForTime(long long seconds);
+
 }  // namespace tessarook

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "util/FormatTime.h"
 #include "util/ProgressText.h"
 
 namespace tessarook {
@@ -93,6 +94,52 @@ std::vector<std::string> SummaryDetails(const OperationSummary& s, size_t limit)
   if (lines.size() < total)
     lines.push_back("... and " + FormatCount(total - lines.size()) + " more");
   return lines;
+}
+
+std::string MomentText(int64_t ns, bool weekday) {
+  int64_t seconds = ns / 1000000000;
+  if (ns < 0 && ns % 1000000000 != 0) --seconds;
+  return FormatTime(weekday ? "%W %a, %h:%m" : "%a, %h:%m", ToSysTime(time_t(seconds)));
+}
+
+std::string VerifyVerdict(const VerifyResult& result) {
+  switch (result.status) {
+    case VerifyResult::Status::kNotAZip:
+      return "the Backup file is missing, unreadable or not a ZIP archive";
+    case VerifyResult::Status::kNoManifest:
+      return "the Backup has no list of its files";
+    case VerifyResult::Status::kCancelled:
+      return std::string();
+    case VerifyResult::Status::kChecked:
+      break;
+  }
+  if (result.faults.empty()) return std::string();
+  return FormatCount(result.faults.size()) +
+         (result.faults.size() == 1 ? " damaged entry" : " damaged entries");
+}
+
+std::string VerifyReport(const std::string& name, const VerifyResult& result, size_t limit) {
+  const std::string backup = "The Backup \"" + name + "\"";
+  if (result.status == VerifyResult::Status::kChecked && result.faults.empty())
+    return backup + " is in order: " + FormatCount(result.files) +
+           (result.files == 1 ? " file checked." : " files checked.");
+  if (result.status != VerifyResult::Status::kChecked) {
+    std::string text = backup + " cannot be checked: " + VerifyVerdict(result) + ".";
+    if (!result.error.empty()) text += "\n" + result.error;
+    return text;
+  }
+  std::string text = backup + " is damaged: " + VerifyVerdict(result) + ".\n";
+  size_t shown = 0;
+  for (const VerifyFault& fault : result.faults) {
+    if (shown == limit) {
+      text += "... and " + FormatCount(result.faults.size() - shown) +
+              " more (see Details in the status bar)\n";
+      break;
+    }
+    text += "\n" + fault.path + ": " + fault.reason;
+    ++shown;
+  }
+  return text;
 }
 
 }  // namespace tessarook

@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "backup/BackupVerifier.h"
+
 namespace tessarook {
 
 // A size as the desktop shows it, in decimal units: "0 bytes", "1 byte",
@@ -57,5 +59,17 @@ std::string SummaryText(const OperationSummary& summary);
 // PATH (REASON)", then "Changed while read: PATH". At most `limit` lines;
 // when there are more, the last says how many were left out.
 std::vector<std::string> SummaryDetails(const OperationSummary& summary, size_t limit = 10000);
+
+// A moment (ns since 1970) in local time as the Backups list shows times,
+// "10.12.2026, 00:00"; with `weekday`, "Thursday 10.12.2026, 00:00".
+std::string MomentText(int64_t ns, bool weekday = false);
+
+// How a verification ended, for the status bar's summary: "" when the Backup
+// is in order, else what is wrong in a few words.
+std::string VerifyVerdict(const VerifyResult& result);
+// The message after a verification: "The Backup "NAME" is in order: 1,234
+// files checked." or what is wrong, each damaged entry by its path (at most
+// `limit` of them, then how many more there are).
+std::string VerifyReport(const std::string& name, const VerifyResult& result, size_t limit = 20);
 
 }  // namespace tessarook

@@ -30,6 +30,12 @@ enum CommandId : int {
   ID_BPD_SELECT_ALL = 188,
   ID_BPD_SELECT_NONE = 189,
 
+  // The "&Backup" menu's own commands (its others are the panes' commands).
+  ID_BACKUP_NOW = 210,
+  ID_BACKUP_VERIFY = 211,
+  // "&Scheme" menu: when the open Scheme is backed up by itself, and its keep rules.
+  ID_SCHEME_SCHEDULE = 212,
+
   // Tray menu.
   ID_TRAY_SHOW = 201,
   ID_TRAY_CLOSE = 202,

@@ -24,8 +24,11 @@
 #include "app/ProgramArt.h"
 #include "app/ProgressDisplay.h"
 #include "app/TessarookApp.h"
+#include "backup/BackupCommandIds.h"
 #include "backup/BackupsView.h"
 #include "files/FilesView.h"
+#include "library/ScheduleDlg.h"
+#include "library/SchemesCommandIds.h"
 #include "library/SchemesView.h"
 #include "monitor/NotifyIcon.h"
 #include "settings/SettingsDlg.h"
@@ -46,6 +49,10 @@ constexpr unsigned kTrayIconId = 987;
 const char kPlacementKey[] = "/Settings/wstatus";
 const char kHomepage[] = "https://www.tessarook.org/";
 const char kSupportPage[] = "https://www.tessarook.org/support/";
+// The pane's export and import commands have no prompt of their own; the
+// menu bar and the toolbar say what they do.
+const char kExportSchemePrompt[] = "Export a Scheme with its Backups to a Compressed Scheme file";
+const char kImportSchemePrompt[] = "Import a Scheme with its Backups from a Compressed Scheme file";
 
 wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), text.size()); }
 
@@ -95,10 +102,24 @@ void CMainFrame::CreateMenus() {
   AddItem(m_schemeMenu, ID_SAVE_SCHEME, "&Save\tCtrl+S");
   AddItem(m_schemeMenu, ID_SAVE_SCHEME_AS, "Save &As...");
   AddItem(m_schemeMenu, ID_CLOSE_SCHEME, "&Close");
+  AddItem(m_schemeMenu, ID_SCHEME_SCHEDULE, "Sc&hedule...");
   m_schemeMenu->AppendSeparator();
   m_schemeMenu->AppendSeparator();  // the recent Schemes go between the two separators
   AddItem(m_schemeMenu, ID_EXIT, "E&xit");
   bar->Append(m_schemeMenu, "&Scheme");
+
+  // What people do with Backups, where they look first; the same commands as
+  // the panes' pop-up menus.
+  auto* backup = new wxMenu;
+  AddItem(backup, ID_BACKUP_NOW, "Back Up &Now...\tCtrl+B");
+  backup->AppendSeparator();
+  AddItem(backup, ID_BACKUP_RESTORE, "&Restore...");
+  AddItem(backup, ID_BACKUP_PROPERTIES, "&Browse...");
+  AddItem(backup, ID_BACKUP_VERIFY, "&Verify");
+  backup->AppendSeparator();
+  backup->Append(ID_SCHEMES_EXPORT, "&Export Scheme...", kExportSchemePrompt);
+  backup->Append(ID_SCHEMES_IMPORT, "&Import Scheme...", kImportSchemePrompt);
+  bar->Append(backup, "&Backup");
 
   auto* tools = new wxMenu;
   AddItem(tools, ID_SETTINGS, "&Settings...");
@@ -139,6 +160,18 @@ void CMainFrame::CreateToolbar() {
   add(ID_OPEN_SCHEME, Art::kOpen);
   add(ID_SAVE_SCHEME, Art::kSave);
   add(ID_CLOSE_SCHEME, Art::kCloseScheme);
+  m_toolbar->AddSeparator();
+  add(ID_BACKUP_NOW, Art::kBackUpNow);
+  add(ID_BACKUP_RESTORE, Art::kRestore);
+  add(ID_BACKUP_PROPERTIES, Art::kBrowse);
+  add(ID_BACKUP_VERIFY, Art::kVerify);
+  add(ID_SCHEME_SCHEDULE, Art::kSchedule);
+  m_toolbar->AddTool(ID_SCHEMES_EXPORT, "Export Scheme", ToolArt(Art::kExportScheme),
+                     "Export Scheme");
+  m_toolbar->SetToolLongHelp(ID_SCHEMES_EXPORT, kExportSchemePrompt);
+  m_toolbar->AddTool(ID_SCHEMES_IMPORT, "Import Scheme", ToolArt(Art::kImportScheme),
+                     "Import Scheme");
+  m_toolbar->SetToolLongHelp(ID_SCHEMES_IMPORT, kImportSchemePrompt);
   m_toolbar->AddSeparator();
   add(ID_SETTINGS, Art::kSettings);
   m_toolbar->AddSeparator();
@@ -287,6 +320,8 @@ void CMainFrame::BindCommands() {
       },
       ID_NEW_BACKUP);
 
+  BindBackupMenu();
+
   Bind(
       wxEVT_MENU, [this](wxCommandEvent&) { CyclePanes(1); }, ID_NEXT_PANE);
   Bind(
@@ -314,6 +349,74 @@ void CMainFrame::BindCommands() {
     // had it before a dialog, say): the mark follows it here as well.
     UpdateFocusedPane(wxWindow::FindFocus());
   });
+}
+
+void CMainFrame::BindBackupMenu() {
+  // The menu bar's and toolbar's commands reach the frame: it hands them to
+  // the pane whose command they are, under the rules of that pane's pop-up.
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanStartBackup()); }, ID_BACKUP_NOW);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        if (CanStartBackup()) m_backupsView->BackUpNow();
+      },
+      ID_BACKUP_NOW);
+  auto onBackup = [this](int id, std::function<void()> action) {
+    Bind(
+        wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanActOnBackup()); }, id);
+    Bind(
+        wxEVT_MENU,
+        [this, action](wxCommandEvent&) {
+          if (CanActOnBackup()) action();
+        },
+        id);
+  };
+  onBackup(ID_BACKUP_RESTORE, [this] { m_backupsView->ShowProperties(true); });
+  onBackup(ID_BACKUP_PROPERTIES, [this] { m_backupsView->ShowProperties(false); });
+  onBackup(ID_BACKUP_VERIFY, [this] { m_backupsView->VerifySelected(); });
+
+  auto exchange = [this](wxUpdateUIEvent& e) { e.Enable(!IsFileOperationRunning()); };
+  Bind(wxEVT_UPDATE_UI, exchange, ID_SCHEMES_EXPORT);
+  Bind(wxEVT_UPDATE_UI, exchange, ID_SCHEMES_IMPORT);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        // The Scheme chosen in My Schemes, else the open one.
+        if (m_schemesView->GetSelectedName().empty() && m_doc->HasScheme())
+          m_schemesView->SelectName(wxFileName(wxString::FromUTF8(m_doc->GetPathName())).GetName());
+        m_schemesView->ExportSelected();
+      },
+      ID_SCHEMES_EXPORT);
+  Bind(
+      wxEVT_MENU, [this](wxCommandEvent&) { m_schemesView->ImportScheme(); }, ID_SCHEMES_IMPORT);
+
+  Bind(
+      wxEVT_UPDATE_UI, [this](wxUpdateUIEvent& e) { e.Enable(CanSchedule()); }, ID_SCHEME_SCHEDULE);
+  Bind(
+      wxEVT_MENU,
+      [this](wxCommandEvent&) {
+        if (CanSchedule()) ShowSchedule();
+      },
+      ID_SCHEME_SCHEDULE);
+}
+
+bool CMainFrame::CanActOnBackup() const {
+  return m_doc->HasScheme() && !m_backupsView->GetSelectedName().empty() &&
+         !IsFileOperationRunning();
+}
+
+bool CMainFrame::CanSchedule() const {
+  return m_doc->HasScheme() && !m_doc->GetPathName().empty() && !IsFileOperationRunning();
+}
+
+void CMainFrame::ShowSchedule() {
+  const std::string schemeFile = m_doc->GetPathName();
+  {
+    CScheduleDlg dialog(this, schemeFile, TheApp().GetSettings().dir_schemes);
+    dialog.ShowModal();
+  }
+  m_schemesView->FillList();  // its next run and marks
 }
 
 bool CMainFrame::IsFileOperationRunning() const {
@@ -544,9 +647,10 @@ void CMainFrame::ShowTrayIcon(bool show) {
   }
 }
 
-bool CMainFrame::NotifyIfHidden(const wxString& title, const wxString& message, bool error) {
-  // Only the tray hides the window; shown or minimised, the window speaks for itself.
-  if (IsShown()) return false;
+bool CMainFrame::NotifyIfUnseen(const wxString& title, const wxString& message, bool error) {
+  // A window in front of the user speaks for itself.
+  const bool active = m_activeProbe ? m_activeProbe() : IsActive();
+  if (IsShown() && !IsIconized() && active) return false;
   if (m_notifier) {
     m_notifier(title, message, error);
   } else {

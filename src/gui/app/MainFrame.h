@@ -79,15 +79,25 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void ShowTrayIcon(bool show);
   CNotifyIcon* GetTrayIcon() const { return m_pTrayIcon; }
 
-  // A desktop notification about a file operation that ended while the window
-  // is hidden in the notification area (window thread). Shown only then; true
-  // when it was. The notifier can be replaced, e.g. by a test.
+  // A desktop notification about a file operation that ended while the user
+  // was not looking at the window: it is hidden in the notification area,
+  // minimised, or another window is the active one (window thread). Shown only
+  // then; true when it was. The notifier and the test for an active window can
+  // be replaced, e.g. by a test.
   using Notifier = std::function<void(const wxString& title, const wxString& message, bool error)>;
-  bool NotifyIfHidden(const wxString& title, const wxString& message, bool error);
+  bool NotifyIfUnseen(const wxString& title, const wxString& message, bool error);
   void SetNotifier(Notifier notifier) { m_notifier = std::move(notifier); }
+  void SetActiveProbe(std::function<bool()> probe) { m_activeProbe = std::move(probe); }
 
   // Whether "&New Backup..." may run: a Scheme with files, nothing running.
   bool CanStartBackup() const;
+  // Whether the "&Backup" menu's commands for one Backup may run: a Backup
+  // selected in the open Scheme's list, nothing running.
+  bool CanActOnBackup() const;
+  // Whether "Sc&hedule..." may run: a saved Scheme is open, nothing running.
+  bool CanSchedule() const;
+  // The Schedule dialog for the open Scheme.
+  void ShowSchedule();
 
   // IDocumentListener (window thread).
   void OnDocumentUpdated() override;
@@ -102,6 +112,7 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   void CreateStatusFields();
   void CreatePanes();
   void BindCommands();
+  void BindBackupMenu();
   void UpdateLockIndicators();
   void TrackNormalRect();
   void CopyViewStateToSettings();
@@ -135,6 +146,7 @@ class CMainFrame : public wxFrame, public IDocumentListener {
   CNotifyIcon* m_pTrayIcon = nullptr;
   wxWindow* m_propertiesDialog = nullptr;
   Notifier m_notifier;
+  std::function<bool()> m_activeProbe;
   std::unique_ptr<wxNotificationMessage> m_notification;
   std::vector<std::function<bool()>> m_operationProbes;
   struct FileOperation {

@@ -54,6 +54,52 @@ const char kAboutSvg[] = SVG16
     "<rect x=\"7.2\" y=\"6.8\" width=\"1.6\" height=\"5.2\" rx=\".4\" fill=\"#fff\"/>"
     "<circle cx=\"8\" cy=\"4.7\" r=\"1.05\" fill=\"#fff\"/></svg>";
 
+// A Backup: a dark-blue box that takes (arrow in) or gives back (arrow out).
+const char kBackUpNowSvg[] = SVG16
+    "<rect x=\"1.5\" y=\"8.5\" width=\"13\" height=\"6\" rx=\"1\" fill=\"#3f6fb5\" "
+    "stroke=\"#234a80\"/>"
+    "<circle cx=\"12\" cy=\"11.5\" r=\"1\" fill=\"#9fe0a8\"/>"
+    "<path d=\"M8 1v6M5 4.5L8 7.5 11 4.5\" fill=\"none\" stroke=\"#2e9d4b\" "
+    "stroke-width=\"1.8\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg>";
+
+const char kRestoreSvg[] = SVG16
+    "<rect x=\"1.5\" y=\"8.5\" width=\"13\" height=\"6\" rx=\"1\" fill=\"#3f6fb5\" "
+    "stroke=\"#234a80\"/>"
+    "<path d=\"M8 7.5v-6M5 4L8 1 11 4\" fill=\"none\" stroke=\"#d07a1c\" "
+    "stroke-width=\"1.8\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg>";
+
+const char kBrowseSvg[] = SVG16
+    "<path d=\"M1.5 2.5h4l1.5 1.5h6.5v9h-12z\" fill=\"#e9b949\" stroke=\"#9a7320\" "
+    "stroke-linejoin=\"round\"/>"
+    "<circle cx=\"9.5\" cy=\"9\" r=\"3\" fill=\"#fff\" stroke=\"#2f62a8\" "
+    "stroke-width=\"1.4\"/>"
+    "<path d=\"M11.6 11.1l3 3\" stroke=\"#2f62a8\" stroke-width=\"1.8\" "
+    "stroke-linecap=\"round\"/></svg>";
+
+const char kVerifySvg[] = SVG16
+    "<path d=\"M8 1.2l5.5 2v4.3c0 3.3-2.3 5.9-5.5 7.3-3.2-1.4-5.5-4-5.5-7.3V3.2z\" "
+    "fill=\"#2e9d4b\" stroke=\"#1d6b33\" stroke-linejoin=\"round\"/>"
+    "<path d=\"M5.2 8l2 2 3.6-4\" fill=\"none\" stroke=\"#fff\" stroke-width=\"1.6\" "
+    "stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg>";
+
+const char kExportSchemeSvg[] = SVG16
+    "<rect x=\"1.5\" y=\"3.5\" width=\"9\" height=\"11\" rx=\"1\" fill=\"#dbe6f5\" "
+    "stroke=\"#2f62a8\"/>"
+    "<path d=\"M6 9h8.5M11.5 6l3 3-3 3\" fill=\"none\" stroke=\"#2e9d4b\" "
+    "stroke-width=\"1.7\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg>";
+
+const char kImportSchemeSvg[] = SVG16
+    "<rect x=\"5.5\" y=\"3.5\" width=\"9\" height=\"11\" rx=\"1\" fill=\"#dbe6f5\" "
+    "stroke=\"#2f62a8\"/>"
+    "<path d=\"M1 9h9M7 6l3 3-3 3\" fill=\"none\" stroke=\"#d07a1c\" "
+    "stroke-width=\"1.7\" stroke-linecap=\"round\" stroke-linejoin=\"round\"/></svg>";
+
+const char kScheduleSvg[] = SVG16
+    "<circle cx=\"8\" cy=\"8\" r=\"6.5\" fill=\"#fff\" stroke=\"#2f62a8\" "
+    "stroke-width=\"1.3\"/>"
+    "<path d=\"M8 4v4l2.8 1.8\" fill=\"none\" stroke=\"#2f62a8\" stroke-width=\"1.5\" "
+    "stroke-linecap=\"round\"/></svg>";
+
 // A white rook on a blue tile with a green check: Schemes kept safe.
 const char kProgramSvg[] =
     "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"64\" height=\"64\" viewBox=\"0 0 64 64\">"
@@ -76,6 +122,27 @@ wxBitmapBundle ToolArt(Art art) {
   switch (art) {
     case Art::kNewScheme:
       svg = kNewSvg;
+      break;
+    case Art::kBackUpNow:
+      svg = kBackUpNowSvg;
+      break;
+    case Art::kRestore:
+      svg = kRestoreSvg;
+      break;
+    case Art::kBrowse:
+      svg = kBrowseSvg;
+      break;
+    case Art::kVerify:
+      svg = kVerifySvg;
+      break;
+    case Art::kExportScheme:
+      svg = kExportSchemeSvg;
+      break;
+    case Art::kImportScheme:
+      svg = kImportSchemeSvg;
+      break;
+    case Art::kSchedule:
+      svg = kScheduleSvg;
       break;
     case Art::kOpen:
       svg = kOpenSvg;

@@ -8,7 +8,22 @@
 
 namespace tessarook {
 
-enum class Art { kNewScheme, kOpen, kSave, kCloseScheme, kSettings, kManual, kAbout };
+enum class Art {
+  kNewScheme,
+  kOpen,
+  kSave,
+  kCloseScheme,
+  kSettings,
+  kManual,
+  kAbout,
+  kBackUpNow,
+  kRestore,
+  kBrowse,
+  kVerify,
+  kExportScheme,
+  kImportScheme,
+  kSchedule,
+};
 
 // A toolbar-sized picture (16 x 16 at normal resolution).
 wxBitmapBundle ToolArt(Art art);

@@ -3,14 +3,16 @@
 
 #include <wx/app.h>
 #include <wx/button.h>
-#include <wx/checklst.h>
+#include <wx/dataview.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/frame.h>
 #include <wx/gauge.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
+#include <wx/radiobut.h>
 #include <wx/sizer.h>
+#include <wx/srchctrl.h>
 #include <wx/statline.h>
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
@@ -128,8 +130,20 @@ void CBackupPropsDlg::SetLauncher(std::function<bool(const std::string&)> launch
 CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Backup contents: ", wxDefaultPosition, wxDefaultSize,
                wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX) {
-  m_list = new wxCheckListBox(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, 0, nullptr,
-                              wxLB_SINGLE | wxLB_NEEDED_SB | wxLB_HSCROLL);
+  m_filter = new wxSearchCtrl(this, wxID_ANY);
+  m_filter->SetDescriptiveText("Filter");
+  m_filter->ShowCancelButton(true);
+  m_showTree =
+      new wxRadioButton(this, wxID_ANY, "&Folders", wxDefaultPosition, wxDefaultSize, wxRB_GROUP);
+  m_showList = new wxRadioButton(this, wxID_ANY, "&List");
+  m_tree = new wxDataViewCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxDV_SINGLE);
+  m_flat = new wxDataViewCtrl(this, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxDV_SINGLE);
+  m_treeModel = new CBackupTreeModel(m_contents);
+  m_listModel = new CBackupListModel(m_contents);
+  m_tree->AssociateModel(m_treeModel.get());
+  AddContentsColumns(m_tree, "Name");
+  AddContentsColumns(m_flat, "Path");
+  m_flat->Hide();
   m_gauge = new wxGauge(this, wxID_ANY, kGaugeSteps, wxDefaultPosition, wxDefaultSize,
                         wxGA_HORIZONTAL | wxGA_SMOOTH);
   m_summary = new wxStaticText(this, wxID_ANY, wxString(), wxDefaultPosition, wxDefaultSize,
@@ -144,12 +158,18 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
   bottom->Add(m_summary, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, FromDIP(10));
   bottom->Add(m_restore, 0, wxRIGHT, FromDIP(6));
   bottom->Add(m_close, 0);
+  auto* bar = new wxBoxSizer(wxHORIZONTAL);
+  bar->Add(m_filter, 1, wxALIGN_CENTER_VERTICAL | wxRIGHT, FromDIP(10));
+  bar->Add(m_showTree, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, FromDIP(6));
+  bar->Add(m_showList, 0, wxALIGN_CENTER_VERTICAL);
   auto* top = new wxBoxSizer(wxVERTICAL);
-  top->Add(m_list, 1, wxEXPAND | wxALL, FromDIP(10));
+  top->Add(bar, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, FromDIP(10));
+  top->Add(m_tree, 1, wxEXPAND | wxALL, FromDIP(10));
+  top->Add(m_flat, 1, wxEXPAND | wxALL, FromDIP(10));
   top->Add(new wxStaticLine(this), 0, wxEXPAND | wxLEFT | wxRIGHT, FromDIP(10));
   top->Add(bottom, 0, wxEXPAND | wxALL, FromDIP(10));
   SetSizer(top);
-  SetSize(ConvertDialogToPixels(wxSize(302, 218)));
+  SetSize(ConvertDialogToPixels(wxSize(400, 260)));
   m_gauge->Hide();
   SetEscapeId(wxID_CANCEL);
 
@@ -157,10 +177,23 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { CancelOrClose(); }, wxID_CANCEL);
   Bind(wxEVT_CLOSE_WINDOW, &CBackupPropsDlg::OnClose, this);
-  m_list->Bind(wxEVT_CONTEXT_MENU, &CBackupPropsDlg::OnContextMenu, this);
-  m_list->Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) {
-    if (!IsRestoring()) Preview();
-  });
+  for (wxDataViewCtrl* view : {m_tree, m_flat}) {
+    view->Bind(wxEVT_DATAVIEW_ITEM_CONTEXT_MENU, &CBackupPropsDlg::OnContextMenu, this);
+    view->Bind(wxEVT_DATAVIEW_SELECTION_CHANGED, &CBackupPropsDlg::OnSelectionChanged, this);
+    view->Bind(wxEVT_DATAVIEW_ITEM_ACTIVATED, [this](wxDataViewEvent&) {
+      if (!IsRestoring() && SelectedPosition() >= 0) Preview();
+    });
+    // A check changes the folders above and the rows below: both views redraw.
+    view->Bind(wxEVT_DATAVIEW_ITEM_VALUE_CHANGED, [this](wxDataViewEvent&) { RefreshViews(); });
+  }
+  m_showTree->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { ShowTree(true); });
+  m_showList->Bind(wxEVT_RADIOBUTTON, [this](wxCommandEvent&) { ShowTree(false); });
+  // Typing filters after a short pause; Enter at once.
+  m_filterTimer.SetOwner(this);
+  Bind(wxEVT_TIMER, [this](wxTimerEvent&) { ApplyFilter(); });
+  m_filter->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { m_filterTimer.StartOnce(250); });
+  m_filter->Bind(wxEVT_SEARCH, [this](wxCommandEvent&) { ApplyFilter(); });
+  m_filter->Bind(wxEVT_SEARCH_CANCEL, [this](wxCommandEvent&) { SetFilter(wxString()); });
   // The pop-up commands, from the menu itself or passed on by the main frame.
   Bind(
       wxEVT_MENU,
@@ -191,8 +224,11 @@ CBackupPropsDlg::~CBackupPropsDlg() {
 
 bool CBackupPropsDlg::Load(wxString& error) {
   SetTitle("Backup contents: " + m_strName);
-  m_list->Clear();
-  m_rowPositions.clear();
+  m_contents.paths = &m_archive.paths;
+  m_contents.rows.clear();
+  m_contents.checked.clear();
+  m_sorted.clear();
+  m_selectedPosition = -1;
   if (!m_archive.Open(m_backupPath)) {
     error = "The Backup file doesn't exist";
     return false;
@@ -207,19 +243,81 @@ bool CBackupPropsDlg::Load(wxString& error) {
     m_damageNotice =
         "The Backup appears to be damaged or incomplete\n\nThe list shows the files that could "
         "be read from it.";
+  m_archive.ReadEntryFacts(m_contents.sizes, m_contents.times);
+  m_contents.checked.assign(m_archive.paths.size(), m_bRestoreMode);
   // Sorted byte-wise by path; equal paths stay in manifest order.
-  std::vector<size_t> order(m_archive.paths.size());
-  std::iota(order.begin(), order.end(), size_t(0));
-  std::stable_sort(order.begin(), order.end(),
+  m_sorted.resize(m_archive.paths.size());
+  std::iota(m_sorted.begin(), m_sorted.end(), size_t(0));
+  std::stable_sort(m_sorted.begin(), m_sorted.end(),
                    [this](size_t a, size_t b) { return m_archive.paths[a] < m_archive.paths[b]; });
-  wxArrayString rows;
-  for (size_t position : order) rows.Add(Utf8(m_archive.paths[position]));
-  m_list->Append(rows);
-  m_rowPositions = std::move(order);
-  for (int row = 0; row < GetRowCount(); ++row) m_list->Check(row, m_bRestoreMode);
+  m_appliedFilter = m_filter->GetValue();
+  m_appliedFilter += "\n";  // differs from any filter: ApplyFilter builds
+  ApplyFilter();
   m_gauge->SetValue(0);
   SyncControls();
   return true;
+}
+
+void CBackupPropsDlg::ApplyFilter() {
+  m_filterTimer.Stop();
+  const wxString text = m_filter->GetValue();
+  if (text == m_appliedFilter) return;
+  m_appliedFilter = text;
+  const std::string filter = text.utf8_string();
+  m_contents.tree.Build(m_archive.paths, m_contents.sizes, m_contents.times, m_contents.checked,
+                        filter);
+  m_contents.rows.clear();
+  for (size_t position : m_sorted)
+    if (ContainsFolded(m_archive.paths[position], filter)) m_contents.rows.push_back(position);
+  m_treeModel->Cleared();
+  m_listModel->Reset(unsigned(m_contents.rows.size()));
+  // The tree opens down to where it branches: a Backup of one home folder
+  // shows that folder's contents at once.
+  CBackupTree::NodeId node = CBackupTree::kRoot;
+  for (std::vector<CBackupTree::NodeId> children = m_contents.tree.Children(node);
+       children.size() == 1 && m_contents.tree.IsFolder(children[0]);
+       children = m_contents.tree.Children(node)) {
+    node = children[0];
+    m_tree->Expand(CBackupTreeModel::ItemOf(node));
+  }
+  // The selected file stays selected while the filter lets it through.
+  const int64_t selected = m_selectedPosition;
+  m_selectedPosition = -1;
+  if (selected >= 0 && m_contents.tree.NodeOf(size_t(selected)) != CBackupTree::kRoot)
+    SelectNode(m_contents.tree.NodeOf(size_t(selected)));
+}
+
+void CBackupPropsDlg::SetFilter(const wxString& text) {
+  m_filter->ChangeValue(text);
+  ApplyFilter();
+}
+
+void CBackupPropsDlg::ShowTree(bool tree) {
+  if (!tree && !m_listAttached) {
+    // Made when first asked for: a long list costs a moment to set up.
+    m_flat->AssociateModel(m_listModel.get());
+    m_listAttached = true;
+  }
+  m_showTree->SetValue(tree);
+  m_showList->SetValue(!tree);
+  m_tree->Show(tree);
+  m_flat->Show(!tree);
+  Layout();
+  const int64_t selected = m_selectedPosition;
+  if (selected >= 0) {
+    if (tree)
+      SelectNode(m_contents.tree.NodeOf(size_t(selected)));
+    else
+      for (int row = 0; row < GetRowCount(); ++row)
+        if (GetRowPosition(row) == size_t(selected)) SelectRow(row);
+  }
+}
+
+bool CBackupPropsDlg::IsTreeShown() const { return m_tree->IsShown(); }
+
+void CBackupPropsDlg::RefreshViews() {
+  m_tree->Refresh();
+  m_flat->Refresh();
 }
 
 int CBackupPropsDlg::ShowModal() {
@@ -234,22 +332,92 @@ int CBackupPropsDlg::ShowModal() {
   return wxDialog::ShowModal();
 }
 
-int CBackupPropsDlg::GetRowCount() const { return int(m_list->GetCount()); }
+int CBackupPropsDlg::GetRowCount() const { return int(m_contents.rows.size()); }
 
 std::string CBackupPropsDlg::GetRowPath(int row) const {
-  return m_archive.paths[m_rowPositions[size_t(row)]];
+  return m_archive.paths[m_contents.rows[size_t(row)]];
 }
 
-bool CBackupPropsDlg::IsRowChecked(int row) const { return m_list->IsChecked(row); }
+size_t CBackupPropsDlg::GetRowPosition(int row) const { return m_contents.rows[size_t(row)]; }
 
-void CBackupPropsDlg::CheckRow(int row, bool check) { m_list->Check(row, check); }
+bool CBackupPropsDlg::IsRowChecked(int row) const {
+  return m_contents.checked[GetRowPosition(row)];
+}
 
-int CBackupPropsDlg::GetSelectedRow() const { return m_list->GetSelection(); }
+void CBackupPropsDlg::CheckRow(int row, bool check) {
+  CheckPosition(m_contents, GetRowPosition(row), check);
+  RefreshViews();
+}
 
-void CBackupPropsDlg::SelectRow(int row) { m_list->SetSelection(row); }
+void CBackupPropsDlg::CheckNode(CBackupTree::NodeId node, bool check) {
+  m_contents.tree.SetChecked(node, check, m_contents.checked);
+  RefreshViews();
+}
+
+int64_t CBackupPropsDlg::SelectedPosition() const { return m_selectedPosition; }
+
+int CBackupPropsDlg::GetSelectedRow() const {
+  if (m_selectedPosition < 0) return wxNOT_FOUND;
+  for (int row = 0; row < GetRowCount(); ++row)
+    if (GetRowPosition(row) == size_t(m_selectedPosition)) return row;
+  return wxNOT_FOUND;
+}
+
+void CBackupPropsDlg::SelectRow(int row) {
+  if (row < 0 || row >= GetRowCount()) {
+    m_selectedPosition = -1;
+    m_tree->UnselectAll();
+    m_flat->UnselectAll();
+    return;
+  }
+  m_selectedPosition = int64_t(GetRowPosition(row));
+  if (m_listAttached) {
+    m_flat->Select(m_listModel->GetItem(unsigned(row)));
+    m_flat->EnsureVisible(m_listModel->GetItem(unsigned(row)));
+  }
+  const CBackupTree::NodeId node = m_contents.tree.NodeOf(size_t(m_selectedPosition));
+  if (node != CBackupTree::kRoot) {
+    m_tree->Select(CBackupTreeModel::ItemOf(node));
+    m_tree->EnsureVisible(CBackupTreeModel::ItemOf(node));
+  }
+}
+
+void CBackupPropsDlg::SelectNode(CBackupTree::NodeId node) {
+  if (node == CBackupTree::kRoot || node >= m_contents.tree.NodeCount()) return;
+  const int64_t position = m_contents.tree.Position(node);
+  if (position >= 0) {
+    for (int row = 0; row < GetRowCount(); ++row)
+      if (GetRowPosition(row) == size_t(position)) return SelectRow(row);
+  }
+  m_selectedPosition = -1;
+  m_flat->UnselectAll();
+  m_tree->Select(CBackupTreeModel::ItemOf(node));
+  m_tree->EnsureVisible(CBackupTreeModel::ItemOf(node));
+}
+
+CBackupTree::NodeId CBackupPropsDlg::GetSelectedNode() const {
+  if (IsTreeShown()) return CBackupTreeModel::NodeOf(m_tree->GetSelection());
+  return m_selectedPosition < 0 ? CBackupTree::kRoot
+                                : m_contents.tree.NodeOf(size_t(m_selectedPosition));
+}
+
+void CBackupPropsDlg::OnSelectionChanged(wxDataViewEvent& event) {
+  const wxDataViewItem item = event.GetItem();
+  if (event.GetEventObject() == m_flat) {
+    m_selectedPosition =
+        item.IsOk() ? int64_t(m_contents.rows[m_listModel->GetRow(item)]) : int64_t(-1);
+    return;
+  }
+  const CBackupTree::NodeId node = CBackupTreeModel::NodeOf(item);
+  m_selectedPosition = item.IsOk() && node < m_contents.tree.NodeCount()
+                           ? m_contents.tree.Position(node)
+                           : int64_t(-1);
+}
 
 void CBackupPropsDlg::SelectAll(bool check) {
-  for (int row = 0; row < GetRowCount(); ++row) m_list->Check(row, check);
+  // Everything the filter lets through.
+  m_contents.tree.SetChecked(CBackupTree::kRoot, check, m_contents.checked);
+  RefreshViews();
 }
 
 wxMenu* CBackupPropsDlg::BuildPopupMenu(bool onRow) {
@@ -264,52 +432,54 @@ wxMenu* CBackupPropsDlg::BuildPopupMenu(bool onRow) {
   return menu;
 }
 
-void CBackupPropsDlg::OnContextMenu(wxContextMenuEvent& event) {
+void CBackupPropsDlg::OnContextMenu(wxDataViewEvent& event) {
   if (IsRestoring()) return;
-  wxPoint screen = event.GetPosition();
-  if (screen == wxDefaultPosition) screen = m_list->ClientToScreen(wxPoint(0, 0));
-  const int row = m_list->HitTest(m_list->ScreenToClient(screen));
-  if (row == wxNOT_FOUND)
-    m_list->SetSelection(wxNOT_FOUND);
-  else
-    m_list->SetSelection(row);
-  std::unique_ptr<wxMenu> menu(BuildPopupMenu(row != wxNOT_FOUND));
-  PopupMenu(menu.get(), ScreenToClient(screen));
+  auto* view = dynamic_cast<wxDataViewCtrl*>(event.GetEventObject());
+  const wxDataViewItem item = event.GetItem();
+  if (view && item.IsOk()) view->Select(item);
+  if (view) {
+    wxDataViewEvent changed(wxEVT_DATAVIEW_SELECTION_CHANGED, view, item);
+    OnSelectionChanged(changed);
+  }
+  // The file commands for a file; a folder or the space beside the rows gets
+  // the check commands only.
+  std::unique_ptr<wxMenu> menu(BuildPopupMenu(item.IsOk() && SelectedPosition() >= 0));
+  PopupMenu(menu.get());
 }
 
 void CBackupPropsDlg::Preview() {
-  const int row = GetSelectedRow();
-  if (row == wxNOT_FOUND) return;
+  const int64_t position = SelectedPosition();
+  if (position < 0) return;
   std::string temp;
   std::string error;
   // A copy that cannot be made simply does not open.
-  if (CRestoreJob::ExtractPreviewCopy(m_archive, GetRowPosition(row), PreviewFolder(), temp,
-                                      error) &&
+  if (CRestoreJob::ExtractPreviewCopy(m_archive, size_t(position), PreviewFolder(), temp, error) &&
       !Launcher()(temp))
     wxMessageBox("No program could be found to open the file " +
-                     Utf8(LastPathComponent(GetRowPath(row))) + ".",
+                     Utf8(LastPathComponent(m_archive.paths[size_t(position)])) + ".",
                  "Error", wxOK | wxICON_ERROR, this);
 }
 
 void CBackupPropsDlg::RestoreElsewhere() {
-  const int row = GetSelectedRow();
-  if (row == wxNOT_FOUND) return;
-  const std::string fileName = LastPathComponent(GetRowPath(row));
+  const int64_t position = SelectedPosition();
+  if (position < 0) return;
+  const std::string fileName = LastPathComponent(m_archive.paths[size_t(position)]);
   // Replacing a file the user picked here is what was asked for: no question.
   wxFileDialog dialog(GetParent() ? GetParent() : this, wxString(), wxString(), Utf8(fileName),
                       "All Files (*.*)|*", wxFD_SAVE);
   if (dialog.ShowModal() != wxID_OK) return;
   std::string error;
-  if (!CRestoreJob::ExtractPosition(m_archive, GetRowPosition(row), ChosenPath(dialog), error))
+  if (!CRestoreJob::ExtractPosition(m_archive, size_t(position), ChosenPath(dialog), error))
     wxMessageBox("The file could not be restored.\n" + Utf8(error), "Error", wxOK | wxICON_ERROR,
                  this);
 }
 
 bool CBackupPropsDlg::StartRestore() {
   if (IsRestoring()) return false;
+  // Every checked file, also those the filter hides now; in the list's order.
   std::vector<size_t> positions;
-  for (int row = 0; row < GetRowCount(); ++row)
-    if (IsRowChecked(row)) positions.push_back(GetRowPosition(row));
+  for (size_t position : m_sorted)
+    if (m_contents.checked[position]) positions.push_back(position);
   auto refused = std::make_shared<std::vector<RestoreFailure>>();
   auto items = std::make_shared<std::vector<RestoreItem>>(
       CRestoreJob::Plan(m_archive, positions, std::string(), *refused));
@@ -395,7 +565,9 @@ void CBackupPropsDlg::OnRestoreDone(RestoreResult result) {
 
 void CBackupPropsDlg::SyncControls() {
   const bool busy = IsRestoring();
-  m_list->Enable(!busy);
+  for (wxWindow* control :
+       std::initializer_list<wxWindow*>{m_tree, m_flat, m_filter, m_showTree, m_showList})
+    control->Enable(!busy);
   m_restore->Enable(!busy);
   m_close->SetLabel(busy ? "Cancel" : "Close");
   m_gauge->Show(busy);

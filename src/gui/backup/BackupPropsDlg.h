@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// "Backup contents: NAME": the source paths of one Backup's files, each with a
-// check box; preview, restore one file elsewhere, restore the checked files.
+// "Backup contents: NAME": the source paths of one Backup's files as a folder
+// tree or as a flat sorted list, each row with a check box, its size and its
+// last-write time, and a filter; preview, restore one file elsewhere, restore
+// the checked files (checking a folder checks everything below it).
 #ifndef TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
 #define TESSAROOK_GUI_BACKUP_BACKUPPROPSDLG_H
 
 #include <wx/dialog.h>
 #include <wx/stattext.h>
+#include <wx/timer.h>
 
 #include <chrono>
 #include <functional>
@@ -13,12 +16,16 @@
 #include <vector>
 
 #include "backup/BackupArchive.h"
+#include "backup/BackupContentsModels.h"
 #include "backup/RestoreJob.h"
 #include "backup/TaskWorker.h"
 #include "shell/StatusTexts.h"
 #include "util/ProgressText.h"
 
-class wxCheckListBox;
+class wxDataViewCtrl;
+class wxDataViewEvent;
+class wxRadioButton;
+class wxSearchCtrl;
 class wxGauge;
 class wxButton;
 class wxMenu;
@@ -43,15 +50,31 @@ class CBackupPropsDlg : public wxDialog {
   // the Backup's list of files is damaged ("" when it is whole).
   const wxString& GetDamageNotice() const { return m_damageNotice; }
 
-  // The rows: source paths sorted byte-wise, each keeping its manifest
-  // position, so a path stored twice restores each copy from its own entry.
+  // The rows of the list: the source paths the filter lets through, sorted
+  // byte-wise, each keeping its manifest position, so a path stored twice
+  // restores each copy from its own entry. The selection is shared with the
+  // folder tree.
   int GetRowCount() const;
   std::string GetRowPath(int row) const;
-  size_t GetRowPosition(int row) const { return m_rowPositions[size_t(row)]; }
+  size_t GetRowPosition(int row) const;
   bool IsRowChecked(int row) const;
   void CheckRow(int row, bool check);
   int GetSelectedRow() const;
   void SelectRow(int row);
+
+  // The folder tree of the same paths.
+  const CBackupTree& GetTreeModel() const { return m_contents.tree; }
+  // Checks or unchecks a tree node: a folder with everything below it.
+  void CheckNode(CBackupTree::NodeId node, bool check);
+  // Selects a node in the tree, opening the folders above it.
+  void SelectNode(CBackupTree::NodeId node);
+  // The file or folder selected in the view shown (kRoot for none).
+  CBackupTree::NodeId GetSelectedNode() const;
+  // Shows the folder tree (true) or the list.
+  void ShowTree(bool tree);
+  bool IsTreeShown() const;
+  // Shows only the paths holding `text` (letters in either case), in both views.
+  void SetFilter(const wxString& text);
 
   // The commands of the pop-up menu (also reached through the main frame).
   void SelectAll(bool check);
@@ -81,7 +104,9 @@ class CBackupPropsDlg : public wxDialog {
   // The pop-up menu for a click on a row (true) or beside the rows.
   static wxMenu* BuildPopupMenu(bool onRow);
 
-  wxCheckListBox* GetList() const { return m_list; }
+  wxDataViewCtrl* GetList() const { return m_flat; }
+  wxDataViewCtrl* GetTree() const { return m_tree; }
+  wxSearchCtrl* GetFilterBox() const { return m_filter; }
   wxButton* GetRestoreButton() const { return m_restore; }
   wxButton* GetCloseButton() const { return m_close; }
   wxGauge* GetGauge() const { return m_gauge; }
@@ -99,17 +124,33 @@ class CBackupPropsDlg : public wxDialog {
   bool m_bRestoreMode = false;
 
  private:
-  void OnContextMenu(wxContextMenuEvent& event);
+  void OnContextMenu(wxDataViewEvent& event);
+  void OnSelectionChanged(wxDataViewEvent& event);
+  void ApplyFilter();
+  void RefreshViews();
+  // The selected file's manifest position, or -1 when no file is selected.
+  int64_t SelectedPosition() const;
   void OnRestoreDone(RestoreResult result);
   void OnClose(wxCloseEvent& event);
 
   CBackupArchive m_archive;
-  wxCheckListBox* m_list = nullptr;
+  BackupContents m_contents;
+  std::vector<size_t> m_sorted;  // every position, byte-wise by path
+  wxObjectDataPtr<CBackupTreeModel> m_treeModel;
+  wxObjectDataPtr<CBackupListModel> m_listModel;
+  bool m_listAttached = false;      // the list gets its model when first shown
+  int64_t m_selectedPosition = -1;  // the file selected in either view
+  wxString m_appliedFilter;
+  wxTimer m_filterTimer;
+  wxSearchCtrl* m_filter = nullptr;
+  wxRadioButton* m_showTree = nullptr;
+  wxRadioButton* m_showList = nullptr;
+  wxDataViewCtrl* m_tree = nullptr;
+  wxDataViewCtrl* m_flat = nullptr;
   wxGauge* m_gauge = nullptr;
   wxStaticText* m_summary = nullptr;
   wxButton* m_restore = nullptr;
   wxButton* m_close = nullptr;
-  std::vector<size_t> m_rowPositions;
   CTaskWorker m_worker;
   bool m_busy = false;  // from the start of a restore until its end is handled
   int m_finishedRestores = 0;

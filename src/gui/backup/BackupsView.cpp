@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
 
 #include "app/MainFrame.h"
 #include "app/NewSchemeDlg.h"
@@ -16,8 +17,12 @@
 #include "app/TessarookApp.h"
 #include "backup/BackupCommandIds.h"
 #include "backup/BackupPropsDlg.h"
+#include "backup/Prune.h"
 #include "files/FilesView.h"
+#include "library/ScheduleDlg.h"
 #include "library/SchemePaths.h"
+#include "library/SchemeRecord.h"
+#include "library/SchemesView.h"
 #include "scheme/TessarookDoc.h"
 #include "shell/Messages.h"
 #include "shell/NameCheck.h"
@@ -392,6 +397,31 @@ void CBackupsView::NewBackup(bool forScheme) {
   StartBackup(dialog.m_strName.utf8_string(), dialog.m_bReread);
 }
 
+void CBackupsView::BackUpNow() {
+  if (!GetDocument() || !GetDocument()->HasScheme()) return;
+  CNewSchemeDlg dialog(Frame());
+  dialog.m_strCaption = "Back Up Now";
+  dialog.m_strLabel = "Backup name:";
+  dialog.m_nMode = NAME_BACKUP;
+  const std::string suggested = BackupNameForTime(time(nullptr));
+  dialog.m_strName = Utf8(suggested);
+  if (dialog.ShowModal() != wxID_OK) return;
+  const std::string name = dialog.m_strName.utf8_string();
+  // The dialog accepts the name it opened with unasked; a Backup of that very
+  // second may exist.
+  if (name == suggested && CBackupStore(GetDocument()->GetPathName()).Exists(name)) {
+    const int answer = wxMessageBox(Text(msg::kBackupExists), Text(msg::kBackupExistsCaption),
+                                    wxYES_NO | wxICON_INFORMATION, Frame());
+    if (answer != wxYES) return;
+  }
+  StartBackup(name);
+}
+
+void CBackupsView::VerifySelected() {
+  const std::string name = GetSelectedName();
+  if (!name.empty()) StartVerify(name);
+}
+
 void CBackupsView::DeleteSelected() {
   const std::string name = GetSelectedName();
   if (name.empty()) return;
@@ -521,11 +551,28 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
   std::shared_ptr<CCancelAwareSink> sink = MakeSink();
   ShowProgress();
   const auto start = std::chrono::steady_clock::now();
-  return m_worker.StartTask([this, job, sink, path, name, start] {
+  const std::string schemeFile = GetDocument()->GetPathName();
+  const std::string recordsFile = AppRecordsFile();
+  return m_worker.StartTask([this, job, sink, path, name, start, schemeFile, recordsFile] {
     // Worker thread.
+    const int64_t started = int64_t(time(nullptr)) * 1000000000;
     auto result =
         std::make_shared<BackupJobResult>(job->Run(path, m_worker.CancelFlag(), sink.get()));
-    CallAfter([this, result, name, start, sink] {
+    auto pruned = std::make_shared<std::vector<std::string>>();
+    auto recordError = std::make_shared<std::string>();
+    CSchemeRecords records(recordsFile);
+    if (result->status == BackupJobResult::Status::kDone) {
+      // The Scheme's keep rules, once the new Backup is safely written.
+      const KeepPolicy keep = records.Get(schemeFile).keep;
+      if (keep.Any()) {
+        PruneOptions options;
+        options.protect = {name};
+        for (const BackupInfo& old : PruneBackups(CBackupStore(schemeFile), keep, options).deleted)
+          pruned->push_back(old.name);
+      }
+    }
+    NoteBackupEnd(records, schemeFile, EndNoteOf(name, started, *result), recordError.get());
+    CallAfter([this, result, name, start, sink, pruned, recordError] {
       // Window thread.
       m_lastBackup = *result;
       OnWorkerDone();
@@ -540,13 +587,57 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
       for (const SkippedFile& file : result->skipped)
         summary.skipped.emplace_back(file.path, file.reason);
       summary.changed = result->changed;
+      if (!pruned->empty())
+        summary.breakdown = FormatCount(pruned->size()) +
+                            (pruned->size() == 1 ? " old Backup" : " old Backups") +
+                            " deleted by the keep rules";
       ShowSummary(summary);
       NotifyBackupEnd(name, *result);
+      if (CMainFrame* frame = Frame(); frame && frame->GetSchemesView())
+        frame->GetSchemesView()->FillList();  // the Scheme's last Backup
       if (result->status == BackupJobResult::Status::kFailed)
         wxMessageBox("The Backup could not be written.\n" + Utf8(result->error), "Error",
                      wxOK | wxICON_ERROR, Frame());
+      else if (!recordError->empty())
+        wxMessageBox("How the Backup ended could not be recorded.\n" + Utf8(*recordError),
+                     "Tessarook", wxOK | wxICON_WARNING, Frame());
     });
     return result->status == BackupJobResult::Status::kFailed ? 1 : 0;
+  });
+}
+
+bool CBackupsView::StartVerify(const std::string& name) {
+  const std::string path = GetBackupPath(name);
+  if (path.empty() || m_worker.IsRunning()) return false;
+  std::shared_ptr<CCancelAwareSink> sink = MakeSink();
+  ShowProgress();
+  const auto start = std::chrono::steady_clock::now();
+  return m_worker.StartTask([this, sink, path, name, start] {
+    // Worker thread.
+    auto result =
+        std::make_shared<VerifyResult>(VerifyBackup(path, &m_worker.CancelFlag(), sink.get()));
+    CallAfter([this, result, name, start, sink] {
+      // Window thread.
+      m_lastVerify = *result;
+      OnWorkerDone();
+      const bool damaged =
+          result->status != VerifyResult::Status::kChecked || !result->faults.empty();
+      OperationSummary summary;
+      summary.what = "Verification of \"" + name + "\"";
+      summary.outcome = OutcomeOf(result->status == VerifyResult::Status::kCancelled,
+                                  damaged && result->status != VerifyResult::Status::kCancelled);
+      summary.files = result->files;
+      summary.bytes = sink->Bytes();
+      summary.seconds = SecondsSince(start);
+      summary.error = VerifyVerdict(*result);
+      for (const VerifyFault& fault : result->faults)
+        summary.skipped.emplace_back(fault.path, fault.reason);
+      ShowSummary(summary);
+      if (result->status == VerifyResult::Status::kCancelled) return;
+      wxMessageBox(Utf8(VerifyReport(name, *result)), "Verify Backup",
+                   wxOK | (damaged ? wxICON_ERROR : wxICON_INFORMATION), Frame());
+    });
+    return 0;
   });
 }
 
@@ -595,14 +686,16 @@ void CBackupsView::NotifyBackupEnd(const std::string& name, const BackupJobResul
   const wxString backup = "\"" + Utf8(name) + "\"";
   switch (result.status) {
     case BackupJobResult::Status::kDone: {
-      wxString text = "The Backup " + backup + " is finished.";
+      wxString text = "The Backup " + backup +
+                      " is finished: " + Utf8(FormatCount(result.filesStored)) + " files, " +
+                      Utf8(FormatFileSize(result.archiveSize)) + ".";
       if (!result.skipped.empty())
         text += wxString::Format(" %zu files could not be read.", result.skipped.size());
-      frame->NotifyIfHidden("Tessarook", text, false);
+      frame->NotifyIfUnseen("Tessarook", text, false);
       break;
     }
     case BackupJobResult::Status::kFailed:
-      frame->NotifyIfHidden(
+      frame->NotifyIfUnseen(
           "Tessarook", "The Backup " + backup + " could not be written.\n" + Utf8(result.error),
           true);
       break;

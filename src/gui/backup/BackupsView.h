@@ -12,6 +12,7 @@
 #include "app/ListPane.h"
 #include "backup/BackupJob.h"
 #include "backup/BackupStore.h"
+#include "backup/BackupVerifier.h"
 #include "backup/TaskWorker.h"
 #include "backup/ZipExport.h"
 #include "monitor/FolderWatcher.h"
@@ -61,6 +62,10 @@ class CBackupsView : public CListPane {
   // The name dialog, then StartBackup. `forScheme`: the dialog's title names
   // the Scheme (when the window that shows it may not be in view: the tray).
   void NewBackup(bool forScheme = false);
+  // The name dialog with the current time as the name, then StartBackup.
+  void BackUpNow();
+  // Checks the selected Backup on the worker thread (StartVerify).
+  void VerifySelected();
   void DeleteSelected();  // asks first
   void RenameSelected();  // by the name dialog
   void DuplicateSelected();
@@ -75,6 +80,11 @@ class CBackupsView : public CListPane {
   bool StartBackup(const std::string& name, bool reread = false);
   // Writes the named Backup as a plain ZIP to `target` on the worker thread.
   bool StartExport(const std::string& name, const std::string& target);
+  // Reads every entry of the named Backup on the worker thread; the end shows
+  // in the status bar and in a message (each damaged entry by its path).
+  bool StartVerify(const std::string& name);
+  // The result of the latest verification.
+  const VerifyResult& GetLastVerifyResult() const { return m_lastVerify; }
 
   // True while the backup or export worker runs.
   bool IsWorkerRunning() const { return m_worker.IsRunning(); }
@@ -118,6 +128,7 @@ class CBackupsView : public CListPane {
   bool m_workerRegistered = false;
   int m_finishedRuns = 0;
   BackupJobResult m_lastBackup;
+  VerifyResult m_lastVerify;
   CBackupPropsDlg* m_dialog = nullptr;
   bool m_quietSelection = false;      // a refresh selects the row again
   std::vector<BackupInfo> m_backups;  // row i shows m_backups[i]

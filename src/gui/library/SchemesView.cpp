@@ -8,7 +8,9 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 
+#include <algorithm>
 #include <chrono>
+#include <ctime>
 #include <memory>
 
 #include "app/CommandIds.h"
@@ -22,7 +24,9 @@
 #include "exchange/CsmFormat.h"
 #include "exchange/CsmReader.h"
 #include "files/FilesView.h"
+#include "library/ScheduleDlg.h"
 #include "library/SchemePaths.h"
+#include "library/SchemeRecord.h"
 #include "library/SchemesCommandIds.h"
 #include "scheme/TessarookDoc.h"
 #include "shell/Messages.h"
@@ -51,6 +55,15 @@ const char kSchemeIconSvg[] =
     R"(<path d="M10 1.5v3h3" fill="none" stroke="#5a6b7d"/>)"
     R"(<path d="M5 9.5l2 2 4-4.5" fill="none" stroke="#2e8b3d" stroke-width="1.6"/></svg>)";
 
+// A Scheme whose Backups need looking at: the sheet with a red exclamation mark.
+const char kAttentionIconSvg[] =
+    R"(<svg xmlns="http://www.w3.org/2000/svg" width="16" height="16" viewBox="0 0 16 16">)"
+    R"(<path d="M3 1.5h7l3 3v10H3z" fill="#f4f6f8" stroke="#5a6b7d"/>)"
+    R"(<path d="M10 1.5v3h3" fill="none" stroke="#5a6b7d"/>)"
+    R"(<circle cx="11" cy="11" r="4.5" fill="#c8403a"/>)"
+    R"(<path d="M11 8.3v3.4" stroke="#fff" stroke-width="1.6"/>)"
+    R"(<circle cx="11" cy="13.4" r=".9" fill="#fff"/></svg>)";
+
 wxString FromUtf8(const std::string& text) { return wxString::FromUTF8(text.data(), text.size()); }
 wxString Text(std::string_view text) { return wxString::FromUTF8(text.data(), text.size()); }
 
@@ -75,12 +88,20 @@ bool EndsWithCsm(const wxString& path) { return path.Lower().EndsWith(".csm"); }
 CSchemesView::CSchemesView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc)
     : CListPane(parent, id, doc, wxColour(223, 226, 230)), m_images(16, 16, true, 1) {
   wxListCtrl* list = GetList();
-  list->SetWindowStyleFlag(wxLC_REPORT | wxLC_NO_HEADER | wxLC_SINGLE_SEL | wxLC_SORT_ASCENDING |
-                           wxLC_EDIT_LABELS | wxBORDER_NONE);
-  AddColumn(wxString(), 180);
-  const wxBitmapBundle icon =
-      wxBitmapBundle::FromSVG(kSchemeIconSvg, wxSize(16, 16));  // never empty: the SVG is ours
-  m_images.Add(icon.GetBitmap(wxSize(16, 16)));
+  // Beside each name: when its last Backup was taken and how it ended, and
+  // when the next one is due; the header names them.
+  list->SetWindowStyleFlag(wxLC_REPORT | wxLC_SINGLE_SEL | wxLC_SORT_ASCENDING | wxLC_EDIT_LABELS |
+                           wxBORDER_NONE);
+  AddColumn("Name", 80);
+  AddColumn("Last Backup", 80);
+  AddColumn("Next", 80);
+  // Image 0: a Scheme; 1: a Scheme that needs looking at (its last Backup
+  // failed, or its scheduled Backups are behind).
+  for (const char* svg : {kSchemeIconSvg, kAttentionIconSvg}) {
+    const wxBitmapBundle icon =
+        wxBitmapBundle::FromSVG(svg, wxSize(16, 16));  // never empty: the SVG is ours
+    m_images.Add(icon.GetBitmap(wxSize(16, 16)));
+  }
   list->SetImageList(&m_images, wxIMAGE_LIST_SMALL);
   BindEvents();
   FillList();
@@ -155,10 +176,44 @@ void CSchemesView::FillList() {
   wxListCtrl* list = GetList();
   const wxString selected = GetSelectedName();
   list->DeleteAllItems();
-  for (const std::string& name : Library().List())
-    list->InsertItem(list->GetItemCount(), FromUtf8(name), 0);
+  m_status.clear();
+  const CSchemeLibrary library = Library();
+  const SchemeRecordMap records = CSchemeRecords(AppRecordsFile()).ReadAll();
+  if (m_timerKind < 0) m_timerKind = int(AppScheduler().Kind());
+  const int64_t now = int64_t(time(nullptr)) * 1000000000;
+  for (const std::string& name : library.List()) {
+    const std::string file = library.SchemeFile(name);
+    const auto found = records.find(file);
+    const SchemeRecord record = found == records.end() ? SchemeRecord() : found->second;
+    const BackupInfo* newest = nullptr;
+    const std::vector<BackupInfo> backups = CBackupStore(file).List();
+    newest = NewestBackup(backups);
+    SchemeStatus status = DescribeScheme(record, newest ? newest->creationTime : 0, now,
+                                         TimerKind(m_timerKind) == TimerKind::kCron);
+    const long row = list->InsertItem(list->GetItemCount(), FromUtf8(name), status.attention);
+    if (IsTableMode()) {
+      list->SetItem(row, 1, FromUtf8(status.last));
+      list->SetItem(row, 2, FromUtf8(status.next));
+      FitColumnToText(0, FromUtf8(name));
+      FitColumnToText(1, FromUtf8(status.last));
+      FitColumnToText(2, FromUtf8(status.next));
+    }
+    if (status.attention) list->SetItemTextColour(row, wxColour(170, 30, 30));
+    m_status[name] = std::move(status);
+  }
   if (!selected.empty()) SelectName(selected);
   UpdateHint();
+}
+
+wxString CSchemesView::GetStatusText(const wxString& name, int column) const {
+  const auto it = m_status.find(name.utf8_string());
+  if (it == m_status.end()) return wxString();
+  return FromUtf8(column == 1 ? it->second.last : it->second.next);
+}
+
+bool CSchemesView::NeedsAttention(const wxString& name) const {
+  const auto it = m_status.find(name.utf8_string());
+  return it != m_status.end() && it->second.attention;
 }
 
 void CSchemesView::OnDocumentUpdate() {
@@ -217,9 +272,12 @@ bool CSchemesView::SelectName(const wxString& name) {
 }
 
 void CSchemesView::OnSize(wxSizeEvent& event) {
-  // One column as wide as the list.
-  const int width = GetList()->GetClientSize().x - 1;
-  if (width > 0 && GetList()->GetColumnCount() > 0) GetList()->SetColumnWidth(0, width);
+  // The status columns take what they need; the names take the rest.
+  wxListCtrl* list = GetList();
+  int width = list->GetClientSize().x - 1;
+  for (int column = 1; column < list->GetColumnCount(); ++column)
+    width -= list->GetColumnWidth(column);
+  if (list->GetColumnCount() > 0) list->SetColumnWidth(0, std::max(width, GetColumnWidth(0)));
   event.Skip();
 }
 
@@ -233,9 +291,13 @@ void CSchemesView::OnContextMenu(wxContextMenuEvent& event) {
     item = KeyboardMenuRow(at);
   } else {
     at = ScreenToClient(event.GetPosition());
-    int flags = 0;
-    if (list->GetItemCount() > 0)
-      item = list->HitTest(list->ScreenToClient(event.GetPosition()), flags);
+    // The row under the mouse, by the rows' rectangles in the list's own
+    // coordinates (its hit test counts from below the table header).
+    const wxPoint point = list->ScreenToClient(event.GetPosition());
+    for (long i = 0; i < list->GetItemCount() && item < 0; ++i) {
+      wxRect rect;
+      if (list->GetItemRect(i, rect) && rect.Contains(point)) item = i;
+    }
   }
   wxMenu menu;
   // Each item carries its status-bar prompt.
@@ -289,7 +351,9 @@ void CSchemesView::DeleteSelected() {
       }
       if (CMainFrame* frame = Frame()) frame->GetFilesView()->StopMonitors();
     }
+    library.SetFollower(ScheduleFollower());
     SayIfBusy(library.Delete(name.utf8_string()));
+    SayIfNotFollowed(library.FollowError());
   }
   FillList();
 }
@@ -327,8 +391,10 @@ void CSchemesView::RenameScheme(const wxString& typed) {
     StartLibraryCopy(oldName.utf8_string(), newName.utf8_string(), true);
     return;
   }
+  library.SetFollower(ScheduleFollower());
   const LibraryResult result = library.Rename(oldName.utf8_string(), newName.utf8_string());
   if (result == LibraryResult::kUnchanged || SayIfBusy(result)) return;
+  SayIfNotFollowed(library.FollowError());
   FillList();
   SelectName(newName);
 }
@@ -377,28 +443,32 @@ bool CSchemesView::StartLibraryCopy(const std::string& oldName, const std::strin
   CMainFrame* frame = Frame();
   std::shared_ptr<IProgressSink> sink(frame ? frame->GetProgressDisplay()->MakeSink() : nullptr);
   const std::string dir = SchemesDir();
-  const bool started = m_copy.StartTask([this, dir, oldName, newName, rename, total, sink] {
-    // Worker thread: the library without the open Scheme's hooks (the caller
-    // makes sure the Scheme is not open when it is moved).
-    const auto start = std::chrono::steady_clock::now();
-    uint64_t done = 0;
-    CopyControl control;
-    control.cancel = &m_copy.CancelFlag();
-    control.copied = [&done, total, &sink](uint64_t bytes) {
-      done += bytes;
-      if (sink) sink->OnBytes(done, total);
-    };
-    if (sink) sink->OnBytes(0, total);
-    CSchemeLibrary library(dir);
-    const LibraryResult result = rename ? library.Rename(oldName, newName, control)
-                                        : library.Duplicate(oldName, newName, control);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    CallAfter([this, result, newName, rename, seconds, done] {
-      OnCopyEnded(result, newName, rename, seconds, done);
-    });
-    return result == LibraryResult::kDone ? 0 : 1;
-  });
+  SchemeFollower follower = ScheduleFollower();
+  const bool started = m_copy.StartTask(
+      [this, dir, oldName, newName, rename, total, sink, follower = std::move(follower)] {
+        // Worker thread: the library without the open Scheme's hooks (the caller
+        // makes sure the Scheme is not open when it is moved).
+        const auto start = std::chrono::steady_clock::now();
+        uint64_t done = 0;
+        CopyControl control;
+        control.cancel = &m_copy.CancelFlag();
+        control.copied = [&done, total, &sink](uint64_t bytes) {
+          done += bytes;
+          if (sink) sink->OnBytes(done, total);
+        };
+        if (sink) sink->OnBytes(0, total);
+        CSchemeLibrary library(dir);
+        library.SetFollower(follower);
+        const LibraryResult result = rename ? library.Rename(oldName, newName, control)
+                                            : library.Duplicate(oldName, newName, control);
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        CallAfter([this, result, newName, rename, seconds, done, error = library.FollowError()] {
+          OnCopyEnded(result, newName, rename, seconds, done);
+          SayIfNotFollowed(error);
+        });
+        return result == LibraryResult::kDone ? 0 : 1;
+      });
   if (started) ShowProgress();
   return started;
 }
@@ -435,6 +505,18 @@ bool CSchemesView::SayIfBusy(LibraryResult result) {
   if (result != LibraryResult::kBusy) return false;
   wxMessageBox(Text(kSchemeBackupBeingWrittenText), "Error", wxOK | wxICON_ERROR, Frame());
   return true;
+}
+
+SchemeFollower CSchemesView::ScheduleFollower() const {
+  // Made on the window thread (it reads the settings); called wherever the
+  // library operation runs, while it holds the Schemes' Backups folders.
+  return tessarook::ScheduleFollower(AppRecordsFile(), AppScheduler(), SchemesDir());
+}
+
+void CSchemesView::SayIfNotFollowed(const std::string& error) {
+  if (!error.empty())
+    wxMessageBox("The Scheme's schedule could not follow it.\n" + FromUtf8(error), "Schedule",
+                 wxOK | wxICON_WARNING, Frame());
 }
 
 bool CSchemesView::CanExchange() const {

@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <map>
 #include <string>
 
 #include "app/ListPane.h"
@@ -16,6 +17,7 @@
 #include "library/SchemeExportWorker.h"
 #include "library/SchemeImportWorker.h"
 #include "library/SchemeLibrary.h"
+#include "library/SchemeRecord.h"
 #include "monitor/FolderWatcher.h"
 
 class wxListEvent;
@@ -31,6 +33,10 @@ class CSchemesView : public CListPane {
 
   // Rebuilds the list of Schemes from the My Schemes folder.
   void FillList();
+  // What the status columns show for a listed Scheme: 1 its last Backup, 2
+  // its next; and whether it is marked.
+  wxString GetStatusText(const wxString& name, int column) const;
+  bool NeedsAttention(const wxString& name) const;
   // A Scheme was opened, created or closed: rebuild, and (with autorefresh on)
   // start watching the My Schemes folder unless a watcher still runs.
   void OnDocumentUpdate() override;
@@ -96,6 +102,14 @@ class CSchemesView : public CListPane {
   void HideProgress();
 
   wxImageList m_images;
+  // A Scheme's record and timer follow it: renamed or duplicated (`copy`) to
+  // `newFile`, or deleted (`newFile` empty).
+  // What carries a Scheme's schedule record and timer through Delete, Rename
+  // and Duplicate, and the message when that did not work out.
+  SchemeFollower ScheduleFollower() const;
+  void SayIfNotFollowed(const std::string& error);
+  std::map<std::string, SchemeStatus> m_status;  // by Scheme name
+  int m_timerKind = -1;                          // TimerKind, -1 until asked
   void OnCopyEnded(LibraryResult result, std::string newName, bool rename, double seconds,
                    uint64_t bytes);
 

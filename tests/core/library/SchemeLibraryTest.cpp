@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "../exchange/TestFiles.h"
+#include "backup/BackupStore.h"
 #include "library/SchemeLibrary.h"
 
 namespace tessarook {
@@ -233,6 +234,35 @@ TEST_F(SchemeLibraryOps, RenameCopiesABackupsFolderThatCannotBeMovedAndACancelUn
   EXPECT_EQ(lib.List(), std::vector<std::string>{"job"});
   EXPECT_EQ(ReadFile(tmp / "schemes/job.tsbak.backups/sub/b2.zip"), "w-b2");
   EXPECT_TRUE(fs::is_empty(backups));  // the mount point itself stays, emptied
+}
+
+// What follows a Scheme (its schedule) is carried within the operation, while
+// it still holds the Backups folder it moved, and only when it was done.
+TEST_F(SchemeLibraryOps, TheFollowerRunsWithinTheOperation) {
+  MakeScheme("a", "A");
+  CSchemeLibrary library(Dir());
+  std::vector<std::string> calls;
+  library.SetFollower([&](const std::string& from, const std::string& to, bool copy) {
+    const bool held =
+        !to.empty() && CSchemeLibrary(Dir()).IsBeingWritten(fs::path(to).stem().string());
+    calls.push_back(fs::path(from).filename().string() + (to.empty() ? "" : " -> ") +
+                    fs::path(to).filename().string() + (copy ? " copy" : "") +
+                    (held ? " held" : ""));
+    return to == Dir() + "/c.tsbak" ? std::string("no timer") : std::string();
+  });
+  ASSERT_EQ(library.Rename("a", "b"), LibraryResult::kDone);
+  EXPECT_EQ(library.FollowError(), "");
+  ASSERT_EQ(library.Duplicate("b", "c"), LibraryResult::kDone);
+  EXPECT_EQ(library.FollowError(), "no timer");
+  ASSERT_EQ(library.Delete("c"), LibraryResult::kDone);
+  EXPECT_EQ(library.FollowError(), "");
+  // Refused or missing: nothing follows.
+  CBackupsFolderLock writing;
+  ASSERT_TRUE(writing.Acquire(library.BackupsFolder("b")));
+  EXPECT_EQ(library.Delete("b"), LibraryResult::kBusy);
+  EXPECT_EQ(library.Rename("missing", "d"), LibraryResult::kMissing);
+  EXPECT_EQ(calls, (std::vector<std::string>{"a.tsbak -> b.tsbak held", "b.tsbak -> c.tsbak copy",
+                                             "c.tsbak"}));
 }
 
 TEST_F(SchemeLibraryOps, ClearBackupsDeletesFilesAndKeepsFolders) {

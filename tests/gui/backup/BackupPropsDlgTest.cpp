@@ -3,7 +3,7 @@
 // opening it, the pop-up commands through the main frame, preview, restore
 // elsewhere, and restoring the checked files on its worker.
 #include <wx/button.h>
-#include <wx/checklst.h>
+#include <wx/dataview.h>
 #include <wx/filedlg.h>
 #include <wx/gauge.h>
 #include <wx/uiaction.h>
@@ -243,4 +243,70 @@ TEST_F(BackupPropsTest, EscapeStillClosesTheDialogAfterARestore) {
   keyboard.Char(WXK_ESCAPE);
   Flush();
   EXPECT_FALSE(dialog->IsShown());
+}
+
+// Backup > Browse in the real frame: the folder tree opens down to where it
+// branches, folders show what lies below them, the filter matches any part of
+// a path in both views, and a checked folder restores everything below it.
+TEST_F(BackupPropsTest, TheTreeBrowsesFiltersAndRestoresAFolderWithWhatLiesBelowIt) {
+  TakeBackup();
+  fs::remove_all(Data() / "tree");
+  WriteFile(Data() / "single.txt", "changed since");
+  bool restored = false;
+  wxTEST_DIALOG(
+      Command(ID_BACKUP_PROPERTIES), wxExpectModal<CBackupPropsDlg>([&](CBackupPropsDlg& d) {
+        EXPECT_TRUE(d.IsTreeShown());
+        const CBackupTree& tree = d.GetTreeModel();
+        CBackupTree::NodeId data = CBackupTree::kRoot, folder = CBackupTree::kRoot;
+        for (CBackupTree::NodeId id = 1; id < tree.NodeCount(); ++id) {
+          if (tree.IsFolder(id) && tree.Path(id) == Data().string()) data = id;
+          if (tree.IsFolder(id) && tree.Path(id) == (Data() / "tree").string()) folder = id;
+        }
+        EXPECT_NE(folder, CBackupTree::kRoot);
+        EXPECT_TRUE(d.GetTree()->IsExpanded(CBackupTreeModel::ItemOf(data)));
+        wxDataViewModel* model = d.GetTree()->GetModel();
+        wxVariant value;
+        model->GetValue(value, CBackupTreeModel::ItemOf(folder), kContentsSize);
+        EXPECT_EQ(value.GetString(), "5.0 kB");  // report.txt and photo.jpg
+        model->GetValue(value, CBackupTreeModel::ItemOf(folder), kContentsTime);
+        EXPECT_FALSE(value.GetString().empty());
+
+        // The check box of the folder, as a click gives it.
+        value << wxDataViewCheckIconText("tree", wxBitmapBundle(), wxCHK_CHECKED);
+        EXPECT_TRUE(model->ChangeValue(value, CBackupTreeModel::ItemOf(folder), kContentsName));
+        model->GetValue(value, CBackupTreeModel::ItemOf(data), kContentsName);
+        wxDataViewCheckIconText shown;
+        shown << value;
+        EXPECT_EQ(shown.GetCheckedState(), wxCHK_UNDETERMINED);
+        for (int row = 0; row < d.GetRowCount(); ++row)
+          EXPECT_EQ(d.IsRowChecked(row), d.GetRowPath(row).find("/tree/") != std::string::npos)
+              << d.GetRowPath(row);
+
+        // The filter, in either view; the selection follows from one to the other.
+        d.SetFilter("REPORT");
+        EXPECT_EQ(d.GetRowCount(), 1);
+        EXPECT_EQ(d.GetTreeModel().FileCount(), 1u);
+        d.SelectRow(0);
+        d.ShowTree(false);
+        EXPECT_TRUE(d.GetList()->IsShown());
+        EXPECT_FALSE(d.GetTree()->IsShown());
+        EXPECT_EQ(static_cast<wxDataViewVirtualListModel*>(d.GetList()->GetModel())->GetCount(),
+                  1u);
+        EXPECT_EQ(d.GetSelectedRow(), 0);
+        d.SetFilter(wxString());
+        EXPECT_EQ(d.GetRowCount(), 3);
+        EXPECT_EQ(static_cast<wxDataViewVirtualListModel*>(d.GetList()->GetModel())->GetCount(),
+                  3u);
+        EXPECT_NE(d.GetRowPath(d.GetSelectedRow()).find("report.txt"), std::string::npos);
+
+        // What is checked is restored, also while a filter hides it.
+        d.SetFilter("photo");
+        EXPECT_TRUE(d.StartRestore());
+        restored = WaitForRestore(d, 1);
+        return wxID_CANCEL;
+      }));
+  ASSERT_TRUE(restored);
+  EXPECT_EQ(ReadFile(Data() / "tree" / "docs" / "report.txt"), "report");
+  EXPECT_EQ(ReadFile(Data() / "tree" / "photo.jpg"), std::string(5000, 'p'));
+  EXPECT_EQ(ReadFile(Data() / "single.txt"), "changed since") << "not checked: left alone";
 }

@@ -1,0 +1,191 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Scheme > Schedule in the real frame, against the real crontab (no systemd
+// user manager can be reached from the test): the timer line, the keep rules
+// and their preview, a record that survives a restart of the window and a
+// rename of the Scheme, and the keep rules applied after a Backup.
+
+#include <wx/statusbr.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "GuiTestSupport.h"
+#include "app/CommandIds.h"
+#include "backup/BackupsView.h"
+#include "library/ScheduleDlg.h"
+#include "library/SchemeRecord.h"
+#include "library/SchemesView.h"
+#include "util/RunProgram.h"
+
+using namespace tessarook;
+namespace fs = std::filesystem;
+
+template <>
+class wxExpectModal<CScheduleDlg> : public wxExpectModalBase<CScheduleDlg> {
+ public:
+  explicit wxExpectModal(std::function<int(CScheduleDlg&)> user) : m_user(std::move(user)) {}
+
+ protected:
+  int OnInvoked(CScheduleDlg* dialog) const override { return m_user(*dialog); }
+
+ private:
+  std::function<int(CScheduleDlg&)> m_user;
+};
+
+namespace {
+
+class ScheduleTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    // The user's own crontab comes back at the end; no user manager answers.
+    const ProgramRun list = RunProgram({"crontab", "-l"});
+    m_hadCrontab = list.status == 0;
+    m_crontab = list.out;
+    m_runtime = m_temp / "runtime";
+    fs::create_directories(m_runtime);
+    setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    RunProgram({"crontab", "-"}, "# the user's own\n");
+    ShellTest::SetUp();
+  }
+  void TearDown() override {
+    ShellTest::TearDown();
+    if (m_hadCrontab)
+      RunProgram({"crontab", "-"}, m_crontab);
+    else
+      RunProgram({"crontab", "-r"});
+    unsetenv("XDG_RUNTIME_DIR");
+  }
+  static std::string Crontab() { return RunProgram({"crontab", "-l"}).out; }
+  void TakeBackup(const std::string& name) {
+    CBackupsView* view = Frame()->GetBackupsView();
+    const int runs = view->GetFinishedRuns();
+    ASSERT_TRUE(view->StartBackup(name));
+    for (int i = 0; i < 6000 && view->GetFinishedRuns() == runs; ++i) {
+      wxTheApp->ProcessPendingEvents();
+      wxTheApp->Yield(true);
+      wxMilliSleep(5);
+    }
+    ASSERT_GT(view->GetFinishedRuns(), runs);
+  }
+
+  bool m_hadCrontab = false;
+  std::string m_crontab;
+  fs::path m_runtime;
+};
+
+TEST_F(ScheduleTest, TheDialogSetsTheTimerAndKeepRulesThatFollowTheScheme) {
+  if (RunProgram({"crontab", "-l"}).started == false) GTEST_SKIP() << "no crontab program";
+  EXPECT_FALSE(IsEnabled(ID_SCHEME_SCHEDULE)) << "no Scheme open";
+  const std::string home = MakeScheme("Home");
+  ASSERT_TRUE(Doc()->OpenScheme(home));
+  EXPECT_TRUE(IsEnabled(ID_SCHEME_SCHEDULE));
+  for (const char* name : {"b1", "b2", "b3", "b4"}) TakeBackup(name);
+
+  wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([](CScheduleDlg& dlg) {
+                  EXPECT_EQ(dlg.GetTitle(), "Schedule - Home");
+                  EXPECT_EQ(dlg.GetSchedule(), Schedule::kOff);
+                  EXPECT_EQ(dlg.GetLastBackupText().rfind("Last Backup: \"b4\", ", 0), 0u);
+                  EXPECT_TRUE(dlg.GetLastBackupText().EndsWith(": ok"));
+                  EXPECT_TRUE(dlg.GetPreview().empty());
+                  dlg.SetSchedule(Schedule::kDaily);
+                  EXPECT_TRUE(dlg.GetNextRunText().Contains("(once you press OK)"));
+                  EXPECT_TRUE(dlg.GetNextRunText().Contains("crontab"));
+                  KeepPolicy keep;
+                  keep.last = 2;
+                  dlg.SetKeep(keep);
+                  // Equal times: the greater name counts as the newer.
+                  EXPECT_EQ(dlg.GetPreview(), (std::vector<std::string>{"b2", "b1"}));
+                  EXPECT_TRUE(dlg.Apply());
+                  return wxID_OK;
+                }));
+  EXPECT_NE(Crontab().find("backup --notify -- 'Home' # tessarook-backup:Home\n"),
+            std::string::npos)
+      << Crontab();
+  EXPECT_NE(Crontab().find("# the user's own\n"), std::string::npos);
+  EXPECT_FALSE(Frame()->GetSchemesView()->GetStatusText("Home", 2).empty()) << "next run shown";
+  EXPECT_TRUE(Frame()->GetSchemesView()->GetStatusText("Home", 1).EndsWith(", ok"));
+
+  // A restart of the window reads the same record.
+  TheApp().EndShell();
+  ASSERT_TRUE(TheApp().StartShell(wxString::FromUTF8(home.c_str())));
+  wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([](CScheduleDlg& dlg) {
+                  EXPECT_EQ(dlg.GetSchedule(), Schedule::kDaily);
+                  EXPECT_EQ(dlg.GetKeep().last, 2u);
+                  EXPECT_FALSE(dlg.GetNextRunText().Contains("once you press OK"));
+                  return wxID_CANCEL;
+                }));
+
+  // The next Backup applies the rules.
+  TakeBackup("b5");
+  EXPECT_EQ(Frame()->GetBackupsView()->GetListedNames().size(), 2u);
+  // Old Backups the rules deleted are no files the Backup skipped.
+  const wxString said = Frame()->GetStatusBar()->GetStatusText(0);
+  EXPECT_FALSE(said.Contains("skipped")) << said;
+  EXPECT_TRUE(said.Contains("old Backups deleted by the keep rules")) << said;
+
+  // Renaming the open Scheme in My Schemes carries the record and the line.
+  CSchemesView* schemes = Frame()->GetSchemesView();
+  ASSERT_TRUE(schemes->SelectName("Home"));
+  schemes->RenameScheme("Work");
+  const std::string work = (fs::path(SchemesDir()) / "Work.tsbak").string();
+  EXPECT_EQ(Doc()->GetPathName(), work);
+  const std::string tab = Crontab();
+  EXPECT_EQ(tab.find("tessarook-backup:Home"), std::string::npos) << tab;
+  EXPECT_NE(tab.find("tessarook-backup:Work"), std::string::npos) << tab;
+  CSchemeRecords records(AppRecordsFile());
+  EXPECT_EQ(records.Get(work).schedule, Schedule::kDaily);
+  EXPECT_EQ(records.Get(work).lastName, "b5");
+  EXPECT_TRUE(records.Get(home).IsEmpty());
+
+  // Off: the line goes, the rules stay.
+  wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([](CScheduleDlg& dlg) {
+                  dlg.SetSchedule(Schedule::kOff);
+                  EXPECT_TRUE(dlg.Apply());
+                  return wxID_OK;
+                }));
+  EXPECT_EQ(Crontab(), "# the user's own\n");
+  EXPECT_EQ(records.Get(work).keep.last, 2u);
+  EXPECT_TRUE(schemes->GetStatusText("Work", 2).empty());
+
+  // Deleting the Scheme removes its record.
+  ASSERT_TRUE(schemes->SelectName("Work"));
+  wxTEST_DIALOG(schemes->DeleteSelected(),
+                wxExpectModal<wxMessageDialog>(wxID_YES).Describe("delete question"));
+  EXPECT_TRUE(records.Get(work).IsEmpty());
+}
+
+TEST_F(ScheduleTest, AFailedOrOverdueSchemeIsMarked) {
+  const std::string a = MakeScheme("Fine"), b = MakeScheme("Failed"), c = MakeScheme("Late");
+  CSchemeRecords records(AppRecordsFile());
+  const int64_t now = int64_t(time(nullptr)) * 1000000000;
+  ASSERT_TRUE(records.Update(a, [&](SchemeRecord& r) {
+    r.schedule = Schedule::kHourly;
+    r.scheduledSince = now;
+  }));
+  BackupEndNote failed;
+  failed.name = "x";
+  failed.started = now;
+  failed.end = BackupEnd::kFailed;
+  ASSERT_TRUE(NoteBackupEnd(records, b, failed));
+  ASSERT_TRUE(records.Update(c, [&](SchemeRecord& r) {
+    r.schedule = Schedule::kDaily;
+    r.scheduledSince = now - int64_t(3) * 24 * 3600 * 1000000000;
+  }));
+  CSchemesView* schemes = Frame()->GetSchemesView();
+  schemes->FillList();
+  EXPECT_FALSE(schemes->NeedsAttention("Fine"));
+  EXPECT_TRUE(schemes->NeedsAttention("Failed"));
+  EXPECT_TRUE(schemes->GetStatusText("Failed", 1).EndsWith(", failed"));
+  EXPECT_TRUE(schemes->NeedsAttention("Late"));
+  wxListItem item;
+  for (long row = 0; row < schemes->GetList()->GetItemCount(); ++row) {
+    item.SetId(row);
+    item.SetMask(wxLIST_MASK_IMAGE | wxLIST_MASK_TEXT);
+    schemes->GetList()->GetItem(item);
+    EXPECT_EQ(item.GetImage(), item.GetText() == "Fine" ? 0 : 1) << item.GetText();
+  }
+}
+
+}  // namespace
