@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <numeric>
 
 #include "app/CommandIds.h"
 #include "backup/BackupCommandIds.h"
@@ -228,6 +227,7 @@ bool CBackupPropsDlg::Load(wxString& error) {
   m_contents.rows.clear();
   m_contents.checked.clear();
   m_sorted.clear();
+  m_treeOrder.clear();
   m_selectedPosition = -1;
   if (!m_archive.Open(m_backupPath)) {
     error = "The Backup file doesn't exist";
@@ -245,11 +245,11 @@ bool CBackupPropsDlg::Load(wxString& error) {
         "be read from it.";
   m_archive.ReadEntryFacts(m_contents.sizes, m_contents.times);
   m_contents.checked.assign(m_archive.paths.size(), m_bRestoreMode);
-  // Sorted byte-wise by path; equal paths stay in manifest order.
-  m_sorted.resize(m_archive.paths.size());
-  std::iota(m_sorted.begin(), m_sorted.end(), size_t(0));
-  std::stable_sort(m_sorted.begin(), m_sorted.end(),
-                   [this](size_t a, size_t b) { return m_archive.paths[a] < m_archive.paths[b]; });
+  // Sorted once for the tree; the list is byte-wise by path, which is mostly
+  // the same order. Equal paths stay in manifest order in both.
+  m_treeOrder = TreeOrder(m_archive.paths);
+  m_sorted = m_treeOrder;
+  ToByteOrder(m_archive.paths, m_sorted);
   m_appliedFilter = m_filter->GetValue();
   m_appliedFilter += "\n";  // differs from any filter: ApplyFilter builds
   ApplyFilter();
@@ -264,8 +264,8 @@ void CBackupPropsDlg::ApplyFilter() {
   if (text == m_appliedFilter) return;
   m_appliedFilter = text;
   const std::string filter = text.utf8_string();
-  m_contents.tree.Build(m_archive.paths, m_contents.sizes, m_contents.times, m_contents.checked,
-                        filter);
+  m_contents.tree.Build(m_archive.paths, m_treeOrder, m_contents.sizes, m_contents.times,
+                        m_contents.checked, filter);
   m_contents.rows.clear();
   for (size_t position : m_sorted)
     if (ContainsFolded(m_archive.paths[position], filter)) m_contents.rows.push_back(position);

@@ -135,7 +135,8 @@ class CBackupPropsDlg : public wxDialog {
 
   CBackupArchive m_archive;
   BackupContents m_contents;
-  std::vector<size_t> m_sorted;  // every position, byte-wise by path
+  std::vector<size_t> m_sorted;     // every position, byte-wise by path
+  std::vector<size_t> m_treeOrder;  // every position, in TreeOrder
   wxObjectDataPtr<CBackupTreeModel> m_treeModel;
   wxObjectDataPtr<CBackupListModel> m_listModel;
   bool m_listAttached = false;      // the list gets its model when first shown
