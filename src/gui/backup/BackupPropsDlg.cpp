@@ -11,6 +11,7 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/radiobut.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/srchctrl.h>
 #include <wx/statline.h>
@@ -142,6 +143,23 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
   m_tree->AssociateModel(m_treeModel.get());
   AddContentsColumns(m_tree, "Name");
   AddContentsColumns(m_flat, "Path");
+  // Long paths keep both ends, the file's name included; the Path column
+  // takes the room the others leave, and a pointer on a row shows it whole.
+  m_flat->GetColumn(kContentsName)->GetRenderer()->EnableEllipsize(wxELLIPSIZE_MIDDLE);
+  m_flat->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    FitPathColumn();
+  });
+  m_flat->GetMainWindow()->Bind(wxEVT_MOTION, [this](wxMouseEvent& event) {
+    event.Skip();
+    const wxString tip = GetListTipAt(event.GetPosition());
+    if (tip != m_flat->GetToolTipText()) {
+      if (tip.empty())
+        m_flat->UnsetToolTip();
+      else
+        m_flat->SetToolTip(tip);
+    }
+  });
   m_flat->Hide();
   m_gauge = new wxGauge(this, wxID_ANY, kGaugeSteps, wxDefaultPosition, wxDefaultSize,
                         wxGA_HORIZONTAL | wxGA_SMOOTH);
@@ -311,6 +329,26 @@ void CBackupPropsDlg::ShowTree(bool tree) {
       for (int row = 0; row < GetRowCount(); ++row)
         if (GetRowPosition(row) == size_t(selected)) SelectRow(row);
   }
+}
+
+void CBackupPropsDlg::FitPathColumn() {
+  const int others = m_flat->GetColumn(kContentsSize)->GetWidth() +
+                     m_flat->GetColumn(kContentsTime)->GetWidth() +
+                     wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_flat) + FromDIP(4);
+  const int width = std::max(FromDIP(200), m_flat->GetClientSize().x - others);
+  if (m_flat->GetColumn(kContentsName)->GetWidth() != width)
+    m_flat->GetColumn(kContentsName)->SetWidth(width);
+}
+
+wxString CBackupPropsDlg::GetListTipAt(const wxPoint& point) const {
+  if (!m_listAttached) return wxString();
+  wxDataViewItem item;
+  wxDataViewColumn* column = nullptr;
+  m_flat->HitTest(point, item, column);
+  if (!item.IsOk() || column == nullptr || column->GetModelColumn() != kContentsName)
+    return wxString();
+  const unsigned row = m_listModel->GetRow(item);
+  return row < m_contents.rows.size() ? Utf8(m_archive.paths[m_contents.rows[row]]) : wxString();
 }
 
 bool CBackupPropsDlg::IsTreeShown() const { return m_tree->IsShown(); }
