@@ -332,9 +332,12 @@ void CBackupPropsDlg::ShowTree(bool tree) {
 }
 
 void CBackupPropsDlg::FitPathColumn() {
-  const int others = m_flat->GetColumn(kContentsSize)->GetWidth() +
-                     m_flat->GetColumn(kContentsTime)->GetWidth() +
-                     wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_flat) + FromDIP(4);
+  // A column not yet drawn tells no width: it then has the one it was made with.
+  int others = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_flat) + FromDIP(4);
+  for (unsigned column : {kContentsSize, kContentsTime}) {
+    const int width = m_flat->GetColumn(column)->GetWidth();
+    others += width > 0 ? width : FromDIP(ContentsColumnWidth(column));
+  }
   const int width = std::max(FromDIP(200), m_flat->GetClientSize().x - others);
   if (m_flat->GetColumn(kContentsName)->GetWidth() != width)
     m_flat->GetColumn(kContentsName)->SetWidth(width);

@@ -307,10 +307,11 @@ TEST_F(BackupPropsTest, TheTreeBrowsesFiltersAndRestoresAFolderWithWhatLiesBelow
           wxTheApp->Yield(true);
           wxMilliSleep(10);
         }
-        EXPECT_GE(list->GetColumn(kContentsName)->GetWidth() +
-                      list->GetColumn(kContentsSize)->GetWidth() +
-                      list->GetColumn(kContentsTime)->GetWidth(),
-                  list->GetClientSize().x - 60);
+        const int columns = list->GetColumn(kContentsName)->GetWidth() +
+                            list->GetColumn(kContentsSize)->GetWidth() +
+                            list->GetColumn(kContentsTime)->GetWidth();
+        EXPECT_GE(columns, list->GetClientSize().x - 60);
+        EXPECT_LE(columns, list->GetClientSize().x) << "Size and Modified stay in view";
         const wxDataViewItem first =
             static_cast<wxDataViewVirtualListModel*>(list->GetModel())->GetItem(0);
         const wxRect path = list->GetItemRect(first, list->GetColumn(kContentsName));
