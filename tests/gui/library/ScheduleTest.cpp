@@ -115,6 +115,16 @@ TEST_F(ScheduleTest, TheDialogSetsTheTimerAndKeepRulesThatFollowTheScheme) {
   EXPECT_NE(Crontab().find("# the user's own\n"), std::string::npos);
   EXPECT_FALSE(Frame()->GetSchemesView()->GetStatusText("Home", 2).empty()) << "next run shown";
   EXPECT_TRUE(Frame()->GetSchemesView()->GetStatusText("Home", 1).EndsWith(", ok"));
+  // The narrow pane shows the whole status to a pointer on the row.
+  {
+    CSchemesView* view = Frame()->GetSchemesView();
+    wxRect row;
+    ASSERT_TRUE(view->GetList()->GetItemRect(0, row));
+    const wxString tip = view->GetTipAt(row.GetPosition() + wxPoint(4, row.height / 2));
+    EXPECT_EQ(tip, "Home\nLast Backup: " + view->GetStatusText("Home", 1) +
+                       "\nNext: " + view->GetStatusText("Home", 2));
+    EXPECT_TRUE(view->GetTipAt(wxPoint(4, row.GetBottom() + 3 * row.height)).empty());
+  }
 
   // A restart of the window reads the same record.
   TheApp().EndShell();
