@@ -2,6 +2,8 @@
 #include "backup/BackupTree.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 #include <limits>
 
 namespace tessarook {
@@ -10,19 +12,35 @@ namespace {
 
 char Fold(char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; }
 
+// Where two texts first differ within their first `n` bytes (n when they do
+// not): eight bytes at a time, since sorted paths share long beginnings.
+size_t FirstDifference(const char* a, const char* b, size_t n) {
+  size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; i + 8 <= n; i += 8) {
+      uint64_t x = 0;
+      uint64_t y = 0;
+      std::memcpy(&x, a + i, 8);
+      std::memcpy(&y, b + i, 8);
+      if (x != y) return i + size_t(std::countr_zero(x ^ y) / 8);
+    }
+  }
+  while (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 // Byte-wise, except that "/" sorts before every other byte: the files of a
 // folder then come together, before a sibling such as "a b" or "a-b".
-bool ComponentLess(std::string_view a, std::string_view b) {
+// Negative, zero or positive as `a` sorts before, with or after `b`.
+int ComponentCompare(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const char ca = a[i];
-    const char cb = b[i];
-    if (ca == cb) continue;
-    if (ca == '/') return true;
-    if (cb == '/') return false;
-    return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb);
-  }
-  return a.size() < b.size();
+  const size_t i = FirstDifference(a.data(), b.data(), n);
+  if (i == n) return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  const char ca = a[i];
+  const char cb = b[i];
+  if (ca == '/') return -1;
+  if (cb == '/') return 1;
+  return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
 }
 
 // The non-empty parts of a path between its "/".
@@ -62,21 +80,50 @@ CBackupTree::NodeId CBackupTree::AddNode(NodeId parent, std::string_view name, i
   return NodeId(m_nodes.size() - 1);
 }
 
+std::vector<size_t> TreeOrder(const std::vector<std::string>& paths) {
+  std::vector<size_t> order(paths.size());
+  for (size_t position = 0; position < order.size(); ++position) order[position] = position;
+  // Equal paths stay in manifest order.
+  std::sort(order.begin(), order.end(), [&paths](size_t a, size_t b) {
+    const int c = ComponentCompare(paths[a], paths[b]);
+    return c < 0 || (c == 0 && a < b);
+  });
+  return order;
+}
+
+void ToByteOrder(const std::vector<std::string>& paths, std::vector<size_t>& order) {
+  // The two orders differ only where a path has a sibling that differs first
+  // at a byte below "/" (" ", "-", "."): often none, and the list is already
+  // in order when each pair of neighbours is.
+  auto less = [&paths](size_t a, size_t b) {
+    const int c = paths[a].compare(paths[b]);
+    return c < 0 || (c == 0 && a < b);
+  };
+  if (!std::is_sorted(order.begin(), order.end(), less))
+    std::sort(order.begin(), order.end(), less);
+}
+
 void CBackupTree::Build(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
                         const std::vector<int64_t>& times, const std::vector<bool>& checked,
                         std::string_view filter) {
+  Build(paths, TreeOrder(paths), sizes, times, checked, filter);
+}
+
+void CBackupTree::Build(const std::vector<std::string>& paths, const std::vector<size_t>& sorted,
+                        const std::vector<uint64_t>& sizes, const std::vector<int64_t>& times,
+                        const std::vector<bool>& checked, std::string_view filter) {
   m_nodes.clear();
   m_names.clear();
   m_complete = true;
   m_nodeOfPosition.assign(paths.size(), kRoot);
+  m_nodes.reserve(paths.size() + 1);
   m_nodes.emplace_back();  // the root
 
   std::vector<size_t> order;
-  order.reserve(paths.size());
-  for (size_t position = 0; position < paths.size(); ++position)
-    if (ContainsFolded(paths[position], filter)) order.push_back(position);
-  std::stable_sort(order.begin(), order.end(),
-                   [&paths](size_t a, size_t b) { return ComponentLess(paths[a], paths[b]); });
+  order.reserve(sorted.size());
+  for (size_t position : sorted)
+    if (position < paths.size() && ContainsFolded(paths[position], filter))
+      order.push_back(position);
 
   // The folders open along the latest path, outermost first.
   std::vector<NodeId> open;

@@ -32,6 +32,11 @@ class CBackupTree {
   void Build(const std::vector<std::string>& paths, const std::vector<uint64_t>& sizes,
              const std::vector<int64_t>& times, const std::vector<bool>& checked,
              std::string_view filter = {});
+  // The same from the positions of `paths` in TreeOrder, made once for a
+  // Backup, so that a change of filter sorts nothing again.
+  void Build(const std::vector<std::string>& paths, const std::vector<size_t>& sorted,
+             const std::vector<uint64_t>& sizes, const std::vector<int64_t>& times,
+             const std::vector<bool>& checked, std::string_view filter = {});
 
   // Nodes, the root included (it has no name and is never shown).
   size_t NodeCount() const { return m_nodes.size(); }
@@ -89,6 +94,14 @@ class CBackupTree {
   std::vector<NodeId> m_nodeOfPosition;  // kRoot where the position is not in the tree
   bool m_complete = true;
 };
+
+// Every position of `paths` in the order the tree shows them: by path, with
+// "/" before every other byte; equal paths in manifest order.
+std::vector<size_t> TreeOrder(const std::vector<std::string>& paths);
+
+// Puts positions (such as a TreeOrder) in byte-wise order of their paths,
+// equal paths by position: quick when little or nothing moves.
+void ToByteOrder(const std::vector<std::string>& paths, std::vector<size_t>& order);
 
 // True when `text` holds `part`, letters A-Z matching either case.
 bool ContainsFolded(std::string_view text, std::string_view part);

@@ -299,6 +299,9 @@ bool CZipReader::ParseDirectory(std::string& error) {
   std::vector<unsigned char> cd(static_cast<size_t>(cdSize));
   if (!ReadAt(cdOffset, cd.data(), cd.size())) return false;
 
+  // Each record takes at least 46 bytes: a count the directory cannot hold
+  // reserves no more than it can.
+  m_entries.reserve(static_cast<size_t>(std::min<uint64_t>(count, cd.size() / 46)));
   size_t at = 0;
   while (m_entries.size() < count && at + 46 <= cd.size()) {
     const unsigned char* p = cd.data() + at;

@@ -138,14 +138,21 @@ void CheckPosition(BackupContents& contents, size_t position, bool check) {
     contents.checked[position] = check;
 }
 
+int ContentsColumnWidth(unsigned column) {
+  return column == kContentsName ? 360 : column == kContentsSize ? 80 : 130;
+}
+
 void AddContentsColumns(wxDataViewCtrl* view, const wxString& nameTitle) {
   auto* check = new wxDataViewCheckIconTextRenderer();
-  view->AppendColumn(new wxDataViewColumn(nameTitle, check, kContentsName, view->FromDIP(360),
+  view->AppendColumn(new wxDataViewColumn(nameTitle, check, kContentsName,
+                                          view->FromDIP(ContentsColumnWidth(kContentsName)),
                                           wxALIGN_LEFT, wxDATAVIEW_COL_RESIZABLE));
-  view->AppendTextColumn("Size", kContentsSize, wxDATAVIEW_CELL_INERT, view->FromDIP(80),
-                         wxALIGN_RIGHT, wxDATAVIEW_COL_RESIZABLE);
-  view->AppendTextColumn("Modified", kContentsTime, wxDATAVIEW_CELL_INERT, view->FromDIP(130),
-                         wxALIGN_LEFT, wxDATAVIEW_COL_RESIZABLE);
+  view->AppendTextColumn("Size", kContentsSize, wxDATAVIEW_CELL_INERT,
+                         view->FromDIP(ContentsColumnWidth(kContentsSize)), wxALIGN_RIGHT,
+                         wxDATAVIEW_COL_RESIZABLE);
+  view->AppendTextColumn("Modified", kContentsTime, wxDATAVIEW_CELL_INERT,
+                         view->FromDIP(ContentsColumnWidth(kContentsTime)), wxALIGN_LEFT,
+                         wxDATAVIEW_COL_RESIZABLE);
 }
 
 }  // namespace tessarook

@@ -70,6 +70,9 @@ class CBackupListModel : public wxDataViewVirtualListModel {
 // Checks or unchecks one manifest position, the tree's counts included.
 void CheckPosition(BackupContents& contents, size_t position, bool check);
 
+// The width a column is made with (device-independent pixels).
+int ContentsColumnWidth(unsigned column);
+
 // A view's columns: the check box with the name, the size, the time.
 void AddContentsColumns(wxDataViewCtrl* view, const wxString& nameTitle);
 

@@ -11,6 +11,7 @@
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/radiobut.h>
+#include <wx/settings.h>
 #include <wx/sizer.h>
 #include <wx/srchctrl.h>
 #include <wx/statline.h>
@@ -21,7 +22,6 @@
 #include <algorithm>
 #include <chrono>
 #include <mutex>
-#include <numeric>
 
 #include "app/CommandIds.h"
 #include "backup/BackupCommandIds.h"
@@ -143,6 +143,23 @@ CBackupPropsDlg::CBackupPropsDlg(wxWindow* parent)
   m_tree->AssociateModel(m_treeModel.get());
   AddContentsColumns(m_tree, "Name");
   AddContentsColumns(m_flat, "Path");
+  // Long paths keep both ends, the file's name included; the Path column
+  // takes the room the others leave, and a pointer on a row shows it whole.
+  m_flat->GetColumn(kContentsName)->GetRenderer()->EnableEllipsize(wxELLIPSIZE_MIDDLE);
+  m_flat->Bind(wxEVT_SIZE, [this](wxSizeEvent& event) {
+    event.Skip();
+    FitPathColumn();
+  });
+  m_flat->GetMainWindow()->Bind(wxEVT_MOTION, [this](wxMouseEvent& event) {
+    event.Skip();
+    const wxString tip = GetListTipAt(event.GetPosition());
+    if (tip != m_flat->GetToolTipText()) {
+      if (tip.empty())
+        m_flat->UnsetToolTip();
+      else
+        m_flat->SetToolTip(tip);
+    }
+  });
   m_flat->Hide();
   m_gauge = new wxGauge(this, wxID_ANY, kGaugeSteps, wxDefaultPosition, wxDefaultSize,
                         wxGA_HORIZONTAL | wxGA_SMOOTH);
@@ -228,6 +245,7 @@ bool CBackupPropsDlg::Load(wxString& error) {
   m_contents.rows.clear();
   m_contents.checked.clear();
   m_sorted.clear();
+  m_treeOrder.clear();
   m_selectedPosition = -1;
   if (!m_archive.Open(m_backupPath)) {
     error = "The Backup file doesn't exist";
@@ -245,11 +263,11 @@ bool CBackupPropsDlg::Load(wxString& error) {
         "be read from it.";
   m_archive.ReadEntryFacts(m_contents.sizes, m_contents.times);
   m_contents.checked.assign(m_archive.paths.size(), m_bRestoreMode);
-  // Sorted byte-wise by path; equal paths stay in manifest order.
-  m_sorted.resize(m_archive.paths.size());
-  std::iota(m_sorted.begin(), m_sorted.end(), size_t(0));
-  std::stable_sort(m_sorted.begin(), m_sorted.end(),
-                   [this](size_t a, size_t b) { return m_archive.paths[a] < m_archive.paths[b]; });
+  // Sorted once for the tree; the list is byte-wise by path, which is mostly
+  // the same order. Equal paths stay in manifest order in both.
+  m_treeOrder = TreeOrder(m_archive.paths);
+  m_sorted = m_treeOrder;
+  ToByteOrder(m_archive.paths, m_sorted);
   m_appliedFilter = m_filter->GetValue();
   m_appliedFilter += "\n";  // differs from any filter: ApplyFilter builds
   ApplyFilter();
@@ -264,8 +282,8 @@ void CBackupPropsDlg::ApplyFilter() {
   if (text == m_appliedFilter) return;
   m_appliedFilter = text;
   const std::string filter = text.utf8_string();
-  m_contents.tree.Build(m_archive.paths, m_contents.sizes, m_contents.times, m_contents.checked,
-                        filter);
+  m_contents.tree.Build(m_archive.paths, m_treeOrder, m_contents.sizes, m_contents.times,
+                        m_contents.checked, filter);
   m_contents.rows.clear();
   for (size_t position : m_sorted)
     if (ContainsFolded(m_archive.paths[position], filter)) m_contents.rows.push_back(position);
@@ -311,6 +329,29 @@ void CBackupPropsDlg::ShowTree(bool tree) {
       for (int row = 0; row < GetRowCount(); ++row)
         if (GetRowPosition(row) == size_t(selected)) SelectRow(row);
   }
+}
+
+void CBackupPropsDlg::FitPathColumn() {
+  // A column not yet drawn tells no width: it then has the one it was made with.
+  int others = wxSystemSettings::GetMetric(wxSYS_VSCROLL_X, m_flat) + FromDIP(4);
+  for (unsigned column : {kContentsSize, kContentsTime}) {
+    const int width = m_flat->GetColumn(column)->GetWidth();
+    others += width > 0 ? width : FromDIP(ContentsColumnWidth(column));
+  }
+  const int width = std::max(FromDIP(200), m_flat->GetClientSize().x - others);
+  if (m_flat->GetColumn(kContentsName)->GetWidth() != width)
+    m_flat->GetColumn(kContentsName)->SetWidth(width);
+}
+
+wxString CBackupPropsDlg::GetListTipAt(const wxPoint& point) const {
+  if (!m_listAttached) return wxString();
+  wxDataViewItem item;
+  wxDataViewColumn* column = nullptr;
+  m_flat->HitTest(point, item, column);
+  if (!item.IsOk() || column == nullptr || column->GetModelColumn() != kContentsName)
+    return wxString();
+  const unsigned row = m_listModel->GetRow(item);
+  return row < m_contents.rows.size() ? Utf8(m_archive.paths[m_contents.rows[row]]) : wxString();
 }
 
 bool CBackupPropsDlg::IsTreeShown() const { return m_tree->IsShown(); }

@@ -104,6 +104,10 @@ class CBackupPropsDlg : public wxDialog {
   // The pop-up menu for a click on a row (true) or beside the rows.
   static wxMenu* BuildPopupMenu(bool onRow);
 
+  // The full path shown as the list's tip at a point of it (its client
+  // coordinates): empty off the Path column or beside the rows.
+  wxString GetListTipAt(const wxPoint& point) const;
+
   wxDataViewCtrl* GetList() const { return m_flat; }
   wxDataViewCtrl* GetTree() const { return m_tree; }
   wxSearchCtrl* GetFilterBox() const { return m_filter; }
@@ -128,6 +132,8 @@ class CBackupPropsDlg : public wxDialog {
   void OnSelectionChanged(wxDataViewEvent& event);
   void ApplyFilter();
   void RefreshViews();
+  // The Path column takes the width the list's other columns leave.
+  void FitPathColumn();
   // The selected file's manifest position, or -1 when no file is selected.
   int64_t SelectedPosition() const;
   void OnRestoreDone(RestoreResult result);
@@ -135,7 +141,8 @@ class CBackupPropsDlg : public wxDialog {
 
   CBackupArchive m_archive;
   BackupContents m_contents;
-  std::vector<size_t> m_sorted;  // every position, byte-wise by path
+  std::vector<size_t> m_sorted;     // every position, byte-wise by path
+  std::vector<size_t> m_treeOrder;  // every position, in TreeOrder
   wxObjectDataPtr<CBackupTreeModel> m_treeModel;
   wxObjectDataPtr<CBackupListModel> m_listModel;
   bool m_listAttached = false;      // the list gets its model when first shown

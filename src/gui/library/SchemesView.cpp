@@ -129,6 +129,21 @@ void CSchemesView::BindEvents() {
   });
   list->Bind(wxEVT_LIST_END_LABEL_EDIT, &CSchemesView::OnEndLabelEdit, this);
   list->Bind(wxEVT_CONTEXT_MENU, &CSchemesView::OnContextMenu, this);
+  // The pane is narrow: a pointer on a Scheme shows its whole status. The
+  // rows are drawn by a window inside the list, which gets the pointer.
+  for (wxWindow* rows : list->GetChildren()) {
+    rows->Bind(wxEVT_MOTION, [this, rows](wxMouseEvent& event) {
+      event.Skip();
+      const wxString tip =
+          GetTipAt(GetList()->ScreenToClient(rows->ClientToScreen(event.GetPosition())));
+      if (tip != rows->GetToolTipText()) {
+        if (tip.empty())
+          rows->UnsetToolTip();
+        else
+          rows->SetToolTip(tip);
+      }
+    });
+  }
 
   Bind(
       wxEVT_MENU, [this](wxCommandEvent&) { OpenSelected(); }, ID_SCHEMES_OPEN);
@@ -209,6 +224,22 @@ wxString CSchemesView::GetStatusText(const wxString& name, int column) const {
   const auto it = m_status.find(name.utf8_string());
   if (it == m_status.end()) return wxString();
   return FromUtf8(column == 1 ? it->second.last : it->second.next);
+}
+
+wxString CSchemesView::GetTipAt(const wxPoint& point) const {
+  wxListCtrl* list = GetList();
+  for (long i = 0; i < list->GetItemCount(); ++i) {
+    wxRect rect;
+    if (!list->GetItemRect(i, rect) || !rect.Contains(point)) continue;
+    const wxString name = list->GetItemText(i);
+    const wxString last = GetStatusText(name, 1);
+    const wxString next = GetStatusText(name, 2);
+    wxString tip = name;
+    tip += "\nLast Backup: " + (last.empty() ? wxString("none") : last);
+    if (!next.empty()) tip += "\nNext: " + next;
+    return tip;
+  }
+  return wxString();
 }
 
 bool CSchemesView::NeedsAttention(const wxString& name) const {

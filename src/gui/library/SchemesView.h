@@ -37,6 +37,9 @@ class CSchemesView : public CListPane {
   // its next; and whether it is marked.
   wxString GetStatusText(const wxString& name, int column) const;
   bool NeedsAttention(const wxString& name) const;
+  // The tip a pointer at `point` (the list's client coordinates) shows: the
+  // Scheme's name, its last Backup and the next one due; empty off the rows.
+  wxString GetTipAt(const wxPoint& point) const;
   // A Scheme was opened, created or closed: rebuild, and (with autorefresh on)
   // start watching the My Schemes folder unless a watcher still runs.
   void OnDocumentUpdate() override;

@@ -107,3 +107,52 @@ TEST(BackupTree, FoldersOfTheSourcePathsWithSizesTimesChecksAndAFilter) {
   EXPECT_EQ(tree.FileCount(), 0u);
   EXPECT_TRUE(tree.Children(CBackupTree::kRoot).empty());
 }
+
+// The two orders of a Backup's paths, against plain one-byte-at-a-time
+// sorting: long shared beginnings (compared a word at a time), a difference
+// at every place within a word, "/" against the bytes below it, a path that
+// begins another, and equal paths kept in manifest order.
+TEST(BackupTree, TreeOrderAndByteOrderAgreeWithPlainSorting) {
+  const std::string base = "/home/someone/a rather long folder name/";
+  std::vector<std::string> paths;
+  for (const char* tail : {"x/1", "x 2", "x-3", "x.4", "x", "x/0", "xx", "x/1", "", "x0", "x/ "})
+    paths.push_back(base + tail);
+  for (size_t at = 0; at < 17; ++at) {
+    std::string path = base + "abcdefghijklmnopq";
+    path[at] = '/';
+    paths.push_back(path);
+    path[at] = '!';
+    paths.push_back(path);
+  }
+  std::vector<size_t> expected(paths.size());
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = i;
+  auto plainLess = [&paths](size_t a, size_t b) {
+    const std::string& x = paths[a];
+    const std::string& y = paths[b];
+    for (size_t i = 0; i < x.size() && i < y.size(); ++i) {
+      if (x[i] == y[i]) continue;
+      if (x[i] == '/' || y[i] == '/') return x[i] == '/';
+      return (unsigned char)x[i] < (unsigned char)y[i];
+    }
+    return x.size() < y.size();
+  };
+  std::stable_sort(expected.begin(), expected.end(), plainLess);
+  std::vector<size_t> order = tessarook::TreeOrder(paths);
+  EXPECT_EQ(order, expected);
+
+  std::stable_sort(expected.begin(), expected.end(),
+                   [&paths](size_t a, size_t b) { return paths[a] < paths[b]; });
+  tessarook::ToByteOrder(paths, order);
+  EXPECT_EQ(order, expected);
+  EXPECT_NE(tessarook::TreeOrder(paths), order) << "the two orders differ here";
+
+  // Built from a sorted order, the tree is the one built from the paths alone.
+  const std::vector<bool> checked(paths.size(), false);
+  CBackupTree fromPaths;
+  CBackupTree fromOrder;
+  fromPaths.Build(paths, {}, {}, checked, "X");
+  fromOrder.Build(paths, tessarook::TreeOrder(paths), {}, {}, checked, "X");
+  EXPECT_EQ(fromOrder.PositionsBelow(CBackupTree::kRoot),
+            fromPaths.PositionsBelow(CBackupTree::kRoot));
+  EXPECT_EQ(fromOrder.NodeCount(), fromPaths.NodeCount());
+}

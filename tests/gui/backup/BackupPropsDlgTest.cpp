@@ -298,6 +298,28 @@ TEST_F(BackupPropsTest, TheTreeBrowsesFiltersAndRestoresAFolderWithWhatLiesBelow
         EXPECT_EQ(static_cast<wxDataViewVirtualListModel*>(d.GetList()->GetModel())->GetCount(),
                   3u);
         EXPECT_NE(d.GetRowPath(d.GetSelectedRow()).find("report.txt"), std::string::npos);
+        // The Path column fills what the others leave, and a pointer on a row
+        // shows its path whole; beside the rows or on another column, nothing.
+        wxDataViewCtrl* list = d.GetList();
+        d.SetSize(wxSize(900, 500));
+        d.Show();
+        for (int i = 0; i < 50 && list->GetColumn(kContentsName)->GetWidth() < 400; ++i) {
+          wxTheApp->Yield(true);
+          wxMilliSleep(10);
+        }
+        const int columns = list->GetColumn(kContentsName)->GetWidth() +
+                            list->GetColumn(kContentsSize)->GetWidth() +
+                            list->GetColumn(kContentsTime)->GetWidth();
+        EXPECT_GE(columns, list->GetClientSize().x - 60);
+        EXPECT_LE(columns, list->GetClientSize().x) << "Size and Modified stay in view";
+        const wxDataViewItem first =
+            static_cast<wxDataViewVirtualListModel*>(list->GetModel())->GetItem(0);
+        const wxRect path = list->GetItemRect(first, list->GetColumn(kContentsName));
+        const wxRect size = list->GetItemRect(first, list->GetColumn(kContentsSize));
+        EXPECT_EQ(d.GetListTipAt(path.GetPosition() + wxPoint(path.width / 2, path.height / 2)),
+                  d.GetRowPath(0));
+        EXPECT_TRUE(d.GetListTipAt(size.GetPosition() + wxPoint(4, size.height / 2)).empty());
+        EXPECT_TRUE(d.GetListTipAt(wxPoint(path.x + 4, list->GetClientSize().y - 4)).empty());
 
         // What is checked is restored, also while a filter hides it.
         d.SetFilter("photo");

@@ -4,6 +4,8 @@
 // and their preview, a record that survives a restart of the window and a
 // rename of the Scheme, and the keep rules applied after a Backup.
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <wx/statusbr.h>
 
 #include <cstdlib>
@@ -82,6 +84,12 @@ TEST_F(ScheduleTest, TheDialogSetsTheTimerAndKeepRulesThatFollowTheScheme) {
   ASSERT_TRUE(Doc()->OpenScheme(home));
   EXPECT_TRUE(IsEnabled(ID_SCHEME_SCHEDULE));
   for (const char* name : {"b1", "b2", "b3", "b4"}) TakeBackup(name);
+  // A file in the Backups' folder that is no Backup, older than all of them:
+  // pruning leaves it alone, and so must the preview of what pruning deletes.
+  const fs::path junk = fs::path(home + ".backups") / "old.zip";
+  WriteFile(junk, "no archive");
+  const struct timespec old[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, junk.c_str(), old, 0), 0);
 
   wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([](CScheduleDlg& dlg) {
                   EXPECT_EQ(dlg.GetTitle(), "Schedule - Home");
@@ -100,12 +108,23 @@ TEST_F(ScheduleTest, TheDialogSetsTheTimerAndKeepRulesThatFollowTheScheme) {
                   EXPECT_TRUE(dlg.Apply());
                   return wxID_OK;
                 }));
+  fs::remove(junk);
   EXPECT_NE(Crontab().find("backup --notify -- 'Home' # tessarook-backup:Home\n"),
             std::string::npos)
       << Crontab();
   EXPECT_NE(Crontab().find("# the user's own\n"), std::string::npos);
   EXPECT_FALSE(Frame()->GetSchemesView()->GetStatusText("Home", 2).empty()) << "next run shown";
   EXPECT_TRUE(Frame()->GetSchemesView()->GetStatusText("Home", 1).EndsWith(", ok"));
+  // The narrow pane shows the whole status to a pointer on the row.
+  {
+    CSchemesView* view = Frame()->GetSchemesView();
+    wxRect row;
+    ASSERT_TRUE(view->GetList()->GetItemRect(0, row));
+    const wxString tip = view->GetTipAt(row.GetPosition() + wxPoint(4, row.height / 2));
+    EXPECT_EQ(tip, "Home\nLast Backup: " + view->GetStatusText("Home", 1) +
+                       "\nNext: " + view->GetStatusText("Home", 2));
+    EXPECT_TRUE(view->GetTipAt(wxPoint(4, row.GetBottom() + 3 * row.height)).empty());
+  }
 
   // A restart of the window reads the same record.
   TheApp().EndShell();
