@@ -13,7 +13,7 @@
 #include <string>
 
 #include "exchange/CsmReader.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 
 namespace fs = std::filesystem;
 using namespace tessarook;

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "Cli.h"
-#include "library/SchemePaths.h"
 #include "offsite/Offsite.h"
+#include "scheme/SchemePaths.h"
 #include "shell/NameCheck.h"
 #include "util/IsoTime.h"
 

@@ -9,9 +9,9 @@
 
 #include "Cli.h"
 #include "backup/BackupStore.h"
-#include "library/SchemePaths.h"
 #include "scheme/Exclusions.h"
 #include "scheme/Scheme.h"
+#include "scheme/SchemePaths.h"
 #include "settings/UserPlaces.h"
 #include "shell/NameCheck.h"
 #include "util/PathUtil.h"

@@ -4,7 +4,7 @@
 #include <system_error>
 
 #include "Cli.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "settings/Settings.h"
 
 namespace tessarook::cli {

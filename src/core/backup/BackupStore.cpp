@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "backup/BackupArchive.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "util/FormatTime.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "backup/ZipReader.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "util/OpenBeneath.h"
 
 namespace tessarook {

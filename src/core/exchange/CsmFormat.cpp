@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "exchange/CsmFormat.h"
 
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 
 namespace tessarook {
 

@@ -12,7 +12,7 @@
 
 #include "backup/BackupStore.h"
 #include "exchange/RawFile.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 

@@ -9,7 +9,7 @@
 #include <random>
 
 #include "exchange/RawFile.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 

@@ -7,13 +7,13 @@ CExportWorker::~CExportWorker() { StopAndWait(); }
 
 bool CExportWorker::StartExport(std::string schemesDir, std::string name, std::string targetPath,
                                 CExchangeProgress* progress) {
-  if (HasThread()) return false;
+  if (IsRunning()) return false;
   Wait();  // a finished thread is joined before its inputs are replaced
   m_schemesDir = std::move(schemesDir);
   m_name = std::move(name);
   m_target = std::move(targetPath);
   m_progress = progress;
-  return Start(nullptr);
+  return Start();
 }
 
 int CExportWorker::Run() {

@@ -7,12 +7,12 @@ CImportWorker::~CImportWorker() { StopAndWait(); }
 
 bool CImportWorker::StartImport(std::string schemesDir, std::string csmPath,
                                 CExchangeProgress* progress) {
-  if (HasThread()) return false;
+  if (IsRunning()) return false;
   Wait();  // a finished thread is joined before its inputs are replaced
   m_schemesDir = std::move(schemesDir);
   m_csmPath = std::move(csmPath);
   m_progress = progress;
-  return Start(nullptr);
+  return Start();
 }
 
 int CImportWorker::Run() {

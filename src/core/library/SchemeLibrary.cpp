@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "backup/BackupStore.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "util/OpenBeneath.h"
 #include "util/PathUtil.h"
 #include "util/PrivateFiles.h"

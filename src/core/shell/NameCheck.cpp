@@ -5,7 +5,7 @@
 
 #include <ctime>
 
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "shell/Messages.h"
 #include "util/SamePath.h"
 

@@ -7,7 +7,7 @@
 #include <system_error>
 
 #include "backup/BackupStore.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "util/PrivateFiles.h"
 
 namespace tessarook {

@@ -6,87 +6,55 @@
 namespace tessarook {
 
 CWorkerThread::~CWorkerThread() {
-  if (!thread_.joinable()) return;
-  if (thread_.get_id() == std::this_thread::get_id()) {
-    // Destroyed by its own body: it cannot wait for itself.
-    thread_.detach();
-    return;
-  }
-  StopAndWait();
+  // Destroyed by its own body: it cannot wait for itself. Otherwise the
+  // jthread asks the body to stop and joins it.
+  if (thread_.joinable() && IsOwnThread()) thread_.detach();
 }
 
-bool CWorkerThread::Start(void* parameter, bool suspended) {
-  if (thread_.joinable()) {
-    if (!finished_.load()) return false;  // a run is still under way
-    if (thread_.get_id() == std::this_thread::get_id()) return false;
-    thread_.join();
-  }
-  parameter_.store(parameter);
-  stop_.store(false);
-  {
-    std::lock_guard<std::mutex> lock(gateMutex_);
-    released_ = !suspended;
-  }
-  finished_.store(false);
+bool CWorkerThread::Start(bool held) {
+  if (running_.load() || IsOwnThread()) return false;  // a run is still under way
+  if (thread_.joinable()) thread_.join();
   // Set before the thread exists, so a body that finishes at once cannot
   // have its "done" overwritten by a late "running".
   running_.store(true);
+  std::lock_guard<std::mutex> lock(gateMutex_);
+  held_ = held;
   try {
-    thread_ = std::thread(&CWorkerThread::Entry, this);
+    thread_ = std::jthread([this, held](std::stop_token stop) {
+      std::unique_lock<std::mutex> gate(gateMutex_);
+      gate_.wait(gate, stop, [this] { return !held_; });
+      gate.unlock();
+      if (!held || !stop.stop_requested()) Run();
+      running_.store(false);
+    });
   } catch (const std::system_error&) {
     running_.store(false);
-    finished_.store(true);
     return false;
   }
   return true;
 }
 
-void CWorkerThread::Resume() {
-  {
-    std::lock_guard<std::mutex> lock(gateMutex_);
-    released_ = true;
-  }
-  gate_.notify_all();
-}
+void CWorkerThread::RequestStop() { thread_.request_stop(); }
 
-bool CWorkerThread::HasThread() const { return thread_.joinable() && !finished_.load(); }
+bool CWorkerThread::IsStopRequested() const { return thread_.get_stop_token().stop_requested(); }
 
 bool CWorkerThread::Wait() {
-  if (!thread_.joinable()) return false;
-  if (thread_.get_id() == std::this_thread::get_id()) return false;
-  Resume();  // a suspended thread could never end otherwise
+  if (!thread_.joinable() || IsOwnThread()) return false;
+  {
+    std::lock_guard<std::mutex> lock(gateMutex_);
+    held_ = false;  // a held thread could never end otherwise
+  }
+  gate_.notify_all();
   thread_.join();
   return true;
 }
 
 bool CWorkerThread::StopAndWait() {
   if (!thread_.joinable()) return false;
-  RequestStop(true);
+  RequestStop();
   return Wait();
 }
 
-bool CWorkerThread::Terminate(int exitCode) {
-  if (!HasThread()) {
-    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
-    return false;
-  }
-  if (!StopAndWait()) return false;
-  exitCode_.store(exitCode);
-  return true;
-}
-
 int CWorkerThread::Run() { return 0; }
-
-void CWorkerThread::Entry() {
-  {
-    std::unique_lock<std::mutex> lock(gateMutex_);
-    gate_.wait(lock, [this] { return released_; });
-  }
-  const int result = Run();
-  exitCode_.store(result);
-  running_.store(false);
-  stop_.store(false);
-  finished_.store(true);
-}
 
 }  // namespace tessarook

@@ -10,12 +10,12 @@ namespace tessarook {
 
 // The thread behind a long file operation. An owner keeps one object for its
 // whole life and starts it again for every operation; a subclass puts the work
-// in Run, reads its input through GetParameter and polls IsStopRequested
-// between steps.
+// in Run and polls IsStopRequested between steps.
 //
-// Stops are cooperative: RequestStop asks, the body decides when to return;
-// Wait joins the thread. The running and stop flags are atomic, so the window
-// thread may read and write them while the body runs.
+// Stops are cooperative: RequestStop asks (through the thread's stop token),
+// the body decides when to return; Wait joins the thread. Every run has a stop
+// token of its own, so a request made after a run has ended never reaches the
+// next one.
 //
 // A subclass whose Run uses the subclass's own members must call
 // StopAndWait() in its own destructor: by the time ~CWorkerThread runs, the
@@ -27,61 +27,42 @@ class CWorkerThread {
   CWorkerThread(const CWorkerThread&) = delete;
   CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-  // Starts a new thread running Run with `parameter`. Returns false and changes
-  // nothing while a previous body is still under way. A previous thread that
-  // has finished is joined first. Clears a stale stop request. The running flag
-  // is true before the body begins. With `suspended`, the body waits until
-  // Resume (or until a stop is requested, in which case it does not run).
-  bool Start(void* parameter, bool suspended = false);
-
-  // Lets a thread started suspended begin its body.
-  void Resume();
+  // Starts a new thread running Run. Returns false and changes nothing while a
+  // previous body is still under way. A previous thread that has finished is
+  // joined first. The running flag is true before the body begins. A `held`
+  // thread counts as running but begins its body only once Wait is called, and
+  // never when a stop is requested first.
+  bool Start(bool held = false);
 
   // True from a successful Start until the body has returned.
   bool IsRunning() const { return running_.load(); }
-  void SetRunning(bool running) { running_.store(running); }
 
-  // true asks the body to stop; false withdraws the request.
-  void RequestStop(bool stop = true) { stop_.store(stop); }
-  bool IsStopRequested() const { return stop_.load(); }
-
-  void* GetParameter() const { return parameter_.load(); }
-
-  // True while a started thread has not yet finished its body.
-  bool HasThread() const;
+  // Asks the running body to stop; does nothing when no thread is held.
+  void RequestStop();
+  bool IsStopRequested() const;
 
   // Waits until the thread has ended (does not ask it to stop). Returns false
   // when no thread was held. Must not be called from the body itself.
   bool Wait();
 
-  // RequestStop(true) then Wait. Returns false when no thread was held.
+  // RequestStop then Wait. Returns false when no thread was held.
   bool StopAndWait();
 
-  // Ends a running body: asks it to stop and waits for it (the body must poll
-  // the stop flag). Returns false when idle, true once the thread has ended.
-  // The exit code given replaces the body's result.
-  bool Terminate(int exitCode);
-
-  // The result of the latest finished body (or Terminate's exit code).
-  int GetExitCode() const { return exitCode_.load(); }
-
  protected:
-  // The thread body. The base class does nothing and returns 0.
+  // The thread body. The base class does nothing and returns 0; the result is
+  // the body's own business (nothing reads it).
   virtual int Run();
 
  private:
-  void Entry();
+  bool IsOwnThread() const { return thread_.get_id() == std::this_thread::get_id(); }
 
-  std::thread thread_;
-  std::atomic<void*> parameter_{nullptr};
-  std::atomic<bool> running_{false};
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> finished_{true};
-  std::atomic<int> exitCode_{0};
-
+  // Held while Start stores the new thread, so the body never reads thread_
+  // (through IsStopRequested) before it is complete; also guards held_.
   std::mutex gateMutex_;
-  std::condition_variable gate_;
-  bool released_ = true;
+  std::condition_variable_any gate_;
+  bool held_ = false;
+  std::jthread thread_;
+  std::atomic<bool> running_{false};
 };
 
 }  // namespace tessarook

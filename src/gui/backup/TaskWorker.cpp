@@ -10,7 +10,7 @@ bool CTaskWorker::StartTask(std::function<int()> task) {
   Wait();  // a finished thread is joined before the task is replaced
   m_task = std::move(task);
   m_cancel.store(false);
-  return Start(this);
+  return Start();
 }
 
 int CTaskWorker::Run() {

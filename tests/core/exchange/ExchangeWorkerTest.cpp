@@ -55,7 +55,7 @@ TEST(ExchangeWorkers, RunOneJobAtATimeAndReportTheirResults) {
   gate.Open();
   ASSERT_TRUE(exporter.Wait());
   EXPECT_EQ(exporter.Result(), ExportResult::kDone);
-  EXPECT_EQ(exporter.GetExitCode(), 0);
+  EXPECT_EQ(ExportExitCode(exporter.Result()), 0);
   EXPECT_EQ(exporter.Records(), 2u);
   EXPECT_FALSE(fs::exists(tmp / "other.csm"));
 
@@ -66,12 +66,12 @@ TEST(ExchangeWorkers, RunOneJobAtATimeAndReportTheirResults) {
   ASSERT_TRUE(exporter.StartExport(tmp / "a", "s", tmp / "stopped.csm", &cancel));
   ASSERT_TRUE(exporter.Wait());
   EXPECT_EQ(exporter.Result(), ExportResult::kStopped);
-  EXPECT_EQ(exporter.GetExitCode(), 0);
+  EXPECT_EQ(ExportExitCode(exporter.Result()), 0);
   EXPECT_FALSE(fs::exists(tmp / "stopped.csm"));
 
   ASSERT_TRUE(exporter.StartExport(tmp / "a", "missing", tmp / "m.csm", nullptr));
   ASSERT_TRUE(exporter.Wait());
-  EXPECT_EQ(exporter.GetExitCode(), 2);
+  EXPECT_EQ(ExportExitCode(exporter.Result()), 2);
 
   CImportWorker importer;
   ASSERT_TRUE(importer.StartImport(tmp / "b", tmp / "s.csm", nullptr));
@@ -83,7 +83,7 @@ TEST(ExchangeWorkers, RunOneJobAtATimeAndReportTheirResults) {
   ASSERT_TRUE(importer.StartImport(tmp / "b", tmp / "none.csm", nullptr));
   ASSERT_TRUE(importer.Wait());
   EXPECT_EQ(importer.Result(), ImportResult::kCannotOpen);
-  EXPECT_EQ(importer.GetExitCode(), 1);
+  EXPECT_EQ(ImportExitCode(importer.Result()), 1);
 }
 
 }  // namespace

@@ -8,7 +8,7 @@
 
 #include "exchange/CsmFormat.h"
 #include "library/SchemeLibrary.h"
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 #include "shell/Caption.h"
 #include "shell/Messages.h"
 #include "shell/NameCheck.h"

@@ -24,11 +24,9 @@ class CTestWorker : public CWorkerThread {
   explicit CTestWorker(bool loop) : loop_(loop) {}
   ~CTestWorker() override { StopAndWait(); }
   std::atomic<int> runs{0}, alive{0};
-  std::atomic<void*> seen{nullptr};
 
  protected:
   int Run() override {
-    seen = GetParameter();
     ++alive;
     const int n = ++runs;
     while (loop_ && !IsStopRequested()) std::this_thread::sleep_for(1ms);
@@ -42,62 +40,66 @@ class CTestWorker : public CWorkerThread {
 
 TEST(WorkerThreadTest, ASecondStartIsRefusedWhileTheFirstRuns) {
   CTestWorker worker(true);
-  int first = 1, second = 2;
-  ASSERT_TRUE(worker.Start(&first, false));
+  ASSERT_TRUE(worker.Start());
   EXPECT_TRUE(worker.IsRunning());
   ASSERT_TRUE(WaitFor([&] { return worker.alive == 1; }));
-  EXPECT_FALSE(worker.Start(&second, false));
-  EXPECT_EQ(worker.GetParameter(), &first);
-  EXPECT_EQ(worker.seen.load(), &first);
+  EXPECT_FALSE(worker.Start());
+  EXPECT_FALSE(worker.IsStopRequested());
 
-  worker.RequestStop(true);
+  worker.RequestStop();
   EXPECT_TRUE(worker.Wait());
   EXPECT_FALSE(worker.IsRunning());
-  EXPECT_FALSE(worker.IsStopRequested());  // cleared as the body ended
-  EXPECT_FALSE(worker.HasThread());
   EXPECT_EQ(worker.runs.load(), 1);
-  EXPECT_EQ(worker.GetExitCode(), 1);
+  EXPECT_EQ(worker.alive.load(), 0);
 }
 
 TEST(WorkerThreadTest, ABodyThatReturnsAtOnceLeavesItIdleAndRestartable) {
   CTestWorker worker(false);
   for (int i = 1; i <= 50; ++i) {
-    ASSERT_TRUE(worker.Start(nullptr, false)) << "start " << i;
-    ASSERT_TRUE(WaitFor([&] { return !worker.HasThread(); }));
-    EXPECT_FALSE(worker.IsRunning());  // never left "running" by a late write
+    ASSERT_TRUE(worker.Start()) << "start " << i;
+    ASSERT_TRUE(WaitFor([&] { return !worker.IsRunning(); }));
   }
+  EXPECT_TRUE(worker.Wait());
+  EXPECT_FALSE(worker.IsRunning());  // never left "running" by a late write
   EXPECT_EQ(worker.runs.load(), 50);
-  EXPECT_EQ(worker.GetExitCode(), 50);
 }
 
 TEST(WorkerThreadTest, StopsAreCooperativeAndNeverLeakIntoTheNextRun) {
   CTestWorker worker(true);
-  EXPECT_FALSE(worker.Terminate(3));  // idle
-  worker.RequestStop(true);           // "Cancel" pressed after the last run ended
-  ASSERT_TRUE(worker.Start(nullptr, false));
-  ASSERT_TRUE(WaitFor([&] { return worker.alive == 1; }));
-  std::this_thread::sleep_for(20ms);
-  EXPECT_TRUE(worker.IsRunning());
-  EXPECT_TRUE(worker.Terminate(3));
-  EXPECT_EQ(worker.alive.load(), 0);
-  EXPECT_FALSE(worker.IsRunning());
-  EXPECT_EQ(worker.GetExitCode(), 3);
-  EXPECT_FALSE(worker.Wait());
+  EXPECT_FALSE(worker.StopAndWait());  // idle
+  worker.RequestStop();                // "Cancel" pressed before any run
+  for (int run = 1; run <= 2; ++run) {
+    ASSERT_TRUE(worker.Start());
+    ASSERT_TRUE(WaitFor([&] { return worker.alive == 1; }));
+    std::this_thread::sleep_for(20ms);
+    EXPECT_TRUE(worker.IsRunning()) << "run " << run;
+    EXPECT_TRUE(worker.StopAndWait());
+    EXPECT_EQ(worker.alive.load(), 0);
+    EXPECT_FALSE(worker.IsRunning());
+    EXPECT_FALSE(worker.Wait());
+    worker.RequestStop();  // "Cancel" pressed after the run ended
+  }
+  EXPECT_EQ(worker.runs.load(), 2);
 }
 
-TEST(WorkerThreadTest, DestroyingJoinsTheBodyAndSuspendedStartsWaitForResume) {
+TEST(WorkerThreadTest, DestroyingJoinsTheBodyAndHeldStartsRunOnlyWhenWaitedFor) {
   auto worker = std::make_unique<CTestWorker>(true);
   std::atomic<int>* alive = &worker->alive;
-  ASSERT_TRUE(worker->Start(nullptr, false));
+  ASSERT_TRUE(worker->Start());
   ASSERT_TRUE(WaitFor([&] { return *alive == 1; }));
   worker.reset();  // ASan reports a use after free should the body outlive it
 
-  CTestWorker suspended(false);  // started suspended: nothing runs before Resume
-  ASSERT_TRUE(suspended.Start(nullptr, true));
+  CTestWorker held(false);
+  ASSERT_TRUE(held.Start(true));
   std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(suspended.runs.load(), 0);
-  suspended.Resume();
-  EXPECT_TRUE(WaitFor([&] { return suspended.runs == 1; }));
+  EXPECT_TRUE(held.IsRunning());
+  EXPECT_EQ(held.runs.load(), 0);
+  EXPECT_TRUE(held.Wait());
+  EXPECT_EQ(held.runs.load(), 1);
+  ASSERT_TRUE(held.Start(true));
+  EXPECT_TRUE(held.StopAndWait());  // stopped before it began: the body never runs
+  EXPECT_EQ(held.runs.load(), 1);
+  EXPECT_FALSE(held.IsRunning());
 }
 
 }  // namespace

@@ -15,8 +15,8 @@
 #include "../GuiTestSupport.h"
 #include "backup/BackupPropsDlg.h"
 #include "backup/BackupsView.h"
-#include "library/SchemePaths.h"
 #include "scheme/Scheme.h"
+#include "scheme/SchemePaths.h"
 
 // The contents dialog, filled in by the test like a user.
 template <>

@@ -470,7 +470,7 @@ TEST_F(SchemesViewTest, ExchangeCommandsAndTrayBackupWaitWhileAnExportRuns) {
 
   // An export held before its first step counts as running.
   CSchemeExportWorker& worker = View()->GetExportWorker();
-  ASSERT_TRUE(worker.Start(nullptr, true));
+  ASSERT_TRUE(worker.Start(true));
   EXPECT_TRUE(Frame()->IsFileOperationRunning());
   EXPECT_FALSE(IsEnabled(ID_NEW_BACKUP));
   for (int id : {int(ID_SCHEMES_EXPORT), int(ID_SCHEMES_IMPORT)}) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "library/SchemePaths.h"
+#include "scheme/SchemePaths.h"
 
 namespace tessarook {
 
