@@ -40,6 +40,9 @@ wxString When(int64_t ns) { return Utf8(MomentText(ns, true)); }
 // path elsewhere, e.g. a mounted disk).
 const char kThisComputer[] = "(this computer)";
 
+// The width the remote's notes wrap at (device-independent pixels).
+constexpr int kTextWidth = 460;
+
 }  // namespace
 
 std::string AppRecordsFile() {
@@ -132,6 +135,8 @@ CScheduleDlg::CScheduleDlg(wxWindow* parent, std::string schemeFile, std::string
   m_remoteNote = new wxStaticText(box, wxID_ANY, wxString());
   offsite->Add(m_remoteNote, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
   m_lastPush = new wxStaticText(box, wxID_ANY, GetLastPushText());
+  // rclone's reasons can be long: they wrap rather than widen the dialog.
+  m_lastPush->Wrap(FromDIP(kTextWidth));
   offsite->Add(m_lastPush, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
   top->Add(offsite, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
 
@@ -251,7 +256,7 @@ std::vector<std::string> CScheduleDlg::GetRemoteChoices() const {
   return out;
 }
 
-wxString CScheduleDlg::GetRemoteNote() const { return m_remoteNote->GetLabel(); }
+wxString CScheduleDlg::GetRemoteNote() const { return m_note; }
 
 wxString CScheduleDlg::GetLastPushText() const {
   if (m_record.remote.empty()) return "Last copy: none (no remote chosen)";
@@ -283,7 +288,9 @@ void CScheduleDlg::UpdateRemote() {
             (name.empty() ? wxString("a folder on this computer") : Utf8(name)) +
             " is not an rclone crypt remote.";
   }
+  m_note = note;
   m_remoteNote->SetLabel(note);
+  m_remoteNote->Wrap(FromDIP(kTextWidth));
   m_remoteNote->Show(!note.empty());
   Layout();
 }

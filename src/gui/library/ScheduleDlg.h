@@ -80,6 +80,7 @@ class CScheduleDlg : public wxDialog {
   wxChoice* m_remoteName = nullptr;
   wxTextCtrl* m_remotePath = nullptr;
   wxStaticText* m_remoteNote = nullptr;
+  wxString m_note;  // as shown there, before wrapping
   wxStaticText* m_lastPush = nullptr;
 };
 
