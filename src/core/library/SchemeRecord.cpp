@@ -98,6 +98,14 @@ bool ParseSigned(std::string_view text, int64_t& value) {
   return true;
 }
 
+// An end named in the file: `names` holds the names of 1, 2, ... (0 has none).
+// An unknown name leaves `end` as it is.
+template <typename End, size_t N>
+void ParseName(const std::string& value, const char* const (&names)[N], End& end) {
+  for (size_t i = 1; i < N; ++i)
+    if (value == names[i]) end = End(i);
+}
+
 void SetValue(SchemeRecord& record, const std::string& key, const std::string& value) {
   uint64_t number = 0;
   int64_t moment = 0;
@@ -117,8 +125,7 @@ void SetValue(SchemeRecord& record, const std::string& key, const std::string& v
   } else if (key == "last-taken") {
     if (ParseSigned(value, moment)) record.lastTaken = moment;
   } else if (key == "last-end") {
-    for (size_t i = 1; i < std::size(kEndNames); ++i)
-      if (value == kEndNames[i]) record.lastEnd = BackupEnd(i);
+    ParseName(value, kEndNames, record.lastEnd);
   } else if (key == "last-files") {
     if (ParseNumber(value, number)) record.lastFiles = number;
   } else if (key == "last-skipped") {
@@ -130,8 +137,7 @@ void SetValue(SchemeRecord& record, const std::string& key, const std::string& v
   } else if (key == "push-started") {
     if (ParseSigned(value, moment)) record.pushStarted = moment;
   } else if (key == "push-end") {
-    for (size_t i = 1; i < std::size(kPushEndNames); ++i)
-      if (value == kPushEndNames[i]) record.pushEnd = PushEnd(i);
+    ParseName(value, kPushEndNames, record.pushEnd);
   } else if (key == "push-error") {
     record.pushError = value;
   } else if (!key.empty() && record.other.size() < 64) {

@@ -13,6 +13,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/CommandIds.h"
+#include "backup/BackupGuiTestSupport.h"
 #include "backup/BackupsView.h"
 #include "library/ScheduleDlg.h"
 #include "library/SchemeRecord.h"
@@ -36,25 +37,6 @@ class wxExpectModal<CScheduleDlg> : public wxExpectModalBase<CScheduleDlg> {
 };
 
 namespace {
-
-// A warning whose text starts as given (the rest is rclone's reason), answered OK.
-class CExpectWarning : public wxExpectModalBase<wxMessageDialog, CExpectWarning> {
- public:
-  CExpectWarning(const wxString& start, const wxString& caption)
-      : m_start(start), m_caption(caption) {}
-
- protected:
-  int OnInvoked(wxMessageDialog* dialog) const override {
-    EXPECT_TRUE(dialog->GetMessage().StartsWith(m_start)) << dialog->GetMessage();
-    EXPECT_EQ(dialog->GetCaption(), m_caption);
-    EXPECT_TRUE(dialog->GetMessageDialogStyle() & wxICON_WARNING);
-    return wxID_OK;
-  }
-  wxString GetDefaultDescription() const override { return "warning \"" + m_start + "\""; }
-
- private:
-  wxString m_start, m_caption;
-};
 
 class ScheduleTest : public ShellTest {
  protected:
@@ -271,9 +253,9 @@ TEST_F(ScheduleTest, TheDialogsRemoteIsPushedAfterEveryBackupAndMarkedWhenBehind
   std::ofstream(file) << "x";
   wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), choose("here:" + file.string()));
   wxTEST_DIALOG(TakeBackup("b3"),
-                CExpectWarning("The Backup was taken, but its off-site copy to here:" +
-                                   file.string() + " failed.\n",
-                               "Off-site Copy"));
+                CExpectMessageStart("The Backup was taken, but its off-site copy to here:" +
+                                        file.string() + " failed.\n",
+                                    "Off-site Copy"));
   EXPECT_EQ(Frame()->GetBackupsView()->GetListedNames().size(), 3u);
   EXPECT_EQ(records.Get(home).lastEnd, BackupEnd::kOk);
   EXPECT_EQ(records.Get(home).pushEnd, PushEnd::kFailed);
