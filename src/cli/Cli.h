@@ -15,6 +15,7 @@
 #include "backup/Prune.h"
 #include "backup/Retention.h"
 #include "library/SchemeLibrary.h"
+#include "offsite/Offsite.h"
 #include "util/Json.h"
 #include "util/ProgressText.h"
 
@@ -222,6 +223,19 @@ int PruneAndReport(const CBackupStore& store, const KeepPolicy& policy, const Pr
 void WriteBackupJson(CJsonWriter& json, const BackupInfo& backup,
                      const std::vector<std::string>* reasons = nullptr,
                      const std::string* reason = nullptr);
+
+// A REMOTE:PATH argument as rclone takes it; false (the reason on stderr)
+// for an empty one, one rclone would take for an option, or one of several lines.
+bool CheckRemote(const std::string& remote);
+// Says once on stderr that copies at `remote` are stored unencrypted, unless
+// it is `encrypted`.
+void SayIfUnencrypted(const std::string& remote, bool encrypted);
+
+// A push's outcome as one JSON object: "scheme", "remote", "ok" (and "error"),
+// "scheme_sent", "bytes", "sent" (Backup objects), "not_sent" (name, reason),
+// "pruned" (names).
+void WritePushJson(CJsonWriter& json, const std::string& schemeFile, const std::string& remote,
+                   const PushResult& result);
 
 // The My Schemes folder with what carries a Scheme's record and timer through
 // its rename, duplicate and delete (see SchemeFollower).

@@ -18,6 +18,7 @@
 #include "backup/BackupStore.h"
 #include "backup/BackupVerifier.h"
 #include "backup/RestoreJob.h"
+#include "library/SchemePush.h"
 #include "library/SchemeRecord.h"
 #include "scheme/Scheme.h"
 #include "scheme/SchemePaths.h"
@@ -166,6 +167,8 @@ std::vector<size_t> PositionsOf(const CBackupArchive& archive, const std::string
 struct BackupRun {
   std::string schemeFile;
   BackupEndNote note;
+  // With --json: the document, still open for the push's member.
+  std::optional<CJsonWriter> json;
 };
 
 int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
@@ -271,7 +274,7 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   }
 
   if (args.Has("--json")) {
-    CJsonWriter json;
+    CJsonWriter& json = run.json.emplace();
     json.BeginObject();
     WriteSchemeAndBackup(json, schemeFile, name);
     json.Key("files").Number(result.filesStored);
@@ -290,8 +293,7 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
       json.BeginObject().Bytes("path", changed).EndObject();
     json.EndArray().Key("pruned").BeginArray();
     for (const BackupInfo& b : pruned.deleted) WriteBackupJson(json, b);
-    json.EndArray().EndObject();
-    std::cout << json.Text();
+    json.EndArray();
   } else {
     std::cout << name << "\t" << result.filesStored << "\t" << result.archiveSize << "\n";
   }
@@ -313,11 +315,61 @@ BackupEnd EndOf(int status) {
 
 }  // namespace
 
+namespace {
+
+// After a Backup was written: the push to the Scheme's remote, when its
+// record names one. A failed push leaves the Backup's exit status as it is
+// (the Backup is there and good); it is said on stderr, noted in the record
+// and, with --notify, sent as a notification. An interrupted one ends the
+// program as any interruption does.
+int PushAfterBackup(const Context& ctx, const Args& args, BackupRun& run, int status) {
+  CSchemeRecords records(ctx.RecordsFile());
+  PushOptions options;
+  options.cancel = &InterruptFlag();
+  ProgressBar bar(ctx, "Push");
+  options.progress = [&bar](uint64_t done, uint64_t total) { bar.UpdateBytes(done, total); };
+  const std::optional<SchemePush> push = PushToSchemeRemote(records, run.schemeFile, options);
+  bar.Finish();
+  if (run.json) {
+    run.json->Key("push");
+    if (push)
+      WritePushJson(*run.json, run.schemeFile, push->remote, push->result);
+    else
+      run.json->Null();
+    std::cout << run.json->EndObject().Text();
+  }
+  if (!push) return status;
+  if (!push->recordError.empty())
+    Error("how the push ended could not be recorded: " + push->recordError);
+  const std::string& scheme = args.positional[0];
+  switch (push->end) {
+    case PushEnd::kOk:
+      if (!ctx.quiet && !ctx.json)
+        Error("copied to " + push->remote + ": " + std::to_string(push->result.sent.size()) +
+              " Backup(s) sent");
+      return status;
+    case PushEnd::kInterrupted:
+      Error("the Backup was taken; its copy to " + push->remote +
+            " was interrupted (the remote lists nothing half-sent)");
+      return kExitInterrupted;
+    default:
+      break;
+  }
+  Error("the Backup was taken, but its copy to " + push->remote +
+        (push->end == PushEnd::kIncomplete ? " is incomplete: " : " failed: ") + push->reason);
+  if (args.Has("--notify"))
+    NotifyDesktop("Tessarook: the off-site copy of " + scheme + " failed",
+                  push->remote + ": " + push->reason, true);
+  return status;
+}
+
+}  // namespace
+
 int RunBackup(const Context& ctx, const Args& args) {
   // What went wrong goes to the Scheme's record, and with --notify to the desktop.
   const MessageCapture messages;
   BackupRun run;
-  const int status = TakeBackup(ctx, args, run);
+  int status = TakeBackup(ctx, args, run);
   run.note.end = EndOf(status);
   // Files changed while read, or an old Backup that could not be pruned, still
   // make a complete Backup.
@@ -332,6 +384,9 @@ int RunBackup(const Context& ctx, const Args& args) {
     if (!NoteBackupEnd(records, run.schemeFile, run.note, &error))
       Error("how the Backup ended could not be recorded: " + error);
   }
+  // A Backup written (also with files skipped) goes to the Scheme's remote.
+  if (run.note.end == BackupEnd::kOk || run.note.end == BackupEnd::kSkipped)
+    status = PushAfterBackup(ctx, args, run, status);
   if (status == kExitOk || !args.Has("--notify")) return status;
   const std::string& scheme = args.positional[0];
   std::string summary = "Tessarook: the Backup of " + scheme + " failed";

@@ -13,15 +13,19 @@
 
 namespace tessarook::cli {
 
-namespace {
-
-// A REMOTE:PATH argument as rclone takes it; an empty one is a usage error,
-// rclone would take one that starts with "-" for an option.
 bool CheckRemote(const std::string& remote) {
-  if (!remote.empty() && remote[0] != '-') return true;
+  if (!remote.empty() && remote[0] != '-' && remote.find('\n') == std::string::npos) return true;
   Error("not a remote: '" + remote + "': give it as REMOTE:PATH (see 'rclone listremotes')");
   return false;
 }
+
+void SayIfUnencrypted(const std::string& remote, bool encrypted) {
+  if (!encrypted)
+    Error("note: " + remote +
+          " is not an rclone crypt remote, so the copies will be stored there unencrypted");
+}
+
+namespace {
 
 int StatusFor(OffsiteStatus status) {
   switch (status) {
@@ -49,6 +53,22 @@ class BytesBar {
 
 }  // namespace
 
+void WritePushJson(CJsonWriter& json, const std::string& schemeFile, const std::string& remote,
+                   const PushResult& result) {
+  json.BeginObject().Bytes("scheme", schemeFile).Bytes("remote", remote);
+  json.Key("ok").Bool(result.status == OffsiteStatus::kDone);
+  if (result.status != OffsiteStatus::kDone) json.Bytes("error", result.error);
+  json.Key("scheme_sent").Bool(result.schemeSent).Key("bytes").Number(result.bytes);
+  json.Key("sent").BeginArray();
+  for (const BackupInfo& b : result.sent) WriteBackupJson(json, b);
+  json.EndArray().Key("not_sent").BeginArray();
+  for (const PassedBackup& p : result.leftOut)
+    json.BeginObject().Bytes("name", p.backup.name).Bytes("reason", p.reason).EndObject();
+  json.EndArray().Key("pruned").BeginArray();
+  for (const BackupInfo& b : result.pruned) json.BeginObject().Bytes("name", b.name).EndObject();
+  json.EndArray().EndObject();
+}
+
 int RunPush(const Context& ctx, const Args& args) {
   PushOptions options;
   if (const int status = ParseKeepPolicy(args, options.prune); status != kExitOk) return status;
@@ -65,11 +85,7 @@ int RunPush(const Context& ctx, const Args& args) {
   const std::string& remote = args.positional[1];
   if (!CheckRemote(remote)) return kExitUsage;
   const std::string schemeFile = ctx.SchemeFile(args.positional[0]);
-  options.encryption = [&remote](bool encrypted) {
-    if (!encrypted)
-      Error("note: " + remote +
-            " is not an rclone crypt remote, so the copies will be stored there unencrypted");
-  };
+  options.encryption = [&remote](bool encrypted) { SayIfUnencrypted(remote, encrypted); };
   options.cancel = &InterruptFlag();
   BytesBar bar(ctx, "Push");
   options.progress = bar.Sink();
@@ -98,18 +114,7 @@ int RunPush(const Context& ctx, const Args& args) {
 
   if (args.Has("--json")) {
     CJsonWriter json;
-    json.BeginObject().Bytes("scheme", schemeFile).Bytes("remote", remote);
-    json.Key("ok").Bool(result.status == OffsiteStatus::kDone);
-    if (result.status != OffsiteStatus::kDone) json.Bytes("error", result.error);
-    json.Key("scheme_sent").Bool(result.schemeSent).Key("bytes").Number(result.bytes);
-    json.Key("sent").BeginArray();
-    for (const BackupInfo& b : result.sent) WriteBackupJson(json, b);
-    json.EndArray().Key("not_sent").BeginArray();
-    for (const PassedBackup& p : result.leftOut)
-      json.BeginObject().Bytes("name", p.backup.name).Bytes("reason", p.reason).EndObject();
-    json.EndArray().Key("pruned").BeginArray();
-    for (const BackupInfo& b : result.pruned) json.BeginObject().Bytes("name", b.name).EndObject();
-    json.EndArray().EndObject();
+    WritePushJson(json, schemeFile, remote, result);
     std::cout << json.Text();
   } else {
     for (const BackupInfo& b : result.sent) std::cout << b.name << "\t" << b.size << "\n";

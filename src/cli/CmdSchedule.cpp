@@ -13,6 +13,7 @@
 #include "Cli.h"
 #include "library/Scheduler.h"
 #include "library/SchemeRecord.h"
+#include "offsite/Offsite.h"
 #include "settings/UserPlaces.h"
 #include "util/IsoTime.h"
 
@@ -61,6 +62,13 @@ int RunSchedule(const Context& ctx, const Args& args) {
     Error("--no-keep and --keep-... rules exclude each other");
     return kExitUsage;
   }
+  const bool setRemote = args.Has("--remote") || args.Has("--no-remote");
+  if (args.Has("--remote") && args.Has("--no-remote")) {
+    Error("--remote and --no-remote exclude each other");
+    return kExitUsage;
+  }
+  const std::string remote = args.Get("--remote");
+  if (args.Has("--remote") && !CheckRemote(remote)) return kExitUsage;
   Schedule schedule = Schedule::kOff;
   const bool setSchedule = args.positional.size() > 1;
   if (setSchedule && !ParseSchedule(args.positional[1], schedule)) {
@@ -72,7 +80,7 @@ int RunSchedule(const Context& ctx, const Args& args) {
   const std::string instance = ScheduleInstance(ctx.SchemesDir(), schemeFile);
   const int64_t now = int64_t(time(nullptr)) * kNsPerSecond;
   int status = kExitOk;
-  if (setSchedule || keep.Any() || args.Has("--no-keep")) {
+  if (setSchedule || keep.Any() || args.Has("--no-keep") || setRemote) {
     std::string error;
     const Schedule before = records.Get(schemeFile).schedule;
     const bool stored = records.Update(
@@ -83,11 +91,20 @@ int RunSchedule(const Context& ctx, const Args& args) {
             r.schedule = schedule;
           }
           if (keep.Any() || args.Has("--no-keep")) r.keep = keep;
+          if (setRemote) r.SetRemote(remote);
         },
         &error);
     if (!stored) {
       Error("the schedule could not be stored: " + error);
       return kExitFailure;
+    }
+    if (!remote.empty()) {
+      // Said once, here, where the remote is chosen; the Backups' pushes do not repeat it.
+      const std::string rclone = FindRclone();
+      if (rclone.empty())
+        Error(std::string("note: ") + kRcloneMissingText);
+      else
+        SayIfUnencrypted(remote, IsEncryptedRemote(rclone, remote));
     }
     if (setSchedule && !scheduler.Apply(instance, schedule, &error)) {
       Error("the timer could not be set up: " + error);
@@ -113,6 +130,16 @@ int RunSchedule(const Context& ctx, const Args& args) {
     std::cout << "last\t" << r.lastName << "\t" << IsoLocalTime(r.lastTaken) << "\t"
               << BackupEndText(r.lastEnd) << "\t" << r.lastFiles << "\t" << r.lastSkipped
               << (r.lastError.empty() ? "" : "\t" + r.lastError) << "\n";
+  std::cout << "remote\t" << (r.remote.empty() ? "-" : r.remote) << "\n";
+  if (!r.remote.empty()) {
+    const std::vector<BackupInfo> backups = CBackupStore(schemeFile).List();
+    const BackupInfo* newest = NewestBackup(backups);
+    const bool behind = IsRemoteBehind(r, newest ? newest->creationTime : 0);
+    std::cout << "push\t" << (r.pushEnd == PushEnd::kNone ? "-" : IsoLocalTime(r.pushStarted))
+              << "\t" << (r.pushEnd == PushEnd::kNone ? "none" : PushEndText(r.pushEnd)) << "\t"
+              << (behind ? "behind" : "current") << (r.pushError.empty() ? "" : "\t" + r.pushError)
+              << "\n";
+  }
   // A record that says "on" over a timer that is not there is worth a word.
   if (r.schedule != Schedule::kOff && !timer.enabled) {
     Error("the Scheme's schedule is " + std::string(ScheduleName(r.schedule)) +

@@ -259,8 +259,11 @@ std::vector<Command> MakeTable() {
        "Backups",
        {kSchemeArg, {"off|hourly|daily|weekly", Kind::kWords, Count::kOptional}},
        With(KeepOptions(),
-            {{"--no-keep", "", Kind::kText, "remove the stored keep rules (keep every Backup)"}}),
-       "show or set when the Scheme is backed up by itself, and its keep rules",
+            {{"--no-keep", "", Kind::kText, "remove the stored keep rules (keep every Backup)"},
+             {"--remote", "REMOTE:PATH", Kind::kText,
+              "push the Scheme there after every Backup (rclone)"},
+             {"--no-remote", "", Kind::kText, "push after Backups no more"}}),
+       "show or set when the Scheme is backed up by itself, its keep rules and remote",
        "With a period, sets up the Scheme's timer: the systemd user timer "
        "tessarook-backup@NAME.timer with the period in a drop-in file, or, where no systemd "
        "user manager runs, a line in the user's crontab with the program's full path; \"off\" "
@@ -271,9 +274,16 @@ std::vector<Command> MakeTable() {
        "program's Schedule dialog reads and writes the same record, schemes.records beside "
        "settings.xml. Renaming, duplicating or deleting a Scheme carries or removes its record "
        "and timer.\n\n"
+       "--remote REMOTE:PATH (as \"push\" takes it) makes every Backup of the Scheme, by "
+       "\"backup\", the timer or the desktop program, end with a push there; a remote that is "
+       "not an rclone crypt remote is named once as storing the copies unencrypted. A failed "
+       "push leaves the Backup and its exit status as they are: it is said on stderr, noted in "
+       "the record and, with backup --notify, sent as a notification. --no-remote stops the "
+       "pushes. A renamed or duplicated Scheme keeps its remote, but counts as not copied yet.\n\n"
        "Prints the record, one line each, the value after a TAB: scheme, schedule, timer "
-       "(kind, unit, enabled), next, keep, and last (name, time, how it ended, files, skipped "
-       "files).",
+       "(kind, unit, enabled), next, keep, last (name, time, how it ended, files, skipped "
+       "files), remote, and push (time, how it ended: ok, incomplete, failed or interrupted, "
+       "and why; \"behind\" when the remote lacks the newest Backup).",
        RunSchedule},
 
       // ---- The My Schemes folder

@@ -148,7 +148,9 @@ class CliOffsite : public ::testing::Test {
 
   Result Cli(std::vector<std::string> args, const std::string& extraEnv = "") {
     args.insert(args.begin(), {"--schemes-dir", dir_ / "schemes"});
-    const std::string env = "RCLONE_CONFIG=" + ShellQuote(dir_ / "rclone.conf") +
+    // The Schemes' records (schemes.records) go into the test's folder too.
+    const std::string env = "XDG_CONFIG_HOME=" + ShellQuote(dir_ / "cfg") +
+                            " RCLONE_CONFIG=" + ShellQuote(dir_ / "rclone.conf") +
                             " RCLONE_RETRIES=1 RCLONE_LOW_LEVEL_RETRIES=1 RCLONE_CONTIMEOUT=5s " +
                             extraEnv;
     return RunCli(args, dir_.path(), env);
@@ -465,6 +467,93 @@ TEST_F(CliOffsite, FullRemoteWrongPasswordFileAsPathAndNoRcloneLoseNothing) {
   }
   EXPECT_EQ(LocalBackup("b1"), backup);
   EXPECT_EQ(Cli({"verify", "S", "b1"}).status, 0);
+}
+
+// A Scheme with a remote: every Backup ends with a push there, noted in the
+// record; a remote that fails leaves the Backup, its exit status and the
+// earlier copies as they are, and the record says the copy is behind.
+TEST_F(CliOffsite, BackupPushesToTheSchemesRemoteAndAFailingRemoteLeavesTheBackup) {
+  const std::string root = ServerRoot("webdav");
+  Server& dav = Start("webdav", root);
+  Configure(dav.Config("w", pass_));
+  const auto line = [](const std::string& out, const std::string& key) {
+    const size_t at = out.find("\n" + key + "\t");
+    return at == std::string::npos ? std::string()
+                                   : out.substr(at + 1, out.find('\n', at + 1) - at - 1);
+  };
+
+  EXPECT_EQ(Cli({"schedule", "S", "--remote", "w:nas", "--no-remote"}).status, 2);
+  EXPECT_EQ(Cli({"schedule", "S", "--remote", "-x"}).status, 2);
+  const Result chosen = Cli({"schedule", "S", "--remote", "w:nas"});
+  ASSERT_EQ(chosen.status, 0) << chosen.err;
+  EXPECT_TRUE(Contains(chosen.err, "unencrypted")) << chosen.err;
+  EXPECT_EQ(line(chosen.out, "remote"), "remote\tw:nas");
+  EXPECT_EQ(line(chosen.out, "push"), "push\t-\tnone\tbehind") << "b1 was never copied";
+
+  const Result taken = Cli({"backup", "S", "b2"});
+  ASSERT_EQ(taken.status, 0) << taken.err;
+  EXPECT_TRUE(Contains(taken.err, "copied to w:nas: 2 Backup(s) sent")) << taken.err;
+  EXPECT_FALSE(Contains(taken.err, "unencrypted")) << "said once, when it was chosen";
+  for (const char* b : {"b1", "b2"})
+    EXPECT_EQ(ReadFile(root + "/nas/S.tsbak.backups/" + std::string(b) + ".zip"), LocalBackup(b));
+  EXPECT_EQ(ReadFile(root + "/nas/S.tsbak"), ReadFile(dir_ / "schemes/S.tsbak"));
+  const std::string pushed = line(Cli({"schedule", "S"}).out, "push");
+  EXPECT_TRUE(Contains(pushed, "\tok\tcurrent")) << pushed;
+
+  // --json: one document, the push in it.
+  const Result json = Cli({"backup", "S", "b3", "--json"});
+  ASSERT_EQ(json.status, 0) << json.err;
+  EXPECT_TRUE(Contains(json.out, "\"push\":{\"scheme\":")) << json.out;
+  EXPECT_TRUE(Contains(json.out, "\"ok\":true")) << json.out;
+  EXPECT_EQ(std::count(json.out.begin(), json.out.end(), '\n'), 1) << json.out;
+  EXPECT_EQ(ReadFile(root + "/nas/S.tsbak.backups/b3.zip"), LocalBackup("b3"));
+
+  // The remote gone: the Backup is taken and good, its exit status is the
+  // Backup's, and the record says the copy failed and is behind.
+  dav.Kill();
+  const Result failed = Cli({"backup", "S", "b4"});
+  EXPECT_EQ(failed.status, 0) << failed.err;
+  EXPECT_EQ(failed.out.rfind("b4\t", 0), 0u) << failed.out;
+  EXPECT_TRUE(Contains(failed.err, "the Backup was taken, but its copy to w:nas failed: "))
+      << failed.err;
+  EXPECT_EQ(Cli({"verify", "S", "b4"}).status, 0);
+  const Result record = Cli({"schedule", "S"});
+  EXPECT_TRUE(Contains(line(record.out, "last"), "\tb4\t")) << record.out;
+  EXPECT_TRUE(Contains(line(record.out, "last"), "\tok\t")) << record.out;
+  EXPECT_TRUE(Contains(line(record.out, "push"), "\tfailed\tbehind\t")) << record.out;
+  const Result failedJson = Cli({"backup", "S", "b5", "--json"});
+  EXPECT_EQ(failedJson.status, 0);
+  EXPECT_TRUE(Contains(failedJson.out, "\"ok\":false")) << failedJson.out;
+  EXPECT_TRUE(Contains(failedJson.err, "its copy to w:nas failed")) << failedJson.err;
+  EXPECT_EQ(ReadFile(root + "/nas/S.tsbak.backups/b1.zip"), LocalBackup("b1"));
+
+  // Renamed, the Scheme keeps its remote but counts as not copied; without
+  // a remote, a Backup pushes nothing.
+  ASSERT_EQ(Cli({"rename", "S", "T"}).status, 0);
+  const Result renamed = Cli({"schedule", "T"});
+  EXPECT_EQ(line(renamed.out, "remote"), "remote\tw:nas");
+  EXPECT_EQ(line(renamed.out, "push"), "push\t-\tnone\tbehind");
+  ASSERT_EQ(Cli({"schedule", "T", "--no-remote"}).status, 0);
+  const Result plain = Cli({"backup", "T", "b6"});
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_FALSE(Contains(plain.err, "w:nas")) << plain.err;
+}
+
+// With --json, what push, pull and remote-backups say when they fail is the
+// one JSON object on stderr every command writes.
+TEST_F(CliOffsite, JsonErrorsOfTheRemoteCommandsAreOneObjectOnStderr) {
+  Configure("[dead]\ntype = webdav\nurl = http://127.0.0.1:1/\nvendor = other\n");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"push", "S", "dead:x", "--json"},
+        {"remote-backups", "S", "dead:x", "--json"},
+        {"pull", "S", "dead:x", "b1", "--json", "--force"}}) {
+    const Result r = Cli(args);
+    EXPECT_EQ(r.status, 3) << args[0];
+    EXPECT_EQ(r.err.rfind("{\"exit_status\":3,\"message\":", 0), 0u) << args[0] << ": " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << args[0] << ": " << r.err;
+    EXPECT_EQ(r.err.substr(r.err.size() - 3), "]}\n") << args[0] << ": " << r.err;
+    EXPECT_FALSE(Contains(r.err, "tessarook-cli: ")) << args[0] << ": " << r.err;
+  }
 }
 
 }  // namespace

@@ -35,6 +35,14 @@ const KeepKey kKeepKeys[] = {{"keep-last", &KeepPolicy::last},
                              {"keep-monthly", &KeepPolicy::monthly}};
 
 const char* const kEndNames[] = {"", "ok", "skipped", "failed", "interrupted"};
+const char* const kPushEndNames[] = {"", "ok", "incomplete", "failed", "interrupted"};
+
+// A reason as the record keeps it: its first line, of a length a list can show.
+std::string OneLine(const std::string& text) {
+  std::string line = text.substr(0, text.find('\n'));
+  if (line.size() > 500) line.resize(500);
+  return line;
+}
 
 // "%", CR and LF would break the line structure: they are written as %25, %0D, %0A.
 std::string Escape(std::string_view text) {
@@ -90,6 +98,14 @@ bool ParseSigned(std::string_view text, int64_t& value) {
   return true;
 }
 
+// An end named in the file: `names` holds the names of 1, 2, ... (0 has none).
+// An unknown name leaves `end` as it is.
+template <typename End, size_t N>
+void ParseName(const std::string& value, const char* const (&names)[N], End& end) {
+  for (size_t i = 1; i < N; ++i)
+    if (value == names[i]) end = End(i);
+}
+
 void SetValue(SchemeRecord& record, const std::string& key, const std::string& value) {
   uint64_t number = 0;
   int64_t moment = 0;
@@ -109,14 +125,21 @@ void SetValue(SchemeRecord& record, const std::string& key, const std::string& v
   } else if (key == "last-taken") {
     if (ParseSigned(value, moment)) record.lastTaken = moment;
   } else if (key == "last-end") {
-    for (size_t i = 1; i < std::size(kEndNames); ++i)
-      if (value == kEndNames[i]) record.lastEnd = BackupEnd(i);
+    ParseName(value, kEndNames, record.lastEnd);
   } else if (key == "last-files") {
     if (ParseNumber(value, number)) record.lastFiles = number;
   } else if (key == "last-skipped") {
     if (ParseNumber(value, number)) record.lastSkipped = number;
   } else if (key == "last-error") {
     record.lastError = value;
+  } else if (key == "remote") {
+    record.remote = value;
+  } else if (key == "push-started") {
+    if (ParseSigned(value, moment)) record.pushStarted = moment;
+  } else if (key == "push-end") {
+    ParseName(value, kPushEndNames, record.pushEnd);
+  } else if (key == "push-error") {
+    record.pushError = value;
   } else if (!key.empty() && record.other.size() < 64) {
     record.other[key] = value;
   }
@@ -181,9 +204,23 @@ const char* BackupEndText(BackupEnd end) {
   return "";
 }
 
+const char* PushEndText(PushEnd end) { return kPushEndNames[int(end)]; }
+
 bool SchemeRecord::IsEmpty() const {
   return schedule == Schedule::kOff && !keep.Any() && level == 0 && lastName.empty() &&
-         lastEnd == BackupEnd::kNone && other.empty();
+         lastEnd == BackupEnd::kNone && remote.empty() && pushEnd == PushEnd::kNone &&
+         other.empty();
+}
+
+void SchemeRecord::SetRemote(const std::string& newRemote) {
+  if (newRemote != remote) ForgetPush();
+  remote = newRemote;
+}
+
+void SchemeRecord::ForgetPush() {
+  pushStarted = 0;
+  pushEnd = PushEnd::kNone;
+  pushError.clear();
 }
 
 SchemeRecordMap ParseSchemeRecords(std::string_view text) {
@@ -242,6 +279,12 @@ std::string FormatSchemeRecords(const SchemeRecordMap& records) {
       put("last-skipped", std::to_string(r.lastSkipped));
       if (!r.lastError.empty()) put("last-error", r.lastError);
     }
+    if (!r.remote.empty()) put("remote", r.remote);
+    if (r.pushEnd != PushEnd::kNone) {
+      put("push-started", std::to_string(r.pushStarted));
+      put("push-end", kPushEndNames[int(r.pushEnd)]);
+      if (!r.pushError.empty()) put("push-error", r.pushError);
+    }
     for (const auto& [key, value] : r.other) put(key.c_str(), value);
   }
   return out;
@@ -298,6 +341,15 @@ bool NeedsAttention(const SchemeRecord& record, int64_t newestTaken, int64_t now
   return record.lastEnd == BackupEnd::kFailed || IsBackupOverdue(record, newestTaken, nowNs);
 }
 
+bool IsRemoteBehind(const SchemeRecord& record, int64_t newestTaken) {
+  if (record.remote.empty()) return false;
+  int64_t newest = newestTaken;
+  if (record.lastEnd == BackupEnd::kOk || record.lastEnd == BackupEnd::kSkipped)
+    newest = std::max(newest, record.lastTaken);
+  if (newest <= 0) return false;  // nothing to copy yet
+  return record.pushEnd != PushEnd::kOk || record.pushStarted < newest;
+}
+
 SchemeStatus DescribeScheme(const SchemeRecord& record, int64_t newestTaken, int64_t nowNs,
                             bool cronWeek) {
   SchemeStatus status;
@@ -307,7 +359,15 @@ SchemeStatus DescribeScheme(const SchemeRecord& record, int64_t newestTaken, int
     status.last = MomentText(newestTaken);
   if (record.schedule != Schedule::kOff)
     status.next = MomentText(NextScheduledRun(record.schedule, nowNs, cronWeek));
-  status.attention = NeedsAttention(record, newestTaken, nowNs);
+  if (!record.remote.empty()) {
+    status.remoteBehind = IsRemoteBehind(record, newestTaken);
+    const std::string pushed =
+        record.pushEnd == PushEnd::kNone
+            ? std::string("not copied yet")
+            : MomentText(record.pushStarted) + ", " + PushEndText(record.pushEnd);
+    status.offsite = status.remoteBehind ? "behind: " + pushed : pushed;
+  }
+  status.attention = NeedsAttention(record, newestTaken, nowNs) || status.remoteBehind;
   return status;
 }
 
@@ -395,6 +455,7 @@ bool CSchemeRecords::Move(const std::string& from, const std::string& to, std::s
           return;
         }
         records[to] = it->second;
+        records[to].ForgetPush();  // the remote holds the Scheme under its old name
         records.erase(from);
       },
       error);
@@ -405,10 +466,12 @@ bool CSchemeRecords::Copy(const std::string& from, const std::string& to, std::s
   return Change(
       [&](SchemeRecordMap& records) {
         const auto it = records.find(from);
-        if (it == records.end())
+        if (it == records.end()) {
           records.erase(to);
-        else
+        } else {
           records[to] = it->second;
+          records[to].ForgetPush();  // the copy has not been pushed
+        }
       },
       error);
 }
@@ -457,12 +520,22 @@ bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,
         r.lastEnd = note.end;
         r.lastFiles = note.files;
         r.lastSkipped = note.skipped;
-        // One line, of a length a list can show.
-        std::string line = note.error.substr(0, note.error.find('\n'));
-        if (line.size() > 500) line.resize(500);
-        r.lastError = line;
+        r.lastError = OneLine(note.error);
       },
       error);
+}
+
+bool NotePushEnd(CSchemeRecords& records, const std::string& schemeFile, const std::string& remote,
+                 int64_t started, PushEnd end, const std::string& error, std::string* recordError) {
+  return records.Update(
+      schemeFile,
+      [&](SchemeRecord& r) {
+        if (r.remote != remote) return;
+        r.pushStarted = started;
+        r.pushEnd = end;
+        r.pushError = OneLine(error);
+      },
+      recordError);
 }
 
 }  // namespace tessarook

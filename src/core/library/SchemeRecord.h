@@ -42,6 +42,17 @@ bool ParseSchedule(std::string_view text, Schedule& schedule);
 // "ok", "skipped files", "failed", "interrupted" ("" for kNone).
 const char* BackupEndText(BackupEnd end);
 
+// How the last copy of a Scheme's Backups to its remote (a push) ended.
+enum class PushEnd {
+  kNone,         // no push recorded (since the remote was chosen)
+  kOk,           // every finished Backup is on the remote
+  kIncomplete,   // done, but some Backups were left out (one being written, say)
+  kFailed,       // the remote could not be reached or refused, or rclone is missing
+  kInterrupted,  // cancelled or stopped before it was complete
+};
+// "ok", "incomplete", "failed", "interrupted" ("" for kNone).
+const char* PushEndText(PushEnd end);
+
 struct SchemeRecord {
   Schedule schedule = Schedule::kOff;
   int64_t scheduledSince = 0;  // ns since 1970: when the schedule was last switched on
@@ -55,6 +66,19 @@ struct SchemeRecord {
   uint64_t lastFiles = 0;    // files stored
   uint64_t lastSkipped = 0;  // files that could not be read
   std::string lastError;     // why it failed (one line)
+
+  // The off-site copy: where every Backup is pushed afterwards ("REMOTE:PATH"
+  // as rclone takes it; empty for none), and how the last push there ended.
+  std::string remote;
+  int64_t pushStarted = 0;  // ns since 1970: when the last push started
+  PushEnd pushEnd = PushEnd::kNone;
+  std::string pushError;  // why it failed or was incomplete (one line)
+
+  // Chooses the remote (empty: none). A different remote has had no push yet.
+  void SetRemote(const std::string& newRemote);
+  // Forgets the last push: the copy of a Scheme under another name or path
+  // has not been pushed, whatever the original's record says.
+  void ForgetPush();
 
   // Keys this version does not know, kept as read.
   std::map<std::string, std::string> other;
@@ -91,11 +115,21 @@ bool IsBackupOverdue(const SchemeRecord& record, int64_t newestTaken, int64_t no
 // failed, or its scheduled Backups are overdue.
 bool NeedsAttention(const SchemeRecord& record, int64_t newestTaken, int64_t nowNs);
 
+// Whether the off-site copy of a Scheme is behind its Backups: the Scheme has
+// a remote and a Backup (`newestTaken` or the recorded last one), and no push
+// was recorded since, or the last push did not end ok, or it started before
+// that Backup was taken.
+bool IsRemoteBehind(const SchemeRecord& record, int64_t newestTaken);
+
 // What My Schemes shows beside a Scheme's name.
 struct SchemeStatus {
-  std::string last;        // "10.12.2026, 00:08, ok": the last Backup's time and how it ended
-  std::string next;        // "11.12.2026, 00:00": when the next is due; "" without a schedule
-  bool attention = false;  // NeedsAttention
+  std::string last;  // "10.12.2026, 00:08, ok": the last Backup's time and how it ended
+  std::string next;  // "11.12.2026, 00:00": when the next is due; "" without a schedule
+  // The off-site copy: "" without a remote; "10.12.2026, 00:09, ok" for the
+  // last push; "behind: ..." when IsRemoteBehind.
+  std::string offsite;
+  bool remoteBehind = false;  // IsRemoteBehind
+  bool attention = false;     // NeedsAttention, or the off-site copy is behind
 };
 // `newestTaken`: the newest listed Backup's time (0 for none). The last
 // Backup is the recorded one; without a record, the newest listed one.
@@ -154,5 +188,11 @@ std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const Keep
 // Notes how a Backup of `schemeFile` ended in its record.
 bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,
                    const BackupEndNote& note, std::string* error = nullptr);
+
+// Notes how a push of `schemeFile` to `remote` ended. A push to a remote the
+// record no longer names (it was changed meanwhile) is not noted.
+bool NotePushEnd(CSchemeRecords& records, const std::string& schemeFile, const std::string& remote,
+                 int64_t started, PushEnd end, const std::string& error,
+                 std::string* recordError = nullptr);
 
 }  // namespace tessarook

@@ -234,24 +234,34 @@ std::string RemoteNameOf(const std::string& remote, bool& onTheFly) {
 
 }  // namespace
 
+std::vector<RcloneRemote> ParseRemoteList(const std::string& listRemotesLong) {
+  std::vector<RcloneRemote> out;
+  size_t pos = 0;
+  while (pos < listRemotesLong.size() && out.size() < 10000) {
+    size_t end = listRemotesLong.find('\n', pos);
+    if (end == std::string::npos) end = listRemotesLong.size();
+    const std::string line = listRemotesLong.substr(pos, end - pos);
+    pos = end + 1;
+    // "name:   type"
+    const size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string::npos) continue;
+    RcloneRemote r;
+    r.name = line.substr(0, colon);
+    const size_t type = line.find_first_not_of(" \t", colon + 1);
+    if (type != std::string::npos) r.type = line.substr(type);
+    r.type.erase(r.type.find_last_not_of(" \t\r") + 1);
+    out.push_back(std::move(r));
+  }
+  return out;
+}
+
 bool IsEncryptedIn(const std::string& remote, const std::string& listRemotesLong) {
   bool onTheFly = false;
   const std::string name = RemoteNameOf(remote, onTheFly);
   if (name.empty()) return false;
   if (onTheFly) return name == "crypt";
-  // Lines "name:   type".
-  size_t pos = 0;
-  while (pos < listRemotesLong.size()) {
-    size_t end = listRemotesLong.find('\n', pos);
-    if (end == std::string::npos) end = listRemotesLong.size();
-    const std::string line = listRemotesLong.substr(pos, end - pos);
-    pos = end + 1;
-    if (line.compare(0, name.size() + 1, name + ":") != 0) continue;
-    std::string type = line.substr(name.size() + 1);
-    type.erase(0, type.find_first_not_of(" \t"));
-    type.erase(type.find_last_not_of(" \t\r") + 1);
-    return type == "crypt";
-  }
+  for (const RcloneRemote& r : ParseRemoteList(listRemotesLong))
+    if (r.name == name) return r.type == "crypt";
   return false;
 }
 

@@ -49,6 +49,14 @@ bool IsEncryptedRemote(const std::string& rclone, const std::string& remote);
 // The same, from the output of "rclone listremotes --long".
 bool IsEncryptedIn(const std::string& remote, const std::string& listRemotesLong);
 
+// One remote of the user's rclone configuration.
+struct RcloneRemote {
+  std::string name;  // without the ":"
+  std::string type;  // "sftp", "webdav", "crypt", ...
+};
+// The remotes of the output of "rclone listremotes --long", in its order.
+std::vector<RcloneRemote> ParseRemoteList(const std::string& listRemotesLong);
+
 struct RemoteListing {
   OffsiteStatus status = OffsiteStatus::kFailed;
   std::string error;

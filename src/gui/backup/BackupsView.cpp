@@ -20,6 +20,7 @@
 #include "backup/Prune.h"
 #include "files/FilesView.h"
 #include "library/ScheduleDlg.h"
+#include "library/SchemePush.h"
 #include "library/SchemeRecord.h"
 #include "library/SchemesView.h"
 #include "scheme/SchemePaths.h"
@@ -572,7 +573,17 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
       }
     }
     NoteBackupEnd(records, schemeFile, EndNoteOf(name, started, *result), recordError.get());
-    CallAfter([this, result, name, start, sink, pruned, recordError] {
+    // A Backup written goes on to the Scheme's remote, when it has one. Its
+    // bytes are counted before the push reports its own.
+    const uint64_t backupBytes = sink->Bytes();
+    auto push = std::make_shared<std::optional<SchemePush>>();
+    if (result->status == BackupJobResult::Status::kDone && !m_worker.CancelFlag().load()) {
+      PushOptions options;
+      options.cancel = &m_worker.CancelFlag();
+      options.progress = [sink](uint64_t done, uint64_t total) { sink->OnBytes(done, total); };
+      *push = PushToSchemeRemote(records, schemeFile, options);
+    }
+    CallAfter([this, result, name, start, backupBytes, pruned, recordError, push] {
       // Window thread.
       m_lastBackup = *result;
       OnWorkerDone();
@@ -582,7 +593,7 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
                                   result->status == BackupJobResult::Status::kFailed);
       summary.error = result->error;
       summary.files = result->filesStored;
-      summary.bytes = sink->Bytes();
+      summary.bytes = backupBytes;
       summary.seconds = SecondsSince(start);
       for (const SkippedFile& file : result->skipped)
         summary.skipped.emplace_back(file.path, file.reason);
@@ -591,6 +602,7 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
         summary.breakdown = FormatCount(pruned->size()) +
                             (pruned->size() == 1 ? " old Backup" : " old Backups") +
                             " deleted by the keep rules";
+      if (*push) summary.breakdown += (summary.breakdown.empty() ? "" : "; ") + PushSummary(**push);
       ShowSummary(summary);
       NotifyBackupEnd(name, *result);
       if (CMainFrame* frame = Frame(); frame && frame->GetSchemesView())
@@ -601,6 +613,7 @@ bool CBackupsView::StartBackup(const std::string& name, bool reread) {
       else if (!recordError->empty())
         wxMessageBox("How the Backup ended could not be recorded.\n" + Utf8(*recordError),
                      "Tessarook", wxOK | wxICON_WARNING, Frame());
+      if (*push) ReportPush(**push);
     });
     return result->status == BackupJobResult::Status::kFailed ? 1 : 0;
   });
@@ -677,6 +690,33 @@ bool CBackupsView::StartExport(const std::string& name, const std::string& targe
     });
     return result->status == ZipExportResult::Status::kFailed ? 1 : 0;
   });
+}
+
+std::string CBackupsView::PushSummary(const SchemePush& push) {
+  switch (push.end) {
+    case PushEnd::kOk:
+      return "copied to " + push.remote;
+    case PushEnd::kInterrupted:
+      return "copy to " + push.remote + " interrupted";
+    case PushEnd::kIncomplete:
+      return "copy to " + push.remote + " incomplete";
+    default:
+      return "copy to " + push.remote + " failed";
+  }
+}
+
+void CBackupsView::ReportPush(const SchemePush& push) {
+  // Window thread. A push the user cancelled needs no word; a failed one
+  // leaves the Backup as good as it is, and says so.
+  if (!push.recordError.empty())
+    wxMessageBox("How the off-site copy ended could not be recorded.\n" + Utf8(push.recordError),
+                 "Tessarook", wxOK | wxICON_WARNING, Frame());
+  if (push.end == PushEnd::kOk || push.end == PushEnd::kInterrupted) return;
+  const wxString text = "The Backup was taken, but its off-site copy to " + Utf8(push.remote) +
+                        (push.end == PushEnd::kIncomplete ? " is incomplete.\n" : " failed.\n") +
+                        Utf8(push.reason);
+  if (CMainFrame* frame = Frame()) frame->NotifyIfUnseen("Tessarook", text, true);
+  wxMessageBox(text, "Off-site Copy", wxOK | wxICON_WARNING, Frame());
 }
 
 void CBackupsView::NotifyBackupEnd(const std::string& name, const BackupJobResult& result) {

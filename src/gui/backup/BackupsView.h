@@ -15,6 +15,7 @@
 #include "backup/BackupVerifier.h"
 #include "backup/TaskWorker.h"
 #include "backup/ZipExport.h"
+#include "library/SchemePush.h"
 #include "monitor/FolderWatcher.h"
 #include "shell/StatusTexts.h"
 
@@ -116,6 +117,10 @@ class CBackupsView : public CListPane {
   void SayIfBusy(StoreResult result);
   // A desktop notification when the window is hidden in the tray.
   void NotifyBackupEnd(const std::string& name, const BackupJobResult& result);
+  // The push that followed a Backup: a few words for the status bar, and its
+  // failure told to the user.
+  static std::string PushSummary(const SchemePush& push);
+  void ReportPush(const SchemePush& push);
   void ShowProgress();
   std::shared_ptr<CCancelAwareSink> MakeSink();
   void ShowSummary(const OperationSummary& summary);

@@ -10,6 +10,7 @@
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/stdpaths.h>
+#include <wx/textctrl.h>
 
 #include <ctime>
 
@@ -34,6 +35,13 @@ wxString Utf8(const std::string& text) { return wxString::FromUTF8(text.c_str())
 int64_t Now() { return int64_t(time(nullptr)) * kNsPerSecond; }
 
 wxString When(int64_t ns) { return Utf8(MomentText(ns, true)); }
+
+// The remote choice for a folder on this computer (a remote set as a plain
+// path elsewhere, e.g. a mounted disk).
+const char kThisComputer[] = "(this computer)";
+
+// The width the remote's notes wrap at (device-independent pixels).
+constexpr int kTextWidth = 460;
 
 }  // namespace
 
@@ -107,11 +115,39 @@ CScheduleDlg::CScheduleDlg(wxWindow* parent, std::string schemeFile, std::string
   keep->Add(m_preview, 1, wxEXPAND | wxALL, gap);
   top->Add(keep, 1, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
 
+  // The remote: the user's rclone remotes, as rclone lists them now.
+  m_remotes = ListRcloneRemotes();
+  auto* offsite = new wxStaticBoxSizer(wxVERTICAL, this, "Off-site copy, made after every Backup");
+  wxWindow* box = offsite->GetStaticBox();
+  auto* remoteRow = new wxBoxSizer(wxHORIZONTAL);
+  remoteRow->Add(new wxStaticText(box, wxID_ANY, "Copy to remote:"), 0,
+                 wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  m_remoteName = new wxChoice(box, wxID_ANY);
+  m_remoteName->Append("(none)");
+  for (const RcloneRemote& r : m_remotes.remotes) m_remoteName->Append(Utf8(r.name + ":"));
+  remoteRow->Add(m_remoteName, 0, wxALIGN_CENTER_VERTICAL | wxRIGHT, gap);
+  remoteRow->Add(new wxStaticText(box, wxID_ANY, "Folder:"), 0, wxALIGN_CENTER_VERTICAL | wxRIGHT,
+                 gap);
+  m_remotePath =
+      new wxTextCtrl(box, wxID_ANY, wxEmptyString, wxDefaultPosition, FromDIP(wxSize(180, -1)));
+  remoteRow->Add(m_remotePath, 1, wxALIGN_CENTER_VERTICAL);
+  offsite->Add(remoteRow, 0, wxEXPAND | wxALL, gap);
+  m_remoteNote = new wxStaticText(box, wxID_ANY, wxString());
+  offsite->Add(m_remoteNote, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+  m_lastPush = new wxStaticText(box, wxID_ANY, GetLastPushText());
+  // rclone's reasons can be long: they wrap rather than widen the dialog.
+  m_lastPush->Wrap(FromDIP(kTextWidth));
+  offsite->Add(m_lastPush, 0, wxLEFT | wxRIGHT | wxBOTTOM, gap);
+  top->Add(offsite, 0, wxEXPAND | wxLEFT | wxRIGHT | wxTOP, margin);
+
   top->Add(CreateSeparatedButtonSizer(wxOK | wxCANCEL), 0, wxEXPAND | wxALL, margin);
   SetSizerAndFit(top);
 
   SetSchedule(m_record.schedule);
   SetKeep(m_record.keep);
+  SetRemote(m_record.remote);
+  m_remoteName->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { UpdateRemote(); });
+  m_remotePath->Bind(wxEVT_TEXT, [this](wxCommandEvent&) { UpdateRemote(); });
   m_schedule->Bind(wxEVT_CHOICE, [this](wxCommandEvent&) { UpdateNextRun(); });
   for (wxSpinCtrl* spin : m_keep) {
     spin->Bind(wxEVT_SPINCTRL, [this](wxSpinEvent&) { UpdatePreview(); });
@@ -189,6 +225,76 @@ void CScheduleDlg::UpdateNextRun() {
   Layout();
 }
 
+std::string CScheduleDlg::GetRemote() const {
+  const int at = m_remoteName->GetSelection();
+  if (at <= 0) return {};
+  const std::string path = m_remotePath->GetValue().utf8_string();
+  if (m_remoteName->GetString(at) == kThisComputer) return path;
+  return m_remoteName->GetString(at).utf8_string() + path;
+}
+
+void CScheduleDlg::SetRemote(const std::string& remote) {
+  std::string name, path;
+  SplitRemote(remote, name, path);
+  int at = 0;
+  if (!remote.empty()) {
+    // A remote set elsewhere that rclone does not list (any more), or a
+    // folder on this computer, is offered as it is, so OK keeps it.
+    const wxString item = name.empty() ? wxString(kThisComputer) : Utf8(name + ":");
+    at = m_remoteName->FindString(item, true);
+    if (at == wxNOT_FOUND) at = int(m_remoteName->Append(item));
+  }
+  m_remoteName->SetSelection(at);
+  m_remotePath->ChangeValue(remote.empty() ? wxString() : Utf8(path));
+  UpdateRemote();
+}
+
+std::vector<std::string> CScheduleDlg::GetRemoteChoices() const {
+  std::vector<std::string> out;
+  for (unsigned i = 0; i < m_remoteName->GetCount(); ++i)
+    out.push_back(m_remoteName->GetString(i).utf8_string());
+  return out;
+}
+
+wxString CScheduleDlg::GetRemoteNote() const { return m_note; }
+
+wxString CScheduleDlg::GetLastPushText() const {
+  if (m_record.remote.empty()) return "Last copy: none (no remote chosen)";
+  if (m_record.pushEnd == PushEnd::kNone) return "Last copy: none yet";
+  wxString text = "Last copy: " + When(m_record.pushStarted) + " to " + Utf8(m_record.remote) +
+                  ": " + PushEndText(m_record.pushEnd);
+  if (!m_record.pushError.empty()) text += " (" + Utf8(m_record.pushError) + ")";
+  const BackupInfo* newest = NewestBackup(m_backups);
+  if (IsRemoteBehind(m_record, newest ? newest->creationTime : 0))
+    text += "\nThe copy lacks the newest Backup; the next Backup copies it.";
+  return text;
+}
+
+void CScheduleDlg::UpdateRemote() {
+  m_remotePath->Enable(m_remoteName->GetSelection() > 0);
+  wxString note;
+  if (m_remotes.rcloneMissing) {
+    wxString missing = Utf8(kRcloneMissingText);
+    missing[0] = wxToupper(missing[0]);
+    note = missing + ".";
+  } else if (!m_remotes.error.empty()) {
+    note = "The remotes could not be listed: " + Utf8(m_remotes.error);
+  }
+  const std::string remote = GetRemote();
+  if (!remote.empty() && !m_remotes.rcloneMissing && !m_remotes.Encrypts(remote)) {
+    std::string name, path;
+    SplitRemote(remote, name, path);
+    note += wxString(note.empty() ? "" : "\n") + "The copies will be stored unencrypted: " +
+            (name.empty() ? wxString("a folder on this computer") : Utf8(name)) +
+            " is not an rclone crypt remote.";
+  }
+  m_note = note;
+  m_remoteNote->SetLabel(note);
+  m_remoteNote->Wrap(FromDIP(kTextWidth));
+  m_remoteNote->Show(!note.empty());
+  Layout();
+}
+
 void CScheduleDlg::UpdatePreview() {
   m_preview->Clear();
   const KeepPolicy keep = GetKeep();
@@ -208,6 +314,7 @@ void CScheduleDlg::UpdatePreview() {
 bool CScheduleDlg::Apply() {
   const Schedule schedule = GetSchedule();
   const KeepPolicy keep = GetKeep();
+  const std::string remote = GetRemote();
   const Schedule before = m_record.schedule;
   std::string error;
   // The timer first: the record never says "on" for a timer that is not there.
@@ -224,6 +331,7 @@ bool CScheduleDlg::Apply() {
         if (schedule != Schedule::kOff && r.schedule != schedule) r.scheduledSince = now;
         r.schedule = schedule;
         r.keep = keep;
+        r.SetRemote(remote);
       },
       &error);
   if (!stored) {

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // "Schedule": when the open Scheme is backed up by itself, which of its
 // Backups are kept after each Backup (with what those rules would delete now),
-// and how its last Backup ended.
+// how its last Backup ended, and the remote every Backup is copied to
+// afterwards (one of the user's rclone remotes and a folder on it) with how
+// the last copy went.
 #ifndef TESSAROOK_GUI_LIBRARY_SCHEDULEDLG_H
 #define TESSAROOK_GUI_LIBRARY_SCHEDULEDLG_H
 
@@ -12,12 +14,14 @@
 
 #include "backup/BackupStore.h"
 #include "library/Scheduler.h"
+#include "library/SchemePush.h"
 #include "library/SchemeRecord.h"
 
 class wxChoice;
 class wxListBox;
 class wxSpinCtrl;
 class wxStaticText;
+class wxTextCtrl;
 
 namespace tessarook {
 
@@ -40,6 +44,16 @@ class CScheduleDlg : public wxDialog {
   wxString GetNextRunText() const;
   wxString GetLastBackupText() const;
 
+  // The remote as chosen: "REMOTE:PATH", "" for none.
+  std::string GetRemote() const;
+  void SetRemote(const std::string& remote);  // as if the user chose it
+  // The remotes offered ("(none)" first, then "name:" for each).
+  std::vector<std::string> GetRemoteChoices() const;
+  // What the dialog says about the chosen remote: that copies there are not
+  // encrypted, or that rclone is missing; "" when there is nothing to say.
+  wxString GetRemoteNote() const;
+  wxString GetLastPushText() const;
+
   // Stores the record and sets up the timer; false (after a message) when the
   // timer could not be set up. OK calls it and closes only on success.
   bool Apply();
@@ -47,6 +61,7 @@ class CScheduleDlg : public wxDialog {
  private:
   void UpdatePreview();
   void UpdateNextRun();
+  void UpdateRemote();
 
   std::string m_schemeFile;
   std::string m_instance;
@@ -61,6 +76,12 @@ class CScheduleDlg : public wxDialog {
   wxSpinCtrl* m_keep[5] = {};
   wxStaticText* m_previewLabel = nullptr;
   wxListBox* m_preview = nullptr;
+  RemoteChoices m_remotes;
+  wxChoice* m_remoteName = nullptr;
+  wxTextCtrl* m_remotePath = nullptr;
+  wxStaticText* m_remoteNote = nullptr;
+  wxString m_note;  // as shown there, before wrapping
+  wxStaticText* m_lastPush = nullptr;
 };
 
 }  // namespace tessarook

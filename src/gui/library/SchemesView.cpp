@@ -88,15 +88,16 @@ bool EndsWithCsm(const wxString& path) { return path.Lower().EndsWith(".csm"); }
 CSchemesView::CSchemesView(wxWindow* parent, wxWindowID id, CTessarookDoc* doc)
     : CListPane(parent, id, doc, wxColour(223, 226, 230)), m_images(16, 16, true, 1) {
   wxListCtrl* list = GetList();
-  // Beside each name: when its last Backup was taken and how it ended, and
-  // when the next one is due; the header names them.
+  // Beside each name: when its last Backup was taken and how it ended, when
+  // the next one is due, and how its off-site copy stands; the header names them.
   list->SetWindowStyleFlag(wxLC_REPORT | wxLC_SINGLE_SEL | wxLC_SORT_ASCENDING | wxLC_EDIT_LABELS |
                            wxBORDER_NONE);
   AddColumn("Name", 80);
   AddColumn("Last Backup", 80);
   AddColumn("Next", 80);
+  AddColumn("Off-site Copy", 80);
   // Image 0: a Scheme; 1: a Scheme that needs looking at (its last Backup
-  // failed, or its scheduled Backups are behind).
+  // failed, its scheduled Backups are behind, or its off-site copy is).
   for (const char* svg : {kSchemeIconSvg, kAttentionIconSvg}) {
     const wxBitmapBundle icon =
         wxBitmapBundle::FromSVG(svg, wxSize(16, 16));  // never empty: the SVG is ours
@@ -209,9 +210,11 @@ void CSchemesView::FillList() {
     if (IsTableMode()) {
       list->SetItem(row, 1, FromUtf8(status.last));
       list->SetItem(row, 2, FromUtf8(status.next));
+      list->SetItem(row, 3, FromUtf8(status.offsite));
       FitColumnToText(0, FromUtf8(name));
       FitColumnToText(1, FromUtf8(status.last));
       FitColumnToText(2, FromUtf8(status.next));
+      FitColumnToText(3, FromUtf8(status.offsite));
     }
     if (status.attention) list->SetItemTextColour(row, wxColour(170, 30, 30));
     m_status[name] = std::move(status);
@@ -223,7 +226,8 @@ void CSchemesView::FillList() {
 wxString CSchemesView::GetStatusText(const wxString& name, int column) const {
   const auto it = m_status.find(name.utf8_string());
   if (it == m_status.end()) return wxString();
-  return FromUtf8(column == 1 ? it->second.last : it->second.next);
+  const SchemeStatus& status = it->second;
+  return FromUtf8(column == 1 ? status.last : column == 2 ? status.next : status.offsite);
 }
 
 wxString CSchemesView::GetTipAt(const wxPoint& point) const {

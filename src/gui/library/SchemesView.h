@@ -34,7 +34,7 @@ class CSchemesView : public CListPane {
   // Rebuilds the list of Schemes from the My Schemes folder.
   void FillList();
   // What the status columns show for a listed Scheme: 1 its last Backup, 2
-  // its next; and whether it is marked.
+  // its next, 3 its off-site copy; and whether it is marked.
   wxString GetStatusText(const wxString& name, int column) const;
   bool NeedsAttention(const wxString& name) const;
   // The tip a pointer at `point` (the list's client coordinates) shows: the

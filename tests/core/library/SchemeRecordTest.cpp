@@ -34,7 +34,11 @@ SchemeRecord Full() {
   r.lastFiles = 1200;
   r.lastSkipped = 2;
   r.lastError = "a 100% odd\nreason";
-  r.other["remote"] = "nas:backups";
+  r.remote = "nas:backups/a 100%";
+  r.pushStarted = 1765270900 * kSecond;
+  r.pushEnd = PushEnd::kIncomplete;
+  r.pushError = "not sent: b: being written";
+  r.other["a-later-key"] = "x";
   return r;
 }
 
@@ -51,6 +55,10 @@ void ExpectSame(const SchemeRecord& a, const SchemeRecord& b) {
   EXPECT_EQ(a.lastFiles, b.lastFiles);
   EXPECT_EQ(a.lastSkipped, b.lastSkipped);
   EXPECT_EQ(a.lastError, b.lastError);
+  EXPECT_EQ(a.remote, b.remote);
+  EXPECT_EQ(a.pushStarted, b.pushStarted);
+  EXPECT_EQ(a.pushEnd, b.pushEnd);
+  EXPECT_EQ(a.pushError, b.pushError);
   EXPECT_EQ(a.other, b.other);
 }
 
@@ -127,13 +135,19 @@ TEST(SchemeRecordTest, FileUpdatesMovesCopiesAndRemoves) {
   ASSERT_EQ(all.size(), 8u);
   for (const auto& [path, r] : all) EXPECT_EQ(r.keep.last, 5u) << path;
 
+  // A renamed or duplicated Scheme keeps its remote, but the remote holds it
+  // under the old name only: it has not been pushed.
+  SchemeRecord unpushed = Full();
+  unpushed.ForgetPush();
   ASSERT_TRUE(records.Update("/s/a.tsbak", [](SchemeRecord& r) { r = Full(); }));
   ASSERT_TRUE(records.Move("/s/a.tsbak", "/s/b.tsbak"));
   EXPECT_TRUE(records.Get("/s/a.tsbak").IsEmpty());
-  ExpectSame(records.Get("/s/b.tsbak"), Full());
+  ExpectSame(records.Get("/s/b.tsbak"), unpushed);
+  ASSERT_TRUE(records.Update("/s/b.tsbak", [](SchemeRecord& r) { r = Full(); }));
   ASSERT_TRUE(records.Copy("/s/b.tsbak", "/s/c.tsbak"));
   ExpectSame(records.Get("/s/b.tsbak"), Full());
-  ExpectSame(records.Get("/s/c.tsbak"), Full());
+  ExpectSame(records.Get("/s/c.tsbak"), unpushed);
+  EXPECT_EQ(records.Get("/s/c.tsbak").remote, "nas:backups/a 100%");
   // Moving a Scheme without a record over one with a record: the old one goes.
   ASSERT_TRUE(records.Move("/s/none.tsbak", "/s/c.tsbak"));
   EXPECT_TRUE(records.Get("/s/c.tsbak").IsEmpty());
@@ -151,6 +165,25 @@ TEST(SchemeRecordTest, FileUpdatesMovesCopiesAndRemoves) {
   EXPECT_EQ(noted.lastEnd, BackupEnd::kFailed);
   EXPECT_EQ(noted.lastError, std::string(500, 'x'));
   EXPECT_EQ(noted.keep.last, 5u);  // the rest of the record stays
+
+  // A push is noted only for the remote the record still names.
+  ASSERT_TRUE(records.Update("/s/0.tsbak", [](SchemeRecord& r) { r.SetRemote("nas:x"); }));
+  ASSERT_TRUE(NotePushEnd(records, "/s/0.tsbak", "old:x", 7, PushEnd::kOk, ""));
+  EXPECT_EQ(records.Get("/s/0.tsbak").pushEnd, PushEnd::kNone);
+  ASSERT_TRUE(NotePushEnd(records, "/s/0.tsbak", "nas:x", 7, PushEnd::kFailed, "down\nmore"));
+  EXPECT_EQ(records.Get("/s/0.tsbak").pushEnd, PushEnd::kFailed);
+  EXPECT_EQ(records.Get("/s/0.tsbak").pushError, "down");
+  // Another remote starts without a push; the same one keeps it.
+  SchemeRecord same = records.Get("/s/0.tsbak");
+  same.SetRemote("nas:x");
+  EXPECT_EQ(same.pushEnd, PushEnd::kFailed);
+  same.SetRemote("nas:y");
+  EXPECT_EQ(same.pushEnd, PushEnd::kNone);
+  same.SetRemote("");
+  same.lastEnd = BackupEnd::kNone;
+  same.lastName.clear();
+  same.keep = KeepPolicy();
+  EXPECT_TRUE(same.IsEmpty());
 
   if (geteuid() != 0) {
     const std::string before = ReadText(records.File());
@@ -214,6 +247,51 @@ TEST(SchemeRecordTest, NextRunsAndOverdueSchemes) {
   EXPECT_TRUE(NeedsAttention(r, now, now));
   unsetenv("TZ");
   tzset();
+}
+
+// When My Schemes marks an off-site copy as behind: a Scheme with a remote
+// and a Backup whose last push failed, was incomplete or interrupted, never
+// happened, or started before the newest Backup was taken (listed or recorded).
+TEST(SchemeRecordTest, OffsiteCopyBehindRule) {
+  const int64_t t = 1765270800 * kSecond;
+  SchemeRecord r;
+  EXPECT_FALSE(IsRemoteBehind(r, t));  // no remote
+  r.remote = "nas:b";
+  EXPECT_FALSE(IsRemoteBehind(r, 0));  // nothing to copy yet
+  EXPECT_TRUE(IsRemoteBehind(r, t));   // never pushed
+  r.pushEnd = PushEnd::kOk;
+  r.pushStarted = t + 1;
+  EXPECT_FALSE(IsRemoteBehind(r, t));
+  EXPECT_TRUE(IsRemoteBehind(r, t + 2));  // a Backup taken after the push began
+  for (PushEnd end : {PushEnd::kFailed, PushEnd::kIncomplete, PushEnd::kInterrupted}) {
+    r.pushEnd = end;
+    EXPECT_TRUE(IsRemoteBehind(r, t)) << PushEndText(end);
+  }
+  // The recorded last Backup counts when it was written, not when it failed.
+  r.pushEnd = PushEnd::kOk;
+  r.lastTaken = t + 5;
+  r.lastEnd = BackupEnd::kFailed;
+  EXPECT_FALSE(IsRemoteBehind(r, t));
+  EXPECT_FALSE(IsRemoteBehind(r, 0));
+  r.lastEnd = BackupEnd::kSkipped;
+  EXPECT_TRUE(IsRemoteBehind(r, t));
+  EXPECT_TRUE(IsRemoteBehind(r, 0));
+
+  // What My Schemes shows: nothing without a remote, the mark when behind.
+  SchemeStatus status = DescribeScheme(SchemeRecord(), t, t, false);
+  EXPECT_EQ(status.offsite, "");
+  EXPECT_FALSE(status.attention);
+  status = DescribeScheme(r, t, t, false);
+  EXPECT_TRUE(status.remoteBehind);
+  EXPECT_TRUE(status.attention);
+  EXPECT_EQ(status.offsite.rfind("behind: ", 0), 0u) << status.offsite;
+  EXPECT_NE(status.offsite.find(", ok"), std::string::npos) << status.offsite;
+  r.pushStarted = t + 6;
+  status = DescribeScheme(r, t, t, false);
+  EXPECT_FALSE(status.attention);
+  EXPECT_EQ(status.offsite.find("behind"), std::string::npos) << status.offsite;
+  r.ForgetPush();
+  EXPECT_EQ(DescribeScheme(r, t, t, false).offsite, "behind: not copied yet");
 }
 
 // Escaping as systemd-escape does it; crontab lines quoted for sh and cron

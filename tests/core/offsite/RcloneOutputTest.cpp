@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "library/SchemePush.h"
 #include "offsite/Offsite.h"
 #include "offsite/Rclone.h"
 #include "util/JsonReader.h"
@@ -81,6 +83,28 @@ TEST(RemoteNames, ChildPathsAndWhichRemotesEncrypt) {
   EXPECT_FALSE(IsEncryptedIn("/mnt/nas/b:c", remotes));  // a local path
   EXPECT_TRUE(IsEncryptedIn(":crypt,remote=box\\:x:b", ""));
   EXPECT_FALSE(IsEncryptedIn(":sftp,host=h:b", ""));
+
+  // The remotes a Scheme's remote is picked from, and a remote split into
+  // the choice and the folder the dialog show.
+  const std::vector<RcloneRemote> listed = ParseRemoteList(remotes + ":odd\nno colon\nbare:\n");
+  ASSERT_EQ(listed.size(), 5u);
+  EXPECT_EQ(listed[1].name, "safe");
+  EXPECT_EQ(listed[1].type, "crypt");
+  EXPECT_EQ(listed[2].type, "crypt");  // no CR kept
+  EXPECT_EQ(listed[4].name, "bare");
+  EXPECT_EQ(listed[4].type, "");
+  std::string name, path;
+  for (const auto& [remote, wantName, wantPath] :
+       std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"nas:backups/home", "nas", "backups/home"},
+           {"nas:", "nas", ""},
+           {"/mnt/disk/b:c", "", "/mnt/disk/b:c"},
+           {"relative", "", "relative"},
+           {":sftp,host=h:b/c", ":sftp,host=h", "b/c"}}) {
+    SplitRemote(remote, name, path);
+    EXPECT_EQ(name, wantName) << remote;
+    EXPECT_EQ(path, wantPath) << remote;
+  }
 }
 
 }  // namespace

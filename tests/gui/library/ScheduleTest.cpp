@@ -9,15 +9,18 @@
 #include <wx/statusbr.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "GuiTestSupport.h"
 #include "app/CommandIds.h"
+#include "backup/BackupGuiTestSupport.h"
 #include "backup/BackupsView.h"
 #include "library/ScheduleDlg.h"
 #include "library/SchemeRecord.h"
 #include "library/SchemesView.h"
+#include "offsite/Rclone.h"
 #include "util/RunProgram.h"
 
 using namespace tessarook;
@@ -205,6 +208,100 @@ TEST_F(ScheduleTest, AFailedOrOverdueSchemeIsMarked) {
     schemes->GetList()->GetItem(item);
     EXPECT_EQ(item.GetImage(), item.GetText() == "Fine" ? 0 : 1) << item.GetText();
   }
+}
+
+// The off-site copy in the Schedule dialog: the remote picked from the
+// user's rclone remotes, the note on unencrypted copies, every Backup pushed
+// there afterwards (a "local" remote: a real rclone run without a server), a
+// failing remote that leaves the Backup and marks the Scheme, and a dialog
+// that stays usable without rclone.
+TEST_F(ScheduleTest, TheDialogsRemoteIsPushedAfterEveryBackupAndMarkedWhenBehind) {
+  if (FindRclone().empty()) GTEST_SKIP() << "rclone is not installed";
+  const fs::path conf = m_temp / "rclone.conf";
+  {
+    std::ofstream out(conf);
+    out << "[here]\ntype = local\n\n[vault]\ntype = crypt\nremote = here:/nowhere\n";
+  }
+  setenv("RCLONE_CONFIG", conf.c_str(), 1);
+  const fs::path offsite = m_temp / "offsite";
+  const std::string home = MakeScheme("Home");
+  ASSERT_TRUE(Doc()->OpenScheme(home));
+  TakeBackup("b1");
+  const auto choose = [](const std::string& remote) {
+    return wxExpectModal<CScheduleDlg>([remote](CScheduleDlg& dlg) {
+      dlg.SetRemote(remote);
+      EXPECT_EQ(dlg.GetRemote(), remote);
+      EXPECT_TRUE(dlg.Apply());
+      return wxID_OK;
+    });
+  };
+
+  wxTEST_DIALOG(
+      Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([&](CScheduleDlg& dlg) {
+        EXPECT_EQ(dlg.GetRemoteChoices(), (std::vector<std::string>{"(none)", "here:", "vault:"}));
+        EXPECT_EQ(dlg.GetRemote(), "");
+        EXPECT_EQ(dlg.GetRemoteNote(), "");
+        EXPECT_EQ(dlg.GetLastPushText(), "Last copy: none (no remote chosen)");
+        dlg.SetRemote("vault:v");
+        EXPECT_EQ(dlg.GetRemoteNote(), "") << "a crypt remote";
+        dlg.SetRemote("here:" + offsite.string());
+        EXPECT_TRUE(dlg.GetRemoteNote().Contains("stored unencrypted")) << dlg.GetRemoteNote();
+        EXPECT_TRUE(dlg.Apply());
+        return wxID_OK;
+      }));
+  CSchemeRecords records(AppRecordsFile());
+  EXPECT_EQ(records.Get(home).remote, "here:" + offsite.string());
+  CSchemesView* schemes = Frame()->GetSchemesView();
+  schemes->FillList();
+  EXPECT_EQ(schemes->GetStatusText("Home", 3), "behind: not copied yet");
+  EXPECT_TRUE(schemes->NeedsAttention("Home"));
+
+  // The next Backup carries both Backups there.
+  TakeBackup("b2");
+  for (const char* b : {"b1", "b2"})
+    EXPECT_TRUE(fs::exists(offsite / "Home.tsbak.backups" / (std::string(b) + ".zip"))) << b;
+  EXPECT_EQ(records.Get(home).pushEnd, PushEnd::kOk);
+  EXPECT_TRUE(Frame()->GetStatusBar()->GetStatusText(0).Contains("copied to here:"))
+      << Frame()->GetStatusBar()->GetStatusText(0);
+  EXPECT_FALSE(schemes->NeedsAttention("Home"));
+  EXPECT_TRUE(schemes->GetStatusText("Home", 3).EndsWith(", ok"));
+
+  // A remote folder that is a file: the Backup stays, the user is told, the
+  // Scheme is marked.
+  const fs::path file = m_temp / "a-file";
+  std::ofstream(file) << "x";
+  wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), choose("here:" + file.string()));
+  wxTEST_DIALOG(TakeBackup("b3"),
+                CExpectMessageStart("The Backup was taken, but its off-site copy to here:" +
+                                        file.string() + " failed.\n",
+                                    "Off-site Copy"));
+  EXPECT_EQ(Frame()->GetBackupsView()->GetListedNames().size(), 3u);
+  EXPECT_EQ(records.Get(home).lastEnd, BackupEnd::kOk);
+  EXPECT_EQ(records.Get(home).pushEnd, PushEnd::kFailed);
+  EXPECT_TRUE(schemes->NeedsAttention("Home"));
+  EXPECT_TRUE(schemes->GetStatusText("Home", 3).StartsWith("behind: ")) << "after a failed push";
+  wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([](CScheduleDlg& dlg) {
+                  EXPECT_TRUE(dlg.GetLastPushText().Contains(": failed ("))
+                      << dlg.GetLastPushText();
+                  EXPECT_TRUE(dlg.GetLastPushText().Contains("lacks the newest Backup"));
+                  return wxID_CANCEL;
+                }));
+
+  // Without rclone the dialog names the package and still works.
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", (m_temp / "no-programs").c_str(), 1);
+  wxTEST_DIALOG(Command(ID_SCHEME_SCHEDULE), wxExpectModal<CScheduleDlg>([&](CScheduleDlg& dlg) {
+                  EXPECT_TRUE(dlg.GetRemoteNote().Contains("Debian package rclone"))
+                      << dlg.GetRemoteNote();
+                  EXPECT_EQ(dlg.GetRemote(), "here:" + file.string()) << "the stored one";
+                  dlg.SetRemote("");
+                  EXPECT_TRUE(dlg.Apply());
+                  return wxID_OK;
+                }));
+  setenv("PATH", path.c_str(), 1);
+  unsetenv("RCLONE_CONFIG");
+  EXPECT_EQ(records.Get(home).remote, "");
+  EXPECT_EQ(records.Get(home).pushEnd, PushEnd::kNone);
 }
 
 }  // namespace
