@@ -501,11 +501,15 @@ BackupEndNote EndNoteOf(const std::string& name, int64_t started, const BackupJo
   return note;
 }
 
-std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const KeepPolicy& keep) {
+std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const KeepPolicy& keep,
+                                       size_t* judged) {
+  if (judged != nullptr) *judged = 0;
   if (!keep.Any()) return {};
   PruneOptions options;
   options.dryRun = true;
-  std::vector<BackupInfo> gone = PruneBackups(CBackupStore(schemeFile), keep, options).deleted;
+  PruneOutcome outcome = PruneBackups(CBackupStore(schemeFile), keep, options);
+  if (judged != nullptr) *judged = outcome.kept.size() + outcome.deleted.size();
+  std::vector<BackupInfo> gone = std::move(outcome.deleted);
   std::reverse(gone.begin(), gone.end());
   return gone;
 }

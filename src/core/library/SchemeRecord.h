@@ -182,8 +182,10 @@ BackupEndNote EndNoteOf(const std::string& name, int64_t started, const BackupJo
 
 // What a Scheme's keep rules would delete from its Backups now, as pruning
 // judges them (files that are no Backup and Backups dated in the future
-// stay), newest first.
-std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const KeepPolicy& keep);
+// stay), newest first. `judged`, when given, receives how many Backups the
+// rules were applied to (files that are no Backup are not counted).
+std::vector<BackupInfo> BackupsToPrune(const std::string& schemeFile, const KeepPolicy& keep,
+                                       size_t* judged = nullptr);
 
 // Notes how a Backup of `schemeFile` ended in its record.
 bool NoteBackupEnd(CSchemeRecords& records, const std::string& schemeFile,

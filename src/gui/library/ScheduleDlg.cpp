@@ -192,6 +192,8 @@ std::vector<std::string> CScheduleDlg::GetPreview() const {
   return names;
 }
 
+wxString CScheduleDlg::GetPreviewText() const { return m_previewLabel->GetLabel(); }
+
 wxString CScheduleDlg::GetNextRunText() const { return m_next->GetLabel(); }
 
 wxString CScheduleDlg::GetLastBackupText() const {
@@ -302,11 +304,12 @@ void CScheduleDlg::UpdatePreview() {
     m_previewLabel->SetLabel("No rule: every Backup is kept.");
     return;
   }
-  const std::vector<BackupInfo> gone = BackupsToPrune(m_schemeFile, keep);
+  size_t judged = 0;
+  const std::vector<BackupInfo> gone = BackupsToPrune(m_schemeFile, keep, &judged);
   m_previewLabel->SetLabel(gone.empty() ? wxString("These rules delete no Backup now.")
                                         : wxString::Format("These rules would delete %zu of %zu "
                                                            "Backups now:",
-                                                           gone.size(), m_backups.size()));
+                                                           gone.size(), judged));
   for (const BackupInfo& b : gone)
     m_preview->Append(Utf8(b.name + "  (" + BackupTimeText(b) + ")"));
 }

@@ -41,6 +41,7 @@ class CScheduleDlg : public wxDialog {
   void SetKeep(const KeepPolicy& keep);  // as if the user typed it
   // The Backups the preview names (would be deleted by the rules now).
   std::vector<std::string> GetPreview() const;
+  wxString GetPreviewText() const;
   wxString GetNextRunText() const;
   wxString GetLastBackupText() const;
 

@@ -108,6 +108,7 @@ TEST_F(ScheduleTest, TheDialogSetsTheTimerAndKeepRulesThatFollowTheScheme) {
                   dlg.SetKeep(keep);
                   // Equal times: the greater name counts as the newer.
                   EXPECT_EQ(dlg.GetPreview(), (std::vector<std::string>{"b2", "b1"}));
+                  EXPECT_EQ(dlg.GetPreviewText(), "These rules would delete 2 of 4 Backups now:");
                   EXPECT_TRUE(dlg.Apply());
                   return wxID_OK;
                 }));
