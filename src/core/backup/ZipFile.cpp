@@ -23,6 +23,7 @@
 #include "backup/ZipBytes.h"
 #include "backup/ZipReader.h"
 #include "backup/ZipWriter.h"
+#include "util/FileBytes.h"
 #include "util/FileState.h"
 #include "util/OpenBeneath.h"
 #include "util/TaskPool.h"
@@ -78,19 +79,6 @@ std::string TimeExtraField(const struct stat& st) {
 bool AllZero(const char* p, size_t n) {
   if (n == 0) return true;
   return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
-}
-
-bool WriteAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
 }
 
 std::atomic<unsigned> g_tempCounter{0};
@@ -533,20 +521,6 @@ bool ForEachDataStretch(int fd, uint64_t size, Fn fn) {
   return true;
 }
 
-bool WriteAllAt(int fd, const char* p, size_t n, off_t at) {
-  while (n > 0) {
-    const ssize_t w = ::pwrite(fd, p, n, at);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-    at += w;
-  }
-  return true;
-}
-
 // Makes [begin, end) of the file read as zeros, where it held old data.
 bool ZeroRange(int fd, off_t begin, off_t end, off_t oldSize) {
   end = std::min(end, oldSize);
@@ -556,7 +530,7 @@ bool ZeroRange(int fd, off_t begin, off_t end, off_t oldSize) {
   static const char zeros[64 << 10] = {};
   while (begin < end) {
     const size_t n = static_cast<size_t>(std::min<off_t>(end - begin, sizeof zeros));
-    if (!WriteAllAt(fd, zeros, n, begin)) return false;
+    if (!WriteAllAt(fd, zeros, n, static_cast<uint64_t>(begin))) return false;
     begin += static_cast<off_t>(n);
   }
   return true;
@@ -659,7 +633,8 @@ bool CZipFile::OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize,
         if (n == 0) errno = EIO;
         return false;
       }
-      if (!WriteAllAt(to, m_buffer.data(), static_cast<size_t>(n), out)) return false;
+      if (!WriteAllAt(to, m_buffer.data(), static_cast<size_t>(n), static_cast<uint64_t>(out)))
+        return false;
       in += n;
       out += n;
       left -= n;

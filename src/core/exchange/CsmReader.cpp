@@ -13,6 +13,7 @@
 #include "backup/BackupStore.h"
 #include "exchange/RawFile.h"
 #include "scheme/SchemePaths.h"
+#include "util/FileBytes.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 

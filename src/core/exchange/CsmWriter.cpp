@@ -10,6 +10,7 @@
 
 #include "exchange/RawFile.h"
 #include "scheme/SchemePaths.h"
+#include "util/FileBytes.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 
