@@ -83,6 +83,51 @@ bool AllZero(const char* p, size_t n) {
 
 std::atomic<unsigned> g_tempCounter{0};
 
+// A file streamed into an entry, read a block at a time: first what the preparer
+// read already, then the rest from the file. A file that grows while it is read is
+// taken only up to a margin past the size it had when it was opened: a file appended
+// to without end cannot hold the Backup up, and an entry that may reach the zip64
+// threshold that way is opened as zip64 from the start, so the growth cannot break it.
+class CStreamSource {
+ public:
+  CStreamSource(int fd, const std::vector<char>& head, uint64_t sizeHint)
+      : m_fd(fd), m_head(head), m_limit(sizeHint + kGrowthAllowance) {}
+
+  uint64_t Limit() const { return m_limit; }
+  // Bytes handed out so far.
+  uint64_t Total() const { return m_total; }
+  // Whether the last block was shorter than asked for, which ends the file.
+  bool Ended() const { return m_ended; }
+  bool AtLimit() const { return m_total >= m_limit; }
+
+  // The next block; -1 on a read error (errno tells which).
+  ssize_t Read(std::vector<char>& block) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, m_limit - m_total));
+    block.resize(want);
+    const size_t fromHead = std::min(want, m_head.size() - m_headUsed);
+    if (fromHead > 0) std::memcpy(block.data(), m_head.data() + m_headUsed, fromHead);
+    m_headUsed += fromHead;
+    ssize_t got = static_cast<ssize_t>(fromHead);
+    if (fromHead < want) {
+      const ssize_t more = ReadFully(m_fd, block.data() + fromHead, want - fromHead);
+      if (more < 0) return -1;
+      got += more;
+    }
+    block.resize(static_cast<size_t>(got));
+    m_total += static_cast<uint64_t>(got);
+    m_ended = static_cast<size_t>(got) < want;
+    return got;
+  }
+
+ private:
+  int m_fd;
+  const std::vector<char>& m_head;
+  uint64_t m_limit;
+  uint64_t m_total = 0;
+  size_t m_headUsed = 0;
+  bool m_ended = false;
+};
+
 }  // namespace
 
 CZipFile::CZipFile() = default;
@@ -259,42 +304,19 @@ bool CZipFile::WriteWholeEntry(const PreparedFile& file, const std::string& name
 bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, CTaskPool* pool) {
   const int fd = file.file.Get();
   const uint64_t sizeHint = static_cast<uint64_t>(file.st.st_size);
-  // A file that grows while it is read is taken only up to a margin past the
-  // size it had when it was opened: a file appended to without end cannot
-  // hold the Backup up, and an entry that may reach the zip64 threshold that
-  // way is opened as zip64 from the start, so the growth cannot break it.
-  const uint64_t limit = sizeHint + kGrowthAllowance;
-  uint64_t total = 0;
-  size_t headUsed = 0;
-  // The next block of the file: first what the preparer read already, then
-  // the rest from the file. A block shorter than asked for ends the file.
-  auto readBlock = [&](std::vector<char>& block) -> ssize_t {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
-    block.resize(want);
-    const size_t fromHead = std::min(want, file.data.size() - headUsed);
-    if (fromHead > 0) std::memcpy(block.data(), file.data.data() + headUsed, fromHead);
-    headUsed += fromHead;
-    ssize_t got = static_cast<ssize_t>(fromHead);
-    if (fromHead < want) {
-      const ssize_t more = ReadFully(fd, block.data() + fromHead, want - fromHead);
-      if (more < 0) return -1;
-      got += more;
-    }
-    block.resize(static_cast<size_t>(got));
-    return got;
-  };
+  CStreamSource source(fd, file.data, sizeHint);
 
   // The first block is read before the entry is started: a file that cannot
   // be read at all then leaves no trace in the archive.
   auto block = std::make_shared<std::vector<char>>();
-  ssize_t got = readBlock(*block);
+  ssize_t got = source.Read(*block);
   if (got < 0) return Fail(Errno(errno));
   // Data that does not compress (already packed media, archives) is stored:
   // deflating it costs time and saves nothing.
   const bool deflated =
       !(static_cast<size_t>(got) >= 4096 && LooksIncompressible(block->data(), block->size()));
   ZipEntryFields fields = FieldsFor(name, file.st, deflated);
-  fields.zip64 = limit >= kZip64Threshold;
+  fields.zip64 = source.Limit() >= kZip64Threshold;
   if (!m_writer->BeginEntry(fields)) return WriterFailed();
 
   // Deflated pieces are made on the pool (or here, without one) and written
@@ -314,8 +336,6 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
 
   bool cutOff = false;  // stopped at the limit with the file still going on
   for (;;) {
-    const size_t asked = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
-    total += static_cast<uint64_t>(got);
     if (deflated && got > 0) {
       auto deflate = [block, level = m_level] {
         return DeflatePiece(block->data(), block->size(), level);
@@ -330,13 +350,13 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
       if (!m_writer->WriteData(block->data(), block->size())) return WriterFailed();
     }
     if (m_observer) m_observer(static_cast<uint64_t>(got));
-    if (static_cast<size_t>(got) < asked) break;  // end of the file
-    if (total >= limit) {
+    if (source.Ended()) break;
+    if (source.AtLimit()) {
       cutOff = true;
       break;
     }
     if (m_cancel && m_cancel->load()) return AbortEntry("cancelled");
-    got = readBlock(*block);
+    got = source.Read(*block);
     if (got < 0) return AbortEntry("read error part-way through the file: " + Errno(errno));
   }
   if (deflated) {
@@ -351,6 +371,7 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
   // must not have moved (SameFileState), and it must not have ended early. A file the system makes
   // up as it is read (size 0, unchanged) is not counted as changed for giving more than its size.
   struct stat now {};
+  const uint64_t total = source.Total();
   m_lastEntryChanged =
       cutOff || total < sizeHint || fstat(fd, &now) != 0 || !SameFileState(file.st, now);
   if (!m_writer->EndEntry(crc, total, IdentityRecord(file.st, m_lastEntryChanged)))
