@@ -19,6 +19,7 @@
 
 #include "backup/BackupArchive.h"
 #include "scheme/SchemePaths.h"
+#include "util/FileBytes.h"
 #include "util/FormatTime.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
@@ -104,32 +105,13 @@ bool CopyFileContents(const std::string& from, const std::string& to, std::strin
     return false;
   }
   ::fchmod(out, mode);
-  std::vector<char> buf(1 << 20);
-  bool ok = true;
-  for (;;) {
-    const ssize_t r = ::read(in, buf.data(), buf.size());
-    if (r < 0 && errno == EINTR) continue;
-    if (r < 0) {
-      SetError(error, from + ": " + std::strerror(errno));
-      ok = false;
-      break;
-    }
-    if (r == 0) break;
-    const char* p = buf.data();
-    size_t left = static_cast<size_t>(r);
-    while (left > 0 && ok) {
-      const ssize_t w = ::write(out, p, left);
-      if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        SetError(error, to + ": " + std::strerror(errno));
-        ok = false;
-        break;
-      }
-      p += w;
-      left -= static_cast<size_t>(w);
-    }
-    if (!ok) break;
-  }
+  std::vector<char> buffer;
+  uint64_t offset = 0;
+  const CopyOutcome copy = CopyBytes(in, &offset, out, UINT64_MAX, buffer);
+  bool ok = copy.status == CopyOutcome::kOk;
+  if (!ok)
+    SetError(error,
+             (copy.status == CopyOutcome::kReadError ? from : to) + ": " + std::strerror(errno));
   ::close(in);
   if (::close(out) != 0 && ok) {
     SetError(error, to + ": " + std::strerror(errno));

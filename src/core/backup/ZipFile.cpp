@@ -23,6 +23,7 @@
 #include "backup/ZipBytes.h"
 #include "backup/ZipReader.h"
 #include "backup/ZipWriter.h"
+#include "util/FileBytes.h"
 #include "util/FileState.h"
 #include "util/OpenBeneath.h"
 #include "util/TaskPool.h"
@@ -80,20 +81,52 @@ bool AllZero(const char* p, size_t n) {
   return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
 }
 
-bool WriteAll(int fd, const char* p, size_t n) {
-  while (n > 0) {
-    const ssize_t w = ::write(fd, p, n);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
-  return true;
-}
-
 std::atomic<unsigned> g_tempCounter{0};
+
+// A file streamed into an entry, read a block at a time: first what the preparer
+// read already, then the rest from the file. A file that grows while it is read is
+// taken only up to a margin past the size it had when it was opened: a file appended
+// to without end cannot hold the Backup up, and an entry that may reach the zip64
+// threshold that way is opened as zip64 from the start, so the growth cannot break it.
+class CStreamSource {
+ public:
+  CStreamSource(int fd, const std::vector<char>& head, uint64_t sizeHint)
+      : m_fd(fd), m_head(head), m_limit(sizeHint + kGrowthAllowance) {}
+
+  uint64_t Limit() const { return m_limit; }
+  // Bytes handed out so far.
+  uint64_t Total() const { return m_total; }
+  // Whether the last block was shorter than asked for, which ends the file.
+  bool Ended() const { return m_ended; }
+  bool AtLimit() const { return m_total >= m_limit; }
+
+  // The next block; -1 on a read error (errno tells which).
+  ssize_t Read(std::vector<char>& block) {
+    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, m_limit - m_total));
+    block.resize(want);
+    const size_t fromHead = std::min(want, m_head.size() - m_headUsed);
+    if (fromHead > 0) std::memcpy(block.data(), m_head.data() + m_headUsed, fromHead);
+    m_headUsed += fromHead;
+    ssize_t got = static_cast<ssize_t>(fromHead);
+    if (fromHead < want) {
+      const ssize_t more = ReadFully(m_fd, block.data() + fromHead, want - fromHead);
+      if (more < 0) return -1;
+      got += more;
+    }
+    block.resize(static_cast<size_t>(got));
+    m_total += static_cast<uint64_t>(got);
+    m_ended = static_cast<size_t>(got) < want;
+    return got;
+  }
+
+ private:
+  int m_fd;
+  const std::vector<char>& m_head;
+  uint64_t m_limit;
+  uint64_t m_total = 0;
+  size_t m_headUsed = 0;
+  bool m_ended = false;
+};
 
 }  // namespace
 
@@ -271,42 +304,19 @@ bool CZipFile::WriteWholeEntry(const PreparedFile& file, const std::string& name
 bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, CTaskPool* pool) {
   const int fd = file.file.Get();
   const uint64_t sizeHint = static_cast<uint64_t>(file.st.st_size);
-  // A file that grows while it is read is taken only up to a margin past the
-  // size it had when it was opened: a file appended to without end cannot
-  // hold the Backup up, and an entry that may reach the zip64 threshold that
-  // way is opened as zip64 from the start, so the growth cannot break it.
-  const uint64_t limit = sizeHint + kGrowthAllowance;
-  uint64_t total = 0;
-  size_t headUsed = 0;
-  // The next block of the file: first what the preparer read already, then
-  // the rest from the file. A block shorter than asked for ends the file.
-  auto readBlock = [&](std::vector<char>& block) -> ssize_t {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
-    block.resize(want);
-    const size_t fromHead = std::min(want, file.data.size() - headUsed);
-    if (fromHead > 0) std::memcpy(block.data(), file.data.data() + headUsed, fromHead);
-    headUsed += fromHead;
-    ssize_t got = static_cast<ssize_t>(fromHead);
-    if (fromHead < want) {
-      const ssize_t more = ReadFully(fd, block.data() + fromHead, want - fromHead);
-      if (more < 0) return -1;
-      got += more;
-    }
-    block.resize(static_cast<size_t>(got));
-    return got;
-  };
+  CStreamSource source(fd, file.data, sizeHint);
 
   // The first block is read before the entry is started: a file that cannot
   // be read at all then leaves no trace in the archive.
   auto block = std::make_shared<std::vector<char>>();
-  ssize_t got = readBlock(*block);
+  ssize_t got = source.Read(*block);
   if (got < 0) return Fail(Errno(errno));
   // Data that does not compress (already packed media, archives) is stored:
   // deflating it costs time and saves nothing.
   const bool deflated =
       !(static_cast<size_t>(got) >= 4096 && LooksIncompressible(block->data(), block->size()));
   ZipEntryFields fields = FieldsFor(name, file.st, deflated);
-  fields.zip64 = limit >= kZip64Threshold;
+  fields.zip64 = source.Limit() >= kZip64Threshold;
   if (!m_writer->BeginEntry(fields)) return WriterFailed();
 
   // Deflated pieces are made on the pool (or here, without one) and written
@@ -326,8 +336,6 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
 
   bool cutOff = false;  // stopped at the limit with the file still going on
   for (;;) {
-    const size_t asked = static_cast<size_t>(std::min<uint64_t>(kStreamPiece, limit - total));
-    total += static_cast<uint64_t>(got);
     if (deflated && got > 0) {
       auto deflate = [block, level = m_level] {
         return DeflatePiece(block->data(), block->size(), level);
@@ -342,13 +350,13 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
       if (!m_writer->WriteData(block->data(), block->size())) return WriterFailed();
     }
     if (m_observer) m_observer(static_cast<uint64_t>(got));
-    if (static_cast<size_t>(got) < asked) break;  // end of the file
-    if (total >= limit) {
+    if (source.Ended()) break;
+    if (source.AtLimit()) {
       cutOff = true;
       break;
     }
     if (m_cancel && m_cancel->load()) return AbortEntry("cancelled");
-    got = readBlock(*block);
+    got = source.Read(*block);
     if (got < 0) return AbortEntry("read error part-way through the file: " + Errno(errno));
   }
   if (deflated) {
@@ -363,6 +371,7 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
   // must not have moved (SameFileState), and it must not have ended early. A file the system makes
   // up as it is read (size 0, unchanged) is not counted as changed for giving more than its size.
   struct stat now {};
+  const uint64_t total = source.Total();
   m_lastEntryChanged =
       cutOff || total < sizeHint || fstat(fd, &now) != 0 || !SameFileState(file.st, now);
   if (!m_writer->EndEntry(crc, total, IdentityRecord(file.st, m_lastEntryChanged)))
@@ -533,20 +542,6 @@ bool ForEachDataStretch(int fd, uint64_t size, Fn fn) {
   return true;
 }
 
-bool WriteAllAt(int fd, const char* p, size_t n, off_t at) {
-  while (n > 0) {
-    const ssize_t w = ::pwrite(fd, p, n, at);
-    if (w < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-    at += w;
-  }
-  return true;
-}
-
 // Makes [begin, end) of the file read as zeros, where it held old data.
 bool ZeroRange(int fd, off_t begin, off_t end, off_t oldSize) {
   end = std::min(end, oldSize);
@@ -556,7 +551,7 @@ bool ZeroRange(int fd, off_t begin, off_t end, off_t oldSize) {
   static const char zeros[64 << 10] = {};
   while (begin < end) {
     const size_t n = static_cast<size_t>(std::min<off_t>(end - begin, sizeof zeros));
-    if (!WriteAllAt(fd, zeros, n, begin)) return false;
+    if (!WriteAllAt(fd, zeros, n, static_cast<uint64_t>(begin))) return false;
     begin += static_cast<off_t>(n);
   }
   return true;
@@ -659,7 +654,8 @@ bool CZipFile::OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize,
         if (n == 0) errno = EIO;
         return false;
       }
-      if (!WriteAllAt(to, m_buffer.data(), static_cast<size_t>(n), out)) return false;
+      if (!WriteAllAt(to, m_buffer.data(), static_cast<size_t>(n), static_cast<uint64_t>(out)))
+        return false;
       in += n;
       out += n;
       left -= n;

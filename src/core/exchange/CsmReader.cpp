@@ -13,6 +13,7 @@
 #include "backup/BackupStore.h"
 #include "exchange/RawFile.h"
 #include "scheme/SchemePaths.h"
+#include "util/FileBytes.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 
@@ -155,6 +156,49 @@ struct HideOnExit {
   }
 };
 
+// Copies the data piece of `length` bytes the reader stands at into `out`, closes
+// `out` and leaves the reader after the piece.
+ImportResult CopyPiece(const CRawFile& file, FieldReader& r, uint32_t length, CRawFile& out,
+                       std::vector<char>& buffer) {
+  uint64_t offset = r.Pos();
+  const CopyOutcome c = CopyBytes(file.Fd(), &offset, out.Fd(), length, buffer);
+  if (c.status == CopyOutcome::kWriteError) return ImportResult::kCannotCreateScheme;
+  if (c.status == CopyOutcome::kReadError || c.copied != length) return ImportResult::kDamaged;
+  if (!out.Close()) return ImportResult::kCannotCreateScheme;
+  r.Skip(length);
+  return ImportResult::kDone;
+}
+
+// Moves the staged files into an existing Backups folder: carried files replace
+// those of the same name, the others stay. Returns how many were placed; the names
+// of those that were not go to `skipped`.
+uint32_t MergeInto(const std::string& backupsFolder, const std::string& stagedBackups,
+                   std::vector<std::string>& skipped) {
+  struct stat st;
+  const bool isFolder = ::stat(backupsFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  std::error_code ec;
+  std::vector<std::string> staged;
+  for (fs::directory_iterator it(stagedBackups, ec), end; !ec && it != end; it.increment(ec))
+    staged.push_back(it->path().filename().string());
+  uint32_t placed = 0;
+  for (const std::string& fileName : staged) {
+    const std::string from = stagedBackups + "/" + fileName;
+    const std::string dest = backupsFolder + "/" + fileName;
+    // A Backup being written under that name is not replaced (its writer
+    // holds the name's lock); one that is replaced keeps the mode it had.
+    CBackupNameLock lock;
+    const bool locked = !isFolder || fileName.size() <= 4 ||
+                        fileName.compare(fileName.size() - 4, 4, ".zip") != 0 ||
+                        lock.Acquire(dest, false, nullptr) == CBackupNameLock::Outcome::kHeld;
+    if (isFolder && locked) ::chmod(from.c_str(), ModeForReplacing(dest));
+    if (isFolder && locked && ::rename(from.c_str(), dest.c_str()) == 0)
+      ++placed;
+    else
+      skipped.push_back(fileName);
+  }
+  return placed;
+}
+
 }  // namespace
 
 ImportResult CCsmReader::Inspect(const std::string& csmPath, CsmSummary& summary) {
@@ -190,7 +234,6 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
     return ImportResult::kCannotCreateScheme;
   const std::string schemeFile = SchemeFilePath(m_schemesDir, m_name);
   const std::string backupsFolder = BackupsFolderFor(schemeFile);
-  std::error_code ec;
   MakePrivateFolders(m_schemesDir);  // usually there already
 
   StagingFolder staging;
@@ -204,18 +247,13 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
   std::vector<char> buffer;
   std::string name;
   uint32_t length = 0;
-  uint64_t offset = 0;
   if (!r.ReadName(name) || name != m_name || !r.ReadDataLength(length))
     return ImportResult::kDamaged;
   {
     CRawFile out;
     if (!out.CreateNew(stagedScheme)) return ImportResult::kCannotCreateScheme;
-    offset = r.Pos();
-    const CopyOutcome c = CopyBytes(file.Fd(), &offset, out.Fd(), length, buffer);
-    if (c.status == CopyOutcome::kWriteError) return ImportResult::kCannotCreateScheme;
-    if (c.status == CopyOutcome::kReadError || c.copied != length) return ImportResult::kDamaged;
-    if (!out.Close()) return ImportResult::kCannotCreateScheme;
-    r.Skip(length);
+    if (const ImportResult c = CopyPiece(file, r, length, out, buffer); c != ImportResult::kDone)
+      return c;
   }
   if (StopRequested()) return ImportResult::kStopped;
 
@@ -235,12 +273,8 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
       r.Skip(length);
       continue;
     }
-    offset = r.Pos();
-    const CopyOutcome c = CopyBytes(file.Fd(), &offset, out.Fd(), length, buffer);
-    if (c.status == CopyOutcome::kWriteError) return ImportResult::kCannotCreateScheme;
-    if (c.status == CopyOutcome::kReadError || c.copied != length) return ImportResult::kDamaged;
-    if (!out.Close()) return ImportResult::kCannotCreateScheme;
-    r.Skip(length);
+    if (const ImportResult c = CopyPiece(file, r, length, out, buffer); c != ImportResult::kDone)
+      return c;
     progress.SetBytes(r.Pos(), file.Size());
     progress.Step();
   }
@@ -258,29 +292,7 @@ ImportResult CCsmReader::Run(const std::string& csmPath) {
     m_records = count - static_cast<uint32_t>(m_skipped.size());
     return ImportResult::kDone;
   }
-  // An existing Backups folder: carried files replace those of the same name, the
-  // others stay.
-  const bool isFolder = ::stat(backupsFolder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-  std::vector<std::string> staged;
-  for (fs::directory_iterator it(stagedBackups, ec), end; !ec && it != end; it.increment(ec))
-    staged.push_back(it->path().filename().string());
-  uint32_t placed = 0;
-  for (const std::string& fileName : staged) {
-    const std::string from = stagedBackups + "/" + fileName;
-    const std::string dest = backupsFolder + "/" + fileName;
-    // A Backup being written under that name is not replaced (its writer
-    // holds the name's lock); one that is replaced keeps the mode it had.
-    CBackupNameLock lock;
-    const bool locked = !isFolder || fileName.size() <= 4 ||
-                        fileName.compare(fileName.size() - 4, 4, ".zip") != 0 ||
-                        lock.Acquire(dest, false, nullptr) == CBackupNameLock::Outcome::kHeld;
-    if (isFolder && locked) ::chmod(from.c_str(), ModeForReplacing(dest));
-    if (isFolder && locked && ::rename(from.c_str(), dest.c_str()) == 0)
-      ++placed;
-    else
-      m_skipped.push_back(fileName);
-  }
-  m_records = placed;
+  m_records = MergeInto(backupsFolder, stagedBackups, m_skipped);
   return ImportResult::kDone;
 }
 

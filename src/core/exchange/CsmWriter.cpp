@@ -6,10 +6,12 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <random>
 
 #include "exchange/RawFile.h"
 #include "scheme/SchemePaths.h"
+#include "util/FileBytes.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 
@@ -87,6 +89,101 @@ struct TempFileGuard {
   }
 };
 
+// The file being written and how many bytes it holds so far.
+struct Output {
+  CRawFile file;
+  uint64_t written = 0;
+  std::vector<char> buffer;
+
+  bool Put(const void* data, size_t size) {
+    if (!file.WriteAll(data, size)) return false;
+    written += size;
+    return true;
+  }
+  bool Put32(uint32_t value) {
+    unsigned char u32[4];
+    PutU32(u32, value);
+    return Put(u32, 4);
+  }
+};
+
+// Opens a fresh partial file beside `target`, named in `temp`.
+bool CreateTempBeside(const fs::path& target, CRawFile& out, TempFileGuard& temp) {
+  for (unsigned attempt = 0; attempt < 16 && !out.IsOpen(); ++attempt) {
+    temp.path = TempPathBeside(target, attempt);
+    if (!out.CreatePartial(temp.path)) {
+      temp.path.clear();
+      if (errno != EEXIST) return false;
+    }
+  }
+  return out.IsOpen();
+}
+
+// Everything is sized before the first byte is written: a file that does not fit a
+// 32-bit length refuses the whole export.
+bool AllFit(const CRawFile& source, const std::vector<ListedFile>& files) {
+  if (source.Size() > kCsmMaxDataBytes) return false;
+  for (const ListedFile& f : files)
+    if (f.size > kCsmMaxDataBytes) return false;
+  return files.size() <= 0xFFFFFFFFull;
+}
+
+// Fields 3 and 4: the scheme file's length and bytes.
+ExportResult WriteSchemeFile(Output& out, const CRawFile& source) {
+  const uint64_t schemeSize = source.Size();
+  if (!out.Put32(static_cast<uint32_t>(schemeSize))) return ExportResult::kWriteFailed;
+  const CopyOutcome c = CopyBytes(source.Fd(), nullptr, out.file.Fd(), schemeSize, out.buffer);
+  if (c.status == CopyOutcome::kWriteError) return ExportResult::kWriteFailed;
+  // The scheme file changed size while it was read: its length field must still
+  // match what was copied.
+  if (c.status == CopyOutcome::kReadError) return ExportResult::kCannotReadSource;
+  out.written += c.copied;
+  if (c.copied != schemeSize) return ExportResult::kCannotReadSource;
+  return ExportResult::kDone;
+}
+
+// The record of one file of the Backups folder. `copied` gets the length of its
+// data, or stays empty when the file is left out (a name that cannot be carried, a
+// file that cannot be opened or read to its end, or one grown too large).
+ExportResult WriteRecord(Output& out, const ListedFile& f, std::optional<uint64_t>& copied) {
+  CRawFile in;
+  if (!IsCarriableName(f.name) || !in.OpenRead(f.path) || in.Size() > kCsmMaxDataBytes)
+    return ExportResult::kDone;
+  const uint64_t recordOffset = out.written;
+  const uint64_t lengthOffset = out.written + 4 + f.name.size();
+  const uint32_t size = static_cast<uint32_t>(in.Size());
+  std::string header(8 + f.name.size(), '\0');
+  auto* h = reinterpret_cast<unsigned char*>(header.data());
+  PutU32(h, static_cast<uint32_t>(f.name.size()));
+  header.replace(4, f.name.size(), f.name);
+  PutU32(h + 4 + f.name.size(), size);
+  if (!out.Put(header.data(), header.size())) return ExportResult::kWriteFailed;
+
+  // Copy to the end of the file as it is now; a file that changed size since it was
+  // opened gets its length field corrected so the record stays well formed.
+  const CopyOutcome c = CopyBytes(in.Fd(), nullptr, out.file.Fd(), kCsmMaxDataBytes, out.buffer);
+  out.written += c.copied;
+  if (c.status == CopyOutcome::kWriteError) return ExportResult::kWriteFailed;
+  if (c.status == CopyOutcome::kReadError) {
+    // The file could not be read to its end: take the partial record back and
+    // leave the file out, like one that could not be opened.
+    if (!out.file.TruncateTo(recordOffset)) return ExportResult::kWriteFailed;
+    out.written = recordOffset;
+    return ExportResult::kDone;
+  }
+  if (c.copied == kCsmMaxDataBytes) {
+    char probe;
+    if (::read(in.Fd(), &probe, 1) > 0) return ExportResult::kFileTooLarge;
+  }
+  if (c.copied != size) {
+    unsigned char u32[4];
+    PutU32(u32, static_cast<uint32_t>(c.copied));
+    if (!out.file.WriteAt(u32, 4, lengthOffset)) return ExportResult::kWriteFailed;
+  }
+  copied = c.copied;
+  return ExportResult::kDone;
+}
+
 }  // namespace
 
 bool CCsmWriter::SplitParameter(std::string_view parameter, std::string& name, std::string& path) {
@@ -119,135 +216,62 @@ ExportResult CCsmWriter::Run(std::string_view name, const std::string& targetPat
   // folder to be carried, goes first.
   RemoveStalePartials(target.has_parent_path() ? target.parent_path().string() : ".");
   RemoveStalePartials(backupsFolder);
-  CRawFile out;
+  Output out;
   TempFileGuard temp;
-  for (unsigned attempt = 0; attempt < 16 && !out.IsOpen(); ++attempt) {
-    temp.path = TempPathBeside(target, attempt);
-    if (!out.CreatePartial(temp.path)) {
-      if (errno != EEXIST) {
-        temp.path.clear();
-        return ExportResult::kCannotCreate;
-      }
-      temp.path.clear();
-    }
-  }
-  if (!out.IsOpen()) return ExportResult::kCannotCreate;
+  if (!CreateTempBeside(target, out.file, temp)) return ExportResult::kCannotCreate;
 
   CRawFile source;
   if (!name.empty() && !IsCarriableName(name)) return ExportResult::kBadName;
   if (name.empty() || !source.OpenRead(schemeFile)) return ExportResult::kCannotReadSource;
-
-  // Everything is sized before the first byte is written: a file that does not fit a
-  // 32-bit length refuses the whole export.
   std::vector<ListedFile> files;
   ListFiles(fs::path(backupsFolder), files);
-  if (source.Size() > kCsmMaxDataBytes) return ExportResult::kFileTooLarge;
-  for (const ListedFile& f : files)
-    if (f.size > kCsmMaxDataBytes) return ExportResult::kFileTooLarge;
-  if (files.size() > 0xFFFFFFFFull) return ExportResult::kFileTooLarge;
-
+  if (!AllFit(source, files)) return ExportResult::kFileTooLarge;
   uint64_t dataTotal = source.Size();
   for (const ListedFile& f : files) dataTotal += f.size;
-  uint64_t dataDone = 0;
 
-  std::vector<char> buffer;
-  uint64_t written = 0;
-  auto put = [&](const void* data, size_t size) {
-    if (!out.WriteAll(data, size)) return false;
-    written += size;
-    return true;
-  };
-
-  // Fields 1 and 2.
-  unsigned char u32[4];
-  PutU32(u32, static_cast<uint32_t>(name.size()));
-  if (!put(u32, 4) || !put(name.data(), name.size())) return ExportResult::kWriteFailed;
+  // Fields 1 and 2, then the scheme file.
+  if (!out.Put32(static_cast<uint32_t>(name.size())) || !out.Put(name.data(), name.size()))
+    return ExportResult::kWriteFailed;
   if (StopRequested()) return ExportResult::kStopped;
-
-  // Fields 3 and 4: the scheme file's bytes.
-  const uint64_t schemeSize = source.Size();
-  PutU32(u32, static_cast<uint32_t>(schemeSize));
-  if (!put(u32, 4)) return ExportResult::kWriteFailed;
-  {
-    const CopyOutcome c = CopyBytes(source.Fd(), nullptr, out.Fd(), schemeSize, buffer);
-    if (c.status == CopyOutcome::kWriteError) return ExportResult::kWriteFailed;
-    // The scheme file changed size while it was read: its length field must still
-    // match what was copied.
-    if (c.status == CopyOutcome::kReadError) return ExportResult::kCannotReadSource;
-    written += c.copied;
-    if (c.copied != schemeSize) return ExportResult::kCannotReadSource;
-    dataDone += c.copied;
-    progress.SetBytes(dataDone, dataTotal);
-  }
+  if (const ExportResult r = WriteSchemeFile(out, source); r != ExportResult::kDone) return r;
+  uint64_t dataDone = source.Size();
+  progress.SetBytes(dataDone, dataTotal);
   source.Close();
   if (StopRequested()) return ExportResult::kStopped;
 
   // Field 5, corrected at the end when files had to be left out.
-  const uint64_t countOffset = written;
+  const uint64_t countOffset = out.written;
   const uint32_t listed = static_cast<uint32_t>(files.size());
-  PutU32(u32, listed);
-  if (!put(u32, 4)) return ExportResult::kWriteFailed;
+  if (!out.Put32(listed)) return ExportResult::kWriteFailed;
   progress.SetRange(listed);
   progress.SetPos(0);
 
   uint32_t records = 0;
-  std::string header;
   for (const ListedFile& f : files) {
     if (StopRequested()) return ExportResult::kStopped;
-    CRawFile in;
-    if (!IsCarriableName(f.name) || !in.OpenRead(f.path) || in.Size() > kCsmMaxDataBytes) {
+    std::optional<uint64_t> copied;
+    if (const ExportResult r = WriteRecord(out, f, copied); r != ExportResult::kDone) return r;
+    if (copied) {
+      ++records;
+      dataDone += *copied;
+      progress.SetBytes(dataDone, dataTotal);
+    } else {
       m_skipped.push_back(f.path);
-      progress.Step();
-      continue;
     }
-    const uint64_t recordOffset = written;
-    const uint64_t lengthOffset = written + 4 + f.name.size();
-    const uint32_t size = static_cast<uint32_t>(in.Size());
-    header.resize(8 + f.name.size());
-    auto* h = reinterpret_cast<unsigned char*>(header.data());
-    PutU32(h, static_cast<uint32_t>(f.name.size()));
-    header.replace(4, f.name.size(), f.name);
-    PutU32(h + 4 + f.name.size(), size);
-    if (!put(header.data(), header.size())) return ExportResult::kWriteFailed;
-
-    // Copy to the end of the file as it is now; a file that changed size since it was
-    // opened gets its length field corrected so the record stays well formed.
-    const CopyOutcome c = CopyBytes(in.Fd(), nullptr, out.Fd(), kCsmMaxDataBytes, buffer);
-    written += c.copied;
-    if (c.status == CopyOutcome::kWriteError) return ExportResult::kWriteFailed;
-    if (c.status == CopyOutcome::kReadError) {
-      // The file could not be read to its end: take the partial record back and
-      // leave the file out, like one that could not be opened.
-      if (!out.TruncateTo(recordOffset)) return ExportResult::kWriteFailed;
-      written = recordOffset;
-      m_skipped.push_back(f.path);
-      progress.Step();
-      continue;
-    }
-    if (c.copied == kCsmMaxDataBytes) {
-      char probe;
-      if (::read(in.Fd(), &probe, 1) > 0) return ExportResult::kFileTooLarge;
-    }
-    if (c.copied != size) {
-      PutU32(u32, static_cast<uint32_t>(c.copied));
-      if (!out.WriteAt(u32, 4, lengthOffset)) return ExportResult::kWriteFailed;
-    }
-    ++records;
-    dataDone += c.copied;
-    progress.SetBytes(dataDone, dataTotal);
     progress.Step();
   }
   if (records != listed) {
+    unsigned char u32[4];
     PutU32(u32, records);
-    if (!out.WriteAt(u32, 4, countOffset)) return ExportResult::kWriteFailed;
+    if (!out.file.WriteAt(u32, 4, countOffset)) return ExportResult::kWriteFailed;
   }
-  if (!out.Close()) return ExportResult::kWriteFailed;
+  if (!out.file.Close()) return ExportResult::kWriteFailed;
   // Private, unless it replaces a file whose mode the user chose.
   ::chmod(temp.path.c_str(), ModeForReplacing(targetPath));
   if (::rename(temp.path.c_str(), targetPath.c_str()) != 0) return ExportResult::kCannotCreate;
   temp.keep = true;
   m_records = records;
-  m_bytes = written;
+  m_bytes = out.written;
   return ExportResult::kDone;
 }
 

@@ -2,12 +2,11 @@
 #pragma once
 
 // A file descriptor owned by one object, with the few whole-buffer operations the
-// .csm writer and reader need, and a bounded-memory copy between two descriptors.
+// .csm writer and reader need.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace tessarook {
 
@@ -50,19 +49,5 @@ class CRawFile {
   int m_fd = -1;
   uint64_t m_size = 0;
 };
-
-struct CopyOutcome {
-  enum Status { kOk, kReadError, kWriteError };
-  Status status = kOk;
-  uint64_t copied = 0;  // bytes written to the target
-};
-
-// Copies at most `length` bytes from `source` to the current position of `target`.
-// With `sourceOffset` the source is read from there (and the offset advanced);
-// without it, from the source's current position. Ends early, with kOk, at the source's
-// end of file. Lets the kernel copy where that is fast; otherwise goes through `buffer`
-// (resized to a fixed 1 MiB and two pages), so memory stays bounded whatever the length.
-CopyOutcome CopyBytes(int source, uint64_t* sourceOffset, int target, uint64_t length,
-                      std::vector<char>& buffer);
 
 }  // namespace tessarook

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <string>
 
+#include "util/FileBytes.h"
 #include "util/OpenBeneath.h"
 #include "util/PartialFiles.h"
 
@@ -115,17 +116,9 @@ bool CAtomicFile::Open(const std::string& path, unsigned newMode) {
 
 bool CAtomicFile::Write(std::string_view bytes) {
   if (fd_ < 0 || failed_) return false;
-  const char* data = bytes.data();
-  std::size_t size = bytes.size();
-  while (size > 0) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      failed_ = true;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
+  if (!WriteAll(fd_, bytes.data(), bytes.size())) {
+    failed_ = true;
+    return false;
   }
   return true;
 }

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "util/FileBytes.h"
 #include "util/Str.h"
 
 namespace tessarook {
@@ -32,20 +33,6 @@ bool ListFolder(const fs::path& folder, std::vector<fs::path>& names) {
     names.push_back(it->path().filename());
   }
   return !ec;
-}
-
-// Writes all of `size` bytes, retrying after interruptions and short writes.
-bool WriteAll(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 // Copies one regular file (or the file a link points to). Anything that is not
@@ -84,25 +71,24 @@ bool CopyOneFile(const std::string& source, const std::string& target, const Cop
     return false;
   }
 
+  // Copied a step at a time so that progress shows and a stop is never far away;
+  // the kernel shares the blocks where the file system can.
+  constexpr uint64_t kStep = 8u << 20;
   bool ok = true;
-  std::vector<char> buffer(64 * 1024);
+  std::vector<char> buffer;
   for (;;) {
-    const ssize_t n = ::read(in, buffer.data(), buffer.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
+    const CopyOutcome c = CopyBytes(in, nullptr, out, kStep, buffer);
+    if (c.status != CopyOutcome::kOk) {
       ok = false;
       break;
     }
-    if (n == 0) break;
-    if (!WriteAll(out, buffer.data(), static_cast<std::size_t>(n))) {
-      ok = false;
-      break;
-    }
-    if (control.copied) control.copied(static_cast<uint64_t>(n));
+    if (c.copied == 0) break;
+    if (control.copied) control.copied(c.copied);
     if (control.Cancelled()) {
       ok = false;
       break;
     }
+    if (c.copied < kStep) break;  // the end of the source
   }
   ::fchmod(out, st.st_mode & 0777);
   const struct timespec times[2] = {st.st_atim, st.st_mtim};

@@ -4,9 +4,11 @@
 
 #include "../util/DeadProcess.h"
 #include "BackupTestSupport.h"
+#include "SharedBlocks.h"
 #include "backup/BackupArchive.h"
 #include "backup/BackupStore.h"
 #include "backup/Prune.h"
+#include "util/PathUtil.h"
 
 using namespace backup_test;
 using tessarook::BackupInfo;
@@ -109,6 +111,25 @@ TEST(BackupStore, DuplicateCopiesAndDeleteRemoves) {
   EXPECT_TRUE(Ok(store.Delete("a")));
   EXPECT_FALSE(store.Exists("a"));
   EXPECT_FALSE(Ok(store.Delete("a")));
+}
+
+// On a file system that shares blocks, a copied Backup and a copied folder take
+// no new room: both copiers let the kernel copy, and the copies read back whole.
+TEST(BackupStore, CopiesShareBlocksOnXfs) {
+  LoopFs xfs("xfs");
+  if (!xfs.Ok()) GTEST_SKIP() << "block sharing on XFS: " << xfs.Error();
+  std::string bytes(3 << 20, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7919 % 251);
+  const CBackupStore store(xfs / "S.tsbak");
+  WriteFile(store.GetBackupPath("a"), bytes);
+  ASSERT_TRUE(Ok(store.Duplicate("a", "b")));
+  EXPECT_EQ(ReadFile(store.GetBackupPath("b")), bytes);
+  EXPECT_GE(SharedBytes(store.GetBackupPath("b")), bytes.size());
+
+  WriteFile(xfs / "from/f", bytes);
+  ASSERT_TRUE(tessarook::CopyFolder(xfs / "to", xfs / "from"));
+  EXPECT_EQ(ReadFile(xfs / "to/f"), bytes);
+  EXPECT_GE(SharedBytes(xfs / "to/f"), bytes.size());
 }
 
 // What a killed Backup, copy or export left in the Backups folder goes at the
