@@ -9,10 +9,12 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "backup/BackupVerifier.h"
@@ -459,11 +461,30 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
 
   // The scheme file takes its own way beside the Backups, on a thread of its
   // own: compared whole (it is small), and when the remote lacks it or holds
-  // another, sent into the hidden folder and moved into place.
+  // another, sent into the hidden folder and moved into place. It is sent
+  // only once the Backups' runs have ended: two runs making the same remote
+  // folders at once are refused by servers that lock a folder while it is
+  // made (WebDAV answers "423 Locked").
   struct SchemeOutcome {
     bool sent = false;
     std::string error;
   } scheme;
+  struct Signal {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool set = false;
+    void Set() {
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        set = true;
+      }
+      changed.notify_all();
+    }
+    void Wait() {
+      std::unique_lock<std::mutex> lock(mutex);
+      changed.wait(lock, [this] { return set; });
+    }
+  } backupsDone;
   std::thread schemeWay([&] {
     std::string mine;
     if (!ReadLocalTail(schemeFile, static_cast<uint64_t>(st.st_size),
@@ -474,6 +495,8 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     const RcloneResult there =
         RunRclone(rclone, {"cat", RemoteChild(remote, schemeEntry)}, {}, options.cancel);
     if (there.Ok() && there.out == mine) return;
+    backupsDone.Wait();
+    if (options.cancel && options.cancel->load()) return;
     const std::string staged = RemoteChild(staging, schemeEntry);
     RcloneResult step =
         RunRclone(rclone, {"copyto", schemeFile, staged, "--no-check-dest"}, {}, options.cancel);
@@ -486,10 +509,12 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   });
   struct Join {
     std::thread& thread;
+    Signal& backupsDone;
     ~Join() {
+      backupsDone.Set();
       if (thread.joinable()) thread.join();
     }
-  } joinSchemeWay{schemeWay};
+  } joinSchemeWay{schemeWay, backupsDone};
 
   // One rclone run sends the Backups the remote lacks or holds otherwise into
   // the hidden folder (--compare-dest: rclone's own comparison with what is
@@ -530,6 +555,7 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   const auto failed = [&](const RcloneResult& r) {
     // What this run left in the hidden folder is of no use: free the space
     // (a full remote) as far as the remote lets us.
+    backupsDone.Set();
     if (schemeWay.joinable()) schemeWay.join();
     RunRclone(rclone, {"purge", staging});
     result.error = r.reason;
@@ -591,6 +617,7 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     }
     if (!moved.Ok()) failure = moved.reason;
   }
+  backupsDone.Set();
   if (schemeWay.joinable()) schemeWay.join();
   result.schemeSent = scheme.sent;
   if (scheme.sent) result.bytes += static_cast<uint64_t>(st.st_size);

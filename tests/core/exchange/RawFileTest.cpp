@@ -5,6 +5,7 @@
 
 #include "TestFiles.h"
 #include "exchange/RawFile.h"
+#include "util/FileBytes.h"
 
 namespace tessarook {
 namespace {
