@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "CliTestUtil.h"
+#include "backup/BackupArchive.h"
 
 extern char** environ;
 
@@ -235,7 +236,19 @@ TEST_F(CliOffsite, PushSecondPushPullAndRestoreOverSftpAndWebdav) {
 
   // A Backup taken again under the same name is sent again, also when its
   // size is the same (the time it was taken differs). Of two taken the same
-  // way (--reread), the second has the first one's size.
+  // way (--reread), the second has the first one's size, once the files have
+  // settled: a Backup records the identity of a file only when its last
+  // change lies kSettledNs before it.
+  for (const char* f : {"src/a.txt", "src/sub/noise.bin"}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((dir_ / f).c_str(), &st), 0);
+    const std::chrono::nanoseconds changed(int64_t(st.st_ctim.tv_sec) * 1000000000 +
+                                           st.st_ctim.tv_nsec);
+    std::this_thread::sleep_until(
+        std::chrono::system_clock::time_point(
+            std::chrono::duration_cast<std::chrono::system_clock::duration>(changed)) +
+        std::chrono::nanoseconds(kSettledNs) + std::chrono::milliseconds(100));
+  }
   ASSERT_EQ(Cli({"backup", "S", "b1", "--force", "--reread"}).status, 0);
   ASSERT_EQ(Cli({"push", "S", "w:dav/nas"}).status, 0);
   const std::string first = LocalBackup("b1");
