@@ -114,6 +114,19 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
   return true;
 }
 
+// The Backup named by "SCHEME BACKUP ...": the scheme file and the Backup's
+// name ("latest" resolved), and with `mustExist` the Backup file is there; an
+// exit status other than kExitOk when not (the reason is on stderr).
+int NameSchemeBackup(const Context& ctx, const Args& args, std::string& schemeFile,
+                     std::string& name, bool mustExist) {
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  if (!CheckName(args.positional[1])) return kExitUsage;
+  const CBackupStore store(schemeFile);
+  name = BackupName(store, args.positional[1]);
+  if (name.empty() || (mustExist && !RequireBackup(store, name))) return kExitFailure;
+  return kExitOk;
+}
+
 // The Backup named by "SCHEME BACKUP ..." opened with its manifest read; an exit
 // status other than kExitOk when that cannot be done (the reason is on stderr).
 // `damaged` as for OpenBackup; `name` receives the Backup's name ("latest"
@@ -121,15 +134,12 @@ bool OpenBackup(const CBackupStore& store, const std::string& name, CBackupArchi
 int OpenSchemeBackup(const Context& ctx, const Args& args, CBackupArchive& archive,
                      bool* damaged = nullptr, std::string* name = nullptr,
                      std::string* scheme = nullptr) {
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  std::string schemeFile, backup;
+  if (const int status = NameSchemeBackup(ctx, args, schemeFile, backup, false); status != kExitOk)
+    return status;
   if (scheme) *scheme = schemeFile;
-  if (!CheckName(args.positional[1])) return kExitUsage;
-  const CBackupStore store(schemeFile);
-  const std::string backup = BackupName(store, args.positional[1]);
-  if (backup.empty()) return kExitFailure;
   if (name) *name = backup;
-  return OpenBackup(store, backup, archive, damaged) ? kExitOk : kExitFailure;
+  return OpenBackup(CBackupStore(schemeFile), backup, archive, damaged) ? kExitOk : kExitFailure;
 }
 
 // The Backup object of the Backup `name` (after a Key); its time and size
@@ -697,12 +707,10 @@ int RunExtract(const Context& ctx, const Args& args) {
 }
 
 int RunVerify(const Context& ctx, const Args& args) {
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  if (!CheckName(args.positional[1])) return kExitUsage;
+  std::string schemeFile, name;
+  if (const int status = NameSchemeBackup(ctx, args, schemeFile, name, true); status != kExitOk)
+    return status;
   const CBackupStore store(schemeFile);
-  const std::string name = BackupName(store, args.positional[1]);
-  if (name.empty() || !RequireBackup(store, name)) return kExitFailure;
   BarSink bar(ctx, "Verify");
   const VerifyResult result =
       VerifyBackup(store.GetBackupPath(name), &InterruptFlag(), &bar, ctx.jobs);
@@ -795,12 +803,10 @@ int ReportStore(StoreResult result, const std::string& what, const std::string& 
 }  // namespace
 
 int RunDeleteBackup(const Context& ctx, const Args& args) {
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  if (!CheckName(args.positional[1])) return kExitUsage;
+  std::string schemeFile, name;
+  if (const int status = NameSchemeBackup(ctx, args, schemeFile, name, true); status != kExitOk)
+    return status;
   const CBackupStore store(schemeFile);
-  const std::string name = BackupName(store, args.positional[1]);
-  if (name.empty() || !RequireBackup(store, name)) return kExitFailure;
   std::string error;
   return ReportStore(store.Delete(name, &error), "delete", name, error);
 }

@@ -124,18 +124,26 @@ LibraryResult CSchemeLibrary::Follow(LibraryResult result, const std::string& fr
   return result;
 }
 
+LibraryResult CSchemeLibrary::Endpoints(std::string_view oldName, std::string_view newName,
+                                        std::string& oldPath, std::string& newPath) {
+  m_followError.clear();
+  if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
+    return LibraryResult::kBadName;
+  oldPath = SchemeFile(oldName);
+  newPath = SchemeFile(newName);
+  return SamePath(oldPath, newPath) ? LibraryResult::kUnchanged : LibraryResult::kDone;
+}
+
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName) {
   return Rename(oldName, newName, CopyControl{});
 }
 
 LibraryResult CSchemeLibrary::Rename(std::string_view oldName, std::string_view newName,
                                      const CopyControl& control) {
-  m_followError.clear();
-  if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
-    return LibraryResult::kBadName;
-  const std::string oldPath = SchemeFile(oldName);
-  const std::string newPath = SchemeFile(newName);
-  if (SamePath(oldPath, newPath)) return LibraryResult::kUnchanged;
+  std::string oldPath, newPath;
+  if (const LibraryResult r = Endpoints(oldName, newName, oldPath, newPath);
+      r != LibraryResult::kDone)
+    return r;
   // Nothing at the new name is removed unless there is something to put in its place.
   if (!Present(oldPath)) return LibraryResult::kMissing;
   CBackupsFolderLock heldOld, heldNew;
@@ -206,12 +214,10 @@ uint64_t CSchemeLibrary::DataBytes(std::string_view name) const {
 
 LibraryResult CSchemeLibrary::Duplicate(std::string_view oldName, std::string_view newName,
                                         const CopyControl& control) {
-  m_followError.clear();
-  if (m_dir.empty() || !IsUsableName(oldName) || !IsValidNewName(newName))
-    return LibraryResult::kBadName;
-  const std::string oldPath = SchemeFile(oldName);
-  const std::string newPath = SchemeFile(newName);
-  if (SamePath(oldPath, newPath)) return LibraryResult::kUnchanged;
+  std::string oldPath, newPath;
+  if (const LibraryResult r = Endpoints(oldName, newName, oldPath, newPath);
+      r != LibraryResult::kDone)
+    return r;
   struct stat st;
   if (::stat(oldPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return LibraryResult::kMissing;
 

@@ -106,6 +106,11 @@ class CSchemeLibrary {
   static bool IsValidNewName(std::string_view name);
 
  private:
+  // The scheme files of a rename or copy from `oldName` to `newName`; a
+  // result other than kDone when there is nothing to do (a name that cannot
+  // be used, or both naming the same file).
+  LibraryResult Endpoints(std::string_view oldName, std::string_view newName, std::string& oldPath,
+                          std::string& newPath);
   std::string OpenPath() const;
   LibraryResult MoveByCopy(const std::string& from, const std::string& to,
                            const CopyControl& control);

@@ -10,12 +10,11 @@
 #include <wx/stattext.h>
 #include <wx/statusbr.h>
 
-#include <atomic>
 #include <chrono>
-#include <mutex>
 #include <utility>
 
 #include "app/CommandIds.h"
+#include "shell/ThrottledProgress.h"
 
 namespace tessarook {
 
@@ -23,57 +22,25 @@ namespace {
 
 // The gauge counts in an int; large totals are scaled to this many steps.
 constexpr int kGaugeSteps = 10000;
-constexpr auto kMinInterval = std::chrono::milliseconds(50);
 
 // Runs on the worker thread; each update is posted to the window thread.
-class CThrottledSink : public IProgressSink {
+class CThrottledSink : public CThrottledProgress {
  public:
   explicit CThrottledSink(std::shared_ptr<CProgressDisplay::Token> token)
       : m_token(std::move(token)) {}
 
-  // Worker thread.
-  void OnProgress(uint64_t done, uint64_t total) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_files = {done, total};
-    Post(m_filesFirst || done == 0 || done >= total);
-    m_filesFirst = false;
-  }
-  // Worker thread.
-  void OnBytes(uint64_t done, uint64_t total) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bytes = {done, total};
-    const bool edge = !m_haveBytes || done >= total;
-    m_haveBytes = true;
-    Post(edge);
-  }
-
  private:
-  // With m_mutex held: passes the latest numbers on, unless one went out
-  // less than kMinInterval ago (ends and beginnings always go).
-  void Post(bool edge) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!edge && now - m_lastPost < kMinInterval) return;
-    m_lastPost = now;
+  void Deliver(const ProgressCounts& counts) override {
     if (!wxTheApp) return;
-    std::shared_ptr<CProgressDisplay::Token> token = m_token;
-    const auto files = m_files;
-    const auto bytes = m_bytes;
-    const bool haveBytes = m_haveBytes;
     // Window thread: the display may be gone by then.
-    wxTheApp->CallAfter([token, files, bytes, haveBytes] {
+    wxTheApp->CallAfter([token = m_token, counts] {
       if (!token->display) return;
-      token->display->SetProgress(files.first, files.second);
-      if (haveBytes) token->display->SetBytes(bytes.first, bytes.second);
+      token->display->SetProgress(counts.files, counts.filesTotal);
+      if (counts.haveBytes) token->display->SetBytes(counts.bytes, counts.bytesTotal);
     });
   }
 
   std::shared_ptr<CProgressDisplay::Token> m_token;
-  std::mutex m_mutex;
-  std::chrono::steady_clock::time_point m_lastPost;
-  std::pair<uint64_t, uint64_t> m_files{0, 0};
-  std::pair<uint64_t, uint64_t> m_bytes{0, 0};
-  bool m_filesFirst = true;
-  bool m_haveBytes = false;
 };
 
 int64_t SteadyMs() {

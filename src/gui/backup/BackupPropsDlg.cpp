@@ -21,10 +21,10 @@
 
 #include <algorithm>
 #include <chrono>
-#include <mutex>
 
 #include "app/CommandIds.h"
 #include "backup/BackupCommandIds.h"
+#include "shell/ThrottledProgress.h"
 
 namespace tessarook {
 
@@ -50,53 +50,26 @@ CPreviewFolder& PreviewFolder() {
 // The restore's progress, posted to the dialog's bar (by bytes once they are
 // known) and, as text, to the main window's status bar, at most ~20 times a
 // second. Called on the worker thread; the dialog outlives the worker.
-class CDialogProgress : public IProgressSink {
+class CDialogProgress : public CThrottledProgress {
  public:
   explicit CDialogProgress(CBackupPropsDlg* dialog) : m_dialog(dialog) {}
-  void OnProgress(uint64_t done, uint64_t total) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_files = {done, total};
-    Post(m_first || done == 0 || done >= total);
-    m_first = false;
-  }
-  void OnBytes(uint64_t done, uint64_t total) override {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bytes = {done, total};
-    const bool edge = !m_haveBytes || done >= total;
-    m_haveBytes = true;
-    Post(edge);
-  }
-  uint64_t Bytes() const {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_bytes.first;
-  }
 
  private:
-  // With m_mutex held.
-  void Post(bool edge) {
-    const auto now = std::chrono::steady_clock::now();
-    if (!edge && now - m_last < std::chrono::milliseconds(50)) return;
-    m_last = now;
+  void Deliver(const ProgressCounts& counts) override {
     CBackupPropsDlg* dialog = m_dialog;
-    const auto files = m_files;
-    const auto bytes = m_bytes;
-    const bool haveBytes = m_haveBytes;
-    dialog->CallAfter([dialog, files, bytes, haveBytes] {
-      const auto [done, total] = haveBytes && bytes.second ? bytes : files;
+    dialog->CallAfter([dialog, counts] {
+      const bool byBytes = counts.haveBytes && counts.bytesTotal;
+      const uint64_t done = byBytes ? counts.bytes : counts.files;
+      const uint64_t total = byBytes ? counts.bytesTotal : counts.filesTotal;
       const int value =
           total ? int(double(std::min(done, total)) * kGaugeSteps / double(total)) : 0;
       dialog->GetGauge()->SetValue(value);
-      dialog->ShowRestoreProgress(files.first, files.second, haveBytes, bytes.first, bytes.second);
+      dialog->ShowRestoreProgress(counts.files, counts.filesTotal, counts.haveBytes, counts.bytes,
+                                  counts.bytesTotal);
     });
   }
 
   CBackupPropsDlg* m_dialog;
-  mutable std::mutex m_mutex;
-  std::chrono::steady_clock::time_point m_last;
-  std::pair<uint64_t, uint64_t> m_files{0, 0};
-  std::pair<uint64_t, uint64_t> m_bytes{0, 0};
-  bool m_first = true;
-  bool m_haveBytes = false;
 };
 
 // "path: reason" lines, at most ten, then how many more there are.

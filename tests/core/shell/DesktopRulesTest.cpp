@@ -13,9 +13,11 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "shell/InstanceChannel.h"
 #include "shell/StatusTexts.h"
+#include "shell/ThrottledProgress.h"
 #include "shell/WindowPlacement.h"
 #include "util/ProgressText.h"
 
@@ -59,6 +61,39 @@ TEST(StatusTexts, ByteProgressShowsBytesRateAndTimeLeftOnceKnown) {
   EXPECT_NEAR(meter.Rate(), 3e6, 3e3);
   meter.Add(5, 20200);  // started over
   EXPECT_LT(meter.Rate(), 0);
+}
+
+// The window hears the first count, the start, the end and the first byte
+// count at once; counts in between only once the interval has passed, and
+// then with the latest of both counts.
+TEST(ThrottledProgress, BeginningsAndEndsAlwaysGoAndTheRestWaitsForTheInterval) {
+  struct Seen : CThrottledProgress {
+    explicit Seen(std::chrono::milliseconds interval) : CThrottledProgress(interval) {}
+    std::vector<ProgressCounts> got;
+    void Deliver(const ProgressCounts& counts) override { got.push_back(counts); }
+  };
+  Seen slow(std::chrono::hours(1));
+  slow.OnProgress(0, 4);   // start
+  slow.OnProgress(1, 4);   // too soon
+  slow.OnBytes(10, 100);   // the first byte count
+  slow.OnBytes(50, 100);   // too soon
+  slow.OnProgress(2, 4);   // too soon
+  slow.OnProgress(4, 4);   // end of the files, with the latest bytes
+  slow.OnBytes(120, 100);  // a file grew: past the total is an end too
+  ASSERT_EQ(slow.got.size(), 4u);
+  EXPECT_EQ(slow.got[0].files, 0u);
+  EXPECT_FALSE(slow.got[0].haveBytes);
+  EXPECT_EQ(slow.got[1].files, 1u);
+  EXPECT_TRUE(slow.got[1].haveBytes);
+  EXPECT_EQ(slow.got[1].bytes, 10u);
+  EXPECT_EQ(slow.got[2].files, 4u);
+  EXPECT_EQ(slow.got[2].bytes, 50u);
+  EXPECT_EQ(slow.got[3].bytes, 120u);
+  EXPECT_EQ(slow.Bytes(), 120u);
+
+  Seen fast(std::chrono::milliseconds(0));
+  for (uint64_t i = 0; i <= 5; ++i) fast.OnBytes(i, 10);
+  EXPECT_EQ(fast.got.size(), 6u);
 }
 
 TEST(StatusTexts, SummarySaysWhatHappenedAndTheDetailsNameTheFiles) {
