@@ -2,6 +2,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include "BackupTestSupport.h"
 #include "ZipCraft.h"
@@ -146,4 +149,45 @@ TEST(ZipExtract, OutOfRangeNtfsTimeFallsBackToTheOtherTimes) {
     ASSERT_TRUE(CZipExtractor(archive).ExtractToFile(dir / "out", int64_t{0})) << c.what;
     EXPECT_EQ(MTime(dir / "out").tv_sec, c.expected) << c.what;
   }
+}
+
+// A file with another name is rewritten in place: stretches of zeros in the
+// entry come out as zeros over the old data (as holes where the file system
+// has them), and the old tail goes.
+TEST(ZipExtract, RewriteInPlaceClearsOldDataWhereTheEntryHasZeros) {
+  TempDir dir;
+  constexpr size_t kMiB = 1 << 20;
+  std::string data(10 * kMiB, '\0');
+  std::fill(data.begin(), data.begin() + kMiB, 'a');
+  std::fill(data.begin() + 5 * kMiB, data.begin() + 6 * kMiB + 17, 'b');
+  CZipFile zip;
+  ASSERT_TRUE(zip.Create(dir / "a.zip"));
+  ASSERT_TRUE(zip.AddFromMemory(data.data(), data.size(), "0"));
+  ASSERT_EQ(zip.Close(), 0);
+  WriteFile(dir / "dest", std::string(12 * kMiB, 'x'));
+  ASSERT_EQ(link((dir / "dest").c_str(), (dir / "other").c_str()), 0);
+  struct stat before {};
+  ASSERT_EQ(stat((dir / "dest").c_str(), &before), 0);
+
+  ASSERT_TRUE(zip.Open(dir / "a.zip"));
+  CZipExtractor extract(zip);
+  ASSERT_TRUE(extract.ExtractToFile(dir / "dest", int64_t{0})) << extract.LastError();
+  EXPECT_EQ(extract.LastPlaced(), CZipExtractor::Placed::kReplaced);
+  struct stat after {};
+  ASSERT_EQ(stat((dir / "dest").c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_TRUE(ReadFile(dir / "other") == data);
+  // Where a punched hole reads as zeros, the stretches of zeros take no room.
+  WriteFile(dir / "probe", std::string(4096, 'p'));
+  const int probe = ::open((dir / "probe").c_str(), O_WRONLY | O_CLOEXEC);
+  ASSERT_GE(probe, 0);
+  const bool punches = fallocate(probe, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, 0, 4096) == 0;
+  ::close(probe);
+  if (punches) {
+    EXPECT_LT(static_cast<uint64_t>(after.st_blocks) * 512, 4 * kMiB);
+  }
+
+  // The same data again is left alone.
+  ASSERT_TRUE(extract.ExtractToFile(dir / "dest", int64_t{0}));
+  EXPECT_EQ(extract.LastPlaced(), CZipExtractor::Placed::kSame);
 }
