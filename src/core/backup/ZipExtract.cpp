@@ -253,39 +253,14 @@ bool CZipExtractor::OverwriteWith(int from, int to, uint64_t size, uint64_t oldS
   // part new, part old, and says so.
   const off_t old = static_cast<off_t>(oldSize);
   off_t pos = 0;
-  bool kernelCopy = true;
   const bool copied = ForEachDataStretch(from, size, [&](off_t at, off_t length) {
-    if (!ZeroRange(to, pos, at, old)) return false;
-    off_t in = at;
-    off_t out = at;
-    off_t left = length;
-    while (left > 0 && kernelCopy) {
-      const ssize_t n = copy_file_range(from, &in, to, &out, static_cast<size_t>(left), 0);
-      if (n > 0) {
-        left -= n;
-      } else if (n < 0 && errno == EINTR) {
-        continue;
-      } else if (n < 0 && errno != EXDEV && errno != EINVAL && errno != ENOSYS &&
-                 errno != EOPNOTSUPP && errno != EBADF && errno != EPERM) {
-        return false;
-      } else {
-        kernelCopy = false;  // not offered here: copy through the buffer
-      }
-    }
-    if (m_buffer.size() < kIoChunk) m_buffer.resize(kIoChunk);
-    while (left > 0) {
-      const size_t want = static_cast<size_t>(std::min<off_t>(left, kIoChunk));
-      const ssize_t n = ::pread(from, m_buffer.data(), want, in);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        if (n == 0) errno = EIO;
-        return false;
-      }
-      if (!WriteAllAt(to, m_buffer.data(), static_cast<size_t>(n), static_cast<uint64_t>(out)))
-        return false;
-      in += n;
-      out += n;
-      left -= n;
+    if (!ZeroRange(to, pos, at, old) || lseek(to, at, SEEK_SET) != at) return false;
+    uint64_t in = static_cast<uint64_t>(at);
+    const CopyOutcome c = CopyBytes(from, &in, to, static_cast<uint64_t>(length), m_buffer);
+    if (c.status != CopyOutcome::kOk) return false;
+    if (c.copied < static_cast<uint64_t>(length)) {
+      errno = EIO;  // the copy ended before the size it had
+      return false;
     }
     pos = at + length;
     return true;
@@ -304,14 +279,7 @@ bool CZipExtractor::SameData(int fd, int64_t index) {
   bool same = true;
   const bool read = m_archive.ReadData(index, [&](const char* data, size_t n) {
     if (mine.size() < n) mine.resize(n);
-    size_t got = 0;
-    while (got < n) {
-      const ssize_t r = ::pread(fd, mine.data() + got, n - got, static_cast<off_t>(at + got));
-      if (r < 0 && errno == EINTR) continue;
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    same = got == n && std::memcmp(mine.data(), data, n) == 0;
+    same = ReadAllAt(fd, mine.data(), n, at) && std::memcmp(mine.data(), data, n) == 0;
     at += n;
     return same;
   });
