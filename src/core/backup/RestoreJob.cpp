@@ -293,6 +293,29 @@ Outcome RestoreOne(CZipExtractor& extractor, const RestoreItem& item, int64_t in
   return out;
 }
 
+// The end of a chain of items.
+constexpr size_t kEnd = static_cast<size_t>(-1);
+
+// Chains of items with the same destination: sets next[i] to the next item
+// of i's chain (kEnd after its last), and returns the first item of each
+// chain, in item order.
+std::vector<size_t> DestinationChains(const std::vector<RestoreItem>& items,
+                                      std::vector<size_t>& next) {
+  next.assign(items.size(), kEnd);
+  std::vector<size_t> heads;
+  std::unordered_map<std::string_view, size_t> last;
+  for (size_t i = 0; i < items.size(); ++i) {
+    auto [it, fresh] = last.emplace(items[i].destination, i);
+    if (fresh) {
+      heads.push_back(i);
+    } else {
+      next[it->second] = i;
+      it->second = i;
+    }
+  }
+  return heads;
+}
+
 }  // namespace
 
 bool CRestoreJob::ExtractPosition(CBackupArchive& archive, size_t position,
@@ -353,23 +376,8 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   for (size_t i = 0; i < n; ++i)
     index[i] = items[i].position < archive.paths.size() ? archive.EntryIndexFor(items[i].position)
                                                         : kNoPosition;
-  // Chains of items with the same destination: next[i] is the next item of
-  // i's chain, heads the first item of each chain, in item order.
-  constexpr size_t kEnd = static_cast<size_t>(-1);
-  std::vector<size_t> next(n, kEnd);
-  std::vector<size_t> heads;
-  {
-    std::unordered_map<std::string_view, size_t> last;
-    for (size_t i = 0; i < n; ++i) {
-      auto [it, fresh] = last.emplace(items[i].destination, i);
-      if (fresh) {
-        heads.push_back(i);
-      } else {
-        next[it->second] = i;
-        it->second = i;
-      }
-    }
-  }
+  std::vector<size_t> next;
+  const std::vector<size_t> heads = DestinationChains(items, next);
 
   const unsigned wanted = WorkerCount(jobs, heads.size());
   std::vector<std::unique_ptr<CBackupArchive>> readers;
