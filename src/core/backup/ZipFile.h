@@ -23,7 +23,8 @@ struct ZipEntryFields;
 
 // One ZIP archive, either being written (Create ... Close) or being read
 // (Open ... Close). The rest of the program never talks to ZIP code directly;
-// everything goes through this class. Archives are written by CZipWriter and
+// everything goes through this class, and through CZipExtractor (ZipExtract.h)
+// for writing entries to disk files. Archives are written by CZipWriter and
 // read by CZipReader; both handle zip64 records fully.
 //
 // Entries are deflated (or stored when their data does not compress), in the
