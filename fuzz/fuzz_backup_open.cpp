@@ -12,6 +12,7 @@
 
 #include "backup/BackupArchive.h"
 #include "backup/BackupVerifier.h"
+#include "backup/ZipExtract.h"
 
 using tessarook::CBackupArchive;
 
@@ -49,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         uint64_t n = sizeof small;
         archive.ExtractToMemory(small, n, i);
       }
-      if (count > 0) archive.ExtractToFile(out, int64_t{0});
+      if (count > 0) tessarook::CZipExtractor(archive).ExtractToFile(out, int64_t{0});
       for (const std::string& p : archive.paths) archive.EntryNameFor(p);
     }
   }

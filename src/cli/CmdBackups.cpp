@@ -625,7 +625,7 @@ namespace {
 // restored are named on stderr and join `refused`.
 int ForeseeRestore(CBackupArchive& archive, const std::vector<RestoreItem>& items,
                    std::vector<RestoreFailure>& refused, bool failing, RestoreJson* json) {
-  using Action = CZipFile::Foresight::Action;
+  using Action = CZipExtractor::Foresight::Action;
   bool skipped = !refused.empty();
   for (const RestoreFailure& f : refused)
     Error("would not restore " + FailureName(f) + ": " + f.reason);

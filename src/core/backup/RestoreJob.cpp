@@ -89,11 +89,12 @@ bool ExtractItem(CBackupArchive& archive, const RestoreItem& item, std::string& 
     error = "the Backup holds no entry " + EntryNameOf(item.position);
     return false;
   }
-  const bool ok = item.folder.empty() ? archive.ExtractToFile(item.destination, index)
-                                      : archive.ExtractBeneath(item.folder, item.relative, index);
+  CZipExtractor extractor(archive);
+  const bool ok = item.folder.empty() ? extractor.ExtractToFile(item.destination, index)
+                                      : extractor.ExtractBeneath(item.folder, item.relative, index);
   if (!ok) {
-    error = archive.LastError();
-    skipped = archive.DestinationProtected();
+    error = extractor.LastError();
+    skipped = extractor.DestinationProtected();
   }
   return ok;
 }
@@ -257,12 +258,12 @@ struct Outcome {
   bool cancelled = false;  // failed because of a cancel
   bool skipped = false;
   bool damaged = false;
-  CZipFile::Placed placed = CZipFile::Placed::kCreated;
+  CZipExtractor::Placed placed = CZipExtractor::Placed::kCreated;
   std::string error;
 };
 
-// Restores one item with `archive`, into the folders of the whole restore.
-Outcome RestoreOne(CBackupArchive& archive, const RestoreItem& item, int64_t index,
+// Restores one item with `extractor`, into the folders of the whole restore.
+Outcome RestoreOne(CZipExtractor& extractor, const RestoreItem& item, int64_t index,
                    CRestoreFolders& folders, const std::atomic<bool>* cancel) {
   Outcome out;
   if (cancel && cancel->load()) {
@@ -278,18 +279,41 @@ Outcome RestoreOne(CBackupArchive& archive, const RestoreItem& item, int64_t ind
     std::string leaf, shown;
     const std::shared_ptr<CFileHandle> folder = folders.FolderFor(item, leaf, shown, out.error);
     if (folder) {
-      out.ok = archive.ExtractIntoFolder(folder->Get(), leaf, shown, index, !item.folder.empty());
+      out.ok = extractor.ExtractIntoFolder(folder->Get(), leaf, shown, index, !item.folder.empty());
       if (out.ok) {
-        out.placed = archive.LastPlaced();
+        out.placed = extractor.LastPlaced();
       } else {
-        out.error = archive.LastError();
-        out.skipped = archive.DestinationProtected();
-        out.damaged = archive.EntryDamaged();
+        out.error = extractor.LastError();
+        out.skipped = extractor.DestinationProtected();
+        out.damaged = extractor.EntryDamaged();
       }
     }
   }
   out.cancelled = !out.ok && cancel && cancel->load();
   return out;
+}
+
+// The end of a chain of items.
+constexpr size_t kEnd = static_cast<size_t>(-1);
+
+// Chains of items with the same destination: sets next[i] to the next item
+// of i's chain (kEnd after its last), and returns the first item of each
+// chain, in item order.
+std::vector<size_t> DestinationChains(const std::vector<RestoreItem>& items,
+                                      std::vector<size_t>& next) {
+  next.assign(items.size(), kEnd);
+  std::vector<size_t> heads;
+  std::unordered_map<std::string_view, size_t> last;
+  for (size_t i = 0; i < items.size(); ++i) {
+    auto [it, fresh] = last.emplace(items[i].destination, i);
+    if (fresh) {
+      heads.push_back(i);
+    } else {
+      next[it->second] = i;
+      it->second = i;
+    }
+  }
+  return heads;
 }
 
 }  // namespace
@@ -317,11 +341,12 @@ bool CRestoreJob::ExtractPreviewCopy(CBackupArchive& archive, size_t position,
     return false;
   }
   path = PreviewTempPath(folder.Path(), archive.paths[position]);
-  if (archive.ExtractReplacing(path, index)) {
+  CZipExtractor extractor(archive);
+  if (extractor.ExtractReplacing(path, index)) {
     ::chmod(path.c_str(), kPrivateFileMode);
     return true;
   }
-  error = archive.LastError();
+  error = extractor.LastError();
   return false;
 }
 
@@ -351,23 +376,8 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   for (size_t i = 0; i < n; ++i)
     index[i] = items[i].position < archive.paths.size() ? archive.EntryIndexFor(items[i].position)
                                                         : kNoPosition;
-  // Chains of items with the same destination: next[i] is the next item of
-  // i's chain, heads the first item of each chain, in item order.
-  constexpr size_t kEnd = static_cast<size_t>(-1);
-  std::vector<size_t> next(n, kEnd);
-  std::vector<size_t> heads;
-  {
-    std::unordered_map<std::string_view, size_t> last;
-    for (size_t i = 0; i < n; ++i) {
-      auto [it, fresh] = last.emplace(items[i].destination, i);
-      if (fresh) {
-        heads.push_back(i);
-      } else {
-        next[it->second] = i;
-        it->second = i;
-      }
-    }
-  }
+  std::vector<size_t> next;
+  const std::vector<size_t> heads = DestinationChains(items, next);
 
   const unsigned wanted = WorkerCount(jobs, heads.size());
   std::vector<std::unique_ptr<CBackupArchive>> readers;
@@ -382,9 +392,10 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
   const bool parallel = readers.size() > 1 && workers.Start(readers, [&](CBackupArchive& reader) {
     reader.SetCancelFlag(cancel);
     reader.SetDataObserver([&](uint64_t k) { workers.CountBytes(k); });
+    CZipExtractor extractor(reader);
     for (size_t h; (h = nextHead.fetch_add(1)) < heads.size();) {
       for (size_t i = heads[h]; i != kEnd; i = next[i]) {
-        Outcome out = RestoreOne(reader, items[i], index[i], folders, cancel);
+        Outcome out = RestoreOne(extractor, items[i], index[i], folders, cancel);
         workers.Finish(i, [&] { outcomes[i] = std::move(out); });
       }
     }
@@ -408,13 +419,13 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     if (out.ok) {
       result.restored.push_back(item.position);
       switch (out.placed) {
-        case CZipFile::Placed::kCreated:
+        case CZipExtractor::Placed::kCreated:
           ++result.created;
           break;
-        case CZipFile::Placed::kReplaced:
+        case CZipExtractor::Placed::kReplaced:
           ++result.replaced;
           break;
-        case CZipFile::Placed::kSame:
+        case CZipExtractor::Placed::kSame:
           ++result.same;
           break;
       }
@@ -435,8 +446,9 @@ RestoreResult CRestoreJob::Run(CBackupArchive& archive, const std::vector<Restor
     // One worker: this thread, with the caller's archive, in item order.
     archive.SetCancelFlag(cancel);
     archive.SetDataObserver([&bytes](uint64_t k) { bytes.Add(k); });
+    CZipExtractor extractor(archive);
     for (size_t i = 0; i < n && !stopped; ++i) {
-      outcomes[i] = RestoreOne(archive, items[i], index[i], folders, cancel);
+      outcomes[i] = RestoreOne(extractor, items[i], index[i], folders, cancel);
       report(i);
     }
     archive.SetDataObserver(nullptr);
@@ -454,6 +466,7 @@ std::vector<RestorePreview> CRestoreJob::Foresee(CBackupArchive& archive,
                                                  const std::vector<RestoreItem>& items,
                                                  const std::atomic<bool>* cancel) {
   archive.SetCancelFlag(cancel);
+  CZipExtractor extractor(archive);
   std::vector<RestorePreview> out;
   for (const RestoreItem& item : items) {
     if (cancel && cancel->load()) break;
@@ -463,7 +476,7 @@ std::vector<RestorePreview> CRestoreJob::Foresee(CBackupArchive& archive,
     const int64_t index =
         item.position < archive.paths.size() ? archive.EntryIndexFor(item.position) : -1;
     if (index < 0) {
-      p.foresight.action = CZipFile::Foresight::Action::kRefuse;
+      p.foresight.action = CZipExtractor::Foresight::Action::kRefuse;
       p.foresight.reason = "the Backup holds no entry " + EntryNameOf(item.position);
       out.push_back(std::move(p));
       continue;
@@ -503,11 +516,11 @@ std::vector<RestorePreview> CRestoreJob::Foresee(CBackupArchive& archive,
       }
     }
     if (!refusal.empty()) {
-      p.foresight.action = CZipFile::Foresight::Action::kRefuse;
+      p.foresight.action = CZipExtractor::Foresight::Action::kRefuse;
       p.foresight.reason = refusal;
     } else {
-      p.foresight = archive.ForeseeInto(missing ? -1 : folder.Get(), leaf, item.destination, index,
-                                        !item.folder.empty());
+      p.foresight = extractor.ForeseeInto(missing ? -1 : folder.Get(), leaf, item.destination,
+                                          index, !item.folder.empty());
     }
     out.push_back(std::move(p));
   }

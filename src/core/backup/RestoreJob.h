@@ -9,6 +9,7 @@
 
 #include "backup/BackupArchive.h"
 #include "backup/ProgressSink.h"
+#include "backup/ZipExtract.h"
 
 namespace tessarook {
 
@@ -55,11 +56,11 @@ struct RestoreResult {
 // when every count is 0).
 std::string RestoreSummaryText(const RestoreResult& result);
 
-// What a restore would do with one item (see CZipFile::ForeseeInto).
+// What a restore would do with one item (see CZipExtractor::ForeseeInto).
 struct RestorePreview {
   size_t position = 0;
   std::string destination;
-  CZipFile::Foresight foresight;
+  CZipExtractor::Foresight foresight;
 };
 
 // Restores files of an opened Backup whose manifest has been read. Entries
@@ -81,7 +82,7 @@ class CRestoreJob {
                                        std::vector<RestoreFailure>& refused);
 
   // Extracts each item in order, creating missing folders and replacing the
-  // data of existing files (see CZipFile::ExtractToFile; with a target folder
+  // data of existing files (see CZipExtractor::ExtractToFile; with a target folder
   // no symbolic link below it is followed); a failure is recorded and the
   // rest go on. The cancel flag
   // is polled before each file and while a file is written: a file cut short

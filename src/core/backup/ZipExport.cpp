@@ -10,6 +10,7 @@
 #include <set>
 
 #include "backup/BackupArchive.h"
+#include "backup/ZipExtract.h"
 #include "util/PrivateFiles.h"
 
 namespace tessarook {
@@ -138,6 +139,7 @@ ZipExportResult CZipExport::Run(const std::string& backupPath, const std::string
     return result;
   }
 
+  CZipExtractor extractor(backup);
   const std::vector<std::string> names = ExportEntryNames(backup.paths, style);
   const uint64_t total = names.size();
   uint64_t done = 0;
@@ -158,12 +160,12 @@ ZipExportResult CZipExport::Run(const std::string& backupPath, const std::string
       const int64_t index = backup.EntryIndexFor(i);
       if (index < 0) {
         result.skipped.push_back({source, "the Backup holds no entry " + EntryNameOf(i)});
-      } else if (!backup.ExtractToFile(copyPath, index)) {
+      } else if (!extractor.ExtractToFile(copyPath, index)) {
         if (cancel && cancel->load()) {
           cancelled = true;
           break;
         }
-        result.skipped.push_back({source, backup.LastError()});
+        result.skipped.push_back({source, extractor.LastError()});
       } else if (zip.AddFile(copyPath, names[i])) {
         ++result.filesWritten;
       } else {

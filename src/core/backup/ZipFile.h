@@ -7,7 +7,6 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 #include "backup/DeflateEngine.h"
 
@@ -24,14 +23,15 @@ struct ZipEntryFields;
 
 // One ZIP archive, either being written (Create ... Close) or being read
 // (Open ... Close). The rest of the program never talks to ZIP code directly;
-// everything goes through this class. Archives are written by CZipWriter and
+// everything goes through this class, and through CZipExtractor (ZipExtract.h)
+// for writing entries to disk files. Archives are written by CZipWriter and
 // read by CZipReader; both handle zip64 records fully.
 //
 // Entries are deflated (or stored when their data does not compress), in the
 // standard ZIP layout. Sizes are 64-bit throughout; entries of 4 GiB and more,
 // and archives past the classic limits, are written with the zip64 extensions.
 // Every entry added from a disk file records the file's Unix permission bits
-// and its last-write time, and extraction gives both back.
+// and its last-write time, and extraction (CZipExtractor) gives both back.
 //
 // Failures are reported by return value; LastError() then holds a short
 // explanation for the user. An object is used by one thread at a time.
@@ -94,70 +94,6 @@ class CZipFile {
   // `size` is smaller than the entry; otherwise sets `size` to the entry size.
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, int64_t index);
   virtual bool ExtractToMemory(void* buffer, uint64_t& size, const std::string& name);
-  // Writes the entry to a disk file, creating missing folders. The entry is
-  // first read into a temporary file beside the destination and checked
-  // (size and CRC); nothing at the destination changes before that has
-  // succeeded. A new file then gets the entry's permission bits and
-  // last-write time and is renamed into place.
-  //
-  // An existing file that already holds the entry's data (same size and CRC,
-  // then the same bytes) is not written again (LastPlaced() == kSame); only
-  // its last-write time is set to the entry's when it differs.
-  // Otherwise it keeps its owner, group and mode and gets the entry's
-  // last-write time. Where its identity matters it is rewritten in place:
-  // a file with several hard links, the target of a symbolic link at the
-  // path, a file this user does not own (unless the user is root, who can
-  // give the new file the old owner), and a file whose group or extended
-  // attributes the new file cannot take over, or in a folder the user may
-  // not write. A kill part-way through such a rewrite leaves the file part
-  // new, part old. Every other file is replaced by renaming the checked
-  // temporary file over it (flushed to disk first), so a kill or a power
-  // loss leaves the old file or the new one. A file marked read-only or not
-  // writable by this user is not replaced (see DestinationProtected). On
-  // failure the folders this call made are removed again.
-  virtual bool ExtractToFile(const std::string& diskPath, int64_t index);
-  virtual bool ExtractToFile(const std::string& diskPath, const std::string& name);
-  // As ExtractToFile (by index), for the file at `relative` ("a/b/c") below the
-  // folder `root`; nothing is written outside `root`. The root itself is made
-  // when missing and may be reached through links (it is the caller's
-  // choice); below it every folder is opened or made without following a
-  // symbolic link, and a link met on the way or at the file is a failure.
-  bool ExtractBeneath(const std::string& root, const std::string& relative, int64_t index);
-  // As ExtractBeneath (`refuseLink`) or ExtractToFile, for the file `leaf` in
-  // the folder open as `folder`, which the caller found or made; `shown`
-  // names the file in messages. Made folders are the caller's to remove.
-  bool ExtractIntoFolder(int folder, const std::string& leaf, const std::string& shown,
-                         int64_t index, bool refuseLink);
-  // As ExtractToFile (by index), except that whatever is at the path (a file
-  // of any mode, a symbolic link) is replaced by the new file: for scratch
-  // copies, where a link planted at the path must not be written through.
-  bool ExtractReplacing(const std::string& diskPath, int64_t index);
-  // True when the latest extraction failed because the destination may not be
-  // replaced (marked read-only, or this user may not write it); the
-  // destination was left as it was.
-  bool DestinationProtected() const { return m_protected; }
-  // True when the latest extraction failed because the entry's data is
-  // damaged (a CRC or size mismatch, data that does not inflate) or could
-  // not be read from the archive; the destination was left as it was.
-  bool EntryDamaged() const { return m_damaged; }
-
-  // What the latest successful extraction did at the destination.
-  enum class Placed { kCreated, kReplaced, kSame };
-  Placed LastPlaced() const { return m_placed; }
-
-  // What extracting the entry to the file `leaf` in the folder open as
-  // `folder` (-1: a folder still to be made) would do, changing nothing.
-  // `reason` says why a file is replaced: "size" (its size differs), "time"
-  // (same size, another last-write time) or "content" (same size and time,
-  // other bytes); or why it would not be restored.
-  struct Foresight {
-    enum class Action { kCreate, kReplace, kSame, kRefuse };
-    Action action = Action::kCreate;
-    std::string reason;
-  };
-  Foresight ForeseeInto(int folder, const std::string& leaf, const std::string& shown,
-                        int64_t index, bool refuseLink);
-
   // The entry's uncompressed size; 0 for an index out of range.
   virtual uint64_t GetEntrySize(int64_t index);
   // The entry's last-write time, ns since 1970; 0 for an index out of range.
@@ -195,6 +131,8 @@ class CZipFile {
   // A flag polled between blocks of data while adding or extracting a file.
   // When it becomes true the operation stops and fails. Null for none.
   void SetCancelFlag(const std::atomic<bool>* cancel);
+  // Whether the cancel flag is set.
+  bool Cancelled() const { return m_cancel && m_cancel->load(); }
 
   // Called with the byte count of every block of file data as it moves: each
   // block read from a disk file while adding it, each block decompressed
@@ -205,6 +143,11 @@ class CZipFile {
   // The reader of an archive opened for reading, for what only it offers
   // (entries as they are stored, the program's own records); null otherwise.
   const CZipReader* Reader() const { return m_reader.get(); }
+  // Whether the file with that device and inode number is the archive being
+  // read.
+  bool IsArchiveFile(uint64_t device, uint64_t inode) const {
+    return device == m_readDevice && inode == m_readInode;
+  }
 
   // The explanation of the latest failure ("" after a success).
   const std::string& LastError() const { return m_lastError; }
@@ -224,16 +167,6 @@ class CZipFile {
  private:
   bool Fail(std::string text);
   bool Succeed();
-  enum class LeafRule { kFollowLink, kRefuseLink, kReplace };
-  bool ExtractInto(int folder, const std::string& leaf, const std::string& shown, int64_t index,
-                   LeafRule rule);
-  bool ExtractByPath(const std::string& diskPath, int64_t index, LeafRule rule);
-  bool WriteEntryTo(int fd, int64_t index, const std::string& shown, std::string& error);
-  std::string DifferenceFrom(int fd, const struct stat& st, int64_t index);
-  bool SameData(int fd, int64_t index);
-  bool OverwriteWith(int from, int to, uint64_t size, uint64_t oldSize, const std::string& shown,
-                     std::string& error);
-  bool Protected(std::string text);
   ZipEntryFields FieldsFor(const std::string& name, const struct stat& st, bool deflated) const;
   std::string IdentityRecord(const struct stat& st, bool changed) const;
   bool WriteWholeEntry(const PreparedFile& file, const std::string& name);
@@ -251,16 +184,12 @@ class CZipFile {
   std::unordered_map<std::string, int64_t> m_firstByFoldedName;
   int m_searchedByName = 0;  // FindEntry calls answered without the index
   bool m_broken = false;
-  bool m_protected = false;
-  bool m_damaged = false;
-  Placed m_placed = Placed::kCreated;
   uint64_t m_readDevice = 0;  // identity of the archive being read
   uint64_t m_readInode = 0;
   bool m_lastEntryChanged = false;
   const std::atomic<bool>* m_cancel = nullptr;
   std::function<void(uint64_t)> m_observer;
   std::string m_lastError;
-  std::vector<char> m_buffer;
 };
 
 }  // namespace tessarook

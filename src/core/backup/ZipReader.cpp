@@ -15,6 +15,7 @@
 #include <unordered_map>
 
 #include "backup/ZipBytes.h"
+#include "util/FileBytes.h"
 
 namespace tessarook {
 
@@ -87,16 +88,7 @@ bool NtfsTime(uint64_t fileTime, struct timespec& out) {
 // bytes long.
 bool PreadAll(int fd, uint64_t fileSize, uint64_t offset, void* buffer, size_t size) {
   if (offset > fileSize || size > fileSize - offset) return false;
-  char* p = static_cast<char*>(buffer);
-  while (size > 0) {
-    const ssize_t r = ::pread(fd, p, size, static_cast<off_t>(offset));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    p += r;
-    size -= static_cast<size_t>(r);
-    offset += static_cast<uint64_t>(r);
-  }
-  return true;
+  return ReadAllAt(fd, buffer, size, offset);
 }
 
 // Applies the zip64 sizes, the time fields and the program's own records of

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "util/FileBytes.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
@@ -69,16 +67,7 @@ bool CRawFile::CreateTruncate(const std::string& path) {
 }
 
 bool CRawFile::ReadAt(void* data, size_t size, uint64_t offset) const {
-  char* p = static_cast<char*>(data);
-  while (size > 0) {
-    const ssize_t n = ::pread(m_fd, p, size, static_cast<off_t>(offset));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    size -= static_cast<size_t>(n);
-    offset += static_cast<uint64_t>(n);
-  }
-  return true;
+  return ReadAllAt(m_fd, data, size, offset);
 }
 
 bool CRawFile::WriteAll(const void* data, size_t size) {

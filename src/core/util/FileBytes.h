@@ -1,14 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-// Whole-buffer writes to a descriptor, and a bounded-memory copy between two
-// descriptors that lets the kernel copy (and share blocks) where it can.
+// Whole-buffer reads and writes on a descriptor, and a bounded-memory copy between
+// two descriptors that lets the kernel copy (and share blocks) where it can.
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace tessarook {
+
+// Reads exactly `size` bytes at `offset` into `data`, without moving the current
+// position, retrying after interruptions and short reads. False on a read error (errno
+// tells which) or when the file ends first (errno is then 0); what was read stays in
+// `data`.
+bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset);
 
 // Writes all of `size` bytes at the current position, retrying after interruptions
 // and short writes. False on an error (errno tells which) or when nothing is written.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
+
 #include "TestFiles.h"
 #include "exchange/RawFile.h"
 #include "util/FileBytes.h"
@@ -78,6 +80,35 @@ TEST(CopyBytes, EndsAtTheSourcesEndAndTellsReadFromWriteFaults) {
   EXPECT_EQ(CopyBytes(folder, &offset, out.Fd(), 4096, buffer).status, CopyOutcome::kReadError);
   ::close(folder);
   ::close(readOnly);
+}
+
+// Exact reads: the bytes asked for, or false with errno 0 when the file ends
+// first (keeping what was there) and errno set when it cannot be read.
+TEST(ReadAllAt, ReadsExactlyOrTellsTheEndFromAFault) {
+  TempDir tmp;
+  const std::string data = RandomBytes((1 << 20) + 77, 9);
+  WriteFile(tmp / "source", data);
+  CRawFile source;
+  ASSERT_TRUE(source.OpenRead(tmp / "source"));
+  ASSERT_EQ(::lseek(source.Fd(), 5, SEEK_SET), 5);
+  std::string got(data.size() - 1000, '\0');
+  ASSERT_TRUE(ReadAllAt(source.Fd(), got.data(), got.size(), 1000));
+  EXPECT_TRUE(got == data.substr(1000));
+  EXPECT_EQ(::lseek(source.Fd(), 0, SEEK_CUR), 5);  // the position stays
+  EXPECT_TRUE(ReadAllAt(source.Fd(), nullptr, 0, data.size() + 10));
+
+  got.assign(101, '#');
+  errno = EINVAL;
+  EXPECT_FALSE(ReadAllAt(source.Fd(), got.data(), got.size(), data.size() - 100));
+  EXPECT_EQ(errno, 0);
+  EXPECT_EQ(got.substr(0, 100), data.substr(data.size() - 100));
+  EXPECT_FALSE(source.ReadAt(got.data(), 1, data.size()));
+
+  const int folder = ::open(tmp.path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  EXPECT_FALSE(ReadAllAt(folder, got.data(), 1, 0));
+  EXPECT_EQ(errno, EISDIR);
+  ::close(folder);
 }
 
 }  // namespace
