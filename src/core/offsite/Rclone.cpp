@@ -211,7 +211,8 @@ void CRcloneProcess::Stop() {
   m_pid = -1;
 }
 
-RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const ByteProgress& progress) {
+RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const ByteProgress& progress,
+                                  const EventSink& events) {
   RcloneResult result;
   if (m_pid <= 0) {
     result.reason = "rclone was not started";
@@ -272,7 +273,9 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
       }
       for (ssize_t k = 0; k < r; ++k) {
         if (buffer[k] == '\n') {
+          const size_t known = result.events.size();
           TakeRcloneLogLine(errLine, result, progress);
+          if (events && result.events.size() > known) events(result.events.back());
           errLine.clear();
         } else if (errLine.size() < kMaxLine) {
           errLine += buffer[k];
@@ -309,7 +312,7 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
 
 RcloneResult RunRclone(const std::string& program, const std::vector<std::string>& args,
                        const std::string& input, const std::atomic<bool>* cancel,
-                       const ByteProgress& progress) {
+                       const ByteProgress& progress, const EventSink& events) {
   CRcloneProcess process;
   std::string error;
   if (!process.Start(program, args, input, &error)) {
@@ -317,7 +320,7 @@ RcloneResult RunRclone(const std::string& program, const std::vector<std::string
     result.reason = error;
     return result;
   }
-  return process.Wait(cancel, progress);
+  return process.Wait(cancel, progress, events);
 }
 
 }  // namespace tessarook
