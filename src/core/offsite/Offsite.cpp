@@ -488,26 +488,55 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   }
   if (askKind) options.encryption(IsEncryptedIn(remote, kinds.Wait(options.cancel, {}).out));
 
-  // The scheme file is moved into place as soon as it has arrived whole,
-  // while the Backups are still on their way. The folders it needs exist by
-  // then (it lies in one of them), so this run makes none.
+  // What has arrived whole is moved into place as soon as it has: the scheme
+  // file while the Backups are still on their way, the Backups once every
+  // file listed has arrived, while the run that sent them still ends. The
+  // folders the scheme file needs exist by then (it lies in one of them), so
+  // its run makes none.
   CRcloneProcess schemeMove;
   bool schemeMoving = false;
   std::string schemeError;
-  const EventSink schemeArrived = [&](const RcloneEvent& e) {
-    if (schemeMoving || e.object != schemeEntry || e.message.compare(0, 6, "Copied") != 0) return;
-    schemeMoving = schemeMove.Start(rclone,
-                                    {"moveto", RemoteChild(staging, schemeEntry),
-                                     RemoteChild(remote, schemeEntry), "--ignore-times"},
-                                    {}, &schemeError);
+  std::vector<std::string> arrived, backupFiles;
+  bool backupsFed = false;
+  const auto feedMove = [&](const std::vector<std::string>& whole) {
+    backupsFed = true;
+    for (const std::string& c : whole)
+      if (c != schemeEntry)
+        backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
+    if (!backupFiles.empty()) moveBackups.Feed(ListLines(backupFiles));
   };
-  const RcloneResult sent = copy.Wait(options.cancel, options.progress, schemeArrived);
+  const EventSink onArrival = [&](const RcloneEvent& e) {
+    if (e.message.compare(0, 6, "Copied") != 0) return;
+    if (std::find(arrived.begin(), arrived.end(), e.object) == arrived.end())
+      arrived.push_back(e.object);
+    if (!schemeMoving && e.object == schemeEntry)
+      schemeMoving = schemeMove.Start(rclone,
+                                      {"moveto", RemoteChild(staging, schemeEntry),
+                                       RemoteChild(remote, schemeEntry), "--ignore-times"},
+                                      {}, &schemeError);
+    if (!backupsFed && arrived.size() == files.size()) feedMove(arrived);
+  };
+  const RcloneResult sent = copy.Wait(options.cancel, options.progress, onArrival);
   const auto schemeMoved = [&] {
     if (!schemeMoving) return;
     schemeMoving = false;
     const RcloneResult moved = schemeMove.Wait(options.cancel, {});
     result.schemeSent = moved.Ok();
     if (!moved.Ok()) schemeError = moved.reason;
+  };
+  // The Backups now in place; the move's reason when it failed.
+  const auto backupsMoved = [&]() -> std::string {
+    if (backupFiles.empty()) return {};
+    const RcloneResult moved = moveBackups.Wait(options.cancel, {});
+    const std::vector<std::string> done = moved.Objects("Moved");
+    for (const std::string& file : backupFiles) {
+      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
+      const Outgoing& o = local.at(name + kBackupsExt + "/" + file);
+      result.sent.push_back(o.info);
+      result.bytes += o.info.size;
+    }
+    backupFiles.clear();
+    return moved.Ok() ? std::string() : moved.reason;
   };
   const auto cancelled = [&] {
     if (!options.cancel || !options.cancel->load()) return false;
@@ -520,6 +549,7 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     // What this run left in the hidden folder is of no use: free the space
     // (a full remote) as far as the remote lets us.
     schemeMoved();
+    backupsMoved();
     RunRclone(rclone, {"purge", staging});
     result.error = r.reason;
     return result;
@@ -583,7 +613,7 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     const RcloneResult resent = RunRclone(
         rclone,
         {"copy", folder, staging, "--no-check-dest", "--files-from-raw", "-", "--stats", "500ms"},
-        ListLines(differ), options.cancel, options.progress, schemeArrived);
+        ListLines(differ), options.cancel, options.progress, onArrival);
     if (cancelled()) return result;
     if (!resent.Ok()) return failed(resent);
     copied.insert(copied.end(), differ.begin(), differ.end());
@@ -592,23 +622,8 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   // All of it arrived whole: the Backups move into place. --ignore-times: a
   // Backup of other content but the same size replaces the one there even
   // where the remote keeps no times.
-  std::vector<std::string> backupFiles;
-  for (const std::string& c : copied)
-    if (c != schemeEntry)
-      backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
-  std::string failure;
-  if (!backupFiles.empty()) {
-    moveBackups.Feed(ListLines(backupFiles));
-    const RcloneResult moved = moveBackups.Wait(options.cancel, {});
-    const std::vector<std::string> done = moved.Objects("Moved");
-    for (const std::string& file : backupFiles) {
-      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
-      const Outgoing& o = local.at(name + kBackupsExt + "/" + file);
-      result.sent.push_back(o.info);
-      result.bytes += o.info.size;
-    }
-    if (!moved.Ok()) failure = moved.reason;
-  }
+  if (!backupsFed) feedMove(copied);
+  std::string failure = backupsMoved();
   schemeMoved();
   if (result.schemeSent) result.bytes += static_cast<uint64_t>(st.st_size);
   if (failure.empty()) failure = schemeError;

@@ -80,6 +80,7 @@ class CRcloneProcess {
   bool StartHeld(const std::string& program, const std::vector<std::string>& args,
                  std::string* error);
   // The input of a run started held; standard input is closed after it.
+  // As much as the socket takes is sent at once, the rest while it is waited for.
   void Feed(std::string input);
 
   // Reads its output until it ends. Polls `cancel` (may be null) a few times
@@ -92,6 +93,7 @@ class CRcloneProcess {
 
  private:
   void Stop();
+  void SendInput();  // the next part of the input, without blocking
   pid_t m_pid = -1;
   int m_in = -1, m_out = -1, m_err = -1;
   std::string m_input;
