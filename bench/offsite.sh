@@ -3,8 +3,8 @@
 # Times "tessarook-cli push" of the bench corpus's Backup against "rclone copy"
 # of the same file, both to the same rclone SFTP (and WebDAV) server on the
 # loopback address, and prints each ratio (ours / rclone copy). Every figure
-# is the median of BENCH_RUNS runs (default 3); each run starts from an empty
-# remote folder.
+# is the median of BENCH_RUNS runs (default 3), the push and rclone copy
+# taking turns; each run starts from an empty remote folder.
 #
 #   bench/offsite.sh [BUILD_DIR]        (default: build)
 #
@@ -68,22 +68,19 @@ serve webdav "$W/served-webdav" "$W/webdav.log"
 printf '[w]\ntype = webdav\nurl = http://127.0.0.1:%s/\nvendor = other\nuser = bench\npass = %s\n' \
   "$PORT" "$PASS" >>"$RCLONE_CONFIG"
 
-# measure REMOTE COMMAND...: the median time of $RUNS runs; the folder REMOTE
-# is removed through the server before each run, untimed ("-": kept).
-measure() {
-  local remote="$1" times=()
+# once REMOTE COMMAND...: the seconds one run of COMMAND takes; the folder
+# REMOTE is removed through the server before it, untimed ("-": kept).
+once() {
+  local remote="$1" start end
   shift
-  for _ in $(seq "$RUNS"); do
-    [ "$remote" = - ] || rclone purge "$remote" >/dev/null 2>&1 || true
-    sync
-    local start end
-    start=$(date +%s.%N)
-    "$@" </dev/null >/dev/null 2>"$W/err.txt" || { cat "$W/err.txt" >&2; exit 1; }
-    end=$(date +%s.%N)
-    times+=("$(python3 -c "print(f'{$end - $start:.3f}')")")
-  done
-  printf '%s\n' "${times[@]}" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'
+  [ "$remote" = - ] || rclone purge "$remote" >/dev/null 2>&1 || true
+  sync
+  start=$(date +%s.%N)
+  "$@" </dev/null >/dev/null 2>"$W/err.txt" || { cat "$W/err.txt" >&2; exit 1; }
+  end=$(date +%s.%N)
+  python3 -c "print(f'{$end - $start:.3f}')"
 }
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 ratio() { python3 -c "print(f'{$1 / max($2, 0.001):.2f}')"; }
 
 echo "load before: $(uptime)"
@@ -91,11 +88,21 @@ declare -A T
 for r in s w; do
   root="$W/served-sftp"
   [ "$r" = w ] && root="$W/served-webdav"
-  T[push$r]=$(measure "$r:nas" "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
-  cmp "$BACKUP" "$root/nas/Bench.tsbak.backups/b.zip"
-  T[again$r]=$(measure - "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
-  T[copy$r]=$(measure "$r:nas" rclone copy "$BACKUP" "$r:nas/Bench.tsbak.backups")
-  cmp "$BACKUP" "$root/nas/Bench.tsbak.backups/b.zip"
+  # The push and rclone copy take turns, so that both meet the same load.
+  pushes=() copies=() agains=()
+  for _ in $(seq "$RUNS"); do
+    t=$(once "$r:nas" "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
+    pushes+=("$t")
+    cmp "$BACKUP" "$root/nas/Bench.tsbak.backups/b.zip"
+    t=$(once - "$CLI" --schemes-dir "$S" --quiet push Bench "$r:nas")
+    agains+=("$t")
+    t=$(once "$r:nas" rclone copy "$BACKUP" "$r:nas/Bench.tsbak.backups")
+    copies+=("$t")
+    cmp "$BACKUP" "$root/nas/Bench.tsbak.backups/b.zip"
+  done
+  T[push$r]=$(median "${pushes[@]}")
+  T[again$r]=$(median "${agains[@]}")
+  T[copy$r]=$(median "${copies[@]}")
 done
 echo "load after:  $(uptime)"
 echo

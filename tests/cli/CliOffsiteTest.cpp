@@ -410,6 +410,11 @@ TEST_F(CliOffsite, CtrlCOrAServerKilledInAnUploadLeaveNoTornBackupAndTheNextPush
   }
   EXPECT_FALSE(fs::exists(root + "/nas/S.tsbak.backups/b2.zip"));
   EXPECT_EQ(LocalBackup("b2"), backup);
+  // The scheme file travels beside the Backups: in place whole, or not at all.
+  const std::string scheme = ReadFile(dir_ / "schemes/S.tsbak");
+  if (fs::exists(root + "/nas/S.tsbak")) {
+    EXPECT_EQ(ReadFile(root + "/nas/S.tsbak"), scheme);
+  }
 
   Server& again = Start("sftp", root);
   Configure(again.Config("s", pass_));
@@ -419,7 +424,9 @@ TEST_F(CliOffsite, CtrlCOrAServerKilledInAnUploadLeaveNoTornBackupAndTheNextPush
   const Result completed = Cli({"push", "S", "s:nas"});
   ASSERT_EQ(completed.status, 0) << completed.err;
   EXPECT_EQ(ReadFile(root + "/nas/S.tsbak.backups/b2.zip"), backup);
+  EXPECT_EQ(ReadFile(root + "/nas/S.tsbak"), scheme);
   EXPECT_FALSE(fs::exists(root + "/nas/.S.tsbak.push/S.tsbak.backups/b2.zip"));
+  EXPECT_FALSE(fs::exists(root + "/nas/.S.tsbak.push/S.tsbak"));
 }
 
 TEST_F(CliOffsite, FullRemoteWrongPasswordFileAsPathAndNoRcloneLoseNothing) {

@@ -9,13 +9,10 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
-#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <thread>
 
 #include "backup/BackupVerifier.h"
 #include "scheme/Scheme.h"
@@ -426,6 +423,10 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     return result;
   }
   const std::string name = SchemeNameOf(schemeFile);
+  if (name.find_first_of("\r\n") != std::string::npos) {
+    result.error = "the Scheme's name holds a line break, which rclone cannot be given";
+    return result;
+  }
   const std::string folder = FolderOf(schemeFile);
   const CBackupStore store(schemeFile);
   const std::string remoteBackups = RemoteChild(remote, name + kBackupsExt);
@@ -456,95 +457,87 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
     const std::string relative = name + kBackupsExt + "/" + now.name + ".zip";
     local[relative] = {std::move(now), std::move(lock)};
   }
-  std::vector<std::string> files;
+  // One rclone run sends the scheme file and the Backups that the remote
+  // lacks or holds otherwise into the hidden folder (--compare-dest: rclone's
+  // own comparison with what is in place; --no-check-dest: whatever an
+  // interrupted push left in the hidden folder is overwritten). One run makes
+  // the remote folders: two runs making the same folders at once are refused
+  // by servers that lock a folder while it is made (WebDAV answers "423
+  // Locked"). Beside it, rclone says whether the remote is encrypted, and the
+  // run that moves the Backups into place starts too: it waits for the list
+  // of what arrived whole (--files-from-raw on its standard input) before it
+  // acts.
+  std::vector<std::string> files{schemeEntry};
   for (const auto& [relative, o] : local) files.push_back(relative);
-
-  // The scheme file takes its own way beside the Backups, on a thread of its
-  // own: compared whole (it is small), and when the remote lacks it or holds
-  // another, sent into the hidden folder and moved into place. It is sent
-  // only once the Backups' runs have ended: two runs making the same remote
-  // folders at once are refused by servers that lock a folder while it is
-  // made (WebDAV answers "423 Locked").
-  struct SchemeOutcome {
-    bool sent = false;
-    std::string error;
-  } scheme;
-  struct Signal {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool set = false;
-    void Set() {
-      {
-        std::lock_guard<std::mutex> lock(mutex);
-        set = true;
-      }
-      changed.notify_all();
-    }
-    void Wait() {
-      std::unique_lock<std::mutex> lock(mutex);
-      changed.wait(lock, [this] { return set; });
-    }
-  } backupsDone;
-  std::thread schemeWay([&] {
-    std::string mine;
-    if (!ReadLocalTail(schemeFile, static_cast<uint64_t>(st.st_size),
-                       static_cast<uint64_t>(st.st_size), mine)) {
-      scheme.error = "cannot read " + schemeFile + ": " + std::strerror(errno);
-      return;
-    }
-    const RcloneResult there =
-        RunRclone(rclone, {"cat", RemoteChild(remote, schemeEntry)}, {}, options.cancel);
-    if (there.Ok() && there.out == mine) return;
-    backupsDone.Wait();
-    if (options.cancel && options.cancel->load()) return;
-    const std::string staged = RemoteChild(staging, schemeEntry);
-    RcloneResult step =
-        RunRclone(rclone, {"copyto", schemeFile, staged, "--no-check-dest"}, {}, options.cancel);
-    if (step.Ok())
-      step =
-          RunRclone(rclone, {"moveto", staged, RemoteChild(remote, schemeEntry), "--ignore-times"},
-                    {}, options.cancel);
-    scheme.sent = step.Ok();
-    if (!step.Ok()) scheme.error = step.reason;
-  });
-  struct Join {
-    std::thread& thread;
-    Signal& backupsDone;
-    ~Join() {
-      backupsDone.Set();
-      if (thread.joinable()) thread.join();
-    }
-  } joinSchemeWay{schemeWay, backupsDone};
-
-  // One rclone run sends the Backups the remote lacks or holds otherwise into
-  // the hidden folder (--compare-dest: rclone's own comparison with what is
-  // in place; --no-check-dest: whatever an interrupted push left in the hidden
-  // folder is overwritten). Beside it, rclone says whether the remote is
-  // encrypted and how exact its modification times are, and the run that
-  // moves the Backups into place starts too: it waits for the list of what
-  // arrived whole (--files-from-raw on its standard input) before it acts.
+  const bool anyBackup = !local.empty();
   const bool askKind = static_cast<bool>(options.encryption);
-  CRcloneProcess kinds, features, copy, moveBackups;
+  CRcloneProcess kinds, copy, moveBackups;
   std::string error;
-  const bool anyBackup = !files.empty();
   if ((askKind && !kinds.Start(rclone, {"listremotes", "--long"}, {}, &error)) ||
-      !features.Start(rclone, {"backend", "features", remote}, {}, &error) ||
+      !copy.Start(rclone,
+                  {"copy", folder, staging, "--compare-dest", remote, "--no-check-dest",
+                   "--files-from-raw", "-", "--stats", "500ms"},
+                  ListLines(files), &error) ||
       (anyBackup &&
-       (!copy.Start(rclone,
-                    {"copy", folder, staging, "--compare-dest", remote, "--no-check-dest",
-                     "--files-from-raw", "-", "--stats", "500ms"},
-                    ListLines(files), &error) ||
-        !moveBackups.StartHeld(rclone,
-                               {"move", RemoteChild(staging, name + kBackupsExt), remoteBackups,
-                                "--files-from-raw", "-", "--ignore-times"},
-                               &error)))) {
+       !moveBackups.StartHeld(rclone,
+                              {"move", RemoteChild(staging, name + kBackupsExt), remoteBackups,
+                               "--files-from-raw", "-", "--ignore-times"},
+                              &error))) {
     result.error = error;
     return result;
   }
   if (askKind) options.encryption(IsEncryptedIn(remote, kinds.Wait(options.cancel, {}).out));
-  RcloneResult sent;
-  if (anyBackup) sent = copy.Wait(options.cancel, options.progress);
-  const RcloneResult precision = features.Wait(options.cancel, {});
+
+  // What has arrived whole is moved into place as soon as it has: the scheme
+  // file while the Backups are still on their way, the Backups once every
+  // file listed has arrived, while the run that sent them still ends. The
+  // folders the scheme file needs exist by then (it lies in one of them), so
+  // its run makes none.
+  CRcloneProcess schemeMove;
+  bool schemeMoving = false;
+  std::string schemeError;
+  std::vector<std::string> arrived, backupFiles;
+  bool backupsFed = false;
+  const auto feedMove = [&](const std::vector<std::string>& whole) {
+    backupsFed = true;
+    for (const std::string& c : whole)
+      if (c != schemeEntry)
+        backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
+    if (!backupFiles.empty()) moveBackups.Feed(ListLines(backupFiles));
+  };
+  const EventSink onArrival = [&](const RcloneEvent& e) {
+    if (e.message.compare(0, 6, "Copied") != 0) return;
+    if (std::find(arrived.begin(), arrived.end(), e.object) == arrived.end())
+      arrived.push_back(e.object);
+    if (!schemeMoving && e.object == schemeEntry)
+      schemeMoving = schemeMove.Start(rclone,
+                                      {"moveto", RemoteChild(staging, schemeEntry),
+                                       RemoteChild(remote, schemeEntry), "--ignore-times"},
+                                      {}, &schemeError);
+    if (!backupsFed && arrived.size() == files.size()) feedMove(arrived);
+  };
+  const RcloneResult sent = copy.Wait(options.cancel, options.progress, onArrival);
+  const auto schemeMoved = [&] {
+    if (!schemeMoving) return;
+    schemeMoving = false;
+    const RcloneResult moved = schemeMove.Wait(options.cancel, {});
+    result.schemeSent = moved.Ok();
+    if (!moved.Ok()) schemeError = moved.reason;
+  };
+  // The Backups now in place; the move's reason when it failed.
+  const auto backupsMoved = [&]() -> std::string {
+    if (backupFiles.empty()) return {};
+    const RcloneResult moved = moveBackups.Wait(options.cancel, {});
+    const std::vector<std::string> done = moved.Objects("Moved");
+    for (const std::string& file : backupFiles) {
+      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
+      const Outgoing& o = local.at(name + kBackupsExt + "/" + file);
+      result.sent.push_back(o.info);
+      result.bytes += o.info.size;
+    }
+    backupFiles.clear();
+    return moved.Ok() ? std::string() : moved.reason;
+  };
   const auto cancelled = [&] {
     if (!options.cancel || !options.cancel->load()) return false;
     result.status = OffsiteStatus::kCancelled;
@@ -555,73 +548,85 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   const auto failed = [&](const RcloneResult& r) {
     // What this run left in the hidden folder is of no use: free the space
     // (a full remote) as far as the remote lets us.
-    backupsDone.Set();
-    if (schemeWay.joinable()) schemeWay.join();
+    schemeMoved();
+    backupsMoved();
     RunRclone(rclone, {"purge", staging});
     result.error = r.reason;
     return result;
   };
-  std::vector<std::string> copied;
-  if (anyBackup) {
-    if (!sent.Ok()) return failed(sent);
-    copied = sent.Objects("Copied");
-    if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != copied.size()) {
-      RcloneResult unreadable = sent;
-      unreadable.reason = "rclone's log does not say which files it sent";
-      return failed(unreadable);
-    }
+  if (!sent.Ok()) return failed(sent);
+  std::vector<std::string> copied = sent.Objects("Copied");
+  if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != copied.size()) {
+    RcloneResult unreadable = sent;
+    unreadable.reason = "rclone's log does not say which files it sent";
+    return failed(unreadable);
   }
+  const auto wasCopied = [&](const std::string& relative) {
+    return std::find(copied.begin(), copied.end(), relative) != copied.end();
+  };
 
-  // A remote that keeps no modification times compares by size alone: a
-  // Backup taken again under its name may have the same size. Its last bytes
-  // tell.
-  CJsonValue json;
-  const bool timesKept = precision.Ok() && json.Parse(precision.out) && json.IsObject() &&
-                         json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
-  if (!timesKept && anyBackup) {
-    std::vector<std::string> differ;
+  // What rclone judged the same needs a second look only where its judgement
+  // may miss a change. The scheme file is compared whole (it is small): its
+  // size may stay and its time be too coarse. A remote that keeps no
+  // modification times compares Backups by size alone, and a Backup taken
+  // again under its name may have the same size: their last bytes tell. The
+  // remote's kind of times is asked for only then, or for pruning.
+  bool anyBackupLeft = false;
+  for (const auto& [relative, o] : local) anyBackupLeft = anyBackupLeft || !wasCopied(relative);
+  const bool schemeLeft = !wasCopied(schemeEntry);
+  CRcloneProcess features, schemeThere;
+  if (((anyBackupLeft || options.prune.Any()) &&
+       !features.Start(rclone, {"backend", "features", remote}, {}, &error)) ||
+      (schemeLeft &&
+       !schemeThere.Start(rclone, {"cat", RemoteChild(remote, schemeEntry)}, {}, &error))) {
+    result.error = error;
+    return result;
+  }
+  std::vector<std::string> differ;
+  if (schemeLeft) {
+    std::string mine;
+    if (!ReadLocalTail(schemeFile, static_cast<uint64_t>(st.st_size),
+                       static_cast<uint64_t>(st.st_size), mine)) {
+      result.error = "cannot read " + schemeFile + ": " + std::strerror(errno);
+      return result;
+    }
+    const RcloneResult there = schemeThere.Wait(options.cancel, {});
+    if (!there.Ok() || there.out != mine) differ.push_back(schemeEntry);
+  }
+  bool timesKept = false;
+  if (anyBackupLeft || options.prune.Any()) {
+    const RcloneResult precision = features.Wait(options.cancel, {});
+    CJsonValue json;
+    timesKept = precision.Ok() && json.Parse(precision.out) && json.IsObject() &&
+                json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
+  }
+  if (!timesKept && anyBackupLeft) {
     for (const auto& [relative, o] : local) {
-      if (std::find(copied.begin(), copied.end(), relative) != copied.end()) continue;
+      if (wasCopied(relative)) continue;
       if (!SameTail(rclone, RemoteChild(remote, relative), o.info.path, o.info.size,
                     options.cancel))
         differ.push_back(relative);
     }
+  }
+  if (cancelled()) return result;
+  if (!differ.empty()) {
+    const RcloneResult resent = RunRclone(
+        rclone,
+        {"copy", folder, staging, "--no-check-dest", "--files-from-raw", "-", "--stats", "500ms"},
+        ListLines(differ), options.cancel, options.progress, onArrival);
     if (cancelled()) return result;
-    if (!differ.empty()) {
-      const RcloneResult resent = RunRclone(
-          rclone,
-          {"copy", folder, staging, "--no-check-dest", "--files-from-raw", "-", "--stats", "500ms"},
-          ListLines(differ), options.cancel, options.progress);
-      if (cancelled()) return result;
-      if (!resent.Ok()) return failed(resent);
-      copied.insert(copied.end(), differ.begin(), differ.end());
-    }
+    if (!resent.Ok()) return failed(resent);
+    copied.insert(copied.end(), differ.begin(), differ.end());
   }
 
   // All of it arrived whole: the Backups move into place. --ignore-times: a
   // Backup of other content but the same size replaces the one there even
   // where the remote keeps no times.
-  std::vector<std::string> backupFiles;
-  for (const std::string& c : copied)
-    backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
-  std::string failure;
-  if (!backupFiles.empty()) {
-    moveBackups.Feed(ListLines(backupFiles));
-    const RcloneResult moved = moveBackups.Wait(options.cancel, {});
-    const std::vector<std::string> done = moved.Objects("Moved");
-    for (const std::string& file : backupFiles) {
-      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
-      const Outgoing& o = local.at(name + kBackupsExt + "/" + file);
-      result.sent.push_back(o.info);
-      result.bytes += o.info.size;
-    }
-    if (!moved.Ok()) failure = moved.reason;
-  }
-  backupsDone.Set();
-  if (schemeWay.joinable()) schemeWay.join();
-  result.schemeSent = scheme.sent;
-  if (scheme.sent) result.bytes += static_cast<uint64_t>(st.st_size);
-  if (failure.empty()) failure = scheme.error;
+  if (!backupsFed) feedMove(copied);
+  std::string failure = backupsMoved();
+  schemeMoved();
+  if (result.schemeSent) result.bytes += static_cast<uint64_t>(st.st_size);
+  if (failure.empty()) failure = schemeError;
   local.clear();
   SortBackups(result.sent, BackupSort::kTime);
   if (cancelled()) return result;

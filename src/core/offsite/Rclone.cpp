@@ -192,7 +192,19 @@ void CRcloneProcess::Feed(std::string input) {
   m_held = false;
   m_input = std::move(input);
   m_inputDone = 0;
-  if (m_input.empty()) CloseFd(m_in);
+  // Sent at once as far as the socket takes it: the child may act before
+  // anyone waits for it.
+  SendInput();
+}
+
+void CRcloneProcess::SendInput() {
+  if (m_in < 0) return;
+  const ssize_t w = m_inputDone < m_input.size()
+                        ? ::send(m_in, m_input.data() + m_inputDone, m_input.size() - m_inputDone,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT)
+                        : 0;
+  if (w > 0) m_inputDone += static_cast<size_t>(w);
+  if ((w < 0 && errno != EAGAIN && errno != EINTR) || m_inputDone >= m_input.size()) CloseFd(m_in);
 }
 
 void CRcloneProcess::Stop() {
@@ -211,7 +223,8 @@ void CRcloneProcess::Stop() {
   m_pid = -1;
 }
 
-RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const ByteProgress& progress) {
+RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const ByteProgress& progress,
+                                  const EventSink& events) {
   RcloneResult result;
   if (m_pid <= 0) {
     result.reason = "rclone was not started";
@@ -251,11 +264,7 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
       if (fds[i].revents == 0) continue;
       int& fd = *owners[i];
       if (&fd == &m_in) {
-        const ssize_t w = ::send(fd, m_input.data() + m_inputDone, m_input.size() - m_inputDone,
-                                 MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (w > 0) m_inputDone += static_cast<size_t>(w);
-        if ((w < 0 && errno != EAGAIN && errno != EINTR) || m_inputDone >= m_input.size())
-          CloseFd(m_in);
+        SendInput();
         continue;
       }
       const ssize_t r = ::read(fd, buffer, sizeof buffer);
@@ -272,7 +281,9 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
       }
       for (ssize_t k = 0; k < r; ++k) {
         if (buffer[k] == '\n') {
+          const size_t known = result.events.size();
           TakeRcloneLogLine(errLine, result, progress);
+          if (events && result.events.size() > known) events(result.events.back());
           errLine.clear();
         } else if (errLine.size() < kMaxLine) {
           errLine += buffer[k];
@@ -309,7 +320,7 @@ RcloneResult CRcloneProcess::Wait(const std::atomic<bool>* cancel, const BytePro
 
 RcloneResult RunRclone(const std::string& program, const std::vector<std::string>& args,
                        const std::string& input, const std::atomic<bool>* cancel,
-                       const ByteProgress& progress) {
+                       const ByteProgress& progress, const EventSink& events) {
   CRcloneProcess process;
   std::string error;
   if (!process.Start(program, args, input, &error)) {
@@ -317,7 +328,7 @@ RcloneResult RunRclone(const std::string& program, const std::vector<std::string
     result.reason = error;
     return result;
   }
-  return process.Wait(cancel, progress);
+  return process.Wait(cancel, progress, events);
 }
 
 }  // namespace tessarook

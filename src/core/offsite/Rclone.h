@@ -28,6 +28,10 @@ inline constexpr const char* kRcloneMissingText =
 // Called with bytes done and bytes in all, as rclone's statistics report them.
 using ByteProgress = std::function<void(uint64_t done, uint64_t total)>;
 
+struct RcloneEvent;
+// Called with each line of rclone's log that names an object, as it comes.
+using EventSink = std::function<void(const RcloneEvent&)>;
+
 // One line of rclone's log that names an object, e.g. {"Copied (new)", "a/b.zip"}.
 struct RcloneEvent {
   std::string level;  // "info", "error", ...
@@ -76,16 +80,20 @@ class CRcloneProcess {
   bool StartHeld(const std::string& program, const std::vector<std::string>& args,
                  std::string* error);
   // The input of a run started held; standard input is closed after it.
+  // As much as the socket takes is sent at once, the rest while it is waited for.
   void Feed(std::string input);
 
   // Reads its output until it ends. Polls `cancel` (may be null) a few times
   // a second; when set, the child is stopped (SIGTERM, then SIGKILL after a
   // few seconds) and the result is kCancelled. `progress` (may be empty) is
-  // called on this thread for every statistics line.
-  RcloneResult Wait(const std::atomic<bool>* cancel, const ByteProgress& progress);
+  // called on this thread for every statistics line, `events` (may be empty)
+  // for every line that names an object, while rclone still runs.
+  RcloneResult Wait(const std::atomic<bool>* cancel, const ByteProgress& progress,
+                    const EventSink& events = {});
 
  private:
   void Stop();
+  void SendInput();  // the next part of the input, without blocking
   pid_t m_pid = -1;
   int m_in = -1, m_out = -1, m_err = -1;
   std::string m_input;
@@ -97,7 +105,7 @@ class CRcloneProcess {
 // Starts and waits in one go.
 RcloneResult RunRclone(const std::string& program, const std::vector<std::string>& args,
                        const std::string& input = {}, const std::atomic<bool>* cancel = nullptr,
-                       const ByteProgress& progress = {});
+                       const ByteProgress& progress = {}, const EventSink& events = {});
 
 // Takes one line of rclone's standard error into `result`: statistics go to
 // `progress`, errors to `reason`, lines naming an object to `events`.
