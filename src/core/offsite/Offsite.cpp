@@ -17,7 +17,9 @@
 #include "backup/BackupVerifier.h"
 #include "scheme/Scheme.h"
 #include "util/AtomicFile.h"
+#include "util/FileBytes.h"
 #include "util/JsonReader.h"
+#include "util/OpenBeneath.h"
 #include "util/PartialFiles.h"
 #include "util/PrivateFiles.h"
 
@@ -144,30 +146,12 @@ std::string LocalForRclone(const std::string& path) {
   return "./" + path;
 }
 
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
 // The last `count` bytes of the local file; false when they cannot be read.
 bool ReadLocalTail(const std::string& path, uint64_t size, uint64_t count, std::string& out) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  const CFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.IsOpen()) return false;
   out.assign(count, '\0');
-  uint64_t done = 0;
-  while (done < count) {
-    const ssize_t r =
-        ::pread(fd, out.data() + done, count - done, static_cast<off_t>(size - count + done));
-    if (r <= 0) {
-      if (r < 0 && errno == EINTR) continue;
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<uint64_t>(r);
-  }
-  ::close(fd);
-  return true;
+  return ReadAllAt(file.Get(), out.data(), count, size - count);
 }
 
 // True when the remote file ends in the same bytes as the local one (sizes
