@@ -14,6 +14,8 @@ namespace {
 constexpr unsigned kTableBits = 10;  // codes up to this long are found in one look-up
 constexpr unsigned kMaxBits = 15;
 constexpr unsigned kMaxPadBytes = 16;  // zeros read past the end before giving up
+// Runs of literals are skipped this many bits at a time (see CHuffman::Run).
+constexpr unsigned kRunBits = 12;
 
 // The stream's bits, least significant first, with at least 56 of them at
 // hand after Refill.
@@ -42,6 +44,7 @@ class CBits {
     }
     return m_pad <= kMaxPadBytes;
   }
+  unsigned Available() const { return m_count; }
   uint64_t Peek(unsigned n) const { return m_buf & ((uint64_t{1} << n) - 1); }
   void Skip(unsigned n) {
     m_buf >>= n;
@@ -147,8 +150,14 @@ class CHuffman {
            j += 1u << (len - kTableBits))
         sub[j] = entry;
     }
+    if (kind == CodeKind::kLiteralLength) BuildRuns();
     return true;
   }
+
+  // For the next kRunBits bits: how many of them the literals they begin
+  // with take, as many whole literal codes as fit; 0 when they begin with
+  // anything else (a length, the end code, a code longer than kTableBits).
+  unsigned Run(const CBits& bits) const { return m_runs[bits.Peek(kRunBits)]; }
 
   // The entry of the code the bits begin with (nothing is consumed).
   uint32_t Look(const CBits& bits) const {
@@ -158,19 +167,38 @@ class CHuffman {
   }
 
  private:
+  // A literal code is known by its first bits alone, so the codes that fit
+  // in the bits of a run can be read one after another from them, whatever
+  // follows.
+  void BuildRuns() {
+    for (unsigned w = 0; w < (1u << kRunBits); ++w) {
+      unsigned used = 0;
+      for (;;) {
+        const uint32_t e = m_table[(w >> used) & ((1u << kTableBits) - 1)];
+        const unsigned len = e & kBitsMask;
+        if (e & (kSubtable | kMatch | kSpecial) || len > kRunBits - used) break;
+        used += len;
+      }
+      m_runs[w] = static_cast<uint8_t>(used);
+    }
+  }
+
   uint32_t m_table[1u << kTableBits];
   std::vector<uint32_t> m_sub;
   unsigned m_subBits = 0;
+  uint8_t m_runs[1u << kRunBits] = {};
 };
 
-// Follows the codes of one block up to its end code. The distance after a
-// length is looked up for every symbol and skipped only after a length, so
-// that literals and matches take the same path.
+// Follows the codes of one block up to its end code: each turn a run of
+// literals (perhaps none), then one symbol. The distance after a length is
+// looked up for every symbol and skipped only after a length, so that
+// literals and matches take the same path.
 bool SkipCodes(CBits& stream, const CHuffman& litlen, const CHuffman& dist) {
   CBits bits = stream;  // a copy the compiler can keep in registers
   bool ok = false;
   for (;;) {
     if (!bits.Refill()) break;
+    bits.Skip(litlen.Run(bits));
     const uint32_t e = litlen.Look(bits);
     if (e & kSpecial) {
       ok = (e & ~kBitsMask) == kEndOfBlock;
@@ -178,6 +206,9 @@ bool SkipCodes(CBits& stream, const CHuffman& litlen, const CHuffman& dist) {
       break;
     }
     bits.Skip(e & kBitsMask);
+    // A distance takes up to 28 bits; after a long run and a long length
+    // fewer may be at hand.
+    if (bits.Available() < 28 && !bits.Refill()) break;
     const uint32_t d = dist.Look(bits);
     const uint32_t match = (e & kMatch) ? ~0u : 0u;
     if (d & kSpecial & match) break;
