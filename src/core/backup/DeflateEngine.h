@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/OpenBeneath.h"
@@ -83,11 +85,33 @@ struct PreparedFile {
 // several threads at once.
 PreparedFile PrepareFile(const std::string& path, int level = kDeflateLevel);
 
+// Allocates without setting the bytes: a buffer about to be filled is not
+// cleared first.
+template <class T>
+struct CUnclearedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = CUnclearedAllocator<U>;
+  };
+  CUnclearedAllocator() = default;
+  template <class U>
+  CUnclearedAllocator(const CUnclearedAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using UnclearedBytes = std::vector<char, CUnclearedAllocator<char>>;
+
 // One piece of a long entry, deflated.
 struct DeflatedPiece {
-  std::vector<char> data;  // deflate blocks, ending byte-aligned, none final
-  uint32_t crc = 0;        // CRC-32 of the piece's uncompressed bytes
-  size_t size = 0;         // the piece's uncompressed size
+  UnclearedBytes data;  // deflate blocks, ending byte-aligned, none final
+  uint32_t crc = 0;     // CRC-32 of the piece's uncompressed bytes
+  size_t size = 0;      // the piece's uncompressed size
   bool ok = false;
 };
 
