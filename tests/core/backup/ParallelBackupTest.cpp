@@ -44,6 +44,25 @@ std::string Noise(size_t size, unsigned seed) {
   return out;
 }
 
+// Bytes of very unequal frequency, so that codes of every length up to the
+// longest are used, with long matches from as far back as a match reaches.
+std::string Skewed(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::geometric_distribution<int> byteOf(0.3);
+  std::string out;
+  out.reserve(size + 300);
+  while (out.size() < size) {
+    if (out.size() > 40000 && rng() % 8 == 0) {
+      const std::string copy = out.substr(out.size() - 32768 + rng() % 64, 3 + rng() % 256);
+      out += copy;
+    } else {
+      out.push_back(static_cast<char>(std::min(255, byteOf(rng))));
+    }
+  }
+  out.resize(size);
+  return out;
+}
+
 // Deletes some listed files once the list is made, before any is read.
 struct VanishAfterListing : tessarook::IProgressSink {
   std::vector<std::string> doomed;
@@ -240,16 +259,18 @@ TEST(ParallelBackup, PiecesOfAnyContentAndSizeJoinIntoOneStream) {
   std::string whole, joined;
   unsigned seed = 0;
   // Every level, every kind of block libdeflate makes (stored, fixed,
-  // dynamic), and pieces of many sizes, so that they end anywhere in a byte.
+  // dynamic), codes of every length, and pieces of many sizes, so that they
+  // end anywhere in a byte.
   for (int level : {1, 6, 9}) {
     for (size_t size : {size_t{1}, size_t{2}, size_t{3}, size_t{100}, size_t{5000}, size_t{70001},
                         tessarook::kStreamPiece}) {
-      for (int kind = 0; kind < 4; ++kind) {
+      for (int kind = 0; kind < 5; ++kind) {
         ++seed;
         const std::string data = kind == 0   ? Text(size, seed)
                                  : kind == 1 ? Noise(size, seed)
                                  : kind == 2 ? std::string(size, '\0')
-                                             : Text(size / 2, seed) + Noise(size - size / 2, seed);
+                                 : kind == 3 ? Text(size / 2, seed) + Noise(size - size / 2, seed)
+                                             : Skewed(size, seed);
         const tessarook::DeflatedPiece piece =
             tessarook::DeflatePiece(data.data(), data.size(), level);
         ASSERT_TRUE(piece.ok) << size << " " << kind << " level " << level;
