@@ -45,6 +45,8 @@ namespace tessarook {
 inline constexpr size_t kWholeFileLimit = size_t{4} << 20;
 inline constexpr size_t kStreamPiece = size_t{1} << 20;
 inline constexpr size_t kPiecesPerWorker = 2;
+// At the fastest level a piece is deflated in parts of this size.
+inline constexpr size_t kFastPart = 65535;
 inline constexpr uint64_t kAheadBytesPerWorker = uint64_t{8} << 20;
 inline constexpr size_t kAheadFilesPerWorker = 64;
 inline constexpr int kDeflateLevel = 6;

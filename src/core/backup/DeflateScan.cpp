@@ -232,15 +232,18 @@ struct CFixedCodes {
   }
 };
 
-bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
+// Reads a dynamic block's code lengths: `nlen` for literals and lengths,
+// then `ndist` for distances, into `lengths`.
+bool ReadCodeLengths(CBits& bits, unsigned char (&lengths)[286 + 30], unsigned& nlen,
+                     unsigned& ndist) {
   static constexpr unsigned char kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                11, 4,  12, 3, 13, 2, 14, 1, 15};
   if (!bits.Refill()) return false;
-  const unsigned nlen = static_cast<unsigned>(bits.Take(5)) + 257;
-  const unsigned ndist = static_cast<unsigned>(bits.Take(5)) + 1;
+  nlen = static_cast<unsigned>(bits.Take(5)) + 257;
+  ndist = static_cast<unsigned>(bits.Take(5)) + 1;
   const unsigned ncode = static_cast<unsigned>(bits.Take(4)) + 4;
   if (nlen > 286 || ndist > 30) return false;
-  unsigned char lengths[286 + 30] = {};
+  std::fill(std::begin(lengths), std::end(lengths), 0);
   for (unsigned i = 0; i < ncode; ++i) {
     if (!bits.Refill()) return false;
     lengths[kOrder[i]] = static_cast<unsigned char>(bits.Take(3));
@@ -273,9 +276,31 @@ bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
     std::fill(lengths + i, lengths + i + repeat, value);
     i += repeat;
   }
-  if (lengths[256] == 0) return false;  // no end code
-  return litlen.Build(lengths, nlen, CodeKind::kLiteralLength) &&
+  return lengths[256] != 0;  // a block without an end code cannot end
+}
+
+bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
+  unsigned char lengths[286 + 30];
+  unsigned nlen = 0, ndist = 0;
+  return ReadCodeLengths(bits, lengths, nlen, ndist) &&
+         litlen.Build(lengths, nlen, CodeKind::kLiteralLength) &&
          dist.Build(lengths + nlen, ndist, CodeKind::kDistance);
+}
+
+// The end code's bits in the order they stand in the stream, for the
+// literal and length code of `nlen` `lengths`; its length in `len`.
+uint32_t EndCodeBits(const unsigned char* lengths, unsigned nlen, unsigned& len) {
+  uint16_t count[kMaxBits + 1] = {};
+  for (unsigned i = 0; i < nlen; ++i) ++count[lengths[i]];
+  count[0] = 0;
+  len = lengths[256];
+  unsigned code = 0;
+  for (unsigned l = 1; l < len; ++l) code = (code + count[l]) << 1;
+  // Among codes of the same length, symbols take them in their order.
+  for (unsigned sym = 0; sym < 256; ++sym) code += lengths[sym] == len;
+  uint32_t reversed = 0;
+  for (unsigned b = 0; b < len; ++b) reversed |= ((code >> b) & 1u) << (len - 1 - b);
+  return reversed;
 }
 
 }  // namespace
@@ -316,6 +341,54 @@ bool ScanDeflate(const unsigned char* data, size_t size, DeflateLayout& layout) 
       return true;
     }
   }
+}
+
+bool FindSingleBlockLayout(const unsigned char* data, size_t size, DeflateLayout& layout) {
+  if (size == 0) return false;
+  CBits bits(data, size);
+  if (!bits.Refill() || bits.Take(1) != 1) return false;  // more blocks follow
+  const uint64_t endBits = uint64_t{size} * 8;
+  switch (bits.Take(2)) {
+    case 0: {  // stored: ends on a byte boundary
+      bits.AlignToByte();
+      if (!bits.Refill()) return false;
+      const uint64_t length = bits.Take(16);
+      if (length != (~bits.Take(16) & 0xFFFFu) || size != 5 + length) return false;
+      layout = {0, endBits};
+      return true;
+    }
+    case 2:
+      break;
+    default:  // fixed codes: the end code is all zeros, which cannot be told from padding
+      return false;
+  }
+  unsigned char lengths[286 + 30];
+  unsigned nlen = 0, ndist = 0;
+  if (!ReadCodeLengths(bits, lengths, nlen, ndist)) return false;
+  const uint64_t codesStart = bits.Position();
+  unsigned len = 0;
+  const uint32_t end = EndCodeBits(lengths, nlen, len);
+  // The stream ends with the end code and fewer than eight zero bits. Unless
+  // the end code is all zeros, only one place in the last byte fits that.
+  if (end == 0) return false;
+  const size_t tailBytes = std::min<size_t>(size, 4);
+  const uint64_t tailStart = endBits - tailBytes * 8;
+  uint64_t tail = 0;
+  for (size_t i = 0; i < tailBytes; ++i) tail |= uint64_t{data[tailStart / 8 + i]} << (8 * i);
+  unsigned found = 0;
+  uint64_t at = 0;
+  for (uint64_t e = endBits; e + 8 > endBits && e >= tailStart + len && e >= codesStart + len;
+       --e) {
+    const uint64_t after = tail >> (e - tailStart);
+    const uint64_t code = (tail >> (e - len - tailStart)) & ((uint64_t{1} << len) - 1);
+    if (after == 0 && code == end) {
+      ++found;
+      at = e;
+    }
+  }
+  if (found != 1) return false;
+  layout = {0, at};
+  return true;
 }
 
 }  // namespace tessarook

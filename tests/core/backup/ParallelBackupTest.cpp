@@ -2,6 +2,7 @@
 // The parallel engine: whatever the number of workers, entry i is file i, a
 // skipped file takes no number, and the archive other tools read is the same.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "backup/BackupArchive.h"
 #include "backup/BackupJob.h"
 #include "backup/DeflateEngine.h"
+#include "backup/DeflateScan.h"
 #include "backup/ZipReader.h"
 #include "util/TaskPool.h"
 
@@ -291,4 +293,40 @@ TEST(ParallelBackup, PiecesOfAnyContentAndSizeJoinIntoOneStream) {
                             " " + Quote(dir / "joined"));
   ASSERT_EQ(r.status, 0);
   EXPECT_TRUE(r.out == whole);
+}
+
+TEST(ParallelBackup, AOneBlockStreamsEndIsTheOneItsCodesReach) {
+  // Whenever the end is told from the header and the last bits, it is where
+  // following the codes ends; and it is told for parts of the fastest level
+  // that libdeflate makes one block (all but those with very many matches).
+  int told = 0, cases = 0;
+  unsigned seed = 100;
+  for (int level : {1, 6, 9}) {
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+    ASSERT_NE(compressor, nullptr);
+    for (size_t size : {size_t{1}, size_t{7}, size_t{300}, size_t{5000}, tessarook::kFastPart}) {
+      int toldHere = 0;
+      for (int kind = 0; kind < 4; ++kind) {
+        ++seed;
+        const std::string data = kind == 0   ? Text(size, seed)
+                                 : kind == 1 ? Noise(size, seed)
+                                 : kind == 2 ? Skewed(size, seed)
+                                             : Text(size / 2, seed) + Noise(size - size / 2, seed);
+        std::vector<unsigned char> out(libdeflate_deflate_compress_bound(compressor, size));
+        out.resize(
+            libdeflate_deflate_compress(compressor, data.data(), size, out.data(), out.size()));
+        tessarook::DeflateLayout scanned, found;
+        ASSERT_TRUE(tessarook::ScanDeflate(out.data(), out.size(), scanned));
+        ++cases;
+        if (!tessarook::FindSingleBlockLayout(out.data(), out.size(), found)) continue;
+        ++told;
+        toldHere += kind == 1 || kind == 3;
+        EXPECT_EQ(found.finalHeaderBit, scanned.finalHeaderBit) << level << " " << size;
+        EXPECT_EQ(found.endBit, scanned.endBit) << level << " " << size << " " << kind;
+      }
+      if (level == 1 && size == tessarook::kFastPart) EXPECT_EQ(toldHere, 2) << "a part not told";
+    }
+    libdeflate_free_compressor(compressor);
+  }
+  EXPECT_GT(told, cases / 2);
 }
