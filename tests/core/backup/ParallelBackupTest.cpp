@@ -324,7 +324,9 @@ TEST(ParallelBackup, AOneBlockStreamsEndIsTheOneItsCodesReach) {
         EXPECT_EQ(found.finalHeaderBit, scanned.finalHeaderBit) << level << " " << size;
         EXPECT_EQ(found.endBit, scanned.endBit) << level << " " << size << " " << kind;
       }
-      if (level == 1 && size == tessarook::kFastPart) EXPECT_EQ(toldHere, 2) << "a part not told";
+      if (level == 1 && size == tessarook::kFastPart) {
+        EXPECT_EQ(toldHere, 2) << "a part not told";
+      }
     }
     libdeflate_free_compressor(compressor);
   }
