@@ -144,26 +144,21 @@ PreparedFile PrepareFile(const std::string& path, int level) {
   return f;
 }
 
-DeflatedPiece DeflatePiece(const char* data, size_t size, int level) {
-  DeflatedPiece piece;
-  piece.size = size;
-  piece.crc = static_cast<uint32_t>(libdeflate_crc32(0, data, size));
-  libdeflate_compressor* compressor = Local().For(level);
-  if (!compressor || size == 0) return piece;
-  piece.data.resize(libdeflate_deflate_compress_bound(compressor, size) + 6);
-  auto* bytes = reinterpret_cast<unsigned char*>(piece.data.data());
-  const size_t packed =
-      libdeflate_deflate_compress(compressor, data, size, bytes, piece.data.size() - 6);
-  if (packed == 0) return piece;
+namespace {
 
-  // The piece is a whole deflate stream of its own; its last block is marked
-  // final. Following its codes (without inflating) finds where that block's
-  // header starts and where the stream ends within its last byte.
+// Makes the deflate stream of `packed` bytes at `bytes` one that another can
+// follow: its final block not final, and its end on a byte boundary (an empty
+// stored block). Up to 5 bytes are added after `packed`; the new size, or 0
+// when the stream is not well formed.
+size_t Unfinish(unsigned char* bytes, size_t packed) {
+  // The stream is a whole one of its own; its last block is marked final.
+  // Where that block's header starts and where the stream ends within its
+  // last byte is found from its header alone when it is the only block, else
+  // by following its codes (without inflating).
   DeflateLayout layout;
-  if (!ScanDeflate(bytes, packed, layout) || (layout.endBit + 7) / 8 != packed) return piece;
-
-  // Not final any more; and the stream is made to end on a byte boundary
-  // with an empty stored block, so the next piece can follow at once.
+  if (!FindSingleBlockLayout(bytes, packed, layout) && !ScanDeflate(bytes, packed, layout))
+    return 0;
+  if ((layout.endBit + 7) / 8 != packed) return 0;
   bytes[layout.finalHeaderBit / 8] &=
       static_cast<unsigned char>(~(1u << (layout.finalHeaderBit % 8)));
   const unsigned unused = static_cast<unsigned>(packed * 8 - layout.endBit);
@@ -172,6 +167,33 @@ DeflatedPiece DeflatePiece(const char* data, size_t size, int level) {
     bytes[end - 1] &= static_cast<unsigned char>((1u << (8 - unused)) - 1u);
     if (unused < 3) bytes[end++] = 0;  // the stored block's header spills over
     for (unsigned char c : {0x00, 0x00, 0xff, 0xff}) bytes[end++] = c;
+  }
+  return end;
+}
+
+}  // namespace
+
+DeflatedPiece DeflatePiece(const char* data, size_t size, int level) {
+  DeflatedPiece piece;
+  piece.size = size;
+  piece.crc = static_cast<uint32_t>(libdeflate_crc32(0, data, size));
+  libdeflate_compressor* compressor = Local().For(level);
+  if (!compressor || size == 0) return piece;
+  // At the fastest level the piece is deflated in parts small enough to
+  // come out as one block each, whose end is found without following codes.
+  const size_t part = ClampDeflateLevel(level) == kMinDeflateLevel ? kFastPart : size;
+  const size_t parts = (size + part - 1) / part;
+  piece.data.resize(parts * (libdeflate_deflate_compress_bound(compressor, part) + 6));
+  auto* bytes = reinterpret_cast<unsigned char*>(piece.data.data());
+  size_t end = 0;
+  for (size_t at = 0; at < size; at += part) {
+    const size_t n = std::min(part, size - at);
+    const size_t room = piece.data.size() - end;
+    const size_t packed =
+        libdeflate_deflate_compress(compressor, data + at, n, bytes + end, room - 6);
+    const size_t unfinished = packed == 0 ? 0 : Unfinish(bytes + end, packed);
+    if (unfinished == 0) return piece;
+    end += unfinished;
   }
   piece.data.resize(end);
   piece.ok = true;

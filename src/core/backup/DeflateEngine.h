@@ -6,7 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "util/OpenBeneath.h"
@@ -19,12 +21,14 @@ namespace tessarook {
 // A file smaller than kWholeFileLimit is read in one piece and deflated in one
 // call of libdeflate, at the level asked for (1 fastest .. 9 smallest;
 // kDeflateLevel unless told otherwise). A larger file is read in pieces of
-// kStreamPiece bytes; each piece is deflated on its own by libdeflate, then
-// its final block (found by following the codes, see DeflateScan.h) is
-// marked not final and the piece ended on a byte boundary (an empty stored
-// block), so the pieces joined in order, followed by kFinalEmptyBlock, form
-// one deflate stream for the whole entry. The pieces' CRCs are joined
-// likewise.
+// kStreamPiece bytes; each piece is deflated on its own by libdeflate (at
+// the fastest level in parts of kFastPart bytes, which libdeflate mostly
+// makes one block each: a part then costs no look at its codes, and the
+// output is about 4-6 % larger than from whole pieces), then its final block
+// (see DeflateScan.h) is marked not final and the piece ended on a byte
+// boundary (an empty stored block), so the pieces joined in order, followed
+// by kFinalEmptyBlock, form one deflate stream for the whole entry. The
+// pieces' CRCs are joined likewise.
 //
 // Memory, per worker: one whole file being compressed and its compressed form
 // (2 x kWholeFileLimit, 8 MiB) or one piece and its compressed form (2 MiB),
@@ -43,6 +47,8 @@ namespace tessarook {
 inline constexpr size_t kWholeFileLimit = size_t{4} << 20;
 inline constexpr size_t kStreamPiece = size_t{1} << 20;
 inline constexpr size_t kPiecesPerWorker = 2;
+// At the fastest level a piece is deflated in parts of this size.
+inline constexpr size_t kFastPart = 65535;
 inline constexpr uint64_t kAheadBytesPerWorker = uint64_t{8} << 20;
 inline constexpr size_t kAheadFilesPerWorker = 64;
 inline constexpr int kDeflateLevel = 6;
@@ -83,11 +89,33 @@ struct PreparedFile {
 // several threads at once.
 PreparedFile PrepareFile(const std::string& path, int level = kDeflateLevel);
 
+// Allocates without setting the bytes: a buffer about to be filled is not
+// cleared first.
+template <class T>
+struct CUnclearedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = CUnclearedAllocator<U>;
+  };
+  CUnclearedAllocator() = default;
+  template <class U>
+  CUnclearedAllocator(const CUnclearedAllocator<U>&) noexcept {}
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+using UnclearedBytes = std::vector<char, CUnclearedAllocator<char>>;
+
 // One piece of a long entry, deflated.
 struct DeflatedPiece {
-  std::vector<char> data;  // deflate blocks, ending byte-aligned, none final
-  uint32_t crc = 0;        // CRC-32 of the piece's uncompressed bytes
-  size_t size = 0;         // the piece's uncompressed size
+  UnclearedBytes data;  // deflate blocks, ending byte-aligned, none final
+  uint32_t crc = 0;     // CRC-32 of the piece's uncompressed bytes
+  size_t size = 0;      // the piece's uncompressed size
   bool ok = false;
 };
 

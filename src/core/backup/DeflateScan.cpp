@@ -14,6 +14,8 @@ namespace {
 constexpr unsigned kTableBits = 10;  // codes up to this long are found in one look-up
 constexpr unsigned kMaxBits = 15;
 constexpr unsigned kMaxPadBytes = 16;  // zeros read past the end before giving up
+// Runs of literals are skipped this many bits at a time (see CHuffman::Run).
+constexpr unsigned kRunBits = 12;
 
 // The stream's bits, least significant first, with at least 56 of them at
 // hand after Refill.
@@ -42,6 +44,7 @@ class CBits {
     }
     return m_pad <= kMaxPadBytes;
   }
+  unsigned Available() const { return m_count; }
   uint64_t Peek(unsigned n) const { return m_buf & ((uint64_t{1} << n) - 1); }
   void Skip(unsigned n) {
     m_buf >>= n;
@@ -147,8 +150,14 @@ class CHuffman {
            j += 1u << (len - kTableBits))
         sub[j] = entry;
     }
+    if (kind == CodeKind::kLiteralLength) BuildRuns();
     return true;
   }
+
+  // For the next kRunBits bits: how many of them the literals they begin
+  // with take, as many whole literal codes as fit; 0 when they begin with
+  // anything else (a length, the end code, a code longer than kTableBits).
+  unsigned Run(const CBits& bits) const { return m_runs[bits.Peek(kRunBits)]; }
 
   // The entry of the code the bits begin with (nothing is consumed).
   uint32_t Look(const CBits& bits) const {
@@ -158,19 +167,38 @@ class CHuffman {
   }
 
  private:
+  // A literal code is known by its first bits alone, so the codes that fit
+  // in the bits of a run can be read one after another from them, whatever
+  // follows.
+  void BuildRuns() {
+    for (unsigned w = 0; w < (1u << kRunBits); ++w) {
+      unsigned used = 0;
+      for (;;) {
+        const uint32_t e = m_table[(w >> used) & ((1u << kTableBits) - 1)];
+        const unsigned len = e & kBitsMask;
+        if (e & (kSubtable | kMatch | kSpecial) || len > kRunBits - used) break;
+        used += len;
+      }
+      m_runs[w] = static_cast<uint8_t>(used);
+    }
+  }
+
   uint32_t m_table[1u << kTableBits];
   std::vector<uint32_t> m_sub;
   unsigned m_subBits = 0;
+  uint8_t m_runs[1u << kRunBits] = {};
 };
 
-// Follows the codes of one block up to its end code. The distance after a
-// length is looked up for every symbol and skipped only after a length, so
-// that literals and matches take the same path.
+// Follows the codes of one block up to its end code: each turn a run of
+// literals (perhaps none), then one symbol. The distance after a length is
+// looked up for every symbol and skipped only after a length, so that
+// literals and matches take the same path.
 bool SkipCodes(CBits& stream, const CHuffman& litlen, const CHuffman& dist) {
   CBits bits = stream;  // a copy the compiler can keep in registers
   bool ok = false;
   for (;;) {
     if (!bits.Refill()) break;
+    bits.Skip(litlen.Run(bits));
     const uint32_t e = litlen.Look(bits);
     if (e & kSpecial) {
       ok = (e & ~kBitsMask) == kEndOfBlock;
@@ -178,6 +206,9 @@ bool SkipCodes(CBits& stream, const CHuffman& litlen, const CHuffman& dist) {
       break;
     }
     bits.Skip(e & kBitsMask);
+    // A distance takes up to 28 bits; after a long run and a long length
+    // fewer may be at hand.
+    if (bits.Available() < 28 && !bits.Refill()) break;
     const uint32_t d = dist.Look(bits);
     const uint32_t match = (e & kMatch) ? ~0u : 0u;
     if (d & kSpecial & match) break;
@@ -201,15 +232,18 @@ struct CFixedCodes {
   }
 };
 
-bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
+// Reads a dynamic block's code lengths: `nlen` for literals and lengths,
+// then `ndist` for distances, into `lengths`.
+bool ReadCodeLengths(CBits& bits, unsigned char (&lengths)[286 + 30], unsigned& nlen,
+                     unsigned& ndist) {
   static constexpr unsigned char kOrder[19] = {16, 17, 18, 0, 8,  7, 9,  6, 10, 5,
                                                11, 4,  12, 3, 13, 2, 14, 1, 15};
   if (!bits.Refill()) return false;
-  const unsigned nlen = static_cast<unsigned>(bits.Take(5)) + 257;
-  const unsigned ndist = static_cast<unsigned>(bits.Take(5)) + 1;
+  nlen = static_cast<unsigned>(bits.Take(5)) + 257;
+  ndist = static_cast<unsigned>(bits.Take(5)) + 1;
   const unsigned ncode = static_cast<unsigned>(bits.Take(4)) + 4;
   if (nlen > 286 || ndist > 30) return false;
-  unsigned char lengths[286 + 30] = {};
+  std::fill(std::begin(lengths), std::end(lengths), 0);
   for (unsigned i = 0; i < ncode; ++i) {
     if (!bits.Refill()) return false;
     lengths[kOrder[i]] = static_cast<unsigned char>(bits.Take(3));
@@ -242,9 +276,31 @@ bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
     std::fill(lengths + i, lengths + i + repeat, value);
     i += repeat;
   }
-  if (lengths[256] == 0) return false;  // no end code
-  return litlen.Build(lengths, nlen, CodeKind::kLiteralLength) &&
+  return lengths[256] != 0;  // a block without an end code cannot end
+}
+
+bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
+  unsigned char lengths[286 + 30];
+  unsigned nlen = 0, ndist = 0;
+  return ReadCodeLengths(bits, lengths, nlen, ndist) &&
+         litlen.Build(lengths, nlen, CodeKind::kLiteralLength) &&
          dist.Build(lengths + nlen, ndist, CodeKind::kDistance);
+}
+
+// The end code's bits in the order they stand in the stream, for the
+// literal and length code of `nlen` `lengths`; its length in `len`.
+uint32_t EndCodeBits(const unsigned char* lengths, unsigned nlen, unsigned& len) {
+  uint16_t count[kMaxBits + 1] = {};
+  for (unsigned i = 0; i < nlen; ++i) ++count[lengths[i]];
+  count[0] = 0;
+  len = lengths[256];
+  unsigned code = 0;
+  for (unsigned l = 1; l < len; ++l) code = (code + count[l]) << 1;
+  // Among codes of the same length, symbols take them in their order.
+  for (unsigned sym = 0; sym < 256; ++sym) code += lengths[sym] == len;
+  uint32_t reversed = 0;
+  for (unsigned b = 0; b < len; ++b) reversed |= ((code >> b) & 1u) << (len - 1 - b);
+  return reversed;
 }
 
 }  // namespace
@@ -285,6 +341,54 @@ bool ScanDeflate(const unsigned char* data, size_t size, DeflateLayout& layout) 
       return true;
     }
   }
+}
+
+bool FindSingleBlockLayout(const unsigned char* data, size_t size, DeflateLayout& layout) {
+  if (size == 0) return false;
+  CBits bits(data, size);
+  if (!bits.Refill() || bits.Take(1) != 1) return false;  // more blocks follow
+  const uint64_t endBits = uint64_t{size} * 8;
+  switch (bits.Take(2)) {
+    case 0: {  // stored: ends on a byte boundary
+      bits.AlignToByte();
+      if (!bits.Refill()) return false;
+      const uint64_t length = bits.Take(16);
+      if (length != (~bits.Take(16) & 0xFFFFu) || size != 5 + length) return false;
+      layout = {0, endBits};
+      return true;
+    }
+    case 2:
+      break;
+    default:  // fixed codes: the end code is all zeros, which cannot be told from padding
+      return false;
+  }
+  unsigned char lengths[286 + 30];
+  unsigned nlen = 0, ndist = 0;
+  if (!ReadCodeLengths(bits, lengths, nlen, ndist)) return false;
+  const uint64_t codesStart = bits.Position();
+  unsigned len = 0;
+  const uint32_t end = EndCodeBits(lengths, nlen, len);
+  // The stream ends with the end code and fewer than eight zero bits. Unless
+  // the end code is all zeros, only one place in the last byte fits that.
+  if (end == 0) return false;
+  const size_t tailBytes = std::min<size_t>(size, 4);
+  const uint64_t tailStart = endBits - tailBytes * 8;
+  uint64_t tail = 0;
+  for (size_t i = 0; i < tailBytes; ++i) tail |= uint64_t{data[tailStart / 8 + i]} << (8 * i);
+  unsigned found = 0;
+  uint64_t at = 0;
+  for (uint64_t e = endBits; e + 8 > endBits && e >= tailStart + len && e >= codesStart + len;
+       --e) {
+    const uint64_t after = tail >> (e - tailStart);
+    const uint64_t code = (tail >> (e - len - tailStart)) & ((uint64_t{1} << len) - 1);
+    if (after == 0 && code == end) {
+      ++found;
+      at = e;
+    }
+  }
+  if (found != 1) return false;
+  layout = {0, at};
+  return true;
 }
 
 }  // namespace tessarook

@@ -19,4 +19,11 @@ struct DeflateLayout {
 // what came before.
 bool ScanDeflate(const unsigned char* data, size_t size, DeflateLayout& layout);
 
+// The same for a stream that is one block, written as libdeflate writes
+// (the bits after the end are zeros), found from the block's header and the
+// stream's last bits without following its codes. False when it cannot be
+// told that way (more blocks, fixed codes, an end code of zeros): ScanDeflate
+// then tells.
+bool FindSingleBlockLayout(const unsigned char* data, size_t size, DeflateLayout& layout);
+
 }  // namespace tessarook

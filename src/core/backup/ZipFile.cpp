@@ -293,7 +293,8 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
 
   // The first block is read before the entry is started: a file that cannot
   // be read at all then leaves no trace in the archive.
-  auto block = std::make_shared<std::vector<char>>();
+  using Block = std::shared_ptr<std::vector<char>>;
+  Block block = std::make_shared<std::vector<char>>();
   ssize_t got = source.Read(*block);
   if (got < 0) return Fail(Errno(errno));
   // Data that does not compress (already packed media, archives) is stored:
@@ -307,11 +308,19 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
   // Deflated pieces are made on the pool (or here, without one) and written
   // in order as they come back; at most kPiecesPerWorker per worker wait.
   // Stored data's CRC is computed here as it passes.
-  std::deque<std::future<DeflatedPiece>> pending;
+  // A block's buffer is used again once its piece is written, so that
+  // memory taken for reading is not cleared for every piece.
+  struct Pending {
+    std::future<DeflatedPiece> piece;
+    Block block;
+  };
+  std::deque<Pending> pending;
+  std::vector<Block> spare;
   const size_t maxPending = pool ? kPiecesPerWorker * pool->Size() : 0;
   uint32_t crc = 0;
   auto writeOldest = [&]() {
-    DeflatedPiece piece = pending.front().get();
+    DeflatedPiece piece = pending.front().piece.get();
+    spare.push_back(std::move(pending.front().block));
     pending.pop_front();
     if (!piece.ok) return AbortEntry("cannot compress the data (out of memory?)");
     if (!m_writer->WriteData(piece.data.data(), piece.data.size())) return WriterFailed();
@@ -325,11 +334,16 @@ bool CZipFile::WriteStreamedEntry(PreparedFile& file, const std::string& name, C
       auto deflate = [block, level = m_level] {
         return DeflatePiece(block->data(), block->size(), level);
       };
-      pending.push_back(pool ? pool->Post(deflate, true)
-                             : std::async(std::launch::deferred, deflate));
+      pending.push_back(
+          {pool ? pool->Post(deflate, true) : std::async(std::launch::deferred, deflate), block});
       while (pending.size() > maxPending)
         if (!writeOldest()) return false;
-      block = std::make_shared<std::vector<char>>();
+      if (spare.empty()) {
+        block = std::make_shared<std::vector<char>>();
+      } else {
+        block = std::move(spare.back());
+        spare.pop_back();
+      }
     } else if (got > 0) {
       crc = static_cast<uint32_t>(libdeflate_crc32(crc, block->data(), block->size()));
       if (!m_writer->WriteData(block->data(), block->size())) return WriterFailed();

@@ -2,6 +2,7 @@
 // The parallel engine: whatever the number of workers, entry i is file i, a
 // skipped file takes no number, and the archive other tools read is the same.
 #include <gtest/gtest.h>
+#include <libdeflate.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -12,6 +13,7 @@
 #include "backup/BackupArchive.h"
 #include "backup/BackupJob.h"
 #include "backup/DeflateEngine.h"
+#include "backup/DeflateScan.h"
 #include "backup/ZipReader.h"
 #include "util/TaskPool.h"
 
@@ -41,6 +43,25 @@ std::string Noise(size_t size, unsigned seed) {
   std::mt19937 rng(seed);
   std::string out(size, '\0');
   for (char& c : out) c = static_cast<char>(rng());
+  return out;
+}
+
+// Bytes of very unequal frequency, so that codes of every length up to the
+// longest are used, with long matches from as far back as a match reaches.
+std::string Skewed(size_t size, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::geometric_distribution<int> byteOf(0.3);
+  std::string out;
+  out.reserve(size + 300);
+  while (out.size() < size) {
+    if (out.size() > 40000 && rng() % 8 == 0) {
+      const std::string copy = out.substr(out.size() - 32768 + rng() % 64, 3 + rng() % 256);
+      out += copy;
+    } else {
+      out.push_back(static_cast<char>(std::min(255, byteOf(rng))));
+    }
+  }
+  out.resize(size);
   return out;
 }
 
@@ -240,16 +261,18 @@ TEST(ParallelBackup, PiecesOfAnyContentAndSizeJoinIntoOneStream) {
   std::string whole, joined;
   unsigned seed = 0;
   // Every level, every kind of block libdeflate makes (stored, fixed,
-  // dynamic), and pieces of many sizes, so that they end anywhere in a byte.
+  // dynamic), codes of every length, and pieces of many sizes, so that they
+  // end anywhere in a byte.
   for (int level : {1, 6, 9}) {
     for (size_t size : {size_t{1}, size_t{2}, size_t{3}, size_t{100}, size_t{5000}, size_t{70001},
                         tessarook::kStreamPiece}) {
-      for (int kind = 0; kind < 4; ++kind) {
+      for (int kind = 0; kind < 5; ++kind) {
         ++seed;
         const std::string data = kind == 0   ? Text(size, seed)
                                  : kind == 1 ? Noise(size, seed)
                                  : kind == 2 ? std::string(size, '\0')
-                                             : Text(size / 2, seed) + Noise(size - size / 2, seed);
+                                 : kind == 3 ? Text(size / 2, seed) + Noise(size - size / 2, seed)
+                                             : Skewed(size, seed);
         const tessarook::DeflatedPiece piece =
             tessarook::DeflatePiece(data.data(), data.size(), level);
         ASSERT_TRUE(piece.ok) << size << " " << kind << " level " << level;
@@ -270,4 +293,42 @@ TEST(ParallelBackup, PiecesOfAnyContentAndSizeJoinIntoOneStream) {
                             " " + Quote(dir / "joined"));
   ASSERT_EQ(r.status, 0);
   EXPECT_TRUE(r.out == whole);
+}
+
+TEST(ParallelBackup, AOneBlockStreamsEndIsTheOneItsCodesReach) {
+  // Whenever the end is told from the header and the last bits, it is where
+  // following the codes ends; and it is told for parts of the fastest level
+  // that libdeflate makes one block (all but those with very many matches).
+  int told = 0, cases = 0;
+  unsigned seed = 100;
+  for (int level : {1, 6, 9}) {
+    libdeflate_compressor* compressor = libdeflate_alloc_compressor(level);
+    ASSERT_NE(compressor, nullptr);
+    for (size_t size : {size_t{1}, size_t{7}, size_t{300}, size_t{5000}, tessarook::kFastPart}) {
+      int toldHere = 0;
+      for (int kind = 0; kind < 4; ++kind) {
+        ++seed;
+        const std::string data = kind == 0   ? Text(size, seed)
+                                 : kind == 1 ? Noise(size, seed)
+                                 : kind == 2 ? Skewed(size, seed)
+                                             : Text(size / 2, seed) + Noise(size - size / 2, seed);
+        std::vector<unsigned char> out(libdeflate_deflate_compress_bound(compressor, size));
+        out.resize(
+            libdeflate_deflate_compress(compressor, data.data(), size, out.data(), out.size()));
+        tessarook::DeflateLayout scanned, found;
+        ASSERT_TRUE(tessarook::ScanDeflate(out.data(), out.size(), scanned));
+        ++cases;
+        if (!tessarook::FindSingleBlockLayout(out.data(), out.size(), found)) continue;
+        ++told;
+        toldHere += kind == 1 || kind == 3;
+        EXPECT_EQ(found.finalHeaderBit, scanned.finalHeaderBit) << level << " " << size;
+        EXPECT_EQ(found.endBit, scanned.endBit) << level << " " << size << " " << kind;
+      }
+      if (level == 1 && size == tessarook::kFastPart) {
+        EXPECT_EQ(toldHere, 2) << "a part not told";
+      }
+    }
+    libdeflate_free_compressor(compressor);
+  }
+  EXPECT_GT(told, cases / 2);
 }
