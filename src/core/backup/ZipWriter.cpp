@@ -13,6 +13,7 @@
 
 #include "backup/BackupRecords.h"
 #include "backup/ZipBytes.h"
+#include "util/FileBytes.h"
 
 namespace tessarook {
 
@@ -33,21 +34,6 @@ std::string Errno(int err) { return std::strerror(err); }
 constexpr const char* kEarlierBackup = "the earlier Backup";
 
 // Writes all `size` bytes at `at`; false (errno set) when that fails.
-bool PwriteAll(int fd, const char* p, size_t size, uint64_t at) {
-  while (size > 0) {
-    const ssize_t w = ::pwrite(fd, p, size, static_cast<off_t>(at));
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      if (w == 0) errno = EIO;
-      return false;
-    }
-    p += w;
-    size -= static_cast<size_t>(w);
-    at += static_cast<uint64_t>(w);
-  }
-  return true;
-}
-
 // The file system's block size, as a power of two the padding field can reach.
 uint64_t BlockSizeOf(int fd) {
   struct statvfs fs {};
@@ -167,7 +153,7 @@ void CZipWriter::Abandon() {
 uint64_t CZipWriter::Position() const { return m_bufferAt + m_buffer.size(); }
 
 bool CZipWriter::Flush() {
-  if (!PwriteAll(m_fd, m_buffer.data(), m_buffer.size(), m_bufferAt))
+  if (!WriteAllAt(m_fd, m_buffer.data(), m_buffer.size(), m_bufferAt))
     return Fail("cannot write the archive: " + Errno(errno));
   m_bufferAt += m_buffer.size();
   m_buffer.clear();
@@ -182,7 +168,7 @@ bool CZipWriter::Emit(const char* data, size_t size) {
     return true;
   }
   // Large pieces go straight to the file.
-  if (!PwriteAll(m_fd, data, size, m_bufferAt))
+  if (!WriteAllAt(m_fd, data, size, m_bufferAt))
     return Fail("cannot write the archive: " + Errno(errno));
   m_bufferAt += size;
   return true;
@@ -280,7 +266,7 @@ void CZipWriter::SpillRecords() {
     }
     if (m_spill < 0) return;
   }
-  if (!PwriteAll(m_spill, m_directory.data(), keepFrom, m_spilled)) {
+  if (!WriteAllAt(m_spill, m_directory.data(), keepFrom, m_spilled)) {
     Fail("cannot write the archive's directory aside: " + Errno(errno));
     return;
   }
@@ -343,7 +329,7 @@ bool CZipWriter::EndEntry(uint32_t crc, uint64_t size, const std::string& centra
   const std::string header = LocalHeaderFor(m_entry, 0);
   if (m_entryHeaderAt >= m_bufferAt) {
     std::memcpy(m_buffer.data() + (m_entryHeaderAt - m_bufferAt), header.data(), header.size());
-  } else if (!PwriteAll(m_fd, header.data(), header.size(), m_entryHeaderAt)) {
+  } else if (!WriteAllAt(m_fd, header.data(), header.size(), m_entryHeaderAt)) {
     return Fail("cannot write the archive: " + Errno(errno));
   }
   m_entry.centralExtra += centralExtra;
@@ -421,19 +407,13 @@ bool CZipWriter::EmitFrom(int fd, uint64_t from, uint64_t size, const char* what
     const size_t n = static_cast<size_t>(std::min<uint64_t>(size, kBufferBytes - m_buffer.size()));
     const size_t old = m_buffer.size();
     m_buffer.resize(old + n);
-    const ssize_t r = ::pread(fd, m_buffer.data() + old, n, static_cast<off_t>(from));
-    if (r < 0 && errno == EINTR) {
-      m_buffer.resize(old);
-      continue;
-    }
-    if (r <= 0) {
+    if (!ReadAllAt(fd, m_buffer.data() + old, n, from)) {
       m_buffer.resize(old);
       return Fail(std::string("cannot read ") + what + ": " +
-                  (r < 0 ? Errno(errno) : std::string("it ended early")));
+                  (errno ? Errno(errno) : std::string("it ended early")));
     }
-    m_buffer.resize(old + static_cast<size_t>(r));
-    from += static_cast<uint64_t>(r);
-    size -= static_cast<uint64_t>(r);
+    from += n;
+    size -= n;
   }
   return true;
 }

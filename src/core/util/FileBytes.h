@@ -19,7 +19,8 @@ bool ReadAllAt(int fd, void* data, size_t size, uint64_t offset);
 // Writes all of `size` bytes at the current position, retrying after interruptions
 // and short writes. False on an error (errno tells which) or when nothing is written.
 bool WriteAll(int fd, const void* data, size_t size);
-// The same at `offset`, without moving the current position.
+// The same at `offset`, without moving the current position (nothing written
+// counts as EIO).
 bool WriteAllAt(int fd, const void* data, size_t size, uint64_t offset);
 
 struct CopyOutcome {
