@@ -391,56 +391,83 @@ void PruneRemote(const std::string& rclone, const std::string& remote, const std
 
 }  // namespace
 
-PushResult PushScheme(const std::string& schemeFileArg, const std::string& remote,
-                      const PushOptions& options) {
-  PushResult result;
-  const std::string rclone = FindRclone();
-  if (rclone.empty()) {
-    result.status = OffsiteStatus::kNoRclone;
-    result.error = kRcloneMissingText;
-    return result;
-  }
-  const std::string schemeFile = LocalForRclone(schemeFileArg);
-  struct stat st {};
-  if (::stat(schemeFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    result.error = "no such Scheme: " + schemeFile;
-    return result;
-  }
-  const std::string name = SchemeNameOf(schemeFile);
-  if (name.find_first_of("\r\n") != std::string::npos) {
-    result.error = "the Scheme's name holds a line break, which rclone cannot be given";
-    return result;
-  }
-  const std::string folder = FolderOf(schemeFile);
-  const CBackupStore store(schemeFile);
-  const std::string remoteBackups = RemoteChild(remote, name + kBackupsExt);
-  const std::string staging = RemoteChild(remote, "." + name + kStagingSuffix);
-  const std::string schemeEntry = name + kSchemeExt;
+namespace {
 
+// Why the scheme file cannot be pushed at all (it is no plain file, or its
+// name cannot be given to rclone); empty when it can. `st` is its status.
+std::string PushRefusal(const std::string& schemeFile, struct stat& st) {
+  if (::stat(schemeFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return "no such Scheme: " + schemeFile;
+  if (SchemeNameOf(schemeFile).find_first_of("\r\n") != std::string::npos)
+    return "the Scheme's name holds a line break, which rclone cannot be given";
+  return {};
+}
+
+// One push under way: the state its steps share. The members are declared in
+// the order they come into use, so the rclone runs still going are stopped
+// before the Backups' name locks are let go.
+class CPush {
+ public:
+  CPush(std::string rclone, const std::string& remote, std::string schemeFile,
+        const struct stat& st, const PushOptions& options, PushResult& result)
+      : m_rclone(std::move(rclone)),
+        m_remote(remote),
+        m_schemeFile(std::move(schemeFile)),
+        m_st(st),
+        m_options(options),
+        m_result(result),
+        m_name(SchemeNameOf(m_schemeFile)),
+        m_folder(FolderOf(m_schemeFile)),
+        m_store(m_schemeFile),
+        m_remoteBackups(RemoteChild(remote, m_name + kBackupsExt)),
+        m_staging(RemoteChild(remote, "." + m_name + kStagingSuffix)),
+        m_schemeEntry(m_name + kSchemeExt) {}
+
+  void Run() {
+    LockBackups();
+    if (!StartUpload()) return;
+    TellEncryption();
+    const RcloneResult sent = m_copy.Wait(m_options.cancel, m_options.progress, ArrivalSink());
+    if (Cancelled()) return;
+    if (!sent.Ok()) return Fail(sent);
+    if (!TakeCopied(sent)) return;
+    std::vector<std::string> differ;
+    if (!StartSecondLook() || !CompareSchemeFile(differ)) return;
+    LearnWhetherTimesKept();
+    CompareBackupTails(differ);
+    if (Cancelled()) return;
+    if (!Resend(differ)) return;
+    MoveIntoPlace();
+  }
+
+ private:
   // Every finished Backup, each held under its name's lock until the push
   // is over: none is replaced or deleted while rclone reads it.
-  std::map<std::string, Outgoing> local;  // by path relative to `folder`
-  for (BackupInfo& b : store.List()) {
-    if (b.name.find_first_of("\r\n") != std::string::npos) {
-      result.leftOut.push_back({b, "its name holds a line break, which rclone cannot be given"});
-      continue;
+  void LockBackups() {
+    for (BackupInfo& b : m_store.List()) {
+      if (b.name.find_first_of("\r\n") != std::string::npos) {
+        m_result.leftOut.push_back(
+            {b, "its name holds a line break, which rclone cannot be given"});
+        continue;
+      }
+      auto lock = std::make_unique<CBackupNameLock>();
+      std::string lockError;
+      const auto locked = lock->Acquire(b.path, false, m_options.cancel, &lockError);
+      if (locked == CBackupNameLock::Outcome::kBusy) {
+        m_result.leftOut.push_back({b, "a Backup of this name is being written"});
+        continue;
+      }
+      if (locked != CBackupNameLock::Outcome::kHeld) {
+        m_result.leftOut.push_back({b, lockError});
+        continue;
+      }
+      BackupInfo now;
+      if (!m_store.GetInfo(b.name, now)) continue;  // deleted meanwhile
+      const std::string relative = m_name + kBackupsExt + "/" + now.name + ".zip";
+      m_local[relative] = {std::move(now), std::move(lock)};
     }
-    auto lock = std::make_unique<CBackupNameLock>();
-    std::string lockError;
-    const auto locked = lock->Acquire(b.path, false, options.cancel, &lockError);
-    if (locked == CBackupNameLock::Outcome::kBusy) {
-      result.leftOut.push_back({b, "a Backup of this name is being written"});
-      continue;
-    }
-    if (locked != CBackupNameLock::Outcome::kHeld) {
-      result.leftOut.push_back({b, lockError});
-      continue;
-    }
-    BackupInfo now;
-    if (!store.GetInfo(b.name, now)) continue;  // deleted meanwhile
-    const std::string relative = name + kBackupsExt + "/" + now.name + ".zip";
-    local[relative] = {std::move(now), std::move(lock)};
   }
+
   // One rclone run sends the scheme file and the Backups that the remote
   // lacks or holds otherwise into the hidden folder (--compare-dest: rclone's
   // own comparison with what is in place; --no-check-dest: whatever an
@@ -451,103 +478,123 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   // run that moves the Backups into place starts too: it waits for the list
   // of what arrived whole (--files-from-raw on its standard input) before it
   // acts.
-  std::vector<std::string> files{schemeEntry};
-  for (const auto& [relative, o] : local) files.push_back(relative);
-  const bool anyBackup = !local.empty();
-  const bool askKind = static_cast<bool>(options.encryption);
-  CRcloneProcess kinds, copy, moveBackups;
-  std::string error;
-  if ((askKind && !kinds.Start(rclone, {"listremotes", "--long"}, {}, &error)) ||
-      !copy.Start(rclone,
-                  {"copy", folder, staging, "--compare-dest", remote, "--no-check-dest",
-                   "--files-from-raw", "-", "--stats", "500ms"},
-                  ListLines(files), &error) ||
-      (anyBackup &&
-       !moveBackups.StartHeld(rclone,
-                              {"move", RemoteChild(staging, name + kBackupsExt), remoteBackups,
-                               "--files-from-raw", "-", "--ignore-times"},
-                              &error))) {
-    result.error = error;
-    return result;
+  bool StartUpload() {
+    m_files.push_back(m_schemeEntry);
+    for (const auto& [relative, o] : m_local) m_files.push_back(relative);
+    const bool anyBackup = !m_local.empty();
+    std::string error;
+    if ((AskKind() && !m_kinds.Start(m_rclone, {"listremotes", "--long"}, {}, &error)) ||
+        !m_copy.Start(m_rclone,
+                      {"copy", m_folder, m_staging, "--compare-dest", m_remote, "--no-check-dest",
+                       "--files-from-raw", "-", "--stats", "500ms"},
+                      ListLines(m_files), &error) ||
+        (anyBackup &&
+         !m_moveBackups.StartHeld(m_rclone,
+                                  {"move", RemoteChild(m_staging, m_name + kBackupsExt),
+                                   m_remoteBackups, "--files-from-raw", "-", "--ignore-times"},
+                                  &error))) {
+      m_result.error = error;
+      return false;
+    }
+    return true;
   }
-  if (askKind) options.encryption(IsEncryptedIn(remote, kinds.Wait(options.cancel, {}).out));
+
+  bool AskKind() const { return static_cast<bool>(m_options.encryption); }
+
+  // Tells the caller whether the remote is encrypted, when it asked.
+  void TellEncryption() {
+    if (AskKind())
+      m_options.encryption(IsEncryptedIn(m_remote, m_kinds.Wait(m_options.cancel, {}).out));
+  }
 
   // What has arrived whole is moved into place as soon as it has: the scheme
   // file while the Backups are still on their way, the Backups once every
   // file listed has arrived, while the run that sent them still ends. The
   // folders the scheme file needs exist by then (it lies in one of them), so
   // its run makes none.
-  CRcloneProcess schemeMove;
-  bool schemeMoving = false;
-  std::string schemeError;
-  std::vector<std::string> arrived, backupFiles;
-  bool backupsFed = false;
-  const auto feedMove = [&](const std::vector<std::string>& whole) {
-    backupsFed = true;
-    for (const std::string& c : whole)
-      if (c != schemeEntry)
-        backupFiles.push_back(c.substr(name.size() + std::strlen(kBackupsExt) + 1));
-    if (!backupFiles.empty()) moveBackups.Feed(ListLines(backupFiles));
-  };
-  const EventSink onArrival = [&](const RcloneEvent& e) {
-    if (e.message.compare(0, 6, "Copied") != 0) return;
-    if (std::find(arrived.begin(), arrived.end(), e.object) == arrived.end())
-      arrived.push_back(e.object);
-    if (!schemeMoving && e.object == schemeEntry)
-      schemeMoving = schemeMove.Start(rclone,
-                                      {"moveto", RemoteChild(staging, schemeEntry),
-                                       RemoteChild(remote, schemeEntry), "--ignore-times"},
-                                      {}, &schemeError);
-    if (!backupsFed && arrived.size() == files.size()) feedMove(arrived);
-  };
-  const RcloneResult sent = copy.Wait(options.cancel, options.progress, onArrival);
-  const auto schemeMoved = [&] {
-    if (!schemeMoving) return;
-    schemeMoving = false;
-    const RcloneResult moved = schemeMove.Wait(options.cancel, {});
-    result.schemeSent = moved.Ok();
-    if (!moved.Ok()) schemeError = moved.reason;
-  };
-  // The Backups now in place; the move's reason when it failed.
-  const auto backupsMoved = [&]() -> std::string {
-    if (backupFiles.empty()) return {};
-    const RcloneResult moved = moveBackups.Wait(options.cancel, {});
-    const std::vector<std::string> done = moved.Objects("Moved");
-    for (const std::string& file : backupFiles) {
-      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
-      const Outgoing& o = local.at(name + kBackupsExt + "/" + file);
-      result.sent.push_back(o.info);
-      result.bytes += o.info.size;
-    }
-    backupFiles.clear();
-    return moved.Ok() ? std::string() : moved.reason;
-  };
-  const auto cancelled = [&] {
-    if (!options.cancel || !options.cancel->load()) return false;
-    result.status = OffsiteStatus::kCancelled;
-    result.error = "interrupted";
-    return true;
-  };
-  if (cancelled()) return result;
-  const auto failed = [&](const RcloneResult& r) {
-    // What this run left in the hidden folder is of no use: free the space
-    // (a full remote) as far as the remote lets us.
-    schemeMoved();
-    backupsMoved();
-    RunRclone(rclone, {"purge", staging});
-    result.error = r.reason;
-    return result;
-  };
-  if (!sent.Ok()) return failed(sent);
-  std::vector<std::string> copied = sent.Objects("Copied");
-  if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != copied.size()) {
-    RcloneResult unreadable = sent;
-    unreadable.reason = "rclone's log does not say which files it sent";
-    return failed(unreadable);
+  EventSink ArrivalSink() {
+    return [this](const RcloneEvent& e) { OnArrival(e); };
   }
-  const auto wasCopied = [&](const std::string& relative) {
-    return std::find(copied.begin(), copied.end(), relative) != copied.end();
-  };
+
+  void OnArrival(const RcloneEvent& e) {
+    if (e.message.compare(0, 6, "Copied") != 0) return;
+    if (std::find(m_arrived.begin(), m_arrived.end(), e.object) == m_arrived.end())
+      m_arrived.push_back(e.object);
+    if (!m_schemeMoving && e.object == m_schemeEntry)
+      m_schemeMoving = m_schemeMove.Start(m_rclone,
+                                          {"moveto", RemoteChild(m_staging, m_schemeEntry),
+                                           RemoteChild(m_remote, m_schemeEntry), "--ignore-times"},
+                                          {}, &m_schemeError);
+    if (!m_backupsFed && m_arrived.size() == m_files.size()) FeedMove(m_arrived);
+  }
+
+  // Gives the held move run the Backups among `whole` (paths relative to the
+  // Scheme's folder).
+  void FeedMove(const std::vector<std::string>& whole) {
+    m_backupsFed = true;
+    for (const std::string& c : whole)
+      if (c != m_schemeEntry)
+        m_backupFiles.push_back(c.substr(m_name.size() + std::strlen(kBackupsExt) + 1));
+    if (!m_backupFiles.empty()) m_moveBackups.Feed(ListLines(m_backupFiles));
+  }
+
+  // Waits for the scheme file's move, when one was started.
+  void WaitSchemeMoved() {
+    if (!m_schemeMoving) return;
+    m_schemeMoving = false;
+    const RcloneResult moved = m_schemeMove.Wait(m_options.cancel, {});
+    m_result.schemeSent = moved.Ok();
+    if (!moved.Ok()) m_schemeError = moved.reason;
+  }
+
+  // The Backups now in place; the move's reason when it failed.
+  std::string WaitBackupsMoved() {
+    if (m_backupFiles.empty()) return {};
+    const RcloneResult moved = m_moveBackups.Wait(m_options.cancel, {});
+    const std::vector<std::string> done = moved.Objects("Moved");
+    for (const std::string& file : m_backupFiles) {
+      if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
+      const Outgoing& o = m_local.at(m_name + kBackupsExt + "/" + file);
+      m_result.sent.push_back(o.info);
+      m_result.bytes += o.info.size;
+    }
+    m_backupFiles.clear();
+    return moved.Ok() ? std::string() : moved.reason;
+  }
+
+  // True (and the push marked as interrupted) when the user stopped it.
+  bool Cancelled() {
+    if (!m_options.cancel || !m_options.cancel->load()) return false;
+    m_result.status = OffsiteStatus::kCancelled;
+    m_result.error = "interrupted";
+    return true;
+  }
+
+  // What this run left in the hidden folder is of no use: free the space
+  // (a full remote) as far as the remote lets us.
+  void Fail(const RcloneResult& r) {
+    WaitSchemeMoved();
+    WaitBackupsMoved();
+    RunRclone(m_rclone, {"purge", m_staging});
+    m_result.error = r.reason;
+  }
+
+  // Takes the list of files the upload sent from its log; false (the push
+  // failed) when the log does not account for every file it sent.
+  bool TakeCopied(const RcloneResult& sent) {
+    m_copied = sent.Objects("Copied");
+    if (sent.transfers >= 0 && static_cast<size_t>(sent.transfers) != m_copied.size()) {
+      RcloneResult unreadable = sent;
+      unreadable.reason = "rclone's log does not say which files it sent";
+      Fail(unreadable);
+      return false;
+    }
+    return true;
+  }
+
+  bool WasCopied(const std::string& relative) const {
+    return std::find(m_copied.begin(), m_copied.end(), relative) != m_copied.end();
+  }
 
   // What rclone judged the same needs a second look only where its judgement
   // may miss a change. The scheme file is compared whole (it is small): its
@@ -555,234 +602,366 @@ PushResult PushScheme(const std::string& schemeFileArg, const std::string& remot
   // modification times compares Backups by size alone, and a Backup taken
   // again under its name may have the same size: their last bytes tell. The
   // remote's kind of times is asked for only then, or for pruning.
-  bool anyBackupLeft = false;
-  for (const auto& [relative, o] : local) anyBackupLeft = anyBackupLeft || !wasCopied(relative);
-  const bool schemeLeft = !wasCopied(schemeEntry);
-  CRcloneProcess features, schemeThere;
-  if (((anyBackupLeft || options.prune.Any()) &&
-       !features.Start(rclone, {"backend", "features", remote}, {}, &error)) ||
-      (schemeLeft &&
-       !schemeThere.Start(rclone, {"cat", RemoteChild(remote, schemeEntry)}, {}, &error))) {
-    result.error = error;
-    return result;
-  }
-  std::vector<std::string> differ;
-  if (schemeLeft) {
-    std::string mine;
-    if (!ReadLocalTail(schemeFile, static_cast<uint64_t>(st.st_size),
-                       static_cast<uint64_t>(st.st_size), mine)) {
-      result.error = "cannot read " + schemeFile + ": " + std::strerror(errno);
-      return result;
+  bool StartSecondLook() {
+    for (const auto& [relative, o] : m_local)
+      m_anyBackupLeft = m_anyBackupLeft || !WasCopied(relative);
+    m_schemeLeft = !WasCopied(m_schemeEntry);
+    std::string error;
+    if ((NeedTimes() &&
+         !m_features.Start(m_rclone, {"backend", "features", m_remote}, {}, &error)) ||
+        (m_schemeLeft &&
+         !m_schemeThere.Start(m_rclone, {"cat", RemoteChild(m_remote, m_schemeEntry)}, {},
+                              &error))) {
+      m_result.error = error;
+      return false;
     }
-    const RcloneResult there = schemeThere.Wait(options.cancel, {});
-    if (!there.Ok() || there.out != mine) differ.push_back(schemeEntry);
+    return true;
   }
-  bool timesKept = false;
-  if (anyBackupLeft || options.prune.Any()) {
-    const RcloneResult precision = features.Wait(options.cancel, {});
+
+  bool NeedTimes() const { return m_anyBackupLeft || m_options.prune.Any(); }
+
+  // Adds the scheme file to `differ` when the one the upload left alone is
+  // not the same as the local one; false when the local one cannot be read.
+  bool CompareSchemeFile(std::vector<std::string>& differ) {
+    if (!m_schemeLeft) return true;
+    std::string mine;
+    if (!ReadLocalTail(m_schemeFile, static_cast<uint64_t>(m_st.st_size),
+                       static_cast<uint64_t>(m_st.st_size), mine)) {
+      m_result.error = "cannot read " + m_schemeFile + ": " + std::strerror(errno);
+      return false;
+    }
+    const RcloneResult there = m_schemeThere.Wait(m_options.cancel, {});
+    if (!there.Ok() || there.out != mine) differ.push_back(m_schemeEntry);
+    return true;
+  }
+
+  // Whether the remote keeps modification times fine enough to judge
+  // Backups by.
+  void LearnWhetherTimesKept() {
+    if (!NeedTimes()) return;
+    const RcloneResult precision = m_features.Wait(m_options.cancel, {});
     CJsonValue json;
-    timesKept = precision.Ok() && json.Parse(precision.out) && json.IsObject() &&
-                json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
+    m_timesKept = precision.Ok() && json.Parse(precision.out) && json.IsObject() &&
+                  json.IntOf("Precision", INT64_MAX) <= kCoarsestUsefulPrecision;
   }
-  if (!timesKept && anyBackupLeft) {
-    for (const auto& [relative, o] : local) {
-      if (wasCopied(relative)) continue;
-      if (!SameTail(rclone, RemoteChild(remote, relative), o.info.path, o.info.size,
-                    options.cancel))
+
+  // Adds to `differ` the Backups left alone whose last bytes differ from
+  // the remote's, where the remote keeps no times to judge them by.
+  void CompareBackupTails(std::vector<std::string>& differ) {
+    if (m_timesKept || !m_anyBackupLeft) return;
+    for (const auto& [relative, o] : m_local) {
+      if (WasCopied(relative)) continue;
+      if (!SameTail(m_rclone, RemoteChild(m_remote, relative), o.info.path, o.info.size,
+                    m_options.cancel))
         differ.push_back(relative);
     }
   }
-  if (cancelled()) return result;
-  if (!differ.empty()) {
-    const RcloneResult resent = RunRclone(
-        rclone,
-        {"copy", folder, staging, "--no-check-dest", "--files-from-raw", "-", "--stats", "500ms"},
-        ListLines(differ), options.cancel, options.progress, onArrival);
-    if (cancelled()) return result;
-    if (!resent.Ok()) return failed(resent);
-    copied.insert(copied.end(), differ.begin(), differ.end());
+
+  // Sends again, without rclone's comparison, what the second look found
+  // different; false when the push ends here.
+  bool Resend(const std::vector<std::string>& differ) {
+    if (differ.empty()) return true;
+    const RcloneResult resent =
+        RunRclone(m_rclone,
+                  {"copy", m_folder, m_staging, "--no-check-dest", "--files-from-raw", "-",
+                   "--stats", "500ms"},
+                  ListLines(differ), m_options.cancel, m_options.progress, ArrivalSink());
+    if (Cancelled()) return false;
+    if (!resent.Ok()) {
+      Fail(resent);
+      return false;
+    }
+    m_copied.insert(m_copied.end(), differ.begin(), differ.end());
+    return true;
   }
 
   // All of it arrived whole: the Backups move into place. --ignore-times: a
   // Backup of other content but the same size replaces the one there even
-  // where the remote keeps no times.
-  if (!backupsFed) feedMove(copied);
-  std::string failure = backupsMoved();
-  schemeMoved();
-  if (result.schemeSent) result.bytes += static_cast<uint64_t>(st.st_size);
-  if (failure.empty()) failure = schemeError;
-  local.clear();
-  SortBackups(result.sent, BackupSort::kTime);
-  if (cancelled()) return result;
-  if (!failure.empty()) {
-    result.error = failure;
+  // where the remote keeps no times. The locks are let go once all moved.
+  void MoveIntoPlace() {
+    if (!m_backupsFed) FeedMove(m_copied);
+    std::string failure = WaitBackupsMoved();
+    WaitSchemeMoved();
+    if (m_result.schemeSent) m_result.bytes += static_cast<uint64_t>(m_st.st_size);
+    if (failure.empty()) failure = m_schemeError;
+    m_local.clear();
+    SortBackups(m_result.sent, BackupSort::kTime);
+    if (Cancelled()) return;
+    if (!failure.empty()) {
+      m_result.error = failure;
+      return;
+    }
+    m_result.status = OffsiteStatus::kDone;
+    Prune();
+  }
+
+  // Deletes the remote's Backups the keep policy lets go, where the remote's
+  // times can be judged.
+  void Prune() {
+    if (!m_options.prune.Any()) return;
+    if (!m_timesKept)
+      m_result.pruneRefused = m_remote +
+                              " keeps no modification times, so the Backups' times there are "
+                              "not known; nothing was pruned";
+    else
+      PruneRemote(m_rclone, m_remote, m_name, m_options.prune, m_options.cancel, m_result);
+  }
+
+  const std::string m_rclone;
+  const std::string& m_remote;
+  const std::string m_schemeFile;
+  const struct stat m_st;
+  const PushOptions& m_options;
+  PushResult& m_result;
+  const std::string m_name;
+  const std::string m_folder;
+  const CBackupStore m_store;
+  const std::string m_remoteBackups;
+  const std::string m_staging;
+  const std::string m_schemeEntry;
+  std::map<std::string, Outgoing> m_local;  // by path relative to `m_folder`
+  std::vector<std::string> m_files;         // all the upload is given
+  CRcloneProcess m_kinds, m_copy, m_moveBackups;
+  CRcloneProcess m_schemeMove;
+  bool m_schemeMoving = false;
+  std::string m_schemeError;
+  std::vector<std::string> m_arrived, m_backupFiles;
+  bool m_backupsFed = false;
+  std::vector<std::string> m_copied;
+  bool m_anyBackupLeft = false, m_schemeLeft = false;
+  CRcloneProcess m_features, m_schemeThere;
+  bool m_timesKept = false;
+};
+
+}  // namespace
+
+PushResult PushScheme(const std::string& schemeFileArg, const std::string& remote,
+                      const PushOptions& options) {
+  PushResult result;
+  std::string rclone = FindRclone();
+  if (rclone.empty()) {
+    result.status = OffsiteStatus::kNoRclone;
+    result.error = kRcloneMissingText;
     return result;
   }
-  result.status = OffsiteStatus::kDone;
-  if (options.prune.Any()) {
-    if (!timesKept)
-      result.pruneRefused = remote +
-                            " keeps no modification times, so the Backups' times there are "
-                            "not known; nothing was pruned";
-    else
-      PruneRemote(rclone, remote, name, options.prune, options.cancel, result);
-  }
+  std::string schemeFile = LocalForRclone(schemeFileArg);
+  struct stat st {};
+  result.error = PushRefusal(schemeFile, st);
+  if (!result.error.empty()) return result;
+  CPush push(std::move(rclone), remote, std::move(schemeFile), st, options, result);
+  push.Run();
   return result;
 }
+
+namespace {
+
+// One Backup on its way from the remote: the state its steps share. The
+// partial file is removed (unless put in place) and closed before the lock
+// on the Backup's name is let go.
+class CPull {
+ public:
+  using Status = PullResult::Status;
+
+  CPull(std::string rclone, const std::string& remote, const std::string& name,
+        std::string schemeFile, const PullOptions& options, PullResult& result)
+      : m_rclone(std::move(rclone)),
+        m_remote(remote),
+        m_name(name),
+        m_schemeFile(std::move(schemeFile)),
+        m_options(options),
+        m_result(result),
+        m_schemeName(SchemeNameOf(m_schemeFile)),
+        m_store(m_schemeFile),
+        m_path(m_store.GetBackupPath(name)) {}
+  ~CPull() {
+    if (m_fd < 0) return;
+    if (!m_keep) ::unlink(m_partial.c_str());
+    ::close(m_fd);
+  }
+  CPull(const CPull&) = delete;
+  CPull& operator=(const CPull&) = delete;
+
+  void Run() {
+    if (!LockName() || !OpenPartial() || !Fetch() || !Verify() || !RestoreSchemeFile()) return;
+    PutInPlace();
+  }
+
+ private:
+  // Marks the pull as interrupted; always false, for returning at once.
+  bool Interrupted() {
+    m_result.status = Status::kCancelled;
+    m_result.error = "interrupted";
+    return false;
+  }
+
+  // Takes the lock on the Backup's name, so that no Backup is written under
+  // it meanwhile, and refuses to overwrite one unless asked to.
+  bool LockName() {
+    // After a lost disk even the My Schemes folder may be missing.
+    if (!MakePrivateFolders(FolderOf(m_schemeFile))) {
+      m_result.error =
+          "cannot create the folder " + FolderOf(m_schemeFile) + ": " + std::strerror(errno);
+      return false;
+    }
+    std::string lockError;
+    switch (m_lock.Acquire(m_path, false, m_options.cancel, &lockError)) {
+      case CBackupNameLock::Outcome::kHeld:
+        break;
+      case CBackupNameLock::Outcome::kBusy:
+        m_result.status = Status::kBusy;
+        m_result.error = kBackupBeingWrittenText;
+        return false;
+      case CBackupNameLock::Outcome::kCancelled:
+        return Interrupted();
+      case CBackupNameLock::Outcome::kFailed:
+        m_result.error = lockError;
+        return false;
+    }
+    if (m_store.Exists(m_name) && !m_options.replace) {
+      m_result.status = Status::kExists;
+      m_result.error = "A Backup with such name already exists in this Scheme: " + m_name;
+      return false;
+    }
+    return true;
+  }
+
+  // Creates the hidden partial file the Backup is fetched into.
+  bool OpenPartial() {
+    m_folder = m_store.BackupsFolder();
+    RemoveStalePartials(m_folder);
+    m_partial = m_folder + "/." + m_name + ".zip." + std::to_string(::getpid()) + ".partial";
+    ::unlink(m_partial.c_str());
+    m_fd = OpenLockedPartial(m_partial, true, kPrivateFileMode);
+    if (m_fd < 0) {
+      m_result.error = "cannot create " + m_partial + ": " + std::strerror(errno);
+      return false;
+    }
+    return true;
+  }
+
+  // Copies the remote's Backup into the partial file; when that fails, tells
+  // a missing Backup from a failed copy.
+  bool Fetch() {
+    const std::string remoteFile =
+        RemoteChild(RemoteChild(m_remote, m_schemeName + kBackupsExt), m_name + ".zip");
+    const RcloneResult copy =
+        RunRclone(m_rclone, {"copyto", remoteFile, m_partial, "--ignore-times", "--stats", "500ms"},
+                  {}, m_options.cancel, m_options.progress);
+    if (copy.status == RcloneResult::Status::kCancelled) return Interrupted();
+    if (!copy.Ok()) {
+      // rclone words a missing source in more than one way: a listing tells.
+      std::vector<RemoteEntry> entries;
+      std::string listError;
+      const ListOutcome there = FinishListing(
+          RunRclone(m_rclone, ListArgs(remoteFile), {}, m_options.cancel), entries, listError);
+      if (there == ListOutcome::kCancelled) return Interrupted();
+      const bool missing =
+          there == ListOutcome::kMissing || (there == ListOutcome::kListed && entries.empty());
+      m_result.status = missing ? Status::kNotFound : Status::kFailed;
+      m_result.error =
+          missing ? "there is no Backup " + m_name + " of " + m_schemeName + " at " + m_remote
+                  : copy.reason;
+      return false;
+    }
+    // rclone may have put a new file at the name: whatever is there is made private.
+    ::chmod(m_partial.c_str(), kPrivateFileMode);
+    struct stat st {};
+    if (::stat(m_partial.c_str(), &st) == 0) m_result.bytes = static_cast<uint64_t>(st.st_size);
+    return true;
+  }
+
+  // Checks every file of the fetched Backup; a damaged one is not kept.
+  bool Verify() {
+    const VerifyResult verify = VerifyBackup(m_partial, m_options.cancel, nullptr, m_options.jobs);
+    if (verify.status == VerifyResult::Status::kCancelled) return Interrupted();
+    if (verify.status != VerifyResult::Status::kChecked || !verify.faults.empty()) {
+      m_result.status = Status::kDamaged;
+      std::string why = verify.error;
+      if (verify.status == VerifyResult::Status::kNoManifest) why = "it holds no list of files";
+      if (!verify.faults.empty())
+        why = verify.faults[0].path + ": " + verify.faults[0].reason +
+              (verify.faults.size() > 1
+                   ? " (and " + std::to_string(verify.faults.size() - 1) + " more faults)"
+                   : "");
+      m_result.error = "the Backup " + m_name + " fetched from " + m_remote +
+                       " is damaged, so it was not kept: " + why;
+      return false;
+    }
+    m_result.files = verify.files;
+    return true;
+  }
+
+  // A lost My Schemes folder: the scheme file comes back too.
+  bool RestoreSchemeFile() {
+    struct stat schemeSt {};
+    if (::stat(m_schemeFile.c_str(), &schemeSt) == 0) return true;
+    const RcloneResult cat = RunRclone(
+        m_rclone, {"cat", RemoteChild(m_remote, m_schemeName + kSchemeExt)}, {}, m_options.cancel);
+    CScheme scheme;
+    if (cat.status == RcloneResult::Status::kCancelled) return Interrupted();
+    if (!cat.Ok() || scheme.ReadFromMemory(cat.out.data(), cat.out.size()) != SchemeError::kOk) {
+      m_result.error = "the scheme file " + m_schemeName + kSchemeExt +
+                       " could not be fetched from " + m_remote +
+                       (cat.Ok() ? ": it is damaged" : ": " + cat.reason);
+      return false;
+    }
+    if (!WriteFileAtomic(m_schemeFile, cat.out, kPrivateFileMode)) {
+      m_result.error = "cannot write " + m_schemeFile + ": " + std::strerror(errno);
+      return false;
+    }
+    m_result.schemeFetched = true;
+    return true;
+  }
+
+  // Syncs the fetched Backup and renames it to its name, then syncs the
+  // folder so the rename survives a crash.
+  void PutInPlace() {
+    if (m_options.replace) ::chmod(m_partial.c_str(), ModeForReplacing(m_path));
+    const int dataFd = ::open(m_partial.c_str(), O_RDONLY | O_CLOEXEC);
+    const bool synced = dataFd >= 0 && ::fsync(dataFd) == 0;
+    if (dataFd >= 0) ::close(dataFd);
+    if (!synced || ::rename(m_partial.c_str(), m_path.c_str()) != 0) {
+      m_result.error = "cannot put the Backup in place at " + m_path + ": " + std::strerror(errno);
+      return;
+    }
+    m_keep = true;
+    const int dirFd = ::open(m_folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+      ::fsync(dirFd);
+      ::close(dirFd);
+    }
+    m_result.status = Status::kDone;
+  }
+
+  const std::string m_rclone;
+  const std::string& m_remote;
+  const std::string& m_name;
+  const std::string m_schemeFile;
+  const PullOptions& m_options;
+  PullResult& m_result;
+  const std::string m_schemeName;
+  const CBackupStore m_store;
+  const std::string m_path;
+  CBackupNameLock m_lock;
+  std::string m_folder;   // the Scheme's Backups folder
+  std::string m_partial;  // the file the Backup is fetched into
+  int m_fd = -1;          // its descriptor, holding its lock
+  bool m_keep = false;    // it was put in place
+};
+
+}  // namespace
 
 PullResult PullBackup(const std::string& schemeFileArg, const std::string& remote,
                       const std::string& name, const PullOptions& options) {
   PullResult result;
-  using Status = PullResult::Status;
-  const std::string rclone = FindRclone();
+  std::string rclone = FindRclone();
   if (rclone.empty()) {
-    result.status = Status::kNoRclone;
+    result.status = PullResult::Status::kNoRclone;
     result.error = kRcloneMissingText;
     return result;
   }
-  const std::string schemeFile = LocalForRclone(schemeFileArg);
-  const std::string schemeName = SchemeNameOf(schemeFile);
-  const CBackupStore store(schemeFile);
-  const std::string path = store.GetBackupPath(name);
-  // After a lost disk even the My Schemes folder may be missing.
-  if (!MakePrivateFolders(FolderOf(schemeFile))) {
-    result.error = "cannot create the folder " + FolderOf(schemeFile) + ": " + std::strerror(errno);
-    return result;
-  }
-  CBackupNameLock lock;
-  std::string lockError;
-  switch (lock.Acquire(path, false, options.cancel, &lockError)) {
-    case CBackupNameLock::Outcome::kHeld:
-      break;
-    case CBackupNameLock::Outcome::kBusy:
-      result.status = Status::kBusy;
-      result.error = kBackupBeingWrittenText;
-      return result;
-    case CBackupNameLock::Outcome::kCancelled:
-      result.status = Status::kCancelled;
-      result.error = "interrupted";
-      return result;
-    case CBackupNameLock::Outcome::kFailed:
-      result.error = lockError;
-      return result;
-  }
-  if (store.Exists(name) && !options.replace) {
-    result.status = Status::kExists;
-    result.error = "A Backup with such name already exists in this Scheme: " + name;
-    return result;
-  }
-  const std::string folder = store.BackupsFolder();
-  RemoveStalePartials(folder);
-  const std::string partial =
-      folder + "/." + name + ".zip." + std::to_string(::getpid()) + ".partial";
-  ::unlink(partial.c_str());
-  const int fd = OpenLockedPartial(partial, true, kPrivateFileMode);
-  if (fd < 0) {
-    result.error = "cannot create " + partial + ": " + std::strerror(errno);
-    return result;
-  }
-  struct Cleanup {
-    int fd;
-    std::string path;
-    bool keep = false;
-    ~Cleanup() {
-      if (!keep) ::unlink(path.c_str());
-      ::close(fd);
-    }
-  } cleanup{fd, partial};
-
-  const std::string remoteFile =
-      RemoteChild(RemoteChild(remote, schemeName + kBackupsExt), name + ".zip");
-  const RcloneResult copy =
-      RunRclone(rclone, {"copyto", remoteFile, partial, "--ignore-times", "--stats", "500ms"}, {},
-                options.cancel, options.progress);
-  if (copy.status == RcloneResult::Status::kCancelled) {
-    result.status = Status::kCancelled;
-    result.error = "interrupted";
-    return result;
-  }
-  if (!copy.Ok()) {
-    // rclone words a missing source in more than one way: a listing tells.
-    std::vector<RemoteEntry> entries;
-    std::string listError;
-    const ListOutcome there = FinishListing(
-        RunRclone(rclone, ListArgs(remoteFile), {}, options.cancel), entries, listError);
-    if (there == ListOutcome::kCancelled) {
-      result.status = Status::kCancelled;
-      result.error = "interrupted";
-      return result;
-    }
-    const bool missing =
-        there == ListOutcome::kMissing || (there == ListOutcome::kListed && entries.empty());
-    result.status = missing ? Status::kNotFound : Status::kFailed;
-    result.error = missing ? "there is no Backup " + name + " of " + schemeName + " at " + remote
-                           : copy.reason;
-    return result;
-  }
-  // rclone may have put a new file at the name: whatever is there is made private.
-  ::chmod(partial.c_str(), kPrivateFileMode);
-  struct stat st {};
-  if (::stat(partial.c_str(), &st) == 0) result.bytes = static_cast<uint64_t>(st.st_size);
-
-  const VerifyResult verify = VerifyBackup(partial, options.cancel, nullptr, options.jobs);
-  if (verify.status == VerifyResult::Status::kCancelled) {
-    result.status = Status::kCancelled;
-    result.error = "interrupted";
-    return result;
-  }
-  if (verify.status != VerifyResult::Status::kChecked || !verify.faults.empty()) {
-    result.status = Status::kDamaged;
-    std::string why = verify.error;
-    if (verify.status == VerifyResult::Status::kNoManifest) why = "it holds no list of files";
-    if (!verify.faults.empty())
-      why = verify.faults[0].path + ": " + verify.faults[0].reason +
-            (verify.faults.size() > 1
-                 ? " (and " + std::to_string(verify.faults.size() - 1) + " more faults)"
-                 : "");
-    result.error = "the Backup " + name + " fetched from " + remote +
-                   " is damaged, so it was not kept: " + why;
-    return result;
-  }
-  result.files = verify.files;
-
-  struct stat schemeSt {};
-  if (::stat(schemeFile.c_str(), &schemeSt) != 0) {
-    // A lost My Schemes folder: the scheme file comes back too.
-    const RcloneResult cat = RunRclone(
-        rclone, {"cat", RemoteChild(remote, schemeName + kSchemeExt)}, {}, options.cancel);
-    CScheme scheme;
-    if (cat.status == RcloneResult::Status::kCancelled) {
-      result.status = Status::kCancelled;
-      result.error = "interrupted";
-      return result;
-    }
-    if (!cat.Ok() || scheme.ReadFromMemory(cat.out.data(), cat.out.size()) != SchemeError::kOk) {
-      result.error = "the scheme file " + schemeName + kSchemeExt + " could not be fetched from " +
-                     remote + (cat.Ok() ? ": it is damaged" : ": " + cat.reason);
-      return result;
-    }
-    if (!WriteFileAtomic(schemeFile, cat.out, kPrivateFileMode)) {
-      result.error = "cannot write " + schemeFile + ": " + std::strerror(errno);
-      return result;
-    }
-    result.schemeFetched = true;
-  }
-
-  if (options.replace) ::chmod(partial.c_str(), ModeForReplacing(path));
-  const int dataFd = ::open(partial.c_str(), O_RDONLY | O_CLOEXEC);
-  const bool synced = dataFd >= 0 && ::fsync(dataFd) == 0;
-  if (dataFd >= 0) ::close(dataFd);
-  if (!synced || ::rename(partial.c_str(), path.c_str()) != 0) {
-    result.error = "cannot put the Backup in place at " + path + ": " + std::strerror(errno);
-    return result;
-  }
-  cleanup.keep = true;
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  result.status = Status::kDone;
+  CPull pull(std::move(rclone), remote, name, LocalForRclone(schemeFileArg), options, result);
+  pull.Run();
   return result;
 }
 
