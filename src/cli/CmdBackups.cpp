@@ -181,44 +181,43 @@ struct BackupRun {
   std::optional<CJsonWriter> json;
 };
 
-int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
-  KeepPolicy policy;
-  if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
-  int level = 0;
-  if (args.Has("--level")) {
-    const std::string value = args.Get("--level");
-    if (value.size() != 1 || value[0] < '1' || value[0] > '9') {
-      Error("--level needs a compression level from 1 (fastest) to 9 (smallest), not '" + value +
-            "'");
-      return kExitUsage;
-    }
-    level = value[0] - '0';
+// The compression level --level asks for, 0 without it; kExitUsage (the
+// reason on stderr) when it is no level.
+int ParseLevel(const Args& args, int& level) {
+  level = 0;
+  if (!args.Has("--level")) return kExitOk;
+  const std::string value = args.Get("--level");
+  if (value.size() != 1 || value[0] < '1' || value[0] > '9') {
+    Error("--level needs a compression level from 1 (fastest) to 9 (smallest), not '" + value +
+          "'");
+    return kExitUsage;
   }
-  std::string schemeFile;
-  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
-  const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
-  if (!CheckName(name)) return kExitUsage;
-  run.schemeFile = schemeFile;
-  run.note.name = name;
-  run.note.started = int64_t(time(nullptr)) * 1000000000;
-  // Without rules of its own, a Backup keeps what the Scheme's record says.
-  if (!policy.Any()) policy = CSchemeRecords(ctx.RecordsFile()).Get(schemeFile).keep;
-  CScheme scheme;
+  level = value[0] - '0';
+  return kExitOk;
+}
+
+// Reads the Scheme a Backup is taken of; false (the reason on stderr) when
+// it cannot be read or lists nothing to back up.
+bool LoadSchemeToBack(const std::string& schemeFile, CScheme& scheme) {
   const SchemeError err = scheme.Load(schemeFile);
   if (err != SchemeError::kOk) {
     Error(SchemeErrorText(err, schemeFile));
-    return kExitFailure;
+    return false;
   }
   if (scheme.m_files.empty() && scheme.m_folders.empty()) {
     Error("the Scheme lists no files or folders: " + schemeFile);
-    return kExitFailure;
+    return false;
   }
-  const CBackupStore store(schemeFile);
+  return true;
+}
+
+// The name's lock is held from the check for an existing Backup on, so that
+// two Backups of one name never both succeed. --force waits for a Backup of
+// the name being written elsewhere, then replaces it. kExitOk with the lock
+// held, else the exit status (the reason on stderr).
+int LockNewBackup(const Args& args, const CBackupStore& store, const std::string& name,
+                  CBackupNameLock& lock) {
   const std::string path = store.GetBackupPath(name);
-  // The name's lock is held from the check for an existing Backup on, so that
-  // two Backups of one name never both succeed. --force waits for a Backup of
-  // the name being written elsewhere, then replaces it.
-  CBackupNameLock lock;
   std::string lockError;
   CBackupNameLock::Outcome locked = lock.Acquire(path, false, &InterruptFlag(), &lockError);
   if (locked == CBackupNameLock::Outcome::kBusy) {
@@ -242,15 +241,29 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
     Error(kExistsText + name + " (use --force to replace it)");
     return kExitFailure;
   }
+  return kExitOk;
+}
+
+// Writes the Backup with a progress bar; its result, whose files go to the
+// Scheme's record.
+BackupJobResult WriteBackup(const Context& ctx, const Args& args, const CScheme& scheme,
+                            const std::string& path, int level, CBackupNameLock& lock,
+                            BackupRun& run) {
   CBackupJob job(scheme.m_files, scheme.m_folders);
   job.SetJobs(ctx.jobs);
   job.SetReread(args.Has("--reread"));
   job.SetLevel(level != 0 ? level : ctx.CompressionLevel());
   BarSink bar(ctx, "Backup");
-  const BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
+  BackupJobResult result = job.Run(path, InterruptFlag(), &bar, &lock);
   bar.Finish();
   run.note.files = result.filesStored;
   run.note.skipped = result.skipped.size();
+  return result;
+}
+
+// The exit status a written Backup ends with; what was skipped or changed
+// while read is said on stderr.
+int StatusOfWritten(const BackupJobResult& result) {
   switch (result.status) {
     case BackupJobResult::Status::kCancelled:
       Error("interrupted; the unfinished Backup was removed");
@@ -264,49 +277,87 @@ int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
   for (const SkippedFile& s : result.skipped) Error("skipped " + s.path + ": " + s.reason);
   for (const std::string& changed : result.changed)
     Error("changed while read: " + changed + " (stored as it was read)");
-  int status = result.skipped.empty() && result.changed.empty() ? kExitOk : kExitSkipped;
+  return result.skipped.empty() && result.changed.empty() ? kExitOk : kExitSkipped;
+}
 
-  // The Backup files were copied from, as it was before pruning may take it.
+// The Backup files were copied from, as it was before pruning may take it.
+BackupInfo ParentOf(const CBackupStore& store, const BackupJobResult& result) {
   BackupInfo parent;
   if (!result.parent.empty() && !store.GetInfo(fs::path(result.parent).stem().string(), parent))
     parent.name = fs::path(result.parent).stem().string();
+  return parent;
+}
 
-  // Old Backups go only once this one is written: skipped files do not stop
-  // that (the Backup holds everything that could be read), a failure does.
-  // The new Backup itself stays whatever the clock says about its time.
-  PruneOutcome pruned;
-  if (policy.Any()) {
-    PruneOptions options;
-    options.protect = {name};
-    if (PruneAndReport(store, policy, options, pruned) != kExitOk) status = kExitSkipped;
-    if (!ctx.quiet && !ctx.json)  // the JSON document lists them
-      for (const BackupInfo& b : pruned.deleted) Error("deleted the old Backup " + b.name);
-  }
+// Old Backups go only once this one is written: skipped files do not stop
+// that (the Backup holds everything that could be read), a failure does.
+// The new Backup itself stays whatever the clock says about its time.
+void PruneAfterBackup(const Context& ctx, const CBackupStore& store, const KeepPolicy& policy,
+                      const std::string& name, PruneOutcome& pruned, int& status) {
+  if (!policy.Any()) return;
+  PruneOptions options;
+  options.protect = {name};
+  if (PruneAndReport(store, policy, options, pruned) != kExitOk) status = kExitSkipped;
+  if (!ctx.quiet && !ctx.json)  // the JSON document lists them
+    for (const BackupInfo& b : pruned.deleted) Error("deleted the old Backup " + b.name);
+}
 
-  if (args.Has("--json")) {
-    CJsonWriter& json = run.json.emplace();
-    json.BeginObject();
-    WriteSchemeAndBackup(json, schemeFile, name);
-    json.Key("files").Number(result.filesStored);
-    // The earlier Backup unchanged files were copied from, and how many.
-    json.Key("parent");
-    if (parent.name.empty())
-      json.Null();
-    else
-      WriteBackupJson(json, parent);
-    json.Key("reused").Number(result.filesReused);
-    json.Key("skipped").BeginArray();
-    for (const SkippedFile& s : result.skipped)
-      json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
-    json.EndArray().Key("changed").BeginArray();
-    for (const std::string& changed : result.changed)
-      json.BeginObject().Bytes("path", changed).EndObject();
-    json.EndArray().Key("pruned").BeginArray();
-    for (const BackupInfo& b : pruned.deleted) WriteBackupJson(json, b);
-    json.EndArray();
-  } else {
+// Says what the Backup holds: a line on stdout, or with --json the document
+// (left open for the push's member).
+void ReportBackup(const Args& args, const std::string& name, const BackupJobResult& result,
+                  const BackupInfo& parent, const PruneOutcome& pruned, BackupRun& run) {
+  if (!args.Has("--json")) {
     std::cout << name << "\t" << result.filesStored << "\t" << result.archiveSize << "\n";
+    return;
   }
+  CJsonWriter& json = run.json.emplace();
+  json.BeginObject();
+  WriteSchemeAndBackup(json, run.schemeFile, name);
+  json.Key("files").Number(result.filesStored);
+  // The earlier Backup unchanged files were copied from, and how many.
+  json.Key("parent");
+  if (parent.name.empty())
+    json.Null();
+  else
+    WriteBackupJson(json, parent);
+  json.Key("reused").Number(result.filesReused);
+  json.Key("skipped").BeginArray();
+  for (const SkippedFile& s : result.skipped)
+    json.BeginObject().Bytes("path", s.path).Key("reason").String(s.reason).EndObject();
+  json.EndArray().Key("changed").BeginArray();
+  for (const std::string& changed : result.changed)
+    json.BeginObject().Bytes("path", changed).EndObject();
+  json.EndArray().Key("pruned").BeginArray();
+  for (const BackupInfo& b : pruned.deleted) WriteBackupJson(json, b);
+  json.EndArray();
+}
+
+int TakeBackup(const Context& ctx, const Args& args, BackupRun& run) {
+  KeepPolicy policy;
+  if (const int status = ParseKeepPolicy(args, policy); status != kExitOk) return status;
+  int level = 0;
+  if (const int status = ParseLevel(args, level); status != kExitOk) return status;
+  std::string schemeFile;
+  if (!OpenStore(ctx, args.positional[0], schemeFile)) return kExitFailure;
+  const std::string name = args.positional.size() > 1 ? args.positional[1] : DefaultBackupName();
+  if (!CheckName(name)) return kExitUsage;
+  run.schemeFile = schemeFile;
+  run.note.name = name;
+  run.note.started = int64_t(time(nullptr)) * 1000000000;
+  // Without rules of its own, a Backup keeps what the Scheme's record says.
+  if (!policy.Any()) policy = CSchemeRecords(ctx.RecordsFile()).Get(schemeFile).keep;
+  CScheme scheme;
+  if (!LoadSchemeToBack(schemeFile, scheme)) return kExitFailure;
+  const CBackupStore store(schemeFile);
+  CBackupNameLock lock;
+  if (const int status = LockNewBackup(args, store, name, lock); status != kExitOk) return status;
+  const BackupJobResult result =
+      WriteBackup(ctx, args, scheme, store.GetBackupPath(name), level, lock, run);
+  int status = StatusOfWritten(result);
+  if (result.status != BackupJobResult::Status::kDone) return status;
+  const BackupInfo parent = ParentOf(store, result);
+  PruneOutcome pruned;
+  PruneAfterBackup(ctx, store, policy, name, pruned, status);
+  ReportBackup(args, name, result, parent, pruned, run);
   return status;
 }
 
