@@ -88,8 +88,13 @@ bool TakeGlobalOption(int argc, char** argv, int& i, Context& ctx, int* failed) 
 
 namespace {
 
-int Run(int argc, char** argv, Context& ctx) {
-  int i = 1;
+// What a step of the command line returns when the program goes on; any
+// other value is the exit status it ends with.
+constexpr int kGoOn = -1;
+
+// Takes the program's own options before the command, leaving `i` at the
+// command; --help and --version are answered here.
+int ParseGlobalOptions(int argc, char** argv, int& i, Context& ctx) {
   for (; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -112,16 +117,14 @@ int Run(int argc, char** argv, Context& ctx) {
     }
   }
   if (i >= argc) return Usage("no command given");
+  return kGoOn;
+}
 
-  const std::string name = argv[i++];
-  const Command* cmd = FindCommand(name);
-  if (!cmd) {
-    std::vector<std::string> names;
-    for (const Command& c : Commands()) names.push_back(c.name);
-    return Usage("unknown command '" + name + "'" + Guess(name, names));
-  }
-
-  Args args;
+// Takes the command's options (and the program's own, which may follow the
+// command too) and its arguments, from argv[i] on; the command's --help is
+// answered here.
+int ParseCommandArgs(int argc, char** argv, int i, const Command& cmd, const std::string& name,
+                     Context& ctx, Args& args) {
   bool endOfOptions = false;
   for (; i < argc; ++i) {
     std::string a = argv[i];
@@ -130,7 +133,7 @@ int Run(int argc, char** argv, Context& ctx) {
       continue;
     }
     if (!endOfOptions && (a == "--help" || a == "-h")) {
-      std::cout << CommandHelpText(*cmd);
+      std::cout << CommandHelpText(cmd);
       return kExitOk;
     }
     if (!endOfOptions && (a == "-q" || a.rfind("--", 0) == 0)) {
@@ -149,10 +152,10 @@ int Run(int argc, char** argv, Context& ctx) {
         value = a.substr(eq + 1);
         a = a.substr(0, eq);
       }
-      const OptionSpec* option = cmd->FindOption(a);
+      const OptionSpec* option = cmd.FindOption(a);
       if (!option) {
         std::vector<std::string> names;
-        for (const OptionSpec& o : cmd->options) names.push_back(o.name);
+        for (const OptionSpec& o : cmd.options) names.push_back(o.name);
         for (const OptionSpec& o : GlobalOptions()) names.push_back(o.name);
         return Usage(name + ": unknown option " + a + Guess(a, names));
       }
@@ -167,28 +170,33 @@ int Run(int argc, char** argv, Context& ctx) {
     }
     args.positional.push_back(a);
   }
-  if (args.positional.size() < cmd->MinArgs() || args.positional.size() > cmd->MaxArgs())
-    return Usage("usage: tessarook-cli " + cmd->Synopsis());
-  ctx.json = args.Has("--json");
-  // A settings file named on the command line must be there and readable: a
-  // silent default would put Backups somewhere the user did not mean.
-  if (!ctx.settingsFile.empty()) {
-    tessarook::CXmlSettingsDoc doc;
-    struct stat st {};
-    const std::string settings = AbsolutePath(ctx.settingsFile);
-    if (::stat(settings.c_str(), &st) != 0) {
-      Error("the settings file " + ctx.settingsFile + " cannot be read: " + std::strerror(errno));
-      return kExitFailure;
-    }
-    if (!doc.LoadFromFile(settings)) {
-      Error("the settings file " + ctx.settingsFile + " is damaged or not a settings file");
-      return kExitFailure;
-    }
-  }
+  if (args.positional.size() < cmd.MinArgs() || args.positional.size() > cmd.MaxArgs())
+    return Usage("usage: tessarook-cli " + cmd.Synopsis());
+  return kGoOn;
+}
 
-  // Ctrl+C, SIGTERM and a closed terminal (SIGHUP) all stop a command as the
-  // desktop program's "Cancel" does: it cleans up and ends with 128 + the
-  // signal's number (130 for Ctrl+C), as programs killed by it would.
+// A settings file named on the command line must be there and readable: a
+// silent default would put Backups somewhere the user did not mean.
+bool SettingsFileReadable(const Context& ctx) {
+  if (ctx.settingsFile.empty()) return true;
+  tessarook::CXmlSettingsDoc doc;
+  struct stat st {};
+  const std::string settings = AbsolutePath(ctx.settingsFile);
+  if (::stat(settings.c_str(), &st) != 0) {
+    Error("the settings file " + ctx.settingsFile + " cannot be read: " + std::strerror(errno));
+    return false;
+  }
+  if (!doc.LoadFromFile(settings)) {
+    Error("the settings file " + ctx.settingsFile + " is damaged or not a settings file");
+    return false;
+  }
+  return true;
+}
+
+// Ctrl+C, SIGTERM and a closed terminal (SIGHUP) all stop a command as the
+// desktop program's "Cancel" does: it cleans up and ends with 128 + the
+// signal's number (130 for Ctrl+C), as programs killed by it would.
+void CatchStopSignals() {
   InterruptFlag();  // made before any handler may touch it
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
@@ -202,7 +210,24 @@ int Run(int argc, char** argv, Context& ctx) {
   // any failed write (message, partial output removed), instead of the
   // signal killing the program without a word.
   signal(SIGXFSZ, SIG_IGN);
+}
 
+int Run(int argc, char** argv, Context& ctx) {
+  int i = 1;
+  if (const int status = ParseGlobalOptions(argc, argv, i, ctx); status != kGoOn) return status;
+  const std::string name = argv[i++];
+  const Command* cmd = FindCommand(name);
+  if (!cmd) {
+    std::vector<std::string> names;
+    for (const Command& c : Commands()) names.push_back(c.name);
+    return Usage("unknown command '" + name + "'" + Guess(name, names));
+  }
+  Args args;
+  if (const int status = ParseCommandArgs(argc, argv, i, *cmd, name, ctx, args); status != kGoOn)
+    return status;
+  ctx.json = args.Has("--json");
+  if (!SettingsFileReadable(ctx)) return kExitFailure;
+  CatchStopSignals();
   int status = cmd->run(ctx, args);
   if (status == kExitInterrupted && g_stopSignal != 0) status = 128 + g_stopSignal;
   return status;
