@@ -423,6 +423,7 @@ class CPush {
         m_staging(RemoteChild(remote, "." + m_name + kStagingSuffix)),
         m_schemeEntry(m_name + kSchemeExt) {}
 
+  // The push, step by step; each step that ends it says why in the result.
   void Run() {
     LockBackups();
     if (!StartUpload()) return;
@@ -499,6 +500,7 @@ class CPush {
     return true;
   }
 
+  // Whether the caller asked if the remote is encrypted.
   bool AskKind() const { return static_cast<bool>(m_options.encryption); }
 
   // Tells the caller whether the remote is encrypted, when it asked.
@@ -516,6 +518,7 @@ class CPush {
     return [this](const RcloneEvent& e) { OnArrival(e); };
   }
 
+  // Notes a file that arrived whole and starts the moves it allows.
   void OnArrival(const RcloneEvent& e) {
     if (e.message.compare(0, 6, "Copied") != 0) return;
     if (std::find(m_arrived.begin(), m_arrived.end(), e.object) == m_arrived.end())
@@ -570,8 +573,9 @@ class CPush {
     return true;
   }
 
-  // What this run left in the hidden folder is of no use: free the space
-  // (a full remote) as far as the remote lets us.
+  // The push failed with `r`'s reason. What this run left in the hidden
+  // folder is of no use: free the space (a full remote) as far as the remote
+  // lets us.
   void Fail(const RcloneResult& r) {
     WaitSchemeMoved();
     WaitBackupsMoved();
@@ -592,6 +596,7 @@ class CPush {
     return true;
   }
 
+  // Whether the upload sent the file (rather than judging the remote's the same).
   bool WasCopied(const std::string& relative) const {
     return std::find(m_copied.begin(), m_copied.end(), relative) != m_copied.end();
   }
@@ -618,6 +623,7 @@ class CPush {
     return true;
   }
 
+  // Whether the remote's kind of modification times is needed.
   bool NeedTimes() const { return m_anyBackupLeft || m_options.prune.Any(); }
 
   // Adds the scheme file to `differ` when the one the upload left alone is
@@ -781,6 +787,7 @@ class CPull {
   CPull(const CPull&) = delete;
   CPull& operator=(const CPull&) = delete;
 
+  // The pull, step by step; each step that ends it says why in the result.
   void Run() {
     if (!LockName() || !OpenPartial() || !Fetch() || !Verify() || !RestoreSchemeFile()) return;
     PutInPlace();
