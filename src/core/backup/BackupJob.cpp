@@ -322,6 +322,8 @@ BackupJobResult CBackupJob::Run(const std::string& backupPath, const std::atomic
   for (const SourceIdentity& file : listed) totalBytes += file.size;
   bytes.Start(totalBytes);
 
+  // The workers refer to paths of `list`: the pool comes after it, so that
+  // they are joined before it goes.
   CTaskPool pool(m_jobs);
   BackupRun run{partialPath, cancel, sink, m_level, result, archive,
                 bytes,       parent, pool, list,    listed};
