@@ -42,34 +42,10 @@ struct Tested {
   std::string reason;
 };
 
-}  // namespace
-
-VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* cancel,
-                          IProgressSink* sink, unsigned jobs) {
-  VerifyResult result;
-  CBackupArchive archive;
-  if (!archive.Open(path)) {
-    result.error = archive.LastError();
-    return result;
-  }
-  if (!archive.ReadManifest()) {
-    result.status = VerifyResult::Status::kNoManifest;
-    return result;
-  }
-  archive.SetCancelFlag(cancel);
-  result.status = VerifyResult::Status::kChecked;
+// Which entry stands for each position (-1 for none); strays and doubles
+// are faults.
+std::vector<int64_t> MapPositions(CBackupArchive& archive, int64_t manifest, VerifyResult& result) {
   const uint64_t n = archive.paths.size();
-  result.files = n;
-
-  if (!archive.IsDirectoryComplete())
-    result.faults.push_back({-1, "", "the archive's directory is damaged"});
-  // Reading the manifest tested its data (unless a bound stopped it, which is
-  // a fault of its own).
-  if (!archive.ManifestDamage().empty())
-    result.faults.push_back({-1, kManifestName, archive.ManifestDamage()});
-  const int64_t manifest = archive.FindEntry(kManifestName);
-
-  // Which entry stands for each position; strays and doubles are faults.
   std::vector<int64_t> entryOf(n, -1);
   const int64_t count = archive.GetEntryCount();
   for (int64_t i = 0; i < count; ++i) {
@@ -84,31 +60,58 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
       entryOf[static_cast<size_t>(pos)] = i;
     }
   }
+  return entryOf;
+}
 
-  if (sink) sink->OnProgress(0, n);
-  CByteMeter bytes(sink);
-  uint64_t totalBytes = 0;
-  for (int64_t entry : entryOf) totalBytes += entry < 0 ? 0 : archive.GetEntrySize(entry);
-  bytes.Start(totalBytes);
+// What the steps that test the entries share.
+struct VerifyRun {
+  CBackupArchive& archive;
+  const std::vector<int64_t>& entryOf;
+  const std::atomic<bool>* cancel;
+  IProgressSink* sink;
+  CByteMeter& bytes;
+  VerifyResult& result;
+};
 
-  // The entries are tested by several workers at once, each with an archive
-  // object of its own (its own open of the file); this thread reports the
-  // outcomes in position order and makes every sink call. Memory per worker:
-  // one archive reader (see CZipReader) and a copy of the directory.
-  std::vector<Tested> tested(static_cast<size_t>(n));
-  auto test = [&](CZipFile& reader, uint64_t pos) {
-    Tested t;
-    const int64_t entry = entryOf[static_cast<size_t>(pos)];
-    if (cancel && cancel->load()) {
-      t.cancelled = true;
-    } else if (entry >= 0) {
-      t.ok = reader.TestEntry(entry, t.reason);
-      t.cancelled = !t.ok && cancel && cancel->load();
-      t.haveSpan = reader.GetEntrySpan(entry, t.span.begin, t.span.end);
-      t.span.entry = entry;
-    }
-    return t;
-  };
+// Tests the data of the entry (-1 for none) standing for one position.
+Tested TestPosition(CZipFile& reader, int64_t entry, const std::atomic<bool>* cancel) {
+  Tested t;
+  if (cancel && cancel->load()) {
+    t.cancelled = true;
+  } else if (entry >= 0) {
+    t.ok = reader.TestEntry(entry, t.reason);
+    t.cancelled = !t.ok && cancel && cancel->load();
+    t.haveSpan = reader.GetEntrySpan(entry, t.span.begin, t.span.end);
+    t.span.entry = entry;
+  }
+  return t;
+}
+
+// Records the faults of one tested position: a path that cannot be restored
+// anywhere, a missing entry, or data that failed its test.
+void ReportPosition(VerifyRun& run, uint64_t pos, const Tested& t) {
+  const int64_t entry = run.entryOf[static_cast<size_t>(pos)];
+  const std::string& source = run.archive.paths[static_cast<size_t>(pos)];
+  if (!CanRestoreSomewhere(source))
+    run.result.faults.push_back({static_cast<int64_t>(pos), source, RestoreRefusal(source, false)});
+  if (entry < 0) {
+    run.result.faults.push_back({static_cast<int64_t>(pos), source, "entry missing"});
+  } else if (!t.ok) {
+    run.result.faults.push_back({static_cast<int64_t>(pos), source, t.reason});
+  }
+}
+
+// Tests every position's entry into `tested` and reports the outcomes in
+// position order. False when a cancel stopped it.
+//
+// The entries are tested by several workers at once, each with an archive
+// object of its own (its own open of the file); this thread reports the
+// outcomes in position order and makes every sink call. Memory per worker:
+// one archive reader (see CZipReader) and a copy of the directory.
+bool TestEntries(VerifyRun& run, unsigned jobs, std::vector<Tested>& tested) {
+  CBackupArchive& archive = run.archive;
+  const std::atomic<bool>* cancel = run.cancel;
+  const uint64_t n = archive.paths.size();
   const unsigned wanted = WorkerCount(jobs, n);
   std::vector<std::unique_ptr<CZipFile>> readers;
   if (wanted > 1) readers = OpenReaders<CZipFile>(archive, wanted);
@@ -121,39 +124,35 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     reader.SetCancelFlag(cancel);
     reader.SetDataObserver([&](uint64_t size) { workers.CountBytes(size); });
     for (uint64_t pos; (pos = nextPos.fetch_add(1)) < n;) {
-      Tested t = test(reader, pos);
+      Tested t = TestPosition(reader, run.entryOf[static_cast<size_t>(pos)], cancel);
       workers.Finish(static_cast<size_t>(pos),
                      [&] { tested[static_cast<size_t>(pos)] = std::move(t); });
     }
   });
-  if (!parallel) archive.SetDataObserver([&bytes](uint64_t size) { bytes.Add(size); });
+  if (!parallel) archive.SetDataObserver([&bytes = run.bytes](uint64_t size) { bytes.Add(size); });
 
   for (uint64_t pos = 0; pos < n; ++pos) {
     Tested& t = tested[static_cast<size_t>(pos)];
     if (parallel)
-      workers.WaitFor(static_cast<size_t>(pos), bytes);
+      workers.WaitFor(static_cast<size_t>(pos), run.bytes);
     else
-      t = test(archive, pos);
-    if ((cancel && cancel->load()) || t.cancelled) {
-      result.status = VerifyResult::Status::kCancelled;
-      return result;
-    }
-    const int64_t entry = entryOf[static_cast<size_t>(pos)];
-    const std::string& source = archive.paths[static_cast<size_t>(pos)];
-    if (!CanRestoreSomewhere(source))
-      result.faults.push_back({static_cast<int64_t>(pos), source, RestoreRefusal(source, false)});
-    if (entry < 0) {
-      result.faults.push_back({static_cast<int64_t>(pos), source, "entry missing"});
-    } else if (!t.ok) {
-      result.faults.push_back({static_cast<int64_t>(pos), source, t.reason});
-    }
-    bytes.Flush();
-    if (sink) sink->OnProgress(pos + 1, n);
+      t = TestPosition(archive, run.entryOf[static_cast<size_t>(pos)], cancel);
+    if ((cancel && cancel->load()) || t.cancelled) return false;
+    ReportPosition(run, pos, t);
+    run.bytes.Flush();
+    if (run.sink) run.sink->OnProgress(pos + 1, n);
   }
   if (!parallel) archive.SetDataObserver(nullptr);
-  // Entries sharing bytes of the file: a well-formed archive has none, and
-  // they are how small archives unpack to enormous data. Checked after the
-  // data was read, so that each span ends where its data really ended.
+  return true;
+}
+
+// Entries sharing bytes of the file: a well-formed archive has none, and
+// they are how small archives unpack to enormous data. Checked after the
+// data was read, so that each span ends where its data really ended.
+void CheckOverlaps(CBackupArchive& archive, const std::vector<Tested>& tested, int64_t manifest,
+                   VerifyResult& result) {
+  const uint64_t n = archive.paths.size();
+  const int64_t count = archive.GetEntryCount();
   std::vector<Span> spans;
   std::vector<bool> seen(static_cast<size_t>(count), false);
   for (const Tested& t : tested) {
@@ -180,6 +179,49 @@ VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* canc
     }
     if (spans[k].end > spans[reach].end) reach = k;
   }
+}
+
+}  // namespace
+
+VerifyResult VerifyBackup(const std::string& path, const std::atomic<bool>* cancel,
+                          IProgressSink* sink, unsigned jobs) {
+  VerifyResult result;
+  CBackupArchive archive;
+  if (!archive.Open(path)) {
+    result.error = archive.LastError();
+    return result;
+  }
+  if (!archive.ReadManifest()) {
+    result.status = VerifyResult::Status::kNoManifest;
+    return result;
+  }
+  archive.SetCancelFlag(cancel);
+  result.status = VerifyResult::Status::kChecked;
+  const uint64_t n = archive.paths.size();
+  result.files = n;
+
+  if (!archive.IsDirectoryComplete())
+    result.faults.push_back({-1, "", "the archive's directory is damaged"});
+  // Reading the manifest tested its data (unless a bound stopped it, which is
+  // a fault of its own).
+  if (!archive.ManifestDamage().empty())
+    result.faults.push_back({-1, kManifestName, archive.ManifestDamage()});
+  const int64_t manifest = archive.FindEntry(kManifestName);
+  const std::vector<int64_t> entryOf = MapPositions(archive, manifest, result);
+
+  if (sink) sink->OnProgress(0, n);
+  CByteMeter bytes(sink);
+  uint64_t totalBytes = 0;
+  for (int64_t entry : entryOf) totalBytes += entry < 0 ? 0 : archive.GetEntrySize(entry);
+  bytes.Start(totalBytes);
+
+  std::vector<Tested> tested(static_cast<size_t>(n));
+  VerifyRun run{archive, entryOf, cancel, sink, bytes, result};
+  if (!TestEntries(run, jobs, tested)) {
+    result.status = VerifyResult::Status::kCancelled;
+    return result;
+  }
+  CheckOverlaps(archive, tested, manifest, result);
   return result;
 }
 

@@ -53,6 +53,122 @@ class CScratchFolder {
   std::string m_path;
 };
 
+// Creates the partial ZIP, made private before the archive is written into
+// it. False, with the reason in `result`, when it cannot be created.
+bool CreatePart(CZipFile& zip, const fs::path& partPath, ZipExportResult& result) {
+  std::error_code ec;
+  const int made = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                          kPrivateFileMode);
+  if (made >= 0) {
+    ::fchmod(made, kPrivateFileMode);
+    ::close(made);
+  }
+  if (!zip.Create(partPath.string())) {
+    result.error = zip.LastError();
+    fs::remove(partPath, ec);
+    return false;
+  }
+  return true;
+}
+
+// What the steps of one export share.
+struct ExportRun {
+  CBackupArchive& backup;
+  CZipFile& zip;
+  CZipExtractor& extractor;
+  const std::string& copyPath;
+  const fs::path& partPath;
+  const std::atomic<bool>* cancel;
+  ZipExportResult& result;
+};
+
+// How exporting an entry, or all of them, ended.
+enum class ExportOutcome {
+  kDone,       // written or skipped; the export goes on
+  kCancelled,  // the cancel flag stopped it
+  kStopped,    // the ZIP broke (or a cancel stopped a write); the result is final
+};
+
+// Copies the Backup's entry of file `i` out to the scratch file and adds it
+// to the ZIP under `name`. A file that cannot be exported is listed as
+// skipped.
+ExportOutcome ExportEntry(ExportRun& run, size_t i, const std::string& name) {
+  ZipExportResult& result = run.result;
+  CZipFile& zip = run.zip;
+  const std::atomic<bool>* cancel = run.cancel;
+  std::error_code ec;
+  const std::string& source = run.backup.paths[i];
+  if (name.empty()) {
+    std::vector<std::string_view> parts;
+    result.skipped.push_back({source, SplitPath(source, parts) && !parts.empty()
+                                          ? "stored twice; the first copy was exported"
+                                          : "the path cannot be given a safe name in a ZIP"});
+    return ExportOutcome::kDone;
+  }
+  const int64_t index = run.backup.EntryIndexFor(i);
+  if (index < 0) {
+    result.skipped.push_back({source, "the Backup holds no entry " + EntryNameOf(i)});
+  } else if (!run.extractor.ExtractToFile(run.copyPath, index)) {
+    if (cancel && cancel->load()) return ExportOutcome::kCancelled;
+    result.skipped.push_back({source, run.extractor.LastError()});
+  } else if (zip.AddFile(run.copyPath, name)) {
+    ++result.filesWritten;
+  } else {
+    if ((cancel && cancel->load()) || zip.IsBroken()) {
+      const bool cancelled = cancel && cancel->load();
+      if (!cancelled) result.error = zip.LastError();
+      fs::remove(run.copyPath, ec);
+      zip.Close();
+      fs::remove(run.partPath, ec);
+      result.status =
+          cancelled ? ZipExportResult::Status::kCancelled : ZipExportResult::Status::kFailed;
+      return ExportOutcome::kStopped;
+    }
+    result.skipped.push_back({source, zip.LastError()});
+  }
+  fs::remove(run.copyPath, ec);
+  return ExportOutcome::kDone;
+}
+
+// Exports every entry in the Backup's order, polling the cancel flag before
+// each one and reporting progress after it.
+ExportOutcome ExportEntries(ExportRun& run, const std::vector<std::string>& names,
+                            IProgressSink* sink) {
+  const uint64_t total = names.size();
+  uint64_t done = 0;
+  if (sink) sink->OnProgress(0, total);
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (run.cancel && run.cancel->load()) return ExportOutcome::kCancelled;
+    const ExportOutcome outcome = ExportEntry(run, i, names[i]);
+    if (outcome != ExportOutcome::kDone) return outcome;
+    ++done;
+    if (sink) sink->OnProgress(done, total);
+  }
+  return ExportOutcome::kDone;
+}
+
+// Closes the ZIP and renames it over the target; the result says how that
+// went.
+void CompleteExport(ExportRun& run, const std::string& targetPath, const fs::path& target) {
+  ZipExportResult& result = run.result;
+  std::error_code ec;
+  if (run.zip.Close() != 0) {
+    result.error =
+        run.zip.LastError().empty() ? "The ZIP file could not be completed" : run.zip.LastError();
+    fs::remove(run.partPath, ec);
+    return;
+  }
+  // Private, unless it replaces a file whose mode the user chose.
+  ::chmod(run.partPath.c_str(), ModeForReplacing(targetPath));
+  fs::rename(run.partPath, target, ec);
+  if (ec) {
+    result.error = ec.message();
+    fs::remove(run.partPath, ec);
+    return;
+  }
+  result.status = ZipExportResult::Status::kDone;
+}
+
 }  // namespace
 
 std::vector<std::string> ExportEntryNames(const std::vector<std::string>& paths,
@@ -123,91 +239,24 @@ ZipExportResult CZipExport::Run(const std::string& backupPath, const std::string
   const fs::path target(targetPath);
   const fs::path partPath = target.parent_path() / ("." + target.filename().string() + ".part-" +
                                                     std::to_string(getpid()));
-  std::error_code ec;
   CZipFile zip;
   zip.SetCancelFlag(cancel);
-  // Made private before the archive is written into it.
-  const int made = ::open(partPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
-                          kPrivateFileMode);
-  if (made >= 0) {
-    ::fchmod(made, kPrivateFileMode);
-    ::close(made);
-  }
-  if (!zip.Create(partPath.string())) {
-    result.error = zip.LastError();
-    fs::remove(partPath, ec);
-    return result;
-  }
+  if (!CreatePart(zip, partPath, result)) return result;
 
   CZipExtractor extractor(backup);
   const std::vector<std::string> names = ExportEntryNames(backup.paths, style);
-  const uint64_t total = names.size();
-  uint64_t done = 0;
-  if (sink) sink->OnProgress(0, total);
-  bool cancelled = false;
-  for (size_t i = 0; i < names.size(); ++i) {
-    if (cancel && cancel->load()) {
-      cancelled = true;
-      break;
-    }
-    const std::string& source = backup.paths[i];
-    if (names[i].empty()) {
-      std::vector<std::string_view> parts;
-      result.skipped.push_back({source, SplitPath(source, parts) && !parts.empty()
-                                            ? "stored twice; the first copy was exported"
-                                            : "the path cannot be given a safe name in a ZIP"});
-    } else {
-      const int64_t index = backup.EntryIndexFor(i);
-      if (index < 0) {
-        result.skipped.push_back({source, "the Backup holds no entry " + EntryNameOf(i)});
-      } else if (!extractor.ExtractToFile(copyPath, index)) {
-        if (cancel && cancel->load()) {
-          cancelled = true;
-          break;
-        }
-        result.skipped.push_back({source, extractor.LastError()});
-      } else if (zip.AddFile(copyPath, names[i])) {
-        ++result.filesWritten;
-      } else {
-        if ((cancel && cancel->load()) || zip.IsBroken()) {
-          cancelled = cancel && cancel->load();
-          if (!cancelled) result.error = zip.LastError();
-          fs::remove(copyPath, ec);
-          zip.Close();
-          fs::remove(partPath, ec);
-          result.status =
-              cancelled ? ZipExportResult::Status::kCancelled : ZipExportResult::Status::kFailed;
-          return result;
-        }
-        result.skipped.push_back({source, zip.LastError()});
-      }
-      fs::remove(copyPath, ec);
-    }
-    ++done;
-    if (sink) sink->OnProgress(done, total);
-  }
+  ExportRun run{backup, zip, extractor, copyPath, partPath, cancel, result};
+  const ExportOutcome outcome = ExportEntries(run, names, sink);
+  if (outcome == ExportOutcome::kStopped) return result;
 
-  if (cancelled) {
+  std::error_code ec;
+  if (outcome == ExportOutcome::kCancelled) {
     zip.Close();
     fs::remove(partPath, ec);
     result.status = ZipExportResult::Status::kCancelled;
     return result;
   }
-  if (zip.Close() != 0) {
-    result.error =
-        zip.LastError().empty() ? "The ZIP file could not be completed" : zip.LastError();
-    fs::remove(partPath, ec);
-    return result;
-  }
-  // Private, unless it replaces a file whose mode the user chose.
-  ::chmod(partPath.c_str(), ModeForReplacing(targetPath));
-  fs::rename(partPath, target, ec);
-  if (ec) {
-    result.error = ec.message();
-    fs::remove(partPath, ec);
-    return result;
-  }
-  result.status = ZipExportResult::Status::kDone;
+  CompleteExport(run, targetPath, target);
   return result;
 }
 

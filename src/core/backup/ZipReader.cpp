@@ -475,6 +475,99 @@ int CZipReader::ReadWhole(ZipEntryInfo& e, uint64_t dataStart,
   return 1;
 }
 
+namespace {
+
+// One entry's data on its way to the sink: where its next compressed bytes
+// lie and how many are left, and what was delivered so far with its CRC.
+struct EntryStream {
+  const ZipEntryInfo& e;
+  const std::function<bool(const char*, size_t)>& sink;
+  std::string& error;
+  uint64_t pos;
+  uint64_t left;
+  uLong crc = crc32(0L, Z_NULL, 0);
+  uint64_t delivered = 0;
+  uint64_t unused = 0;  // compressed bytes read past the end of the deflate stream
+
+  // Hands data to the sink, refusing more than the entry records.
+  bool Deliver(const char* data, size_t n) {
+    if (n > e.size - delivered) {
+      error = "the entry holds more data than recorded";
+      return false;
+    }
+    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data), n);
+    delivered += n;
+    if (!sink(data, n)) {
+      error = "stopped";
+      return false;
+    }
+    return true;
+  }
+};
+
+// Delivers a stored entry's data as it lies in the file.
+template <class ReadAtFn>
+bool StreamStored(EntryStream& s, std::vector<char>& out, ReadAtFn readAt) {
+  while (s.left > 0) {
+    const size_t n = static_cast<size_t>(std::min<uint64_t>(s.left, kOutChunk));
+    if (!readAt(s.pos, out.data(), n)) {
+      s.error = "read error";
+      return false;
+    }
+    if (!s.Deliver(out.data(), n)) return false;
+    s.pos += n;
+    s.left -= n;
+  }
+  return true;
+}
+
+// Inflates a deflated entry's data chunk by chunk and delivers it.
+template <class ReadAtFn>
+bool StreamDeflated(EntryStream& s, std::vector<char>& in, std::vector<char>& out,
+                    ReadAtFn readAt) {
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
+    s.error = "out of memory";
+    return false;
+  }
+  int r = Z_OK;
+  bool ok = true;
+  while (ok && r != Z_STREAM_END) {
+    if (z.avail_in == 0) {
+      if (s.left == 0) {
+        s.error = "the entry's data is incomplete";
+        ok = false;
+        break;
+      }
+      const size_t n = static_cast<size_t>(std::min<uint64_t>(s.left, kInChunk));
+      if (!readAt(s.pos, in.data(), n)) {
+        s.error = "read error";
+        ok = false;
+        break;
+      }
+      s.pos += n;
+      s.left -= n;
+      z.next_in = reinterpret_cast<Bytef*>(in.data());
+      z.avail_in = static_cast<uInt>(n);
+    }
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    r = inflate(&z, Z_NO_FLUSH);
+    if (r != Z_OK && r != Z_STREAM_END) {
+      s.error = "the entry's data is damaged";
+      ok = false;
+      break;
+    }
+    const size_t produced = out.size() - z.avail_out;
+    if (produced > 0 && !s.Deliver(out.data(), produced)) ok = false;
+  }
+  s.unused = z.avail_in;
+  inflateEnd(&z);
+  return ok;
+}
+
+}  // namespace
+
 bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t)>& sink,
                       std::string& error) {
   if (index >= m_entries.size()) {
@@ -500,85 +593,22 @@ bool CZipReader::Read(size_t index, const std::function<bool(const char*, size_t
   if (m_in.size() < kInChunk) m_in.resize(kInChunk);
   if (m_out.size() < kOutChunk) m_out.resize(kOutChunk);
 
-  uLong crc = crc32(0L, Z_NULL, 0);
-  uint64_t delivered = 0;
-  uint64_t left = e.compressedSize;
-  uint64_t unused = 0;  // compressed bytes read past the end of the deflate stream
-  auto deliver = [&](const char* data, size_t n) {
-    if (n > e.size - delivered) {
-      error = "the entry holds more data than recorded";
-      return false;
-    }
-    crc = crc32_z(crc, reinterpret_cast<const Bytef*>(data), n);
-    delivered += n;
-    if (!sink(data, n)) {
-      error = "stopped";
-      return false;
-    }
-    return true;
+  EntryStream s{e, sink, error, pos, e.compressedSize};
+  auto readAt = [this](uint64_t offset, void* buffer, size_t size) {
+    return ReadAt(offset, buffer, size);
   };
-
-  if (e.method == 0) {
-    while (left > 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kOutChunk));
-      if (!ReadAt(pos, m_out.data(), n)) {
-        error = "read error";
-        return false;
-      }
-      if (!deliver(m_out.data(), n)) return false;
-      pos += n;
-      left -= n;
-    }
-  } else {
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) {
-      error = "out of memory";
-      return false;
-    }
-    int r = Z_OK;
-    bool ok = true;
-    while (ok && r != Z_STREAM_END) {
-      if (z.avail_in == 0) {
-        if (left == 0) {
-          error = "the entry's data is incomplete";
-          ok = false;
-          break;
-        }
-        const size_t n = static_cast<size_t>(std::min<uint64_t>(left, kInChunk));
-        if (!ReadAt(pos, m_in.data(), n)) {
-          error = "read error";
-          ok = false;
-          break;
-        }
-        pos += n;
-        left -= n;
-        z.next_in = reinterpret_cast<Bytef*>(m_in.data());
-        z.avail_in = static_cast<uInt>(n);
-      }
-      z.next_out = reinterpret_cast<Bytef*>(m_out.data());
-      z.avail_out = static_cast<uInt>(m_out.size());
-      r = inflate(&z, Z_NO_FLUSH);
-      if (r != Z_OK && r != Z_STREAM_END) {
-        error = "the entry's data is damaged";
-        ok = false;
-        break;
-      }
-      const size_t produced = m_out.size() - z.avail_out;
-      if (produced > 0 && !deliver(m_out.data(), produced)) ok = false;
-    }
-    unused = z.avail_in;
-    inflateEnd(&z);
-    if (!ok) return false;
-  }
-  if (delivered != e.size) {
+  const bool streamed =
+      e.method == 0 ? StreamStored(s, m_out, readAt) : StreamDeflated(s, m_in, m_out, readAt);
+  if (!streamed) return false;
+  if (s.delivered != e.size) {
     error = "size mismatch";
     return false;
   }
-  if (crc != e.crc) {
+  if (s.crc != e.crc) {
     error = "CRC mismatch";
     return false;
   }
-  e.dataEnd = dataStart + (e.compressedSize - left) - unused;
+  e.dataEnd = dataStart + (e.compressedSize - s.left) - s.unused;
   return true;
 }
 
