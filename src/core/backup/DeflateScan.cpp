@@ -104,37 +104,55 @@ uint32_t EntryFor(CodeKind kind, unsigned sym, unsigned len) {
   return kNoCode;
 }
 
+// The most symbols a code of the format has (the fixed literal and length code).
+constexpr unsigned kMaxSymbols = 288;
+
+// The canonical codes of `n` <= kMaxSymbols symbols of `lengths`, each with
+// its bits in the order they stand in the stream (first bit lowest); the
+// longest length in `longest`. False when the lengths over-subscribe the code.
+bool StreamCodes(const unsigned char* lengths, unsigned n, uint16_t* codes, unsigned& longest) {
+  uint16_t count[kMaxBits + 1] = {};
+  for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
+  count[0] = 0;
+  int left = 1;
+  longest = 0;
+  for (unsigned len = 1; len <= kMaxBits; ++len) {
+    left = 2 * left - count[len];
+    if (left < 0) return false;
+    if (count[len]) longest = len;
+  }
+  uint16_t next[kMaxBits + 1] = {};
+  unsigned code = 0;
+  for (unsigned len = 1; len <= kMaxBits; ++len) {
+    code = (code + count[len - 1]) << 1;
+    next[len] = static_cast<uint16_t>(code);
+  }
+  for (unsigned sym = 0; sym < n; ++sym) {
+    const unsigned len = lengths[sym];
+    const unsigned c = len ? next[len]++ : 0;
+    unsigned reversed = 0;
+    for (unsigned b = 0; b < len; ++b) reversed |= ((c >> b) & 1u) << (len - 1 - b);
+    codes[sym] = static_cast<uint16_t>(reversed);
+  }
+  return true;
+}
+
 // A canonical Huffman code, read through a table of its first kTableBits
 // bits and, for longer codes, one subtable for each such start.
 class CHuffman {
  public:
   // False when the lengths over-subscribe the code.
   bool Build(const unsigned char* lengths, unsigned n, CodeKind kind) {
-    uint16_t count[kMaxBits + 1] = {};
-    for (unsigned i = 0; i < n; ++i) ++count[lengths[i]];
-    count[0] = 0;
-    int left = 1;
+    uint16_t codes[kMaxSymbols];
     unsigned longest = 0;
-    for (unsigned len = 1; len <= kMaxBits; ++len) {
-      left = 2 * left - count[len];
-      if (left < 0) return false;
-      if (count[len]) longest = len;
-    }
-    uint16_t next[kMaxBits + 1] = {};
-    unsigned code = 0;
-    for (unsigned len = 1; len <= kMaxBits; ++len) {
-      code = (code + count[len - 1]) << 1;
-      next[len] = static_cast<uint16_t>(code);
-    }
+    if (!StreamCodes(lengths, n, codes, longest)) return false;
     m_subBits = longest > kTableBits ? longest - kTableBits : 0;
     std::fill(std::begin(m_table), std::end(m_table), kNoCode);
     m_sub.clear();
     for (unsigned sym = 0; sym < n; ++sym) {
       const unsigned len = lengths[sym];
       if (len == 0) continue;
-      const unsigned c = next[len]++;
-      unsigned reversed = 0;
-      for (unsigned b = 0; b < len; ++b) reversed |= ((c >> b) & 1u) << (len - 1 - b);
+      const unsigned reversed = codes[sym];
       const uint32_t entry = EntryFor(kind, sym, len);
       if (len <= kTableBits) {
         for (unsigned j = reversed; j < (1u << kTableBits); j += 1u << len) m_table[j] = entry;
@@ -288,19 +306,13 @@ bool ReadDynamicCodes(CBits& bits, CHuffman& litlen, CHuffman& dist) {
 }
 
 // The end code's bits in the order they stand in the stream, for the
-// literal and length code of `nlen` `lengths`; its length in `len`.
+// literal and length code of `nlen` `lengths`; its length in `len`. 0 (which
+// the caller cannot use) when the code is not well formed.
 uint32_t EndCodeBits(const unsigned char* lengths, unsigned nlen, unsigned& len) {
-  uint16_t count[kMaxBits + 1] = {};
-  for (unsigned i = 0; i < nlen; ++i) ++count[lengths[i]];
-  count[0] = 0;
+  uint16_t codes[kMaxSymbols];
+  unsigned longest = 0;
   len = lengths[256];
-  unsigned code = 0;
-  for (unsigned l = 1; l < len; ++l) code = (code + count[l]) << 1;
-  // Among codes of the same length, symbols take them in their order.
-  for (unsigned sym = 0; sym < 256; ++sym) code += lengths[sym] == len;
-  uint32_t reversed = 0;
-  for (unsigned b = 0; b < len; ++b) reversed |= ((code >> b) & 1u) << (len - 1 - b);
-  return reversed;
+  return StreamCodes(lengths, nlen, codes, longest) ? codes[256] : 0;
 }
 
 }  // namespace
