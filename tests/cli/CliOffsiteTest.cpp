@@ -288,7 +288,7 @@ TEST_F(CliOffsite, CryptOverWebdavStoresNoNameAndNoByteInTheClear) {
   Server& dav = Start("webdav", root);
   const std::string secret = RunProgram(rclone_, {"obscure", "a long secret"}, dir_.path(), "").out;
   Configure(dav.Config("w", pass_) + "[c]\ntype = crypt\nremote = w:vault\npassword = " + secret +
-            "\n");
+            "\n[a]\ntype = alias\nremote = c:aliased\n");
   const Result pushed = Cli({"push", "S", "c:offsite"});
   ASSERT_EQ(pushed.status, 0) << pushed.err;
   EXPECT_FALSE(Contains(pushed.err, "unencrypted")) << pushed.err;
@@ -309,6 +309,11 @@ TEST_F(CliOffsite, CryptOverWebdavStoresNoNameAndNoByteInTheClear) {
   }
   EXPECT_EQ(Cli({"push", "S", "c:offsite"}).out, "");
   PullAndRestore("c:offsite");
+  // A remote that only names the crypt remote stores as it does.
+  const Result aliased = Cli({"push", "S", "a:"});
+  ASSERT_EQ(aliased.status, 0) << aliased.err;
+  EXPECT_FALSE(Contains(aliased.err, "unencrypted")) << aliased.err;
+  for (const auto& [name, bytes] : Files(root)) EXPECT_FALSE(Contains(name, "S.tsbak")) << name;
 }
 
 TEST_F(CliOffsite, PruneOnlyWhenAskedAndOnlyByTimesTheRemoteKeepsDamagedPullsAreRefused) {
@@ -373,7 +378,7 @@ TEST_F(CliOffsite, CtrlCOrAServerKilledInAnUploadLeaveNoTornBackupAndTheNextPush
   WriteFile(dir_ / "src/big.bin", big);
   ASSERT_EQ(Cli({"backup", "S", "b2"}).status, 0);
   const std::string backup = LocalBackup("b2");
-  const std::string staged = root + "/nas/.S.tsbak.push/S.tsbak.backups/b2.zip";
+  const std::string staged = root + "/nas/.S.tsbak.push/b2.zip";
   // Waits until part of the Backup has arrived.
   const auto partlySent = [&] {
     for (int i = 0; i < 400; ++i) {
@@ -425,8 +430,8 @@ TEST_F(CliOffsite, CtrlCOrAServerKilledInAnUploadLeaveNoTornBackupAndTheNextPush
   ASSERT_EQ(completed.status, 0) << completed.err;
   EXPECT_EQ(ReadFile(root + "/nas/S.tsbak.backups/b2.zip"), backup);
   EXPECT_EQ(ReadFile(root + "/nas/S.tsbak"), scheme);
-  EXPECT_FALSE(fs::exists(root + "/nas/.S.tsbak.push/S.tsbak.backups/b2.zip"));
-  EXPECT_FALSE(fs::exists(root + "/nas/.S.tsbak.push/S.tsbak"));
+  EXPECT_FALSE(fs::exists(root + "/nas/.S.tsbak.push/b2.zip"));
+  EXPECT_FALSE(fs::exists(root + "/nas/.S.tsbak.push/scheme/S.tsbak"));
 }
 
 TEST_F(CliOffsite, FullRemoteWrongPasswordFileAsPathAndNoRcloneLoseNothing) {

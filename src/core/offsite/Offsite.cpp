@@ -9,10 +9,13 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "backup/BackupVerifier.h"
 #include "scheme/Scheme.h"
@@ -39,6 +42,9 @@ constexpr int64_t kCoarsestUsefulPrecision = int64_t{3600} * kNsPerSecond;
 constexpr const char* kSchemeExt = ".tsbak";
 constexpr const char* kBackupsExt = ".tsbak.backups";
 constexpr const char* kStagingSuffix = ".tsbak.push";
+// Where the scheme file waits, inside the hidden folder the Backups wait in:
+// a folder of its own, so that listing the one never touches the other.
+constexpr const char* kSchemeStagingFolder = "scheme";
 
 int64_t NowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -403,9 +409,116 @@ std::string PushRefusal(const std::string& schemeFile, struct stat& st) {
   return {};
 }
 
+// The scheme file's own way to the remote, beside the Backups' upload and on
+// a thread of its own: a run that sends it into its waiting folder (when the
+// remote lacks it or holds it otherwise: rclone's own comparison), then a run
+// that moves it into place the moment it has arrived whole, while the
+// Backups may still be on their way. The sending run starts ahead, held, and
+// is let go once the Backups' upload has made the remote folders: two runs
+// making the same folders at once are refused by servers that lock a folder
+// while it is made (WebDAV answers "423 Locked").
+class CSchemeLeg {
+ public:
+  struct Outcome {
+    std::string error;    // why the sending run could not be started
+    RcloneResult sent;    // the sending run
+    bool copied = false;  // it sent the file, rather than judging the remote's the same
+    bool moveTried = false;
+    RcloneResult moved;  // the run that moved it into place
+  };
+
+  CSchemeLeg(std::string rclone, std::vector<std::string> sendArgs, std::string entry,
+             std::vector<std::string> moveArgs)
+      : m_rclone(std::move(rclone)),
+        m_sendArgs(std::move(sendArgs)),
+        m_entry(std::move(entry)),
+        m_moveArgs(std::move(moveArgs)) {}
+  ~CSchemeLeg() {
+    Abort();
+    if (m_thread.joinable()) m_thread.join();
+  }
+  CSchemeLeg(const CSchemeLeg&) = delete;
+  CSchemeLeg& operator=(const CSchemeLeg&) = delete;
+
+  // Starts the thread, once.
+  void Start() {
+    if (m_started) return;
+    m_started = true;
+    m_thread = std::thread([this] { Run(); });
+  }
+  // The remote folders exist: the file may be sent.
+  void Go() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_go = true;
+    m_cv.notify_all();
+  }
+  // Stops whatever runs; nothing more is started.
+  void Abort() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_abort = true;
+    m_cv.notify_all();
+  }
+  // Waits for it to end; a cancel seen meanwhile stops it.
+  const Outcome& Finish(const std::atomic<bool>* cancel) {
+    if (!m_thread.joinable()) return m_outcome;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      while (!m_done) {
+        m_cv.wait_for(lock, std::chrono::milliseconds(100));
+        if (cancel && cancel->load()) m_abort = true;
+        if (m_abort) m_cv.notify_all();
+      }
+    }
+    m_thread.join();
+    return m_outcome;
+  }
+
+ private:
+  void Run() {
+    Send();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_done = true;
+    m_cv.notify_all();
+  }
+
+  // The runs start on this thread, so that they end with it.
+  void Send() {
+    CRcloneProcess send;
+    if (!send.StartHeld(m_rclone, m_sendArgs, &m_outcome.error)) return;
+    {
+      std::unique_lock<std::mutex> lock(m_mutex);
+      m_cv.wait(lock, [this] { return m_go || m_abort.load(); });
+    }
+    if (m_abort) return;
+    send.Feed(m_entry + "\n");
+    m_outcome.sent = send.Wait(&m_abort, {});
+    const std::vector<std::string> copied = m_outcome.sent.Objects("Copied");
+    m_outcome.copied =
+        m_outcome.sent.Ok() && std::find(copied.begin(), copied.end(), m_entry) != copied.end();
+    if (!m_outcome.copied) return;
+    m_outcome.moveTried = true;
+    m_outcome.moved = RunRclone(m_rclone, m_moveArgs, {}, &m_abort);
+  }
+
+  const std::string m_rclone;
+  const std::vector<std::string> m_sendArgs;
+  const std::string m_entry;
+  const std::vector<std::string> m_moveArgs;
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  bool m_started = false, m_go = false, m_done = false;
+  std::atomic<bool> m_abort{false};
+  Outcome m_outcome;
+  std::thread m_thread;
+};
+
 // One push under way: the state its steps share. The members are declared in
 // the order they come into use, so the rclone runs still going are stopped
 // before the Backups' name locks are let go.
+//
+// On the remote, the Backups wait in a hidden folder beside the Scheme's
+// (".NAME.tsbak.push") and the scheme file in a folder of its own inside it,
+// each until it has arrived whole and is moved into place.
 class CPush {
  public:
   CPush(std::string rclone, const std::string& remote, std::string schemeFile,
@@ -418,26 +531,32 @@ class CPush {
         m_result(result),
         m_name(SchemeNameOf(m_schemeFile)),
         m_folder(FolderOf(m_schemeFile)),
+        m_localBackups(m_folder + "/" + m_name + kBackupsExt),
         m_store(m_schemeFile),
         m_remoteBackups(RemoteChild(remote, m_name + kBackupsExt)),
         m_staging(RemoteChild(remote, "." + m_name + kStagingSuffix)),
-        m_schemeEntry(m_name + kSchemeExt) {}
+        m_schemeStaging(RemoteChild(m_staging, kSchemeStagingFolder)),
+        m_schemeEntry(m_name + kSchemeExt),
+        m_schemeLeg(m_rclone, SchemeSendArgs(true), m_schemeEntry,
+                    {"moveto", RemoteChild(m_schemeStaging, m_schemeEntry),
+                     RemoteChild(m_remote, m_schemeEntry), "--ignore-times"}) {}
 
   // The push, step by step; each step that ends it says why in the result.
   void Run() {
     LockBackups();
     if (!StartUpload()) return;
-    TellEncryption();
-    const RcloneResult sent = m_copy.Wait(m_options.cancel, m_options.progress, ArrivalSink());
+    const RcloneResult sent = WaitUpload();
     if (Cancelled()) return;
     if (!sent.Ok()) return Fail(sent);
-    if (!TakeCopied(sent)) return;
+    if (!TakeCopied(sent) || !TakeSchemeLeg()) return;
+    TellEncryption();
     std::vector<std::string> differ;
-    if (!StartSecondLook() || !CompareSchemeFile(differ)) return;
+    bool schemeDiffers = false;
+    if (!StartSecondLook() || !CompareSchemeFile(schemeDiffers)) return;
     LearnWhetherTimesKept();
     CompareBackupTails(differ);
     if (Cancelled()) return;
-    if (!Resend(differ)) return;
+    if (!Resend(differ, schemeDiffers)) return;
     MoveIntoPlace();
   }
 
@@ -464,90 +583,124 @@ class CPush {
       }
       BackupInfo now;
       if (!m_store.GetInfo(b.name, now)) continue;  // deleted meanwhile
-      const std::string relative = m_name + kBackupsExt + "/" + now.name + ".zip";
-      m_local[relative] = {std::move(now), std::move(lock)};
+      const std::string file = now.name + ".zip";
+      m_local[file] = {std::move(now), std::move(lock)};
     }
   }
 
-  // One rclone run sends the scheme file and the Backups that the remote
-  // lacks or holds otherwise into the hidden folder (--compare-dest: rclone's
-  // own comparison with what is in place; --no-check-dest: whatever an
-  // interrupted push left in the hidden folder is overwritten). One run makes
-  // the remote folders: two runs making the same folders at once are refused
-  // by servers that lock a folder while it is made (WebDAV answers "423
-  // Locked"). Beside it, rclone says whether the remote is encrypted, and the
-  // run that moves the Backups into place starts too: it waits for the list
-  // of what arrived whole (--files-from-raw on its standard input) before it
-  // acts.
+  // How the scheme file is sent into its waiting folder: first with rclone's
+  // comparison with the one in place, and its log's debug lines, which name
+  // the kind of remote; again, when a second look found it different,
+  // regardless.
+  std::vector<std::string> SchemeSendArgs(bool compare) const {
+    std::vector<std::string> args{"copy", m_folder, m_schemeStaging};
+    if (compare) args.insert(args.end(), {"--compare-dest", m_remote, "-vv"});
+    args.insert(args.end(), {"--no-check-dest", "--no-traverse", "--files-from-raw", "-"});
+    return args;
+  }
+
+  // One run sends the Backups that the remote lacks or holds otherwise into
+  // the hidden folder (--compare-dest: rclone's own comparison with what is
+  // in place; --no-check-dest: whatever an interrupted push left there is
+  // overwritten). Beside it, the run that moves them into place starts too:
+  // it waits for the list of what arrived whole (--files-from-raw on its
+  // standard input) before it acts. Without a Backup to send, the scheme
+  // file goes its way at once.
   bool StartUpload() {
-    m_files.push_back(m_schemeEntry);
-    for (const auto& [relative, o] : m_local) m_files.push_back(relative);
-    const bool anyBackup = !m_local.empty();
+    for (const auto& [file, o] : m_local) m_files.push_back(file);
+    if (m_files.empty()) {
+      m_schemeLeg.Start();
+      m_schemeLeg.Go();
+      return true;
+    }
     std::string error;
-    if ((AskKind() && !m_kinds.Start(m_rclone, {"listremotes", "--long"}, {}, &error)) ||
-        !m_copy.Start(m_rclone,
-                      {"copy", m_folder, m_staging, "--compare-dest", m_remote, "--no-check-dest",
-                       "--files-from-raw", "-", "--stats", "500ms"},
+    if (!m_copy.Start(m_rclone,
+                      {"copy", m_localBackups, m_staging, "--compare-dest", m_remoteBackups,
+                       "--no-check-dest", "--no-traverse", "--files-from-raw", "-", "--stats",
+                       "500ms", "-vv"},
                       ListLines(m_files), &error) ||
-        (anyBackup &&
-         !m_moveBackups.StartHeld(m_rclone,
-                                  {"move", RemoteChild(m_staging, m_name + kBackupsExt),
-                                   m_remoteBackups, "--files-from-raw", "-", "--ignore-times"},
-                                  &error))) {
+        !m_moveBackups.StartHeld(
+            m_rclone,
+            {"move", m_staging, m_remoteBackups, "--files-from-raw", "-", "--ignore-times"},
+            &error)) {
       m_result.error = error;
       return false;
     }
     return true;
   }
 
+  // Waits for the Backups' upload. The scheme file's way starts once that
+  // run has said its first word (not beside its start, which would slow it),
+  // and is let go once it has begun to send, or has ended.
+  RcloneResult WaitUpload() {
+    RcloneResult sent;
+    if (m_files.empty()) {
+      sent.status = RcloneResult::Status::kDone;
+      sent.transfers = 0;
+      return sent;
+    }
+    const ByteProgress progress = [this](uint64_t done, uint64_t total) {
+      if (done > 0) m_schemeLeg.Go();
+      if (m_options.progress) m_options.progress(done, total);
+    };
+    const EventSink events = [this](const RcloneEvent& e) {
+      m_schemeLeg.Start();
+      OnArrival(e);
+    };
+    sent = m_copy.Wait(m_options.cancel, progress, events);
+    NoteKinds(sent.events);
+    if (sent.Ok()) {
+      m_schemeLeg.Start();
+      m_schemeLeg.Go();
+    }
+    return sent;
+  }
+
   // Whether the caller asked if the remote is encrypted.
   bool AskKind() const { return static_cast<bool>(m_options.encryption); }
 
-  // Tells the caller whether the remote is encrypted, when it asked.
-  void TellEncryption() {
-    if (AskKind())
-      m_options.encryption(IsEncryptedIn(m_remote, m_kinds.Wait(m_options.cancel, {}).out));
+  // Notes the kinds of remote a run's log named.
+  void NoteKinds(const std::vector<RcloneEvent>& events) {
+    for (const RcloneEvent& e : events) {
+      const std::string kind = RemoteKindOf(e);
+      if (kind == "crypt")
+        m_seenCrypt = true;
+      else if (!kind.empty())
+        m_seenOtherKind = true;
+    }
   }
 
-  // What has arrived whole is moved into place as soon as it has: the scheme
-  // file while the Backups are still on their way, the Backups once every
-  // file listed has arrived, while the run that sent them still ends. The
-  // folders the scheme file needs exist by then (it lies in one of them), so
-  // its run makes none.
+  // Tells the caller, once, whether the remote is encrypted, when it asked.
+  // The uploads' logs tell: a crypt remote names itself in them, whatever
+  // else it wraps. Only where they named no remote at all is rclone asked
+  // for its list of remotes.
+  void TellEncryption() {
+    if (!AskKind() || m_told) return;
+    m_told = true;
+    if (m_seenCrypt || m_seenOtherKind)
+      m_options.encryption(m_seenCrypt);
+    else
+      m_options.encryption(IsEncryptedRemote(m_rclone, m_remote));
+  }
+
+  // Notes a Backup that arrived whole; once every one has, the move is given
+  // their list, while the run that sent them still ends.
   EventSink ArrivalSink() {
     return [this](const RcloneEvent& e) { OnArrival(e); };
   }
 
-  // Notes a file that arrived whole and starts the moves it allows.
   void OnArrival(const RcloneEvent& e) {
     if (e.message.compare(0, 6, "Copied") != 0) return;
     if (std::find(m_arrived.begin(), m_arrived.end(), e.object) == m_arrived.end())
       m_arrived.push_back(e.object);
-    if (!m_schemeMoving && e.object == m_schemeEntry)
-      m_schemeMoving = m_schemeMove.Start(m_rclone,
-                                          {"moveto", RemoteChild(m_staging, m_schemeEntry),
-                                           RemoteChild(m_remote, m_schemeEntry), "--ignore-times"},
-                                          {}, &m_schemeError);
     if (!m_backupsFed && m_arrived.size() == m_files.size()) FeedMove(m_arrived);
   }
 
-  // Gives the held move run the Backups among `whole` (paths relative to the
-  // Scheme's folder).
+  // Gives the held move run the Backups in `whole` (file names).
   void FeedMove(const std::vector<std::string>& whole) {
     m_backupsFed = true;
-    for (const std::string& c : whole)
-      if (c != m_schemeEntry)
-        m_backupFiles.push_back(c.substr(m_name.size() + std::strlen(kBackupsExt) + 1));
+    m_backupFiles = whole;
     if (!m_backupFiles.empty()) m_moveBackups.Feed(ListLines(m_backupFiles));
-  }
-
-  // Waits for the scheme file's move, when one was started.
-  void WaitSchemeMoved() {
-    if (!m_schemeMoving) return;
-    m_schemeMoving = false;
-    const RcloneResult moved = m_schemeMove.Wait(m_options.cancel, {});
-    m_result.schemeSent = moved.Ok();
-    if (!moved.Ok()) m_schemeError = moved.reason;
   }
 
   // The Backups now in place; the move's reason when it failed.
@@ -557,7 +710,7 @@ class CPush {
     const std::vector<std::string> done = moved.Objects("Moved");
     for (const std::string& file : m_backupFiles) {
       if (!moved.Ok() && std::find(done.begin(), done.end(), file) == done.end()) continue;
-      const Outgoing& o = m_local.at(m_name + kBackupsExt + "/" + file);
+      const Outgoing& o = m_local.at(file);
       m_result.sent.push_back(o.info);
       m_result.bytes += o.info.size;
     }
@@ -577,8 +730,10 @@ class CPush {
   // folder is of no use: free the space (a full remote) as far as the remote
   // lets us.
   void Fail(const RcloneResult& r) {
-    WaitSchemeMoved();
+    m_schemeLeg.Abort();
+    TakeSchemeMove(m_schemeLeg.Finish(nullptr));
     WaitBackupsMoved();
+    TellEncryption();
     RunRclone(m_rclone, {"purge", m_staging});
     m_result.error = r.reason;
   }
@@ -596,9 +751,36 @@ class CPush {
     return true;
   }
 
-  // Whether the upload sent the file (rather than judging the remote's the same).
-  bool WasCopied(const std::string& relative) const {
-    return std::find(m_copied.begin(), m_copied.end(), relative) != m_copied.end();
+  // Notes whether the scheme file was moved into place.
+  void TakeSchemeMove(const CSchemeLeg::Outcome& leg) {
+    if (!leg.moveTried) return;
+    m_result.schemeSent = leg.moved.Ok();
+    if (!leg.moved.Ok()) m_schemeError = leg.moved.reason;
+  }
+
+  // Waits for the scheme file's way; false when the push ends here.
+  bool TakeSchemeLeg() {
+    const CSchemeLeg::Outcome& leg = m_schemeLeg.Finish(m_options.cancel);
+    if (Cancelled()) return false;
+    if (!leg.error.empty()) {
+      RcloneResult unstarted;
+      unstarted.reason = leg.error;
+      Fail(unstarted);
+      return false;
+    }
+    NoteKinds(leg.sent.events);
+    if (!leg.sent.Ok()) {
+      Fail(leg.sent);
+      return false;
+    }
+    m_schemeLeft = !leg.copied;
+    TakeSchemeMove(leg);
+    return true;
+  }
+
+  // Whether the upload sent the Backup (rather than judging the remote's the same).
+  bool WasCopied(const std::string& file) const {
+    return std::find(m_copied.begin(), m_copied.end(), file) != m_copied.end();
   }
 
   // What rclone judged the same needs a second look only where its judgement
@@ -608,9 +790,7 @@ class CPush {
   // again under its name may have the same size: their last bytes tell. The
   // remote's kind of times is asked for only then, or for pruning.
   bool StartSecondLook() {
-    for (const auto& [relative, o] : m_local)
-      m_anyBackupLeft = m_anyBackupLeft || !WasCopied(relative);
-    m_schemeLeft = !WasCopied(m_schemeEntry);
+    for (const auto& [file, o] : m_local) m_anyBackupLeft = m_anyBackupLeft || !WasCopied(file);
     std::string error;
     if ((NeedTimes() &&
          !m_features.Start(m_rclone, {"backend", "features", m_remote}, {}, &error)) ||
@@ -626,9 +806,9 @@ class CPush {
   // Whether the remote's kind of modification times is needed.
   bool NeedTimes() const { return m_anyBackupLeft || m_options.prune.Any(); }
 
-  // Adds the scheme file to `differ` when the one the upload left alone is
-  // not the same as the local one; false when the local one cannot be read.
-  bool CompareSchemeFile(std::vector<std::string>& differ) {
+  // Sets `differs` when the scheme file the upload left alone is not the
+  // same as the local one; false when the local one cannot be read.
+  bool CompareSchemeFile(bool& differs) {
     if (!m_schemeLeft) return true;
     std::string mine;
     if (!ReadLocalTail(m_schemeFile, static_cast<uint64_t>(m_st.st_size),
@@ -637,7 +817,7 @@ class CPush {
       return false;
     }
     const RcloneResult there = m_schemeThere.Wait(m_options.cancel, {});
-    if (!there.Ok() || there.out != mine) differ.push_back(m_schemeEntry);
+    differs = !there.Ok() || there.out != mine;
     return true;
   }
 
@@ -655,30 +835,46 @@ class CPush {
   // the remote's, where the remote keeps no times to judge them by.
   void CompareBackupTails(std::vector<std::string>& differ) {
     if (m_timesKept || !m_anyBackupLeft) return;
-    for (const auto& [relative, o] : m_local) {
-      if (WasCopied(relative)) continue;
-      if (!SameTail(m_rclone, RemoteChild(m_remote, relative), o.info.path, o.info.size,
+    for (const auto& [file, o] : m_local) {
+      if (WasCopied(file)) continue;
+      if (!SameTail(m_rclone, RemoteChild(m_remoteBackups, file), o.info.path, o.info.size,
                     m_options.cancel))
-        differ.push_back(relative);
+        differ.push_back(file);
     }
   }
 
   // Sends again, without rclone's comparison, what the second look found
-  // different; false when the push ends here.
-  bool Resend(const std::vector<std::string>& differ) {
-    if (differ.empty()) return true;
+  // different, the scheme file straight on into place; false when the push
+  // ends here.
+  bool Resend(const std::vector<std::string>& differ, bool schemeDiffers) {
+    if (!differ.empty()) {
+      const RcloneResult resent =
+          RunRclone(m_rclone,
+                    {"copy", m_localBackups, m_staging, "--no-check-dest", "--no-traverse",
+                     "--files-from-raw", "-", "--stats", "500ms"},
+                    ListLines(differ), m_options.cancel, m_options.progress, ArrivalSink());
+      if (Cancelled()) return false;
+      if (!resent.Ok()) {
+        Fail(resent);
+        return false;
+      }
+      m_copied.insert(m_copied.end(), differ.begin(), differ.end());
+    }
+    if (!schemeDiffers) return true;
     const RcloneResult resent =
-        RunRclone(m_rclone,
-                  {"copy", m_folder, m_staging, "--no-check-dest", "--files-from-raw", "-",
-                   "--stats", "500ms"},
-                  ListLines(differ), m_options.cancel, m_options.progress, ArrivalSink());
+        RunRclone(m_rclone, SchemeSendArgs(false), m_schemeEntry + "\n", m_options.cancel);
     if (Cancelled()) return false;
     if (!resent.Ok()) {
       Fail(resent);
       return false;
     }
-    m_copied.insert(m_copied.end(), differ.begin(), differ.end());
-    return true;
+    const RcloneResult moved = RunRclone(m_rclone,
+                                         {"moveto", RemoteChild(m_schemeStaging, m_schemeEntry),
+                                          RemoteChild(m_remote, m_schemeEntry), "--ignore-times"},
+                                         {}, m_options.cancel);
+    m_result.schemeSent = moved.Ok();
+    if (!moved.Ok()) m_schemeError = moved.reason;
+    return !Cancelled();
   }
 
   // All of it arrived whole: the Backups move into place. --ignore-times: a
@@ -687,7 +883,6 @@ class CPush {
   void MoveIntoPlace() {
     if (!m_backupsFed) FeedMove(m_copied);
     std::string failure = WaitBackupsMoved();
-    WaitSchemeMoved();
     if (m_result.schemeSent) m_result.bytes += static_cast<uint64_t>(m_st.st_size);
     if (failure.empty()) failure = m_schemeError;
     m_local.clear();
@@ -721,15 +916,17 @@ class CPush {
   PushResult& m_result;
   const std::string m_name;
   const std::string m_folder;
+  const std::string m_localBackups;
   const CBackupStore m_store;
   const std::string m_remoteBackups;
   const std::string m_staging;
+  const std::string m_schemeStaging;
   const std::string m_schemeEntry;
-  std::map<std::string, Outgoing> m_local;  // by path relative to `m_folder`
-  std::vector<std::string> m_files;         // all the upload is given
-  CRcloneProcess m_kinds, m_copy, m_moveBackups;
-  CRcloneProcess m_schemeMove;
-  bool m_schemeMoving = false;
+  std::map<std::string, Outgoing> m_local;  // by file name
+  std::vector<std::string> m_files;         // the Backups the upload is given
+  CRcloneProcess m_copy, m_moveBackups;
+  CSchemeLeg m_schemeLeg;
+  bool m_seenCrypt = false, m_seenOtherKind = false, m_told = false;
   std::string m_schemeError;
   std::vector<std::string> m_arrived, m_backupFiles;
   bool m_backupsFed = false;

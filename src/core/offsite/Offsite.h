@@ -75,8 +75,10 @@ struct PushOptions {
   const std::atomic<bool>* cancel = nullptr;
   ByteProgress progress;  // bytes sent of bytes to send
   KeepPolicy prune;       // applied to the remote's Backups after the push when Any()
-  // Told, on the calling thread and before anything has been sent, whether
-  // the remote encrypts what it stores (IsEncryptedRemote). May be empty.
+  // Told once, on the calling thread, whether the remote encrypts what it
+  // stores: as soon as the upload has ended, from rclone's own log of it (a
+  // crypt remote names itself there, even behind an alias), or through
+  // IsEncryptedRemote where the log named no remote. May be empty.
   std::function<void(bool encrypted)> encryption;
 };
 

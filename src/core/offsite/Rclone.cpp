@@ -69,6 +69,16 @@ std::vector<std::string> RcloneResult::Objects(const std::string& prefix) const 
   return out;
 }
 
+std::string RemoteKindOf(const RcloneEvent& event) {
+  // "*sftp.Fs", "*crypt.Object": the package is the kind of remote.
+  const std::string& type = event.type;
+  const size_t dot = type.find('.');
+  if (type.size() < 2 || type[0] != '*' || dot == std::string::npos) return {};
+  std::string kind = type.substr(1, dot - 1);
+  if (kind == "local") return {};
+  return kind;
+}
+
 void TakeRcloneLogLine(const std::string& line, RcloneResult& result,
                        const ByteProgress& progress) {
   if (line.empty()) return;
@@ -93,7 +103,8 @@ void TakeRcloneLogLine(const std::string& line, RcloneResult& result,
     }
     return;
   }
-  RcloneEvent event{json.TextOf("level"), json.TextOf("msg"), json.TextOf("object")};
+  RcloneEvent event{json.TextOf("level"), json.TextOf("msg"), json.TextOf("object"),
+                    json.TextOf("objectType")};
   if (event.level == "error" || event.level == "critical" || event.level == "fatal") {
     // Errors about one object name it; the last error is kept, unless rclone
     // still says its last words after it.
@@ -117,7 +128,7 @@ bool CRcloneProcess::Start(const std::string& program, const std::vector<std::st
   all.push_back(program);
   all.insert(all.end(), args.begin(), args.end());
   all.push_back("--use-json-log");
-  all.push_back("-v");
+  if (std::find(args.begin(), args.end(), "-vv") == args.end()) all.push_back("-v");
   std::vector<char*> argv;
   for (std::string& a : all) argv.push_back(a.data());
   argv.push_back(nullptr);

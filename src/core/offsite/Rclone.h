@@ -37,7 +37,12 @@ struct RcloneEvent {
   std::string level;  // "info", "error", ...
   std::string message;
   std::string object;
+  std::string type;  // the object's Go type: "*local.Object", "*crypt.Fs", ...
 };
+
+// The kind of remote an event's object belongs to ("crypt", "sftp",
+// "webdav"); empty for the local file system and for an event without a type.
+std::string RemoteKindOf(const RcloneEvent& event);
 
 struct RcloneResult {
   enum class Status {
@@ -59,7 +64,8 @@ struct RcloneResult {
 };
 
 // One running rclone. Its standard error is read as rclone's JSON log, so
-// every run is given "--use-json-log -v" after the caller's arguments.
+// every run is given "--use-json-log -v" after the caller's arguments (no
+// "-v" where the caller asks for the debug lines with "-vv").
 // The child gets its own process group (a Ctrl+C in the terminal reaches the
 // program, which stops the child itself) and is ended when the thread that
 // started it ends (PR_SET_PDEATHSIG): a killed program leaves no rclone behind.

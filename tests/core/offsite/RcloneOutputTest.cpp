@@ -67,6 +67,25 @@ TEST(RcloneLog, TakesProgressEventsAndTheLastReason) {
   EXPECT_EQ(e.reason, "b2.zip: Failed to copy: no space left on device");
 }
 
+TEST(RcloneLog, DebugLinesNameTheKindOfRemoteAndGiveNoReason) {
+  RcloneResult r;
+  for (
+      const char* line :
+      {"2026/12/10 09:51:29 DEBUG : Setting --config \"/x/rclone.conf\" from environment",
+       R"j({"level":"debug","msg":"Waiting for checks to finish","object":"Encrypted drive 'c:nas'","objectType":"*crypt.Fs"})j",
+       R"j({"level":"debug","msg":"Waiting for checks to finish","object":"webdav root 'nas'","objectType":"*webdav.Fs"})j",
+       R"j({"level":"info","msg":"Copied (new)","object":"b1.zip","objectType":"*local.Object"})j",
+       R"j({"level":"info","msg":"Moved (server-side)","object":"b1.zip","objectType":"*sftp.Object"})j",
+       R"j({"level":"debug","msg":"5 go routines active","object":"x"})j"})
+    TakeRcloneLogLine(line, r, {});
+  EXPECT_EQ(r.reason, "");
+  std::vector<std::string> kinds;
+  for (const RcloneEvent& e : r.events) kinds.push_back(RemoteKindOf(e));
+  EXPECT_EQ(kinds, (std::vector<std::string>{"crypt", "webdav", "", "sftp", ""}));
+  EXPECT_EQ(RemoteKindOf({"info", "m", "o", "crypt"}), "");  // not a Go type
+  EXPECT_EQ(RemoteKindOf({"info", "m", "o", "*"}), "");
+}
+
 TEST(RemoteNames, ChildPathsAndWhichRemotesEncrypt) {
   EXPECT_EQ(RemoteChild("nas:", "S.tsbak"), "nas:S.tsbak");
   EXPECT_EQ(RemoteChild("nas:dir", "S.tsbak"), "nas:dir/S.tsbak");
