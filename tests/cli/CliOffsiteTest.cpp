@@ -273,6 +273,16 @@ TEST_F(CliOffsite, PushSecondPushPullAndRestoreOverSftpAndWebdav) {
   EXPECT_EQ(ReadFile(davRoot + "/dav/nas/S.tsbak"), scheme);
   ASSERT_EQ(Cli({"remove", "S", dir_ / "srd"}).status, 0);
   ASSERT_EQ(Cli({"add-folder", "S", dir_ / "src"}).status, 0);
+  // And one that grew replaces the one there (whole: by way of its waiting
+  // folder), on a remote that keeps times too.
+  fs::create_directories(dir_ / "another folder");
+  ASSERT_EQ(Cli({"add-folder", "S", dir_ / "another folder"}).status, 0);
+  const Result grown = Cli({"push", "S", "s:nas", "--json"});
+  ASSERT_EQ(grown.status, 0) << grown.err;
+  EXPECT_TRUE(Contains(grown.out, "\"scheme_sent\":true")) << grown.out;
+  EXPECT_EQ(ReadFile(sftpRoot + "/nas/S.tsbak"), ReadFile(dir_ / "schemes/S.tsbak"));
+  EXPECT_FALSE(fs::exists(sftpRoot + "/nas/.S.tsbak.push/scheme/S.tsbak"));
+  ASSERT_EQ(Cli({"remove", "S", dir_ / "another folder"}).status, 0);
 
   // An existing Backup is replaced only with --force.
   const Result refused = Cli({"pull", "S", "s:nas", "b1"});

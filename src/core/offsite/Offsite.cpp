@@ -410,29 +410,30 @@ std::string PushRefusal(const std::string& schemeFile, struct stat& st) {
 }
 
 // The scheme file's own way to the remote, beside the Backups' upload and on
-// a thread of its own: a run that sends it into its waiting folder (when the
-// remote lacks it or holds it otherwise: rclone's own comparison), then a run
-// that moves it into place the moment it has arrived whole, while the
-// Backups may still be on their way. The sending run starts ahead, held, and
-// is let go once the Backups' upload has made the remote folders: two runs
-// making the same folders at once are refused by servers that lock a folder
-// while it is made (WebDAV answers "423 Locked").
+// a thread of its own, so that it is in place while the Backups may still be
+// on their way. One run sends it straight to its place where the remote has
+// none, or nothing where the remote's is the same (--immutable: one that
+// differs is left as it is and the run fails with rclone's "no retry" status).
+// Only then is a scheme file there replaced, once the new one has arrived
+// whole in its waiting folder, so a good one is never lost to a torn upload.
+// The first run starts ahead, held, and is let go once the Backups' upload
+// has made the remote folders: two runs making the same folders at once are
+// refused by servers that lock a folder while it is made (WebDAV answers
+// "423 Locked").
 class CSchemeLeg {
  public:
   struct Outcome {
-    std::string error;    // why the sending run could not be started
-    RcloneResult sent;    // the sending run
-    bool copied = false;  // it sent the file, rather than judging the remote's the same
+    std::string error;    // why the first run could not be started
+    RcloneResult first;   // the run that compared it (and sent it where there was none)
+    RcloneResult sent;    // the run that sent it, or judged the remote's the same
+    bool copied = false;  // it was sent
     bool moveTried = false;
-    RcloneResult moved;  // the run that moved it into place
+    RcloneResult moved;  // the run that moved it into place, when it waited
   };
 
-  CSchemeLeg(std::string rclone, std::vector<std::string> sendArgs, std::string entry,
-             std::vector<std::string> moveArgs)
-      : m_rclone(std::move(rclone)),
-        m_sendArgs(std::move(sendArgs)),
-        m_entry(std::move(entry)),
-        m_moveArgs(std::move(moveArgs)) {}
+  CSchemeLeg(const std::string& rclone, const std::string& folder, const std::string& remote,
+             const std::string& staging, const std::string& entry)
+      : m_rclone(rclone), m_folder(folder), m_remote(remote), m_staging(staging), m_entry(entry) {}
   ~CSchemeLeg() {
     Abort();
     if (m_thread.joinable()) m_thread.join();
@@ -473,7 +474,26 @@ class CSchemeLeg {
     return m_outcome;
   }
 
+  // Sends it into its waiting folder, regardless of what the remote holds,
+  // and moves it into place.
+  void Replace(const std::atomic<bool>* cancel, Outcome& out) const {
+    out.sent = RunRclone(
+        m_rclone,
+        {"copy", m_folder, m_staging, "--no-check-dest", "--no-traverse", "--files-from-raw", "-"},
+        m_entry + "\n", cancel);
+    if (!out.sent.Ok()) return;
+    out.copied = true;
+    out.moveTried = true;
+    out.moved = RunRclone(m_rclone,
+                          {"moveto", RemoteChild(m_staging, m_entry),
+                           RemoteChild(m_remote, m_entry), "--ignore-times"},
+                          {}, cancel);
+  }
+
  private:
+  // rclone's exit status for errors that no retry mends.
+  static constexpr int kNoRetryStatus = 6;
+
   void Run() {
     Send();
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -481,29 +501,36 @@ class CSchemeLeg {
     m_cv.notify_all();
   }
 
-  // The runs start on this thread, so that they end with it.
+  // The runs start on this thread, so that they end with it. The first
+  // one's debug lines name the kind of remote.
   void Send() {
-    CRcloneProcess send;
-    if (!send.StartHeld(m_rclone, m_sendArgs, &m_outcome.error)) return;
+    CRcloneProcess first;
+    if (!first.StartHeld(m_rclone,
+                         {"copy", m_folder, m_remote, "--immutable", "--no-traverse",
+                          "--files-from-raw", "-", "-vv"},
+                         &m_outcome.error))
+      return;
     {
       std::unique_lock<std::mutex> lock(m_mutex);
       m_cv.wait(lock, [this] { return m_go || m_abort.load(); });
     }
     if (m_abort) return;
-    send.Feed(m_entry + "\n");
-    m_outcome.sent = send.Wait(&m_abort, {});
-    const std::vector<std::string> copied = m_outcome.sent.Objects("Copied");
-    m_outcome.copied =
-        m_outcome.sent.Ok() && std::find(copied.begin(), copied.end(), m_entry) != copied.end();
-    if (!m_outcome.copied) return;
-    m_outcome.moveTried = true;
-    m_outcome.moved = RunRclone(m_rclone, m_moveArgs, {}, &m_abort);
+    first.Feed(m_entry + "\n");
+    m_outcome.first = first.Wait(&m_abort, {});
+    if (m_outcome.first.Ok()) {
+      const std::vector<std::string> copied = m_outcome.first.Objects("Copied");
+      m_outcome.copied = std::find(copied.begin(), copied.end(), m_entry) != copied.end();
+      m_outcome.sent = m_outcome.first;
+      return;
+    }
+    if (m_outcome.first.exitCode != kNoRetryStatus || m_abort) {
+      m_outcome.sent = m_outcome.first;
+      return;
+    }
+    Replace(&m_abort, m_outcome);
   }
 
-  const std::string m_rclone;
-  const std::vector<std::string> m_sendArgs;
-  const std::string m_entry;
-  const std::vector<std::string> m_moveArgs;
+  const std::string m_rclone, m_folder, m_remote, m_staging, m_entry;
   std::mutex m_mutex;
   std::condition_variable m_cv;
   bool m_started = false, m_go = false, m_done = false;
@@ -517,8 +544,8 @@ class CSchemeLeg {
 // before the Backups' name locks are let go.
 //
 // On the remote, the Backups wait in a hidden folder beside the Scheme's
-// (".NAME.tsbak.push") and the scheme file in a folder of its own inside it,
-// each until it has arrived whole and is moved into place.
+// (".NAME.tsbak.push") until each has arrived whole and is moved into place;
+// a scheme file that replaces one waits in a folder of its own inside it.
 class CPush {
  public:
   CPush(std::string rclone, const std::string& remote, std::string schemeFile,
@@ -537,9 +564,7 @@ class CPush {
         m_staging(RemoteChild(remote, "." + m_name + kStagingSuffix)),
         m_schemeStaging(RemoteChild(m_staging, kSchemeStagingFolder)),
         m_schemeEntry(m_name + kSchemeExt),
-        m_schemeLeg(m_rclone, SchemeSendArgs(true), m_schemeEntry,
-                    {"moveto", RemoteChild(m_schemeStaging, m_schemeEntry),
-                     RemoteChild(m_remote, m_schemeEntry), "--ignore-times"}) {}
+        m_schemeLeg(m_rclone, m_folder, remote, m_schemeStaging, m_schemeEntry) {}
 
   // The push, step by step; each step that ends it says why in the result.
   void Run() {
@@ -586,17 +611,6 @@ class CPush {
       const std::string file = now.name + ".zip";
       m_local[file] = {std::move(now), std::move(lock)};
     }
-  }
-
-  // How the scheme file is sent into its waiting folder: first with rclone's
-  // comparison with the one in place, and its log's debug lines, which name
-  // the kind of remote; again, when a second look found it different,
-  // regardless.
-  std::vector<std::string> SchemeSendArgs(bool compare) const {
-    std::vector<std::string> args{"copy", m_folder, m_schemeStaging};
-    if (compare) args.insert(args.end(), {"--compare-dest", m_remote, "-vv"});
-    args.insert(args.end(), {"--no-check-dest", "--no-traverse", "--files-from-raw", "-"});
-    return args;
   }
 
   // One run sends the Backups that the remote lacks or holds otherwise into
@@ -751,11 +765,10 @@ class CPush {
     return true;
   }
 
-  // Notes whether the scheme file was moved into place.
+  // Notes whether the scheme file is in place.
   void TakeSchemeMove(const CSchemeLeg::Outcome& leg) {
-    if (!leg.moveTried) return;
-    m_result.schemeSent = leg.moved.Ok();
-    if (!leg.moved.Ok()) m_schemeError = leg.moved.reason;
+    m_result.schemeSent = leg.copied && (!leg.moveTried || leg.moved.Ok());
+    if (leg.moveTried && !leg.moved.Ok()) m_schemeError = leg.moved.reason;
   }
 
   // Waits for the scheme file's way; false when the push ends here.
@@ -768,7 +781,7 @@ class CPush {
       Fail(unstarted);
       return false;
     }
-    NoteKinds(leg.sent.events);
+    NoteKinds(leg.first.events);
     if (!leg.sent.Ok()) {
       Fail(leg.sent);
       return false;
@@ -844,8 +857,8 @@ class CPush {
   }
 
   // Sends again, without rclone's comparison, what the second look found
-  // different, the scheme file straight on into place; false when the push
-  // ends here.
+  // different (the scheme file by way of its waiting folder); false when the
+  // push ends here.
   bool Resend(const std::vector<std::string>& differ, bool schemeDiffers) {
     if (!differ.empty()) {
       const RcloneResult resent =
@@ -861,20 +874,15 @@ class CPush {
       m_copied.insert(m_copied.end(), differ.begin(), differ.end());
     }
     if (!schemeDiffers) return true;
-    const RcloneResult resent =
-        RunRclone(m_rclone, SchemeSendArgs(false), m_schemeEntry + "\n", m_options.cancel);
+    CSchemeLeg::Outcome again;
+    m_schemeLeg.Replace(m_options.cancel, again);
     if (Cancelled()) return false;
-    if (!resent.Ok()) {
-      Fail(resent);
+    if (!again.sent.Ok()) {
+      Fail(again.sent);
       return false;
     }
-    const RcloneResult moved = RunRclone(m_rclone,
-                                         {"moveto", RemoteChild(m_schemeStaging, m_schemeEntry),
-                                          RemoteChild(m_remote, m_schemeEntry), "--ignore-times"},
-                                         {}, m_options.cancel);
-    m_result.schemeSent = moved.Ok();
-    if (!moved.Ok()) m_schemeError = moved.reason;
-    return !Cancelled();
+    TakeSchemeMove(again);
+    return true;
   }
 
   // All of it arrived whole: the Backups move into place. --ignore-times: a
