@@ -128,9 +128,29 @@ std::string RemoteChild(const std::string& remote, const std::string& name) {
   return last == '/' || last == ':' ? remote + name : remote + "/" + name;
 }
 
+std::string SchemeFileName(std::string_view name) {
+  std::string file(name);
+  file += kSchemeExtension;
+  return file;
+}
+
+std::string BackupFileName(std::string_view name) {
+  std::string file(name);
+  file += kBackupExtension;
+  return file;
+}
+
+std::string RemoteSchemeFile(const std::string& remote, std::string_view name) {
+  return RemoteChild(remote, SchemeFileName(name));
+}
+
+std::string RemoteBackupsFolder(const std::string& remote, std::string_view name) {
+  return BackupsFolderFor(RemoteSchemeFile(remote, name));
+}
+
 std::string SchemeNameOf(const std::string& schemeFile) {
   std::string name = schemeFile.substr(schemeFile.rfind('/') + 1);
-  const std::string ext = kSchemeExt;
+  const std::string_view ext = kSchemeExtension;
   if (name.size() > ext.size() && name.compare(name.size() - ext.size(), ext.size(), ext) == 0)
     name.resize(name.size() - ext.size());
   return name;
@@ -214,8 +234,8 @@ RemoteState ReadRemoteState(const std::string& rclone, const std::string& remote
   CRcloneProcess backups, scheme;
   std::string error;
   const bool bothStarted =
-      backups.Start(rclone, ListArgs(RemoteChild(remote, name + kBackupsExt)), {}, &error) &&
-      scheme.Start(rclone, ListArgs(RemoteChild(remote, name + kSchemeExt)), {}, &error);
+      backups.Start(rclone, ListArgs(RemoteBackupsFolder(remote, name)), {}, &error) &&
+      scheme.Start(rclone, ListArgs(RemoteSchemeFile(remote, name)), {}, &error);
   if (!bothStarted) {
     state.error = error;
     return state;
@@ -241,13 +261,14 @@ bool RemotePathIsFile(const std::string& rclone, const std::string& remote,
 std::vector<BackupInfo> BackupsOf(const std::string& remote, const std::string& name,
                                   const std::vector<RemoteEntry>& entries) {
   std::vector<BackupInfo> out;
-  const std::string folder = RemoteChild(remote, name + kBackupsExt);
+  const std::string folder = RemoteBackupsFolder(remote, name);
+  const std::string_view ext = kBackupExtension;
   for (const RemoteEntry& e : entries) {
-    if (e.isDir || e.name.size() <= 4 || e.name.compare(e.name.size() - 4, 4, ".zip") != 0 ||
-        IsPartialName(e.name))
+    if (e.isDir || e.name.size() <= ext.size() ||
+        e.name.compare(e.name.size() - ext.size(), ext.size(), ext) != 0 || IsPartialName(e.name))
       continue;
     BackupInfo b;
-    b.name = e.name.substr(0, e.name.size() - 4);
+    b.name = e.name.substr(0, e.name.size() - ext.size());
     b.path = RemoteChild(folder, e.name);
     b.creationTime = e.time;
     b.size = e.size;
@@ -390,7 +411,7 @@ class CPull {
   // a missing Backup from a failed copy.
   bool Fetch() {
     const std::string remoteFile =
-        RemoteChild(RemoteChild(m_remote, m_schemeName + kBackupsExt), m_name + ".zip");
+        BackupFilePath(RemoteBackupsFolder(m_remote, m_schemeName), m_name);
     const RcloneResult copy =
         RunRclone(m_rclone, {"copyto", remoteFile, m_partial, "--ignore-times", "--stats", "500ms"},
                   {}, m_options.cancel, m_options.progress);
@@ -442,12 +463,12 @@ class CPull {
   bool RestoreSchemeFile() {
     struct stat schemeSt {};
     if (::stat(m_schemeFile.c_str(), &schemeSt) == 0) return true;
-    const RcloneResult cat = RunRclone(
-        m_rclone, {"cat", RemoteChild(m_remote, m_schemeName + kSchemeExt)}, {}, m_options.cancel);
+    const RcloneResult cat = RunRclone(m_rclone, {"cat", RemoteSchemeFile(m_remote, m_schemeName)},
+                                       {}, m_options.cancel);
     CScheme scheme;
     if (cat.status == RcloneResult::Status::kCancelled) return Interrupted();
     if (!cat.Ok() || scheme.ReadFromMemory(cat.out.data(), cat.out.size()) != SchemeError::kOk) {
-      m_result.error = "the scheme file " + m_schemeName + kSchemeExt +
+      m_result.error = "the scheme file " + SchemeFileName(m_schemeName) +
                        " could not be fetched from " + m_remote +
                        (cat.Ok() ? ": it is damaged" : ": " + cat.reason);
       return false;

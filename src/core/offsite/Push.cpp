@@ -79,7 +79,7 @@ std::string ListLines(const std::vector<std::string>& lines) {
 
 void PruneRemote(const std::string& rclone, const std::string& remote, const std::string& name,
                  const KeepPolicy& policy, const std::atomic<bool>* cancel, PushResult& result) {
-  const RemoteListing listing = ListRemoteBackups(name + kSchemeExt, remote, cancel);
+  const RemoteListing listing = ListRemoteBackups(SchemeFileName(name), remote, cancel);
   if (listing.status != OffsiteStatus::kDone) {
     result.pruneRefused =
         "the remote's Backups could not be listed (" + listing.error + "); nothing was pruned";
@@ -92,14 +92,14 @@ void PruneRemote(const std::string& rclone, const std::string& remote, const std
   const RetentionPlan plan = PlanRetention(judged, policy);
   if (plan.remove.empty()) return;
   std::vector<std::string> files;
-  for (const BackupInfo& b : plan.remove) files.push_back(b.name + ".zip");
-  const RcloneResult r = RunRclone(rclone,
-                                   {"delete", RemoteChild(remote, name + kBackupsExt),
-                                    "--files-from-raw", "-", "--max-depth", "1"},
-                                   ListLines(files), cancel);
+  for (const BackupInfo& b : plan.remove) files.push_back(BackupFileName(b.name));
+  const RcloneResult r = RunRclone(
+      rclone,
+      {"delete", RemoteBackupsFolder(remote, name), "--files-from-raw", "-", "--max-depth", "1"},
+      ListLines(files), cancel);
   const std::vector<std::string> deleted = r.Objects("Deleted");
   for (const BackupInfo& b : plan.remove) {
-    if (std::find(deleted.begin(), deleted.end(), b.name + ".zip") != deleted.end())
+    if (std::find(deleted.begin(), deleted.end(), BackupFileName(b.name)) != deleted.end())
       result.pruned.push_back(b);
     else
       result.pruneFailed.push_back({b, r.Ok() ? "rclone did not delete it" : r.reason});
@@ -265,12 +265,12 @@ class CPush {
         m_result(result),
         m_name(SchemeNameOf(m_schemeFile)),
         m_folder(FolderOf(m_schemeFile)),
-        m_localBackups(m_folder + "/" + m_name + kBackupsExt),
+        m_localBackups(BackupsFolderFor(m_schemeFile)),
         m_store(m_schemeFile),
-        m_remoteBackups(RemoteChild(remote, m_name + kBackupsExt)),
-        m_staging(RemoteChild(remote, "." + m_name + kStagingSuffix)),
+        m_remoteBackups(RemoteBackupsFolder(remote, m_name)),
+        m_staging(RemoteChild(remote, "." + SchemeFileName(m_name).append(kStagingSuffix))),
         m_schemeStaging(RemoteChild(m_staging, kSchemeStagingFolder)),
-        m_schemeEntry(m_name + kSchemeExt),
+        m_schemeEntry(SchemeFileName(m_name)),
         m_schemeLeg(m_rclone, m_folder, remote, m_schemeStaging, m_schemeEntry) {}
 
   // The push, step by step; each step that ends it says why in the result.
@@ -315,7 +315,7 @@ class CPush {
       }
       BackupInfo now;
       if (!m_store.GetInfo(b.name, now)) continue;  // deleted meanwhile
-      const std::string file = now.name + ".zip";
+      const std::string file = BackupFileName(now.name);
       m_local[file] = {std::move(now), std::move(lock)};
     }
   }
