@@ -320,10 +320,22 @@ class CPush {
     }
   }
 
+  // How the Backups listed on standard input are sent into the hidden folder:
+  // first only where the remote lacks them or holds them otherwise
+  // (--compare-dest: rclone's own comparison with what is in place), with the
+  // log's debug lines, which name the kind of remote; again, when a second
+  // look found them different, regardless. --no-check-dest: whatever an
+  // interrupted push left in the hidden folder is overwritten.
+  std::vector<std::string> UploadArgs(bool compare) const {
+    std::vector<std::string> args{"copy", m_localBackups, m_staging};
+    if (compare) args.insert(args.end(), {"--compare-dest", m_remoteBackups, "-vv"});
+    args.insert(args.end(),
+                {"--no-check-dest", "--no-traverse", "--files-from-raw", "-", "--stats", "500ms"});
+    return args;
+  }
+
   // One run sends the Backups that the remote lacks or holds otherwise into
-  // the hidden folder (--compare-dest: rclone's own comparison with what is
-  // in place; --no-check-dest: whatever an interrupted push left there is
-  // overwritten). Beside it, the run that moves them into place starts too:
+  // the hidden folder. Beside it, the run that moves them into place starts too:
   // it waits for the list of what arrived whole (--files-from-raw on its
   // standard input) before it acts. Without a Backup to send, the scheme
   // file goes its way at once.
@@ -335,11 +347,7 @@ class CPush {
       return true;
     }
     std::string error;
-    if (!m_copy.Start(m_rclone,
-                      {"copy", m_localBackups, m_staging, "--compare-dest", m_remoteBackups,
-                       "--no-check-dest", "--no-traverse", "--files-from-raw", "-", "--stats",
-                       "500ms", "-vv"},
-                      ListLines(m_files), &error) ||
+    if (!m_copy.Start(m_rclone, UploadArgs(true), ListLines(m_files), &error) ||
         !m_moveBackups.StartHeld(
             m_rclone,
             {"move", m_staging, m_remoteBackups, "--files-from-raw", "-", "--ignore-times"},
@@ -568,11 +576,8 @@ class CPush {
   // push ends here.
   bool Resend(const std::vector<std::string>& differ, bool schemeDiffers) {
     if (!differ.empty()) {
-      const RcloneResult resent =
-          RunRclone(m_rclone,
-                    {"copy", m_localBackups, m_staging, "--no-check-dest", "--no-traverse",
-                     "--files-from-raw", "-", "--stats", "500ms"},
-                    ListLines(differ), m_options.cancel, m_options.progress, ArrivalSink());
+      const RcloneResult resent = RunRclone(m_rclone, UploadArgs(false), ListLines(differ),
+                                            m_options.cancel, m_options.progress, ArrivalSink());
       if (Cancelled()) return false;
       if (!resent.Ok()) {
         Fail(resent);
