@@ -33,7 +33,6 @@ std::string Errno(int err) { return std::strerror(err); }
 
 constexpr const char* kEarlierBackup = "the earlier Backup";
 
-// Writes all `size` bytes at `at`; false (errno set) when that fails.
 // The file system's block size, as a power of two the padding field can reach.
 uint64_t BlockSizeOf(int fd) {
   struct statvfs fs {};
